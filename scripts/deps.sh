@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, if any is missing.
+set -euo pipefail
+
+packages=(g++ cmake make libgtest-dev
+          libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}" >&2
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
