@@ -1,0 +1,14 @@
+// tavo/tavo.h - the whole container library in one include.
+#ifndef TAVO_TAVO_H
+#define TAVO_TAVO_H
+
+#include "tavo/startup.h"
+#include "tavo/error.h"
+#include "tavo/memory.h"
+#include "tavo/mutex.h"
+#include "tavo/slot.h"
+#include "tavo/tuple.h"
+#include "tavo/ab_tree.h"
+#include "tavo/dictionary.h"
+
+#endif  // TAVO_TAVO_H
