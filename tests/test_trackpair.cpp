@@ -1,0 +1,548 @@
+// Tests of trackpair: the token checks, the detection-file parser, the
+// distances, the two passes called directly, and the real executable run in
+// scratch directories. Expected reports come from a brute-force reference
+// written here over the same generated boxes.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "association.h"
+#include "detections.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using trackpair::file_box;
+
+// ---- helpers ------------------------------------------------------------------
+
+// A fresh directory under the system's temp dir, removed with its contents.
+class scratch_dir {
+ public:
+  scratch_dir() {
+    std::string pattern = (fs::temp_directory_path() / "trackpair-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~scratch_dir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  const fs::path& path() const { return path_; }
+  void write(const std::string& name, const std::string& text) const {
+    std::ofstream(path_ / name, std::ios::binary) << text;
+  }
+
+ private:
+  fs::path path_;
+};
+
+// Boxes of every (object, frame index), in file order: layout[q][r].
+using layout = std::vector<std::vector<std::vector<file_box>>>;
+
+// The text of a detection file: the count, then per record the four box
+// values and 64 reals (a few of them in the unusual forms the parser accepts).
+std::string detection_text(const std::vector<file_box>& boxes, const char* sep = "\n") {
+  static const char* reals[] = {"0.015625", "0", "1e-3", "nan", "-inf", "0x1p-4", "7"};
+  std::ostringstream text;
+  text << boxes.size() << sep;
+  for (const file_box& b : boxes) {
+    text << b[0] << ' ' << b[1] << ' ' << b[2] << ' ' << b[3] << sep;
+    for (int i = 0; i < trackpair::hist_bins; ++i) text << reals[i % 7] << (i % 8 == 7 ? sep : " ");
+  }
+  return text.str();
+}
+
+// The first n values of the record "1 2 3 4 0.5 0.5 ..." with value `at`
+// (0-based) replaced by `token`, each followed by a blank.
+std::string record_text(int n = trackpair::record_tokens, int at = -1,
+                        const std::string& token = "") {
+  std::string text;
+  for (int i = 0; i < n; ++i)
+    text += (i == at ? token : i < 4 ? std::to_string(i + 1) : "0.5") + " ";
+  return text;
+}
+
+void write_layout(const scratch_dir& dir, const layout& boxes) {
+  for (std::size_t q = 0; q < boxes.size(); ++q)
+    for (std::size_t r = 1; r < boxes[q].size(); ++r)
+      dir.write(trackpair::detection_file_name(q, r), detection_text(boxes[q][r]));
+}
+
+// Random boxes with values in a narrow range, so that many pairs fall on both
+// sides of the distance limit. Frame index 0 stays empty (it is never read).
+layout random_layout(int objects, int frames, unsigned seed, int max_per_file) {
+  std::mt19937 gen(seed);
+  std::uniform_int_distribution<int> count(0, max_per_file), value(0, 40);
+  layout boxes(objects, std::vector<std::vector<file_box>>(frames));
+  for (auto& per_object : boxes)
+    for (int r = 1; r < frames; ++r)
+      for (int n = count(gen); n > 0; --n)
+        per_object[r].push_back({value(gen), value(gen), value(gen), value(gen)});
+  return boxes;
+}
+
+// Brute-force report: every detection against every detection of the other
+// objects in its frame, distance as a double sum of the file values.
+std::string reference_report(const layout& boxes) {
+  std::string out;
+  for (std::size_t q = 0; q < boxes.size(); ++q)
+    for (std::size_t r = 1; r < boxes[q].size(); ++r)
+      for (std::size_t s = 0; s < boxes[q][r].size(); ++s) {
+        out += std::to_string(q) + " " + std::to_string(r) + " " + std::to_string(s) + " ";
+        for (std::size_t a = 0; a < boxes.size(); ++a)
+          for (std::size_t b = 0; a != q && b < boxes[a][r].size(); ++b) {
+            double d = 0;
+            for (int k = 0; k < 4; ++k)
+              d += std::fabs(double(boxes[q][r][s][k]) - boxes[a][r][b][k]);
+            if (d < 80) out += std::to_string(a) + " " + std::to_string(b) + " ";
+          }
+        out += "\n";
+      }
+  return out;
+}
+
+struct run_result {
+  int status;
+  std::string out, err;
+};
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs the executable in `dir` with argv = args (args[0] is the invocation
+// name); standard output goes to `out_path` when given (e.g. /dev/full).
+run_result run_trackpair(const scratch_dir& dir, const std::vector<std::string>& args,
+                         const char* out_path = nullptr) {
+  const fs::path out_file = dir.path() / ".stdout", err_file = dir.path() / ".stderr";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const int o = open(out_path ? out_path : out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int e = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 || chdir(dir.path().c_str()) != 0)
+      _exit(126);
+    execv(TRACKPAIR_EXE, argv.data());
+    _exit(127);
+  }
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  run_result r;
+  r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  r.out = out_path ? "" : slurp(out_file);
+  r.err = slurp(err_file);
+  return r;
+}
+
+// ---- token checks -------------------------------------------------------------
+
+TEST(Tokens, IntegerIsSignAndDigitsThatFitAnInt) {
+  const std::pair<const char*, int> good[] = {{"0", 0},
+                                              {"-0", 0},
+                                              {"+7", 7},
+                                              {"007", 7},
+                                              {"-42", -42},
+                                              {"2147483647", INT_MAX},
+                                              {"-2147483648", INT_MIN}};
+  for (const auto& [text, expect] : good) {
+    int value = 12345;
+    EXPECT_TRUE(trackpair::parse_int_token(text, value)) << "'" << text << "'";
+    EXPECT_EQ(value, expect) << "'" << text << "'";
+  }
+  for (const char* text : {"2147483648", "-2147483649", "99999999999999999999999", "", "+", "-",
+                           "12.5", "5x", " 5", "5 ", "0x10", "1e3", "--1", "+-1", "abc"}) {
+    int value = 12345;
+    EXPECT_FALSE(trackpair::parse_int_token(text, value)) << "'" << text << "'";
+    EXPECT_EQ(value, 12345) << "'" << text << "'";
+  }
+}
+
+TEST(Tokens, RealIsWhatStrtofReadsWhole) {
+  const struct {
+    const char* text;
+    bool ok;
+  } cases[] = {
+      {"1", true},    {"-0.5", true},  {"1e-3", true},  {"nan", true}, {"inf", true},
+      {"-INF", true}, {"0x1p3", true}, {"1e50", true},  {".5", true},  {"", false},
+      {"abc", false}, {"1.5x", false}, {"1..2", false}, {"e5", false}, {".", false},
+      {"1e", false},  {" 1", false},   {"-", false},
+  };
+  for (const auto& c : cases) {
+    const std::string t = c.text;
+    float v = 0;
+    EXPECT_EQ(trackpair::parse_real_token(t.c_str(), t.c_str() + t.size(), v), c.ok)
+        << "'" << t << "'";
+  }
+  float v = 0;
+  const std::string t = "-2.25";
+  ASSERT_TRUE(trackpair::parse_real_token(t.c_str(), t.c_str() + t.size(), v));
+  EXPECT_EQ(v, -2.25f);
+}
+
+TEST(Tokens, ReaderSplitsOnEveryBlankAndKeepsOtherBytes) {
+  const std::string text = std::string(" \t1\n\v2\f\r3 a") + '\0' + "b \n";
+  trackpair::token_reader reader(text.data(), text.data() + text.size());
+  std::vector<std::string> got;
+  const char *b, *e;
+  while (reader.next(b, e)) got.emplace_back(b, e);
+  EXPECT_EQ(got, (std::vector<std::string>{"1", "2", "3", std::string("a") + '\0' + "b"}));
+}
+
+// ---- detection files ----------------------------------------------------------
+
+TEST(DetectionText, ReadsRecordsWhateverTheLineBreaks) {
+  const std::vector<file_box> boxes = {{1, 2, 3, 4}, {INT_MIN, INT_MAX, -1, 0}, {-7, 8, -9, 10}};
+  for (const char* sep : {"\n", " ", "\t", "\r\n", "\n\n  \n"}) {
+    std::vector<file_box> got;
+    std::string error;
+    ASSERT_TRUE(trackpair::parse_detection_text(detection_text(boxes, sep), got, error)) << error;
+    EXPECT_EQ(got, boxes);
+  }
+  // Tokens after the counted records are not read.
+  std::vector<file_box> got;
+  std::string error;
+  ASSERT_TRUE(trackpair::parse_detection_text(detection_text(boxes) + " junk 1.5", got, error));
+  EXPECT_EQ(got, boxes);
+}
+
+TEST(DetectionText, NoCountMeansNoDetections) {
+  for (const char* text : {"", "   ", "\n\t\r\n", "0", " 0 \n", "-0", "+0"}) {
+    std::vector<file_box> got = {{1, 1, 1, 1}};
+    std::string error;
+    EXPECT_TRUE(trackpair::parse_detection_text(text, got, error)) << "'" << text << "': " << error;
+    EXPECT_TRUE(got.empty()) << "'" << text << "'";
+  }
+}
+
+TEST(DetectionText, BadTextNamesTheRecordAndTheToken) {
+  const std::string record = record_text();
+  const struct {
+    std::string text, expect1, expect2;
+  } cases[] = {
+      {"x", "count", "'x'"},
+      {"1.0 " + record, "count", "'1.0'"},
+      {"2147483648", "count", "'2147483648'"},
+      {"-3 " + record, "count", "-3"},
+      {"1", "record 1:", "0 of its 68"},
+      {"3 " + record + record + "5 6 7", "record 3:", "3 of its 68"},
+      {"2 " + record + record_text(67), "record 2:", "67 of its 68"},
+      {"3 " + record + record + record_text(68, 2, "12.5"),
+       "record 3:", "'12.5' is not an integer"},
+      {"1 " + record_text(68, 0, "2147483648"), "record 1:", "'2147483648' is not an integer"},
+      {"1\n" + record_text(68, 40, "abc"), "record 1:", "'abc' is not a number"},
+      {"2 " + record + record_text(68, 67, "1e"), "record 2:", "'1e' is not a number"},
+      {"1 " + record_text(68, 5, std::string(50, 'z')),
+       "record 1:", "'" + std::string(40, 'z') + "'..."},
+      {"1 " + record_text(68, 5, "\x01\x7f"), "record 1:", "'\?\?' is not a number"},
+  };
+  for (const auto& c : cases) {
+    std::vector<file_box> got;
+    std::string error;
+    EXPECT_FALSE(trackpair::parse_detection_text(c.text, got, error)) << c.text;
+    EXPECT_NE(error.find(c.expect1), std::string::npos) << error;
+    EXPECT_NE(error.find(c.expect2), std::string::npos) << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+  }
+}
+
+// ---- distances ----------------------------------------------------------------
+
+TEST(Distance, BoxDistanceIsExactForAnyInts) {
+  using box = trackpair::box_info;
+  EXPECT_EQ(trackpair::box_distance(box(0, 0, 0, 0), box(10, -20, 30, -19)), 79);
+  EXPECT_EQ(trackpair::box_distance(box(5, 5, 5, 5), box(5, 5, 5, 5)), 0);
+  // INT_MIN - INT_MAX wraps to 1 in int arithmetic; the true value is 2^32 - 1.
+  EXPECT_EQ(trackpair::box_distance(box(INT_MIN, 0, 0, 0), box(INT_MAX, 0, 0, 0)), 4294967295LL);
+  EXPECT_EQ(trackpair::box_distance(box(INT_MIN, INT_MAX, INT_MIN, INT_MAX),
+                                    box(INT_MAX, INT_MIN, INT_MAX, INT_MIN)),
+            4 * 4294967295LL);
+}
+
+TEST(Distance, CompareHistRoundsTheSumToFloatAfterEveryTerm) {
+  const float two24 = 16777216.0f;  // 2^24: above it floats step by 2
+  const struct {
+    std::vector<float> a, b;
+    int n;
+    float expect;
+  } cases[] = {
+      {{1, 2, 3}, {3, 2, 1}, 3, 4},
+      {{1, 2, 3}, {3, 2, 1}, 2, 2},
+      {{1, 2}, {0, 0}, 0, 0},
+      {{1, 2}, {0, 0}, -3, 0},
+      {{0.5f, -0.25f}, {-0.5f, 0.25f}, 2, 1.5f},
+      // 2^24 + 1 + 1: each step rounds back to 2^24 (a double sum would give 2^24 + 2).
+      {{two24, 1, 1}, {0, 0, 0}, 3, two24},
+      // The term 2^24 - (-1) is 2^24 + 1 only in double; 1 + (2^24 + 1) = 2^24 + 2.
+      {{1, two24}, {0, -1}, 2, two24 + 2},
+  };
+  for (const auto& c : cases) {
+    std::vector<float> a = c.a, b = c.b;
+    EXPECT_EQ(compare_hist(a.data(), b.data(), c.n), c.expect);
+  }
+}
+
+// ---- the passes, called directly -----------------------------------------------
+
+// Runs the body with `dir` as the current directory.
+template <class F>
+void in_directory(const scratch_dir& dir, F body) {
+  const fs::path before = fs::current_path();
+  fs::current_path(dir.path());
+  body();
+  fs::current_path(before);
+}
+
+TEST(Passes, ReadingStoresEveryBoxPermutedAndReportMatchesReference) {
+  scratch_dir dir;
+  const layout boxes = random_layout(4, 5, 7, 4);
+  write_layout(dir, boxes);
+  dir.write("objects_info_h1_1.txt", "garbage");  // frame number 1 is never read
+  in_directory(dir, [&] {
+    trackpair::box_dictionary dict;
+    std::string error;
+    ASSERT_TRUE(trackpair::read_detections(4, 5, dict, error)) << error;
+    // Entries come out in key order (q, r, s) with the box stored as b1 b3 b2 b4.
+    auto it = dict.first_item();
+    int total = 0;
+    for (int q = 0; q < 4; ++q)
+      for (int r = 1; r < 5; ++r) {
+        EXPECT_EQ(node_num[q][r], int(boxes[q][r].size()));
+        for (int s = 0; s < int(boxes[q][r].size()); ++s, ++total) {
+          ASSERT_NE(it, nullptr);
+          const auto& k = dict.key(it);
+          const auto& i = dict.inf(it);
+          const file_box& b = boxes[q][r][s];
+          EXPECT_EQ((std::vector<int>{k.first(), k.second(), k.third()}),
+                    (std::vector<int>{q, r, s}));
+          EXPECT_EQ((file_box{i.first(), i.second(), i.third(), i.fourth()}),
+                    (file_box{b[0], b[2], b[1], b[3]}));
+          it = dict.next_item(it);
+        }
+      }
+    EXPECT_EQ(it, nullptr);
+    EXPECT_EQ(dict.size(), total);
+
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    ASSERT_TRUE(trackpair::report_candidates(4, 5, dict, out));
+    std::string text(std::ftell(out), '\0');
+    std::rewind(out);
+    ASSERT_EQ(std::fread(text.data(), 1, text.size(), out), text.size());
+    std::fclose(out);
+    EXPECT_EQ(text, reference_report(boxes));
+  });
+}
+
+TEST(Passes, ReadingStopsAtTheFirstBadFileInReadingOrder) {
+  scratch_dir dir;
+  layout boxes = random_layout(2, 3, 11, 3);
+  boxes[0][1] = {{1, 1, 1, 1}, {2, 2, 2, 2}};
+  write_layout(dir, boxes);
+  dir.write("objects_info_h1_3.txt", "2 1 2 3");  // (0, 2): bad; (1, 1): also bad
+  dir.write("objects_info_h2_2.txt", "x");
+  in_directory(dir, [&] {
+    trackpair::box_dictionary dict;
+    std::string error;
+    node_num[0][2] = 99;  // left over from an earlier run
+    ASSERT_FALSE(trackpair::read_detections(2, 3, dict, error));
+    EXPECT_EQ(error.rfind("objects_info_h1_3.txt: record 1:", 0), 0u) << error;
+    EXPECT_EQ(node_num[0][2], 0);
+    EXPECT_EQ(dict.size(), 2);  // only the file read before it
+  });
+}
+
+TEST(Arguments, CountArgumentsAreWholeNumbersWithinTheLimit) {
+  const struct {
+    const char* text;
+    int limit;
+    const char* expect;  // nullptr: accepted
+  } cases[] = {
+      {"100", 100, nullptr},
+      {"-5", 100, nullptr},
+      {"+3", 500, nullptr},
+      {"101", 100, "n 101 exceeds 100"},
+      {"501", 500, "n 501 exceeds 500"},
+      {"abc", 100, "n 'abc' is not a whole number"},
+      {"5x", 100, "n '5x' is not a whole number"},
+      {"", 100, "n '' is not a whole number"},
+      {"3000000000", 500, "n '3000000000' is not"},
+  };
+  for (const auto& c : cases) {
+    int value = 0;
+    std::string error;
+    EXPECT_EQ(trackpair::parse_count_argument("n", c.text, c.limit, value, error),
+              c.expect == nullptr)
+        << c.text;
+    if (c.expect) {
+      EXPECT_EQ(error.rfind(c.expect, 0), 0u) << error;
+    } else {
+      EXPECT_EQ(value, std::atoi(c.text));
+    }
+  }
+}
+
+// ---- end to end -----------------------------------------------------------------
+
+TEST(EndToEnd, UsageWithFewerThanTwoArguments) {
+  scratch_dir dir;
+  for (const auto& args : std::vector<std::vector<std::string>>{{"./my tp"}, {"tp", "3"}}) {
+    const run_result r = run_trackpair(dir, args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "Usgae: " + args[0] + " num_of_objects num_of_frames \n");
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+TEST(EndToEnd, NothingToReadPrintsNothing) {
+  scratch_dir dir;  // no detection file at all
+  for (const auto& args : std::vector<std::vector<std::string>>{{"tp", "3", "1"},
+                                                                {"tp", "3", "0"},
+                                                                {"tp", "3", "-4"},
+                                                                {"tp", "0", "9"},
+                                                                {"tp", "-1", "500"},
+                                                                {"tp", "100", "1", "extra"}}) {
+    const run_result r = run_trackpair(dir, args);
+    EXPECT_EQ(r.status, 0) << args[1] << " " << args[2];
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+TEST(EndToEnd, HandWorkedReports) {
+  const int big = INT_MAX, small = INT_MIN;
+  const struct {
+    const char* what;
+    layout boxes;
+    const char* expect;
+  } cases[] = {
+      {"one object never has candidates; r is the loop index",
+       {{{}, {{0, 0, 0, 0}, {0, 0, 0, 0}}, {{1, 1, 1, 1}}}},
+       "0 1 0 \n0 1 1 \n0 2 0 \n"},
+      {"79 is a candidate, 80 is not, overflowing differences are far",
+       {{{}, {{0, 0, 0, 0}, {small, 0, 0, 0}}},
+        {{}, {{10, 20, 30, 19}, {20, 20, 20, 20}, {big, 0, 0, 0}}}},
+       "0 1 0 1 0 \n0 1 1 \n1 1 0 0 0 \n1 1 1 \n1 1 2 \n"},
+      {"a count-0 file has no lines; other frames are not compared",
+       {{{}, {}, {{5, 5, 5, 5}}}, {{}, {{5, 5, 5, 5}}, {{6, 5, 5, 5}}}},
+       "0 2 0 1 0 \n1 1 0 \n1 2 0 0 0 \n"},
+      {"candidates by object, then detection",
+       {{{}, {{0, 0, 0, 0}, {1, 0, 0, 0}}},
+        {{}, {{0, 0, 0, 0}}},
+        {{}, {{500, 0, 0, 0}, {0, 0, 0, 2}, {0, 0, 3, 0}}}},
+       "0 1 0 1 0 2 1 2 2 \n0 1 1 1 0 2 1 2 2 \n1 1 0 0 0 0 1 2 1 2 2 \n2 1 0 \n"
+       "2 1 1 0 0 0 1 1 0 \n2 1 2 0 0 0 1 1 0 \n"},
+  };
+  for (const auto& c : cases) {
+    scratch_dir dir;
+    write_layout(dir, c.boxes);
+    const run_result r = run_trackpair(
+        dir, {"tp", std::to_string(c.boxes.size()), std::to_string(c.boxes[0].size())});
+    EXPECT_EQ(r.status, 0) << c.what;
+    EXPECT_EQ(r.out, c.expect) << c.what;
+    EXPECT_EQ(r.out, reference_report(c.boxes)) << c.what;
+    EXPECT_EQ(r.err, "") << c.what;
+  }
+}
+
+TEST(EndToEnd, RandomInputsMatchTheReference) {
+  for (unsigned seed = 1; seed <= 4; ++seed) {
+    scratch_dir dir;
+    const int objects = 1 + seed % 4, frames = 2 + seed % 3;
+    const layout boxes = random_layout(objects, frames, seed, 6);
+    write_layout(dir, boxes);
+    const run_result r =
+        run_trackpair(dir, {"tp", std::to_string(objects), std::to_string(frames)});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, reference_report(boxes)) << "seed " << seed;
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+TEST(EndToEnd, BadInputStopsWithOneLineAndStatus1) {
+  const std::string record = record_text();
+  const struct {
+    std::vector<std::string> args;
+    const char* file;  // replaced in a valid 2-object, 3-frame set; nullptr: none
+    std::string text;  // its text; "<missing>" / "<dir>": remove it / make it a directory
+    std::vector<std::string> expect;
+  } cases[] = {
+      {{"abc", "3"}, nullptr, "", {"num_of_objects", "'abc'"}},
+      {{"5x", "3"}, nullptr, "", {"num_of_objects", "'5x'"}},
+      {{"", "3"}, nullptr, "", {"num_of_objects", "''"}},
+      {{"2", " 3"}, nullptr, "", {"num_of_frames", "' 3'"}},
+      {{"2", "3.0"}, nullptr, "", {"num_of_frames", "'3.0'"}},
+      {{"101", "3"}, nullptr, "", {"num_of_objects", "101", "100"}},
+      {{"2", "501"}, nullptr, "", {"num_of_frames", "501", "500"}},
+      {{"0", "501"}, nullptr, "", {"num_of_frames", "501"}},
+      {{"101", "1"}, nullptr, "", {"num_of_objects", "101"}},
+      {{"2", "3"},
+       "objects_info_h2_3.txt",
+       "<missing>",
+       {"objects_info_h2_3.txt", std::strerror(ENOENT)}},
+      {{"2", "3"},
+       "objects_info_h1_2.txt",
+       "<dir>",
+       {"objects_info_h1_2.txt", std::strerror(EISDIR)}},
+      {{"2", "3"}, "objects_info_h2_2.txt", "abc", {"objects_info_h2_2.txt", "'abc'"}},
+      {{"2", "3"}, "objects_info_h2_2.txt", "-1", {"objects_info_h2_2.txt", "-1"}},
+      {{"2", "3"}, "objects_info_h1_3.txt", "2 " + record, {"objects_info_h1_3.txt", "record 2"}},
+      {{"2", "3"},
+       "objects_info_h1_3.txt",
+       "2 " + record + "1 2 12.5",
+       {"objects_info_h1_3.txt", "record 2", "'12.5'"}},
+      {{"2", "3"},
+       "objects_info_h2_3.txt",
+       "1 " + record_text(68, 30, "abc"),
+       {"objects_info_h2_3.txt", "record 1", "'abc'"}},
+  };
+  for (const auto& c : cases) {
+    scratch_dir dir;
+    write_layout(dir, random_layout(2, 3, 5, 3));
+    if (c.file && c.text == "<missing>") fs::remove(dir.path() / c.file);
+    if (c.file && c.text == "<dir>") {
+      fs::remove(dir.path() / c.file);
+      fs::create_directory(dir.path() / c.file);
+    }
+    if (c.file && c.text[0] != '<') dir.write(c.file, c.text);
+    const run_result r = run_trackpair(dir, {"tp", c.args[0], c.args[1]});
+    const std::string what = c.args[0] + " " + c.args[1] + " " + (c.file ? c.file : "");
+    EXPECT_EQ(r.status, 1) << what;
+    EXPECT_EQ(r.out, "") << what;
+    EXPECT_EQ(r.err.rfind("trackpair: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;  // exactly one line
+    for (const std::string& e : c.expect) EXPECT_NE(r.err.find(e), std::string::npos) << r.err;
+  }
+}
+
+TEST(EndToEnd, FailedWriteIsReported) {
+  scratch_dir dir;
+  write_layout(dir, random_layout(5, 4, 3, 20));  // more report than one stdio buffer
+  for (const auto& args : std::vector<std::vector<std::string>>{{"tp", "5", "4"}, {"tp"}}) {
+    const run_result r = run_trackpair(dir, args, "/dev/full");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              std::string("trackpair: cannot write the report: ") + std::strerror(ENOSPC) + "\n");
+  }
+}
+
+}  // namespace
