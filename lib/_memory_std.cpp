@@ -9,6 +9,7 @@
 #include "tavo/error.h"
 #include "tavo/memory.h"
 #include "tavo/runtime.h"
+#include "tavo/string.h"
 
 #include <cassert>
 #include <cinttypes>
@@ -34,9 +35,8 @@ const char rule_line[] = "\t+--------------------------------------------------+
 const char head_line[] = "\t|   size     used     free     blocks     bytes    |\n";
 
 void report_illegal_size(std::size_t s) {
-  char text[64];
-  std::snprintf(text, sizeof text, "allocate_block: illegal size (%" PRIdPTR " bytes)",
-                static_cast<std::intptr_t>(s));
+  const tavo_string text("allocate_block: illegal size (%" PRIdPTR " bytes)",
+                         static_cast<std::intptr_t>(s));
   error_handler(1, text);
 }
 
@@ -394,9 +394,8 @@ void memory_manager::deallocate_bytes_with_check(void* p, std::size_t bytes) {
   if (block_count[bytes] == 0) error_handler(999, "no block allocated");
   for (void* c = free_list[bytes]; c != nullptr; c = link(c)) {
     if (c == p) {
-      char text[80];
-      std::snprintf(text, sizeof text, "TAVO memory: pointer %" PRIdPTR " deleted twice",
-                    reinterpret_cast<std::intptr_t>(p));
+      const tavo_string text("TAVO memory: pointer %" PRIdPTR " deleted twice",
+                             reinterpret_cast<std::intptr_t>(p));
       error_handler(999, text);
       break;
     }

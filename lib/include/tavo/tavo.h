@@ -6,8 +6,10 @@
 #include "tavo/error.h"
 #include "tavo/memory.h"
 #include "tavo/mutex.h"
+#include "tavo/runtime.h"
 #include "tavo/slot.h"
 #include "tavo/tuple.h"
+#include "tavo/string.h"
 #include "tavo/ab_tree.h"
 #include "tavo/dictionary.h"
 
