@@ -47,7 +47,7 @@ class tavo_dictionary : public virtual ab_tree {
   tavo_dictionary()
       : ab_tree(2, 16),
         cmp_object(nullptr),
-        cmp_function(static_cast<cmp_fn>(compare)),
+        cmp_function(&default_compare),
         owned_object(nullptr),
         key_type(tavo_type_id<K>()) {}
 
@@ -126,6 +126,10 @@ class tavo_dictionary : public virtual ab_tree {
   void copy_inf(value_slot& p) const override { p = tavo_copy(tavo_const_access<I>(p)); }
 
  private:
+  // compare(K,K), found at instantiation (also through argument-dependent
+  // lookup), so a key type's compare may be declared after this header.
+  static int default_compare(const K& x, const K& y) { return compare(x, y); }
+
   tavo_cmp_base<K>* cmp_object;    // used when cmp_function is null
   cmp_fn cmp_function;             // the ordering; compare(K,K) by default
   tavo_cmp_base<K>* owned_object;  // deleted by the destructor when set
