@@ -65,9 +65,7 @@
 //   value_slot): tavo_copy copy-constructs it in the slot (count + 1),
 //   tavo_clear destroys it in place (count - 1, freed at 0), tavo_access
 //   reinterprets the slot; tavo_type_id is 0, so containers order strings
-//   with compare(tavo_string, tavo_string) below. tavo_dictionary binds the
-//   name compare where its template is defined, so include this header
-//   before tavo/dictionary.h (tavo/tavo.h does) for string keys.
+//   with compare(tavo_string, tavo_string) below.
 #ifndef TAVO_STRING_H
 #define TAVO_STRING_H
 
