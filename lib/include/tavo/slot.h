@@ -33,12 +33,15 @@
 
 #include "tavo/startup.h"
 
-typedef void* value_slot;
+// Narrow values are stored in a slot's bytes and read back as their own type,
+// while the containers copy slots as words: the slot type may alias any
+// object, so neither access can be reordered past the other.
+typedef void* value_slot __attribute__((__may_alias__));
 
 template <class T>
-struct tavo_in_slot : std::integral_constant<bool, sizeof(T) <= sizeof(value_slot) &&
-                                                       alignof(T) <= alignof(value_slot) &&
-                                                       !std::is_same<T, double>::value> {};
+struct tavo_in_slot
+    : std::integral_constant<bool, sizeof(T) <= sizeof(void*) && alignof(T) <= alignof(void*) &&
+                                       !std::is_same<T, double>::value> {};
 
 namespace tavo_detail {
 // The T constructed in a slot's bytes.
