@@ -12,5 +12,8 @@
 #include "tavo/string.h"
 #include "tavo/ab_tree.h"
 #include "tavo/dictionary.h"
+#include "tavo/sort.h"
+#include "tavo/random.h"
+#include "tavo/dlist.h"
 
 #endif  // TAVO_TAVO_H
