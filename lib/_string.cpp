@@ -189,18 +189,69 @@ bool print_rest(work_buffer& buf, const char* format, va_list rest) {
   }
 }
 
+// The first conversion of `f` when its width and precision take no '*':
+// [begin, end) runs from its '%' to its conversion character. False when the
+// format has no complete conversion or the conversion has a '*'.
+bool first_plain_conversion(const char* f, const char*& begin, const char*& end) {
+  while (*f != '\0' && !(f[0] == '%' && f[1] != '%')) f += (f[0] == '%') ? 2 : 1;
+  if (*f == '\0') return false;
+  const char* q = f + 1;
+  while (*q != '\0' && std::strchr("-+ #0'", *q) != nullptr) ++q;
+  while (*q >= '0' && *q <= '9') ++q;
+  if (*q == '.') ++q;
+  while (*q >= '0' && *q <= '9') ++q;
+  if (*q == '*') return false;
+  while (*q != '\0' && std::strchr("hlLqjzt", *q) != nullptr) ++q;
+  if (*q == '\0') return false;
+  begin = f;
+  end = q + 1;
+  return true;
+}
+
 // The two formatting passes: the text of `format` with x (already promoted)
 // followed by rest, in a new buffer from array new; "" if printf fails.
+//
+// When x's conversion takes no '*', its text is formatted on its own and put
+// into the second format with every '%' doubled, so that a '%' in x's text
+// (a file name, say) is printed as it stands instead of being read as a
+// conversion of the second pass. Every other format takes the rewriting
+// route above; both give the text printf would give.
 template <class X>
 char* format_text(const char* format, X x, va_list rest) {
   if (format == nullptr) return tavo_string::str_dup(format);  // reports nil
   work_buffer a, b;
-  if (!a.reserve(2 * std::strlen(format) + 1)) return tavo_string::str_dup("");
-  rewrite_format(format, a.get());
-  if (!print_one(b, a.get(), x) || !print_rest(a, b.get(), rest)) {
+  const char* conv = nullptr;
+  const char* conv_end = nullptr;
+  if (!first_plain_conversion(format, conv, conv_end)) {
+    if (!a.reserve(2 * std::strlen(format) + 1)) return tavo_string::str_dup("");
+    rewrite_format(format, a.get());
+    if (!print_one(b, a.get(), x) || !print_rest(a, b.get(), rest)) {
+      return tavo_string::str_dup("");
+    }
+    return tavo_string::str_dup(a.get());
+  }
+  // x's conversion alone into b.
+  const std::size_t conv_length = static_cast<std::size_t>(conv_end - conv);
+  if (!a.reserve(conv_length + 1)) return tavo_string::str_dup("");
+  std::memcpy(a.get(), conv, conv_length);
+  a.get()[conv_length] = '\0';
+  if (!print_one(b, a.get(), x)) return tavo_string::str_dup("");
+  // The format with that text in place of the conversion, into a.
+  const std::size_t prefix = static_cast<std::size_t>(conv - format);
+  const std::size_t text_length = std::strlen(b.get());
+  if (!a.reserve(prefix + 2 * text_length + std::strlen(conv_end) + 1)) {
     return tavo_string::str_dup("");
   }
-  return tavo_string::str_dup(a.get());
+  char* o = a.get();
+  std::memcpy(o, format, prefix);
+  o += prefix;
+  for (const char* t = b.get(); *t != '\0'; ++t) {
+    *o++ = *t;
+    if (*t == '%') *o++ = '%';
+  }
+  std::strcpy(o, conv_end);
+  if (!print_rest(b, a.get(), rest)) return tavo_string::str_dup("");
+  return tavo_string::str_dup(b.get());
 }
 
 }  // namespace

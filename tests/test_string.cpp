@@ -315,6 +315,18 @@ TEST(StringFormatting, StarTakesTheFirstArgument) {
   EXPECT_EQ(str(tavo_string("%0*ld|", 8, -42L)), printed("%0*ld|", 8, -42L));
 }
 
+// The first argument's text is never read as a format: a '%' in a name, or a
+// conversion-like text, comes out as it stands, also with further arguments.
+TEST(StringFormatting, PercentInTheFirstArgumentStaysText) {
+  EXPECT_EQ(str(tavo_string("%s", "100%d")), "100%d");
+  EXPECT_EQ(str(tavo_string("%s is not a directory.", "/tmp/%s%n%%")),
+            "/tmp/%s%n%% is not a directory.");
+  EXPECT_EQ(str(tavo_string("[%8s|%s|%d]", "a%sb", "%c", 5)),
+            printed("[%8s|%s|%d]", "a%sb", "%c", 5));
+  EXPECT_EQ(str(tavo_string("%%%s%%", "%")), "%%%");
+  EXPECT_EQ(str(tavo_string("%c%%%c", '%', '%')), "%%%");
+}
+
 // 511 characters fit the work buffers; longer texts, in either pass, grow them.
 TEST(StringFormatting, LongTextsAreProducedWhole) {
   random_texts r;
