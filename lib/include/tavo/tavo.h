@@ -15,5 +15,6 @@
 #include "tavo/sort.h"
 #include "tavo/random.h"
 #include "tavo/dlist.h"
+#include "tavo/file.h"
 
 #endif  // TAVO_TAVO_H
