@@ -1,5 +1,6 @@
-// Tests of the memory manager, its start-up guard and reports, and of the
-// standard error handler that its fatal reports go through.
+// Tests of the memory manager, its start-up guard, checks and reports. Its
+// fatal reports go through the standard error handler (tested in
+// test_error.cpp) and are checked here in death tests.
 //
 // Counter tests use their own instance (the fixture's `m`), so that other
 // users of std_memory_mgr cannot disturb them; every such test ends with
@@ -506,48 +507,7 @@ TEST(MemoryStartup, OnlyTheFirstGuardSetsUpTheGlobalManager) {
   delete t;
 }
 
-TEST(MemoryStartup, OptionsComeFromTavoInit) {
-  char* saved = TAVO::option_list;
-  const char* env = std::getenv("TAVO_INIT");
-  const std::string old_env = env ? env : "";
-  setenv("TAVO_INIT", "show_memory_leaks", 1);
-  TAVO::read_options();
-  EXPECT_STREQ(TAVO::option_list, "show_memory_leaks");
-  unsetenv("TAVO_INIT");
-  TAVO::read_options();
-  EXPECT_EQ(TAVO::option_list, nullptr);
-  if (env != nullptr) setenv("TAVO_INIT", old_env.c_str(), 1);
-  TAVO::option_list = saved;
-}
-
-#if defined(__i386__) || defined(__x86_64__)
-TEST(MemoryStartup, X87ControlWordIsSetBeforeMain) {
-  auto control_word = [] {
-    unsigned short word;
-    __asm__ volatile("fnstcw %0" : "=m"(word));
-    return word;
-  };
-  EXPECT_EQ(control_word(), 0x127F);
-  const unsigned short extended = 0x037F;
-  __asm__ volatile("fldcw %0" : : "m"(extended));
-  EXPECT_EQ(tavo_init_fpu(), 0);
-  EXPECT_EQ(control_word(), 0x127F);
-}
-#endif
-
-// ---- the error handler and the fatal reports -----------------------------------
-
-TEST(ErrorHandler, WarningsAndNegativeCodesReturn) {
-  EXPECT_EQ(stderr_of([] { error_handler(0, "x"); }), "\nTAVO WARNING\n\tx\n\n");
-  EXPECT_EQ(stderr_of([] { error_handler(-1, "x"); }), "\nTAVO ERROR HANDLER\n\tx\n\n");
-  returning_handler scope;
-  error_handler(4, "bucket");
-  EXPECT_EQ(reports, (report_list{{4, "bucket"}}));
-}
-
-TEST(ErrorHandlerDeathTest, PositiveCodeWritesTwoEmptyLinesAndAborts) {
-  EXPECT_DEATH(error_handler(1, "x"), "^" + fatal_report("x"));
-}
+// ---- fatal reports ---------------------------------------------------------------
 
 TEST_F(MemoryDeathTest, IllegalSizesAreFatal) {
   EXPECT_DEATH(m.allocate_bytes(0), fatal_report("allocate_block: illegal size (0 bytes)"));

@@ -1,4 +1,5 @@
-// tavo/error.h - the library's single error-report entry point.
+// tavo/error.h - the library's single error-report entry point, the standard
+// handler, and the catching of fatal system signals.
 //
 // Every error the library detects is reported through error_handler(code,
 // msg), which forwards to the installed handler std_error_handler. Nothing in
@@ -12,6 +13,13 @@
 //
 // A replacement handler must not return from a positive code: the reporting
 // code does not provide for carrying on past its error.
+//
+// Signals: catch_system_errors(true) turns SIGBUS, SIGSEGV and SIGILL into a
+// fatal report ("System Error: ..."). It is off at start; the library's
+// start-up switches it on when TAVO_CATCH_SYSTEM_ERRORS is set, and the
+// standard handler switches it off before it aborts.
+//
+// Threads: one. The handler variable is a plain global.
 #ifndef TAVO_ERROR_H
 #define TAVO_ERROR_H
 
@@ -21,6 +29,7 @@ typedef void (*tavo_error_handler_type)(int code, const char* msg);
 
 // The installed handler; default_error_handler from program load (constant
 // initialisation, so it is in place before any static object is built).
+// Never null and never error_handler itself.
 extern tavo_error_handler_type std_error_handler;
 
 // Calls (*std_error_handler)(code, msg) and nothing else.
@@ -28,8 +37,32 @@ void error_handler(int code, const char* msg);
 
 // The standard handler. On std::cerr: an empty line, "TAVO WARNING" (code 0)
 // or "TAVO ERROR HANDLER" (any other code), a tab and the message, an empty
-// line. For code > 0 then the stack-trace line (just an end of line, as no
-// stack tracing is provided), a flush and abort(); otherwise it returns.
+// line. For code > 0 it then switches signal catching off, writes the stack
+// trace (TAVO::trace_stack(cerr): just an end of line, as no stack tracing is
+// provided), flushes and calls abort(); otherwise it returns.
 void default_error_handler(int code, const char* msg);
+
+// Installs `handler` for every later report and returns the handler it
+// replaces, which may be passed back to restore it. A null handler, or the
+// entry point error_handler itself (which would call itself without end),
+// installs default_error_handler instead. Constant time.
+tavo_error_handler_type set_error_handler(tavo_error_handler_type handler);
+
+// cond false: error_handler(code, msg). Returns cond. Note the argument order,
+// msg before code.
+bool tavo_assert(bool cond, const char* msg, int code);
+
+// on true: handle_system_errors becomes the action of SIGBUS, SIGSEGV and
+// SIGILL (in this order, through signal()); on false: their default action is
+// restored. SIGINT is left alone.
+void catch_system_errors(bool on);
+
+// The signal handler: error_handler(1, "System Error: " + the signal's text):
+// SIGINT "Interrupt.", SIGILL "Illegal instruction.", SIGBUS "Bus error.",
+// SIGSEGV "Segmentation violation.", any other "Unknown error.". Fatal under
+// the standard handler, which restores the default actions first. It uses
+// the library's strings and streams: a last act before abort(), not an
+// async-signal-safe one.
+void handle_system_errors(int sig);
 
 #endif  // TAVO_ERROR_H

@@ -10,6 +10,7 @@
 #include "tavo/slot.h"
 #include "tavo/tuple.h"
 #include "tavo/string.h"
+#include "tavo/basic.h"
 #include "tavo/ab_tree.h"
 #include "tavo/dictionary.h"
 #include "tavo/sort.h"
