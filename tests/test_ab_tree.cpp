@@ -2,6 +2,8 @@
 // copying, clearing, checked against std::map and verify().
 #include <gtest/gtest.h>
 
+#include "support.h"
+
 #include <algorithm>
 #include <map>
 #include <numeric>
@@ -13,6 +15,8 @@
 #include "tavo/dictionary.h"
 
 namespace {
+
+using namespace tavo_test;
 
 typedef tavo_three_tuple<int, int, int> key3;
 typedef tavo_four_tuple<int, int, int, int> box4;
@@ -31,11 +35,6 @@ class int_tree : public ab_tree {
   static int key_of(item p) { return tavo_slot_int(p->key()); }
   static int inf_of(item p) { return tavo_slot_int(p->inf()); }
 };
-
-// Chunks of class s of std_memory_mgr currently in use.
-std::int64_t used_chunks(int s) {
-  return std_memory_mgr.blocks(s) ? std_memory_mgr.chunks(s) - std_memory_mgr.free_chunks(s) : 0;
-}
 
 key3 K3(int a, int b, int c) {
   return key3(a, b, c);

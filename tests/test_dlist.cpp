@@ -4,6 +4,8 @@
 // verify() after every change.
 #include <gtest/gtest.h>
 
+#include "support.h"
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -24,6 +26,8 @@
 #include "tavo/sort.h"
 
 namespace {
+
+using namespace tavo_test;
 
 typedef std::vector<int> ints;
 typedef std::vector<dlink*> positions;
@@ -76,10 +80,6 @@ positions items(const dlist& L) {
   for (dlink* p = L.first_item(); p; p = p->succ) v.push_back(p);
   return v;
 }
-std::int64_t used_chunks(std::size_t s) {
-  const int i = int(s);
-  return std_memory_mgr.blocks(i) ? std_memory_mgr.chunks(i) - std_memory_mgr.free_chunks(i) : 0;
-}
 int key_mod5(const int& x) {
   return x % 5;
 }
@@ -107,17 +107,6 @@ using ListDifferential = ListTest;
 using ListDeathTest = ListTest;
 
 // Reports: the exact output of the standard handler, and the code.
-std::string escaped(const std::string& text) {
-  std::string re;
-  for (char c : text) {
-    if (std::strchr("\\^$.|?*+()[]{}", c) != nullptr) re += '\\';
-    re += c;
-  }
-  return re;
-}
-std::string fatal_report(const std::string& msg) {
-  return escaped("\nTAVO ERROR HANDLER\n\t" + msg + "\n\n\n") + "$";
-}
 void print_code_and_abort(int code, const char* msg) {
   std::fprintf(stderr, "[%d] %s\n", code, msg);
   std::abort();
@@ -125,7 +114,7 @@ void print_code_and_abort(int code, const char* msg) {
 void expect_report(const std::function<void()>& stmt, int code, const std::string& msg) {
   EXPECT_DEATH(stmt(), fatal_report(msg));
   EXPECT_DEATH((std_error_handler = print_code_and_abort, stmt()),
-               "\\[" + std::to_string(code) + "\\] " + escaped(msg));
+               "\\[" + std::to_string(code) + "\\] " + regex_escaped(msg));
 }
 #define EXPECT_REPORT(stmt, code, msg)       \
   do {                                       \

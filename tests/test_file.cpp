@@ -26,20 +26,14 @@
 
 #include <gtest/gtest.h>
 
+#include "support.h"
+
 namespace {
+
+using namespace tavo_test;
 
 namespace fs = std::filesystem;
 using names = std::vector<std::string>;
-
-// The standard handler's report of a fatal error, as an anchored pattern.
-std::string fatal_report(const std::string& msg) {
-  std::string re;
-  for (char c : "\nTAVO ERROR HANDLER\n\t" + msg + "\n\n\n") {
-    if (std::strchr("\\^$.|?*+()[]{}", c) != nullptr) re += '\\';
-    re += c;
-  }
-  return re + "$";
-}
 
 names list_names(const tavo_list<tavo_string>& L) {
   names out;

@@ -29,16 +29,13 @@
 
 #include <gtest/gtest.h>
 
+#include "support.h"
+
 extern char** environ;
 
 namespace {
 
-template <typename F>
-std::string stderr_of(F&& f) {
-  testing::internal::CaptureStderr();
-  f();
-  return testing::internal::GetCapturedStderr();
-}
+using namespace tavo_test;
 
 std::string file_text(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

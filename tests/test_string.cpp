@@ -26,7 +26,11 @@
 
 #include <gtest/gtest.h>
 
+#include "support.h"
+
 namespace {
+
+using namespace tavo_test;
 
 std::string str(const tavo_string& s) {
   return std::string(s.cstring());
@@ -52,16 +56,6 @@ std::string printed(const char* format, ...) {
   va_end(again);
   va_end(ap);
   return std::string(buf.data(), std::size_t(n));
-}
-
-// The whole output of a fatal report by the standard handler, as a regex.
-std::string fatal_report(const std::string& msg) {
-  std::string re;
-  for (char c : "\nTAVO ERROR HANDLER\n\t" + msg + "\n\n\n") {
-    if (std::strchr("\\^$.|?*+()[]{}", c) != nullptr) re += '\\';
-    re += c;
-  }
-  return re + "$";
 }
 
 // Installs, for one scope, a handler that records the reports and returns.
