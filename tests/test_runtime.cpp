@@ -173,12 +173,18 @@ struct run_result {
 // Runs `program` with `args`, in the test's environment without any TAVO_
 // variable plus `env`, and collects its standard output and error.
 run_result run(const char* program, std::vector<std::string> args, std::vector<std::string> env) {
+  std::string asan_options = "ASAN_OPTIONS=";
   for (char** e = environ; *e != nullptr; ++e) {
-    if (std::strncmp(*e, "TAVO_", 5) != 0) env.emplace_back(*e);
+    if (std::strncmp(*e, "ASAN_OPTIONS=", 13) == 0) {
+      asan_options = std::string(*e) + ":";
+    } else if (std::strncmp(*e, "TAVO_", 5) != 0) {
+      env.emplace_back(*e);
+    }
   }
 #if defined(__SANITIZE_ADDRESS__)
-  env.emplace_back("ASAN_OPTIONS=handle_segv=0");  // the program's fault is its own
+  asan_options += "handle_segv=0";  // the program's fault is its own
 #endif
+  env.push_back(asan_options);
   char out_path[] = "/tmp/tavo_runtime_out.XXXXXX";
   char err_path[] = "/tmp/tavo_runtime_err.XXXXXX";
   const int out_fd = mkstemp(out_path);
