@@ -132,45 +132,69 @@ void ab_tree::del_tree(ab_tree_node* v) {
 
 // ---- searching ---------------------------------------------------------------
 
-// Descends from the root to the leaf with the least key >= k, where k is known
-// to be <= the maximum key. `greater(e)` is "k > the key of elem e"; the
-// sentinel x written into each node's last elem makes it false there.
-template <class Greater>
-static inline ab_tree_node* descend(ab_tree_node* v, value_slot x, Greater greater) {
-  while (v->height > 0) {
+// Descends from the inner node v to the leaf with the least key >= k, where k
+// is known to be <= the maximum key; sets `found` to whether that leaf's key
+// equals k. `greater(s)` is "k > the key of word s", `equal(s, routing)` "k ==
+// the key of word s", where `routing` tells that s is the routing key at which
+// the last call of `greater` stopped; the sentinel x written into each node's
+// last elem makes `greater` false there.
+//
+// At height 1 the elem where the scan stops holds, unless it is the
+// sentinel, the very key word of the leaf it leads to (routing invariant 4),
+// so equality is decided there, and the leaf itself is not read; only a stop
+// at the sentinel compares with the leaf's key.
+template <class Greater, class Equal>
+static inline ab_tree_node* descend(ab_tree_node* v, value_slot x, Greater greater, Equal equal,
+                                    bool& found) {
+  for (;;) {
     v->last_elem->key = x;
     ab_tree_elem* e = v->elems;
     while (greater(e->key)) ++e;
-    v = e->child;
+    ab_tree_node* const c = e->child;
+    if (v->height == 1) {
+      found = e != v->last_elem ? equal(e->key, true) : equal(c->key(), false);
+      return c;
+    }
+    v = c;
   }
-  return v;
 }
 
 ab_tree::item ab_tree::locate(value_slot x, bool& found) const {
   found = false;
   if (root == nullptr) return nullptr;
-  ab_tree_node* p;
   switch (key_type_id()) {
     case 3: {
       const int k = tavo_slot_int(x);
       if (k > tavo_slot_int(maximum->key())) return nullptr;
-      p = descend(root, x, [k](value_slot s) { return k > tavo_slot_int(s); });
-      found = k == tavo_slot_int(p->key());
-      return p;
+      if (root->height == 0) {
+        found = k == tavo_slot_int(root->key());
+        return root;
+      }
+      return descend(
+          root, x, [k](value_slot s) { return k > tavo_slot_int(s); },
+          [k](value_slot s, bool) { return k == tavo_slot_int(s); }, found);
     }
     case 5: {
       const float k = tavo_slot_float(x);
       if (!(k <= tavo_slot_float(maximum->key()))) return nullptr;
-      p = descend(root, x, [k](value_slot s) { return k > tavo_slot_float(s); });
-      found = k == tavo_slot_float(p->key());
-      return p;
+      if (root->height == 0) {
+        found = k == tavo_slot_float(root->key());
+        return root;
+      }
+      return descend(
+          root, x, [k](value_slot s) { return k > tavo_slot_float(s); },
+          [k](value_slot s, bool) { return k == tavo_slot_float(s); }, found);
     }
     case 6: {
       const double k = tavo_slot_double(x);
       if (!(k <= tavo_slot_double(maximum->key()))) return nullptr;
-      p = descend(root, x, [k](value_slot s) { return k > tavo_slot_double(s); });
-      found = k == tavo_slot_double(p->key());
-      return p;
+      if (root->height == 0) {
+        found = k == tavo_slot_double(root->key());
+        return root;
+      }
+      return descend(
+          root, x, [k](value_slot s) { return k > tavo_slot_double(s); },
+          [k](value_slot s, bool) { return k == tavo_slot_double(s); }, found);
     }
     default: {
       const int r = cmp(x, maximum->key());
@@ -179,9 +203,20 @@ ab_tree::item ab_tree::locate(value_slot x, bool& found) const {
         found = true;
         return maximum;
       }
-      p = descend(root, x, [this, x](value_slot s) { return cmp(x, s) > 0; });
-      found = cmp(x, p->key()) == 0;
-      return p;
+      if (root->height == 0) return root;  // the one key, greater than x
+      // `last` keeps the scan's last comparison, which is the equality test
+      // when the scan stops at a routing key.
+      int last = 0;
+      return descend(
+          root, x,
+          [this, x, &last](value_slot s) {
+            last = cmp(x, s);
+            return last > 0;
+          },
+          [this, x, &last](value_slot s, bool routing) {
+            return routing ? last == 0 : cmp(x, s) == 0;
+          },
+          found);
     }
   }
 }
