@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -543,6 +544,474 @@ TEST(EndToEnd, FailedWriteIsReported) {
     EXPECT_EQ(r.err,
               std::string("trackpair: cannot write the report: ") + std::strerror(ENOSPC) + "\n");
   }
+}
+
+// ---- the fast parsers against the C library -------------------------------------
+
+// Whether strtol reads `token` whole as an int: the definition the integer
+// checks must agree with (no leading blank, base 10, no overflow, fits int).
+bool strtol_reads_int(const std::string& token, long& value) {
+  if (token.empty() || std::isspace(static_cast<unsigned char>(token[0]))) return false;
+  if (token.size() > 1 && token[0] == '0' && (token[1] == 'x' || token[1] == 'X')) return false;
+  char* stop = nullptr;
+  errno = 0;
+  value = std::strtol(token.c_str(), &stop, 10);
+  return errno != ERANGE && stop == token.c_str() + token.size() && value >= INT_MIN &&
+         value <= INT_MAX;
+}
+
+// Whether strtof reads `token` whole.
+bool strtof_reads(const std::string& token) {
+  if (token.empty() || std::isspace(static_cast<unsigned char>(token[0]))) return false;
+  char* stop = nullptr;
+  std::strtof(token.c_str(), &stop);
+  return stop == token.c_str() + token.size();
+}
+
+// A detection file of one record whose value `at` (0-based) is `token`.
+std::string one_record_with(int at, const std::string& token) {
+  return "1 " + record_text(trackpair::record_tokens, at, token);
+}
+
+// Tokens at the edges of what the fast paths handle: digit counts around the
+// point where the integer scan hands over to the exact check, INT_MIN/INT_MAX
+// and their neighbours, the "d.dddddd" form with each byte just outside
+// '0' .. '9' ('/' and ':'), and the forms only strtof knows.
+std::vector<std::string> edge_tokens() {
+  std::vector<std::string> t = {"0",
+                                "-0",
+                                "+0",
+                                "7",
+                                "123456789",
+                                "999999999",
+                                "-999999999",
+                                "1000000000",
+                                "-1000000000",
+                                "2147483647",
+                                "2147483648",
+                                "-2147483648",
+                                "-2147483649",
+                                "0000000000012",
+                                "-00000000000000000007",
+                                "4294967296",
+                                "99999999999999999999",
+                                "+",
+                                "-",
+                                "--1",
+                                "+-1",
+                                "1-",
+                                "1+1",
+                                "12a",
+                                "a12",
+                                "0x10",
+                                "1e3",
+                                ".",
+                                "..",
+                                "+.",
+                                "-.",
+                                ".5",
+                                "5.",
+                                "-.5",
+                                "+5.",
+                                "1.5",
+                                "1..5",
+                                "1.5.",
+                                "1e",
+                                "1e+",
+                                "1e-3",
+                                "1E5",
+                                "1e5x",
+                                "1.5e",
+                                "nan",
+                                "-nan",
+                                "NaN",
+                                "nan(1)",
+                                "inf",
+                                "-inf",
+                                "infinity",
+                                "infinit",
+                                "0x1p3",
+                                "0x",
+                                "0x.8p1",
+                                "1e50",
+                                "-1e50",
+                                "1e-50",
+                                "0.015625",
+                                "0.000000",
+                                "9.999999",
+                                "1.234567",
+                                "1.23456",
+                                "1.2345678",
+                                "12.34567",
+                                "-1.23456",
+                                "/.234567",
+                                ":.234567",
+                                "1,234567",
+                                "1.2345/7",
+                                "1.2345:7",
+                                "1.23456/",
+                                "1.23456:"};
+  // Every byte of a "d.dddddd" token replaced by each neighbour of a digit.
+  for (int at = 0; at < 8; ++at)
+    for (const char c : {'/', ':', '.', '0', 'e', '-'}) {
+      std::string s = "3.141592";
+      s[at] = c;
+      t.push_back(s);
+    }
+  return t;
+}
+
+// Random tokens over an alphabet that reaches every branch of both checks.
+std::vector<std::string> random_tokens(unsigned seed, int count) {
+  static const char alphabet[] = "0123456789000111999+-.eExXpPnNaAiIfFtTyY()/:_";
+  std::mt19937 gen(seed);
+  std::uniform_int_distribution<int> length(1, 14), pick(0, sizeof alphabet - 2), kind(0, 3);
+  std::vector<std::string> tokens;
+  for (int i = 0; i < count; ++i) {
+    std::string t;
+    if (kind(gen) == 0) {
+      // mostly digits, as real data is
+      std::uniform_int_distribution<int> digit('0', '9');
+      const int n = length(gen);
+      if (kind(gen) == 0) t += "-+"[kind(gen) % 2];
+      for (int k = 0; k < n; ++k) t += static_cast<char>(digit(gen));
+      if (kind(gen) == 0) t.insert(t.size() / 2, ".");
+    } else {
+      for (int n = length(gen); n > 0; --n) t += alphabet[pick(gen)];
+    }
+    tokens.push_back(t);
+  }
+  return tokens;
+}
+
+TEST(FastParsers, IntegersAgreeWithStrtolOnEdgesAndRandomTokens) {
+  std::vector<std::string> tokens = edge_tokens();
+  for (const std::string& t : random_tokens(17, 20000)) tokens.push_back(t);
+  int accepted = 0;
+  for (const std::string& t : tokens) {
+    long expect = 0;
+    const bool ok = strtol_reads_int(t, expect);
+    accepted += ok;
+    int value = 12345;
+    EXPECT_EQ(trackpair::parse_int_token(t.c_str(), value), ok) << "'" << t << "'";
+    if (ok) {
+      EXPECT_EQ(value, expect) << "'" << t << "'";
+    }
+    // The same token as a box value of a record, through the file parser's
+    // own scan, in the first and the last of the four places.
+    for (const int at : {0, 3}) {
+      std::vector<file_box> boxes;
+      std::string error;
+      EXPECT_EQ(trackpair::parse_detection_text(one_record_with(at, t), boxes, error), ok)
+          << "'" << t << "' at " << at;
+      if (ok) {
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0][at], expect) << "'" << t << "'";
+      } else {
+        EXPECT_NE(error.find("is not an integer"), std::string::npos) << error;
+      }
+    }
+  }
+  EXPECT_GT(accepted, 2000);  // the random tokens reach both answers
+}
+
+TEST(FastParsers, RealsAgreeWithStrtofOnEdgesAndRandomTokens) {
+  std::vector<std::string> tokens = edge_tokens();
+  for (const std::string& t : random_tokens(29, 20000)) tokens.push_back(t);
+  int accepted = 0;
+  for (const std::string& t : tokens) {
+    const bool ok = strtof_reads(t);
+    accepted += ok;
+    EXPECT_EQ(trackpair::is_real_token(t.c_str(), t.c_str() + t.size()), ok) << "'" << t << "'";
+    // Through the file parser: inside a record, followed by other values, and
+    // as the record's last value at the very end of the text (no blank after
+    // it, so the word-wide check cannot apply there).
+    for (const int at : {4, 40}) {
+      std::vector<file_box> boxes;
+      std::string error;
+      EXPECT_EQ(trackpair::parse_detection_text(one_record_with(at, t), boxes, error), ok)
+          << "'" << t << "' at " << at;
+    }
+    std::string text = "1 1 2 3 4";
+    for (int i = 5; i < trackpair::record_tokens; ++i) text += " 0.5";
+    text += " " + t;
+    std::vector<file_box> boxes;
+    std::string error;
+    EXPECT_EQ(trackpair::parse_detection_text(text, boxes, error), ok) << "'" << t << "' last";
+    if (!ok) {
+      EXPECT_NE(error.find("is not a number"), std::string::npos) << error;
+    }
+  }
+  EXPECT_GT(accepted, 2000);
+}
+
+TEST(FastParsers, NulInsideATokenIsPartOfIt) {
+  // strtol and strtof stop at a NUL; the token goes on to the next blank.
+  for (const int at : {0, 10}) {
+    const std::string text = one_record_with(at, std::string("1") + '\0' + "5");
+    std::vector<file_box> boxes;
+    std::string error;
+    EXPECT_FALSE(trackpair::parse_detection_text(text, boxes, error)) << at;
+    EXPECT_NE(error.find("'1?5'"), std::string::npos) << error;
+  }
+  // Eight bytes of a short fraction, then a NUL instead of a blank.
+  const std::string text = one_record_with(20, std::string("0.123456") + '\0');
+  std::vector<file_box> boxes;
+  std::string error;
+  EXPECT_FALSE(trackpair::parse_detection_text(text, boxes, error));
+}
+
+TEST(FastParsers, StopIsPastTheLastTokenUsed) {
+  const std::string text = "2\n" + record_text() + "\n" + record_text() + "\n junk";
+  std::vector<file_box> boxes;
+  std::string error;
+  const char* stop = nullptr;
+  ASSERT_TRUE(
+      trackpair::parse_detection_text(text.data(), text.data() + text.size(), boxes, error, &stop));
+  // record_text() ends with a blank: the last value ends just before it.
+  EXPECT_EQ(stop - text.data(), static_cast<std::ptrdiff_t>(2 + 2 * record_text().size()));
+}
+
+// The definition of a detection file's acceptance, token by token through
+// token_reader with strtol and strtof: the reference for the fast scans.
+bool reference_parse(const std::string& text, std::vector<file_box>& boxes) {
+  boxes.clear();
+  trackpair::token_reader reader(text.data(), text.data() + text.size());
+  const char *b, *e;
+  if (!reader.next(b, e)) return true;
+  long count = 0;
+  if (!strtol_reads_int(std::string(b, e), count) || count < 0) return false;
+  for (long s = 0; s < count; ++s) {
+    file_box box{};
+    for (int t = 0; t < trackpair::record_tokens; ++t) {
+      if (!reader.next(b, e)) return false;
+      long v = 0;
+      if (t < 4 && !strtol_reads_int(std::string(b, e), v)) return false;
+      if (t < 4) box[t] = static_cast<int>(v);
+      if (t >= 4 && !strtof_reads(std::string(b, e))) return false;
+    }
+    boxes.push_back(box);
+  }
+  return true;
+}
+
+// A record as histfeat writes it: four integers, 64 bins "0.dddddd", a blank
+// after each value and a newline at the end.
+std::string histfeat_record(int seed) {
+  std::string r = std::to_string(seed) + " " + std::to_string(seed + 30) + " " +
+                  std::to_string(seed / 2) + " " + std::to_string(seed + 60) + " ";
+  for (int k = 0; k < trackpair::hist_bins; ++k) {
+    char bin[16];
+    std::snprintf(bin, sizeof bin, "0.%06d", (seed * 7919 + k * 104729) % 1000000);
+    r += bin;
+    r += k + 1 < trackpair::hist_bins ? " " : "\n";
+  }
+  return r;
+}
+
+TEST(FastParsers, HistfeatRecordsWithOneByteOrValueChangedAgreeWithTheDefinition) {
+  // Two records in histfeat's form; in the second, each bin in turn replaced
+  // by near misses of that form, and each byte in turn replaced by bytes
+  // just outside the classes the whole-record check expects.
+  const std::string first = "2\n" + histfeat_record(1);
+  const std::string second = histfeat_record(2);
+  const std::size_t bins_start = second.find("0.");
+  std::vector<std::string> texts = {first + second};
+  for (int k = 0; k < trackpair::hist_bins; ++k)
+    for (const char* bin :
+         {"0.12345x", "0.1234567", "0.12345", "/.123456", ":.123456", "0,123456", "0.1234:6",
+          "0.12345/", "1.5", "nan", "1e-3", "-0.12345", "12.34567", "0.123456\t", "0.123456  "}) {
+      std::string r = second;
+      r.replace(bins_start + 9 * static_cast<std::size_t>(k), 8, bin);
+      texts.push_back(first + r);
+    }
+  for (std::size_t i = bins_start; i < second.size(); ++i)
+    for (const char c : {'/', ':', '-', '.', ' ', '\t', '\n', 'e', '\0', '\x80', '\xff'}) {
+      std::string r = second;
+      r[i] = c;
+      texts.push_back(first + r);
+      texts.push_back(first + r + "3 4");  // text after the last record
+    }
+  int accepted = 0;
+  for (const std::string& text : texts) {
+    std::vector<file_box> expect, got;
+    const bool ok = reference_parse(text, expect);
+    accepted += ok;
+    std::string error;
+    ASSERT_EQ(trackpair::parse_detection_text(text, got, error), ok)
+        << error << "\n"
+        << trackpair::quote_token(text.data() + first.size(), text.data() + text.size());
+    if (ok) {
+      EXPECT_EQ(got, expect);
+    }
+  }
+  EXPECT_GT(accepted, 100);
+  EXPECT_LT(accepted, static_cast<int>(texts.size()) - 100);
+}
+
+// ---- reading files in blocks ----------------------------------------------------------
+
+TEST(FileBuffer, ReadsWholeFilesOfEverySizeAroundItsBlocks) {
+  scratch_dir dir;
+  for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{65535},
+                                 std::size_t{65536}, std::size_t{65537}, std::size_t{200000}}) {
+    std::string text(size, 'x');
+    for (std::size_t i = 0; i < size; ++i) text[i] = static_cast<char>('a' + i * 7 % 26);
+    dir.write("f.txt", text);
+    trackpair::file_buffer buffer;
+    std::string error;
+    ASSERT_TRUE(buffer.read((dir.path() / "f.txt").c_str(), error)) << error;
+    EXPECT_TRUE(buffer.whole());
+    EXPECT_EQ(std::string(buffer.data(), buffer.size()), text) << size;
+    EXPECT_EQ(buffer.data()[buffer.size()], '\0');
+  }
+  trackpair::file_buffer buffer;
+  std::string error;
+  EXPECT_FALSE(buffer.open((dir.path() / "missing.txt").c_str(), error));
+  EXPECT_EQ(error, std::strerror(ENOENT));
+  EXPECT_FALSE(buffer.read(dir.path().c_str(), error));
+  EXPECT_EQ(error, std::strerror(EISDIR));
+}
+
+TEST(Passes, FilesLongerThanTheFirstBlockAreReadWhole) {
+  // Files a little longer than the first block read (64 KiB): blanks, then
+  // the count and three records, the block ending, file after file, on every
+  // byte of the records. A value cut at the end of the block must not be
+  // taken for a whole one ("12" of "123", "1e" of "1e5", "0.125" of the
+  // invalid "0.125x"), nor may a cut record be reported as incomplete. Each
+  // result must be what the whole text gives.
+  constexpr int block = 65536;
+  std::string records;
+  for (int i = 0; i < 3; ++i) {
+    records += std::to_string(i) + " " + std::to_string(1000 + i) + " " + std::to_string(-i) + " " +
+               std::to_string(123456 + i);
+    for (int k = 0; k < trackpair::hist_bins; ++k) records += k % 3 ? " 0.125" : " 1e5";
+    records += "\n";
+  }
+  scratch_dir dir;
+  const std::string name = trackpair::detection_file_name(0, 1);
+  int failures_seen = 0;
+  // Where the block ends: on every byte of the last values and of the first
+  // ones, and every 7 bytes in between.
+  const int size = static_cast<int>(records.size());
+  std::vector<int> pasts;
+  for (int past = -3; past < size + 4; ++past)
+    if (past < 30 || past > size - 20 || past % 7 == 0) pasts.push_back(past);
+  in_directory(dir, [&] {
+    for (const int past : pasts)
+      // All three records, or two (the third is then text after the records,
+      // which must not matter); the last value valid or not; a final newline
+      // or none.
+      for (const char* count : {"3\n", "2\n"})
+        for (const char* last : {"1e5", "0.125x"})
+          for (const bool newline : {true, false}) {
+            std::string text = count + records;
+            text.replace(text.rfind(" 1e5") + 1, 3, last);
+            if (!newline) text.pop_back();
+            text.insert(0, static_cast<std::size_t>(block + past) - text.size(), ' ');
+            // A new file each time: rewriting one in place can make the file
+            // system flush it to disk on every close, which is slow.
+            fs::remove(dir.path() / name);
+            dir.write(name, text);
+            std::vector<file_box> expect;
+            std::string expect_error, error;
+            const bool expect_ok = trackpair::parse_detection_text(text, expect, expect_error);
+            trackpair::box_dictionary dict;
+            ASSERT_EQ(trackpair::read_detections(1, 2, dict, error), expect_ok)
+                << past << " " << count << last << ": " << error;
+            if (!expect_ok) {
+              EXPECT_EQ(error, name + ": " + expect_error);
+              ++failures_seen;
+              continue;
+            }
+            ASSERT_EQ(dict.size(), static_cast<int>(expect.size())) << past;
+            int s = 0;
+            for (auto it = dict.first_item(); it != nullptr; it = dict.next_item(it), ++s) {
+              const auto& i = dict.inf(it);
+              EXPECT_EQ((file_box{i.first(), i.third(), i.second(), i.fourth()}), expect[s])
+                  << past << " record " << s;
+            }
+          }
+  });
+  EXPECT_GT(failures_seen, 0);  // the invalid last value was met
+}
+
+// ---- the report pass on harder inputs -------------------------------------------------
+
+// Boxes spread over a wide range and clustered, so that the search meets many
+// near misses in its coordinate sums: clusters around centres anywhere in the
+// int range (INT_MIN and INT_MAX included), boxes within a cluster differing
+// by up to 60 in each value.
+layout clustered_layout(int objects, int frames, unsigned seed, int max_per_file) {
+  std::mt19937 gen(seed);
+  const int centres[] = {0, 1000, -1000, INT_MAX - 30, INT_MIN + 30, 1 << 30, -(1 << 30)};
+  std::uniform_int_distribution<int> count(0, max_per_file), centre(0, 6), jitter(-30, 30);
+  layout boxes(objects, std::vector<std::vector<file_box>>(frames));
+  for (auto& per_object : boxes)
+    for (int r = 1; r < frames; ++r)
+      for (int n = count(gen); n > 0; --n) {
+        const int c = centres[centre(gen)];
+        file_box b;
+        for (int& v : b) v = c + jitter(gen);
+        per_object[r].push_back(b);
+      }
+  return boxes;
+}
+
+std::string report_text(int objects, int frames, const trackpair::box_dictionary& dict, bool wide) {
+  std::FILE* out = std::tmpfile();
+  if (out == nullptr) return "<no tmpfile>";
+  const bool ok = wide ? trackpair::report_candidates_wide(objects, frames, dict, out)
+                       : trackpair::report_candidates(objects, frames, dict, out);
+  std::string text(static_cast<std::size_t>(std::ftell(out)), '\0');
+  std::rewind(out);
+  const std::size_t got = std::fread(text.data(), 1, text.size(), out);
+  std::fclose(out);
+  return ok && got == text.size() ? text : "<failed>";
+}
+
+TEST(Passes, ReportMatchesTheReferenceOnClusteredAndCrowdedFrames) {
+  const struct {
+    int objects, frames, per_file;
+    unsigned seed;
+    bool clustered;
+  } cases[] = {{6, 4, 40, 3, true},
+               {3, 3, 90, 4, true},
+               {12, 3, 25, 5, false},
+               {100, 2, 3, 6, true},
+               {2, 5, 0, 7, false}};
+  for (const auto& c : cases) {
+    scratch_dir dir;
+    const layout boxes = c.clustered ? clustered_layout(c.objects, c.frames, c.seed, c.per_file)
+                                     : random_layout(c.objects, c.frames, c.seed, c.per_file);
+    write_layout(dir, boxes);
+    in_directory(dir, [&] {
+      trackpair::box_dictionary dict;
+      std::string error;
+      ASSERT_TRUE(trackpair::read_detections(c.objects, c.frames, dict, error)) << error;
+      const std::string expect = reference_report(boxes);
+      EXPECT_EQ(report_text(c.objects, c.frames, dict, false), expect) << "seed " << c.seed;
+      EXPECT_EQ(report_text(c.objects, c.frames, dict, true), expect) << "seed " << c.seed;
+    });
+  }
+}
+
+TEST(Passes, ReportSkipsKeysTheReadingPassDidNotCount) {
+  // Entries of the dictionary beyond the counted detections, of frame index
+  // 0 or of objects past the count take no part in the report.
+  scratch_dir dir;
+  const layout boxes = random_layout(2, 3, 9, 3);
+  write_layout(dir, boxes);
+  in_directory(dir, [&] {
+    trackpair::box_dictionary dict;
+    std::string error;
+    ASSERT_TRUE(trackpair::read_detections(2, 3, dict, error)) << error;
+    using key = trackpair::box_key;
+    using box = trackpair::box_info;
+    for (const key& k : {key(0, 0, 0), key(0, 1, 50), key(1, 2, -1), key(5, 1, 0), key(-1, 1, 0)})
+      dict.insert(k, box(0, 0, 0, 0));
+    EXPECT_EQ(report_text(2, 3, dict, false), reference_report(boxes));
+  });
 }
 
 }  // namespace

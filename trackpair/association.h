@@ -83,11 +83,22 @@ bool parse_count_argument(const char* what, const char* text, int limit, int& va
 bool read_detections(int objects, int frames, box_dictionary& boxes, std::string& error);
 
 // Report pass over what read_detections stored for the same objects and
-// frames: prints the candidate lines on `out`. One dictionary lookup per
-// detection and per comparison, O(log n) each; per frame quadratic in the
-// number of detections. Returns false at the first write that fails, with
-// errno telling why; nothing is flushed here.
+// frames: prints the candidate lines on `out`. The boxes are gathered by one
+// walk over the dictionary in key order; each frame is then searched on its
+// own (sorted by a coordinate sum, see association.cpp), and the lines are
+// built in a buffer and written in large blocks. Cost: O(n) for the walk,
+// O(m log m) per frame of m detections for its sort, plus the comparisons of
+// boxes whose coordinate sums differ by less than the limit (all pairs of a
+// frame only when every box of it lies that close). Memory: O(n + the number
+// of candidates listed). Returns false at the first write that fails, with
+// errno telling why; the stream itself is not flushed here.
 bool report_candidates(int objects, int frames, const box_dictionary& boxes, std::FILE* out);
+
+// report_candidates keeps each candidate as one 32-bit word while every
+// detection count is below 2^25, and as a 64-bit word otherwise. This is the
+// same pass with 64-bit words always, so that tests can run that path on
+// small inputs.
+bool report_candidates_wide(int objects, int frames, const box_dictionary& boxes, std::FILE* out);
 
 // The whole program on the given streams: usage text for argc <= 2 (with
 // argv[0], status 0), argument checks, both passes, the final flush. Returns

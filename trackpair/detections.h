@@ -51,8 +51,15 @@ bool parse_int_token(const char* text, int& value);
 // True when strtof reads the non-empty token [begin, end) whole; the value goes
 // to `value`. Precondition: *end is whitespace or NUL (true of every token
 // that token_reader returns and of any std::string's c_str()), since strtof
-// stops only there.
+// stops only there. This is the definition of a real token; is_real_token
+// below is its fast form.
 bool parse_real_token(const char* begin, const char* end, float& value);
+
+// Exactly parse_real_token's answer, without the value: plain decimals
+// ("0.015625", "-7", ".5", "3.") are recognised by a scan of their bytes;
+// anything else (exponents, "nan", "inf", hex, garbage) goes to strtof. Same
+// precondition on *end. O(length).
+bool is_real_token(const char* begin, const char* end);
 
 // Splits a buffer into whitespace-separated tokens, in order. The buffer
 // [begin, end) must stay alive and be followed by a NUL at *end (as the
@@ -72,18 +79,67 @@ class token_reader {
 // printable ASCII shown as '?', cut to 40 bytes with "..." after it.
 std::string quote_token(const char* begin, const char* end);
 
-// Reads the whole file `name` into `contents` (replacing it). On failure
-// returns false with the system's reason, e.g. "No such file or directory"
-// or "Is a directory", in `error`. Cost: one pass over the file.
-bool read_whole_file(const char* name, std::string& contents, std::string& error);
+// Reads files through one buffer that is kept from file to file (so reading
+// many files of similar size allocates only while it grows), with open/read
+// and no stdio. The bytes held are always followed by a NUL (at
+// data()[size()]).
+//
+// A file can be read in two steps: open() reads its first block, and
+// read_rest() the remainder, only when the caller needs it. A detection file
+// whose records are decided by its first block (parse_detection_text's
+// `stop`) thus costs three system calls: open, one read, close.
+class file_buffer {
+ public:
+  file_buffer() = default;
+  ~file_buffer() { close(); }
+  file_buffer(const file_buffer&) = delete;
+  file_buffer& operator=(const file_buffer&) = delete;
 
-// Parses the text of one detection file and appends the boxes of its N
-// records, in file order, to `boxes` (cleared first). The 64 reals of each
-// record are checked and discarded. On bad input returns false with, e.g.,
-// "the count 'x' is not an integer", "the count -3 is negative",
+  // Closes the file held before, opens `name` and reads its first block (up
+  // to 64 KiB). On failure returns false with the system's reason, e.g. "No
+  // such file or directory" or "Is a directory", in `error`; nothing is then
+  // held and no file is open.
+  bool open(const char* name, std::string& error);
+  // Reads on to the end of the open file; whole() afterwards. Failure as for
+  // open(). Nothing to do when whole() already.
+  bool read_rest(std::string& error);
+  // open() and read_rest(), then close(): the whole file.
+  bool read(const char* name, std::string& error);
+  // Closes the file, if one is open; the bytes read stay.
+  void close();
+
+  // Whether the bytes held are the whole file (a read found its end).
+  bool whole() const { return at_end_; }
+  const char* data() const { return bytes_.data(); }
+  std::size_t size() const { return size_; }
+
+ private:
+  // One read() into the free part of the buffer, growing it when full.
+  bool read_block(std::string& error);
+
+  std::vector<char> bytes_ = std::vector<char>(1, '\0');  // size_ bytes, then NUL
+  std::size_t size_ = 0;
+  int fd_ = -1;
+  bool at_end_ = false;
+};
+
+// Parses the text of one detection file, [begin, end) with *end == NUL, and
+// appends the boxes of its N records, in file order, to `boxes` (cleared
+// first). The 64 reals of each record are checked (is_real_token) and not
+// converted, since nothing uses their values. On bad input returns false
+// with, e.g., "the count 'x' is not an integer", "the count -3 is negative",
 // "record 4: '12.5' is not an integer", "record 4: 'abc' is not a number" or
 // "record 2: incomplete, the file ends after 10 of its 68 values"; `boxes`
-// then holds the records before the bad one. O(length of the text).
+// then holds the records before the bad one. O(length of the text), one scan.
+//
+// `stop`, when given, receives where the scan ended after a success: just
+// past the last token it used. When stop < end a blank follows that token,
+// so the result depends on [begin, stop] alone and not on any text after
+// `end`: a success with stop < end on the first block of a file is the
+// success on the whole file.
+bool parse_detection_text(const char* begin, const char* end, std::vector<file_box>& boxes,
+                          std::string& error, const char** stop = nullptr);
+// The same for the whole of `text`.
 bool parse_detection_text(const std::string& text, std::vector<file_box>& boxes,
                           std::string& error);
 
