@@ -147,9 +147,16 @@ void memory_manager::allocate_block(std::size_t s, int n) {
   // to the chunks that were free already.
   char* const first = block + u;
   char* const last = block + static_cast<std::size_t>(k) * u;
-  for (char* c = first; c != last; c += u) set_link(c, c + u);
-  set_link(last, free_list[s]);
+  for (char* c = first; c != last; c += u) set_free_link(c, c + u);
+  set_free_link(last, free_list[s]);
   free_list[s] = first;
+  // The new chunks are free: closed to the checking tools in one call.
+#ifdef TAVO_CHECK_ASAN
+  ASAN_POISON_MEMORY_REGION(first, static_cast<std::size_t>(k) * u);
+#endif
+#ifdef TAVO_CHECK_VALGRIND
+  VALGRIND_MAKE_MEM_NOACCESS(first, static_cast<std::size_t>(k) * u);
+#endif
 }
 
 void* memory_manager::refill(std::size_t s) {
@@ -157,7 +164,8 @@ void* memory_manager::refill(std::size_t s) {
   if (s == 0 || s > static_cast<std::size_t>(max_size)) return nullptr;
   void* p = free_list[s];
   if (p == nullptr) return nullptr;  // out of memory and the handler returned
-  free_list[s] = link(p);
+  free_list[s] = free_link(p);
+  note_taken(p, s);
   return p;
 }
 
@@ -178,11 +186,12 @@ void* memory_manager::allocate_list(std::size_t s, int n) {
   void* p = head;
   int m = 0;
   while (m < n && p != nullptr) {
-    p = link(p);
+    p = free_link(p);
     ++m;
   }
   if (m == n) {
     free_list[s] = p;  // the n-th chunk still links here
+    mark_chain_taken(head, n, s);
     return head;
   }
   // Only m < n free: n - m new chunks go in front of the m old ones.
@@ -190,17 +199,49 @@ void* memory_manager::allocate_list(std::size_t s, int n) {
   void* const chain = free_list[s];
   if (chain == head) return nullptr;  // out of memory and the handler returned
   free_list[s] = nullptr;
+  mark_chain_taken(chain, n, s);
   return chain;
 }
 
+void memory_manager::mark_chain_taken(void* head, int n, std::size_t s) {
+#if defined(TAVO_CHECK_ASAN) || defined(TAVO_CHECK_VALGRIND)
+  // Each chunk's link is read before the chunk is opened, as it is free until
+  // then; its link stays readable (link()) for the caller.
+  void* c = head;
+  for (int j = 0; j < n; ++j) {
+    void* const next = free_link(c);
+    note_taken(c, s);
+#ifdef TAVO_CHECK_VALGRIND
+    VALGRIND_MAKE_MEM_DEFINED(c, sizeof(void*));
+#endif
+    c = next;
+  }
+#else
+  (void)head;
+  (void)n;
+  (void)s;
+#endif
+}
+
 void memory_manager::deallocate_list(void* head, void* tail, std::size_t s) {
+#if defined(TAVO_CHECK_ASAN) || defined(TAVO_CHECK_VALGRIND)
+  // With checking every chunk of the chain is closed: one walk.
+  for (void* c = head; c != tail;) {
+    void* const next = link(c);
+    note_released(c, s);
+    c = next;
+  }
+  set_free_link(tail, free_list[s]);
+  note_released(tail, s);
+#else
   set_link(tail, free_list[s]);
+#endif
   free_list[s] = head;
 }
 
 std::int64_t memory_manager::free_chunks(int i) const {
   std::int64_t f = 0;
-  for (void* c = free_list[i]; c != nullptr; c = link(c)) ++f;
+  for (void* c = free_list[i]; c != nullptr; c = free_link(c)) ++f;
   return f;
 }
 
@@ -349,7 +390,7 @@ bool memory_manager::verify() const {
     // At most chunks_held free chunks; more means a cycle (a double release).
     std::int64_t free_seen = 0;
     void* c = free_list[i];
-    for (; c != nullptr && free_seen <= chunks_held; c = link(c)) ++free_seen;
+    for (; c != nullptr && free_seen <= chunks_held; c = free_link(c)) ++free_seen;
     if (c != nullptr) {
       fail(i, "more free chunks than chunks carved (a chunk released twice?)");
       continue;
@@ -360,7 +401,7 @@ bool memory_manager::verify() const {
     const std::int64_t standard_k = block_bytes / static_cast<std::int64_t>(u) - 1;
     const auto k_max =
         static_cast<std::uintptr_t>(chunks_held > standard_k ? chunks_held : standard_k);
-    for (c = free_list[i]; c != nullptr; c = link(c)) {
+    for (c = free_list[i]; c != nullptr; c = free_link(c)) {
       const auto addr = reinterpret_cast<std::uintptr_t>(c);
       bool inside = false;
       for (void* b = block_list[i]; b != nullptr && !inside; b = link(b)) {
@@ -392,7 +433,7 @@ void memory_manager::deallocate_bytes_with_check(void* p, std::size_t bytes) {
     return;
   }
   if (block_count[bytes] == 0) error_handler(999, "no block allocated");
-  for (void* c = free_list[bytes]; c != nullptr; c = link(c)) {
+  for (void* c = free_list[bytes]; c != nullptr; c = free_link(c)) {
     if (c == p) {
       const tavo_string text("TAVO memory: pointer %" PRIdPTR " deleted twice",
                              reinterpret_cast<std::intptr_t>(p));
@@ -400,8 +441,9 @@ void memory_manager::deallocate_bytes_with_check(void* p, std::size_t bytes) {
       break;
     }
   }
-  set_link(p, free_list[bytes]);
+  set_free_link(p, free_list[bytes]);
   free_list[bytes] = p;
+  note_released(p, bytes);
 }
 
 void memory_manager::check_free_list(int bytes) {
@@ -415,7 +457,7 @@ void memory_manager::check_free_list(int bytes) {
   const std::size_t k = block_bytes / u - 1;
   unsigned char is_free[block_bytes / 4 / 8 + 1] = {};
   const auto start = reinterpret_cast<std::uintptr_t>(block);
-  for (void* c = free_list[bytes]; c != nullptr; c = link(c)) {
+  for (void* c = free_list[bytes]; c != nullptr; c = free_link(c)) {
     const auto addr = reinterpret_cast<std::uintptr_t>(c);
     if (addr <= start || (addr - start) % u != 0) continue;
     const std::size_t j = (addr - start) / u;
