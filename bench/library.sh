@@ -14,17 +14,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-/tmp/tavo-bench-build}
 repetitions=${REPETITIONS:-5}
 
-need=()
-for p in g++ cmake make libbenchmark-dev libabsl-dev libmimalloc-dev libjemalloc-dev python3; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need+=("$p")
-done
-if [ ${#need[@]} -gt 0 ]; then
-  echo "Installing: ${need[*]}" >&2
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${need[@]}" >&2
-fi
+"$root/scripts/deps.sh" g++ cmake make libbenchmark-dev libabsl-dev libmimalloc-dev libjemalloc-dev python3
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVO_BUILD_BENCH=ON \
   -DTAVO_BUILD_TESTS=OFF -DTAVO_BUILD_HISTFEAT=OFF >/dev/null

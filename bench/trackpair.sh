@@ -33,17 +33,7 @@ frames=500
 detections=3
 
 # ---- what the benchmark needs ------------------------------------------------------
-need=()
-for p in g++ cmake make python3-scipy python3-numpy time; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need+=("$p")
-done
-if [ ${#need[@]} -gt 0 ]; then
-  echo "Installing: ${need[*]}" >&2
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${need[@]}" >&2
-fi
+"$root/scripts/deps.sh" g++ cmake make python3-scipy python3-numpy time
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVO_BUILD_BENCH=ON \
   -DTAVO_BUILD_TESTS=OFF -DTAVO_BUILD_HISTFEAT=OFF >/dev/null

@@ -14,15 +14,8 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build=${TAVO_FUZZ_BUILD:-$top/build-fuzz}
 jobs=${TAVO_FUZZ_JOBS:-2}
 
-need_install=
-command -v clang++ >/dev/null 2>&1 || need_install=1
-dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need_install=1
-if [ -n "$need_install" ]; then
-  sudo=
-  [ "$(id -u)" -eq 0 ] || sudo=sudo
-  $sudo apt-get update
-  $sudo apt-get install -y clang libclang-rt-14-dev
-fi
+"$top/scripts/deps.sh" clang libclang-rt-14-dev cmake make libopencv-core-dev \
+  libopencv-imgproc-dev libopencv-imgcodecs-dev
 
 cmake -S "$top" -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVO_SANITIZE=ON -DTAVO_BUILD_FUZZ=ON \

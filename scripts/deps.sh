@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, if any is missing.
+# scripts/deps.sh [PACKAGE...]: installs the Debian packages that are missing
+# among the given ones; without arguments, those the build and the tests need.
 set -euo pipefail
 
 packages=(g++ cmake make libgtest-dev
           libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev)
+[ $# -gt 0 ] && packages=("$@")
 
 missing=()
 for p in "${packages[@]}"; do
