@@ -337,6 +337,19 @@ std::vector<int> key_sequence(int n, order o, std::mt19937& rng) {
   return v;
 }
 
+// The final walk of a differential test: d holds exactly ref's entries, in
+// key order.
+template <class D, class MakeKey>
+void expect_same_entries(const D& d, const std::map<int, int>& ref, MakeKey make_key) {
+  auto r = ref.begin();
+  for (auto it = d.first_item(); it; it = d.next_item(it), ++r) {
+    ASSERT_NE(r, ref.end());
+    EXPECT_EQ(compare(d.key(it), make_key(r->first)), 0);
+    EXPECT_EQ(d.inf(it), r->second);
+  }
+  EXPECT_EQ(r, ref.end());
+}
+
 // Runs insert / lookup / locate / locate_pred against std::map. `make_key`
 // maps an int to the key type; verify() after every insertion while the tree
 // is small, then at every power of two and at the end (verify is O(n)).
@@ -393,14 +406,7 @@ void differential(D& d, int n, order o, unsigned seed, MakeKey make_key) {
   }
   ASSERT_TRUE(d.verify());
   for (int i = 0; i < 2000; i++) check_probe(probe(rng));
-  // Final walk: every entry, in order.
-  auto r = ref.begin();
-  for (auto it = d.first_item(); it; it = d.next_item(it), ++r) {
-    ASSERT_NE(r, ref.end());
-    EXPECT_EQ(compare(d.key(it), make_key(r->first)), 0);
-    EXPECT_EQ(d.inf(it), r->second);
-  }
-  EXPECT_EQ(r, ref.end());
+  expect_same_entries(d, ref, make_key);
 }
 
 struct diff_case {
@@ -815,13 +821,7 @@ void differential_with_deletes(D& d, int n, unsigned seed, MakeKey make_key) {
     }
   }
   ASSERT_TRUE(d.verify());
-  auto r = ref.begin();
-  for (auto it = d.first_item(); it; it = d.next_item(it), ++r) {
-    ASSERT_NE(r, ref.end());
-    EXPECT_EQ(compare(d.key(it), make_key(r->first)), 0);
-    EXPECT_EQ(d.inf(it), r->second);
-  }
-  EXPECT_EQ(r, ref.end());
+  expect_same_entries(d, ref, make_key);
 }
 
 class DictionaryDeleteDifferential : public ::testing::TestWithParam<int> {};
