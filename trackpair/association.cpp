@@ -275,8 +275,11 @@ class candidate_table {
       for (std::size_t k = 0; k < near; ++k) {
         const std::uint32_t other = order_[near_[k]].second;
         pairs_[pairs] = {mine, other};
-        pairs += (object_[other] != object) &
-                 (l1_distance(box, boxes[other].data()) < candidate_distance);
+        // Both tests always run and are combined as integers, not with &&:
+        // no branch (the pair is kept by counting it or not).
+        pairs +=
+            static_cast<std::size_t>(object_[other] != object) &
+            static_cast<std::size_t>(l1_distance(box, boxes[other].data()) < candidate_distance);
       }
     }
 

@@ -3,6 +3,7 @@
 #include "detections.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -117,9 +118,26 @@ bool file_buffer::open(const char* name, std::string& error) {
   size_ = 0;
   bytes_[0] = '\0';
   at_end_ = false;
-  fd_ = ::open(name, O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: opening a FIFO waits for a writer otherwise. A regular file
+  // ignores the flag.
+  fd_ = ::open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd_ < 0) {
     error = std::strerror(errno);
+    return false;
+  }
+  // Only regular files: a device such as /dev/zero or a FIFO may never end
+  // (nor start). A directory is reported as reading it would be.
+  struct stat st;
+  const char* refused = nullptr;
+  if (::fstat(fd_, &st) != 0)
+    refused = std::strerror(errno);
+  else if (S_ISDIR(st.st_mode))
+    refused = std::strerror(EISDIR);
+  else if (!S_ISREG(st.st_mode))
+    refused = "not a regular file";
+  if (refused != nullptr) {
+    error = refused;
+    close();
     return false;
   }
   return read_block(error);

@@ -96,9 +96,12 @@ class file_buffer {
   file_buffer& operator=(const file_buffer&) = delete;
 
   // Closes the file held before, opens `name` and reads its first block (up
-  // to 64 KiB). On failure returns false with the system's reason, e.g. "No
-  // such file or directory" or "Is a directory", in `error`; nothing is then
-  // held and no file is open.
+  // to 64 KiB). Only regular files (symbolic links followed) are read: a
+  // device, FIFO or socket is refused with "not a regular file", at once
+  // (opening a FIFO does not wait for a writer), so that no input can make
+  // the reading endless. On failure returns false with the system's reason,
+  // e.g. "No such file or directory" or "Is a directory", in `error`;
+  // nothing is then held and no file is open.
   bool open(const char* name, std::string& error);
   // Reads on to the end of the open file; whole() afterwards. Failure as for
   // open(). Nothing to do when whole() already.
