@@ -3,14 +3,18 @@
 // scratch directories. Expected reports come from a brute-force reference
 // written here over the same generated boxes.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -120,8 +124,18 @@ std::string reference_report(const layout& boxes) {
 }
 
 struct run_result {
-  int status;
+  int status;  // exit status, or 128 + the signal that ended the run
   std::string out, err;
+  long max_rss_kb = 0;  // the run's peak resident memory
+};
+
+// How a run is confined. Every run is ended by SIGALRM after `seconds`, so
+// that a program that would never end fails its test instead of hanging it.
+struct run_options {
+  const char* out_path = nullptr;  // standard output to this file (e.g. /dev/full)
+  bool close_stdout = false;       // or no standard output at all
+  long address_space_mb = 0;       // RLIMIT_AS of the run (0: none)
+  unsigned seconds = 120;
 };
 
 std::string slurp(const fs::path& p) {
@@ -130,29 +144,45 @@ std::string slurp(const fs::path& p) {
 }
 
 // Runs the executable in `dir` with argv = args (args[0] is the invocation
-// name); standard output goes to `out_path` when given (e.g. /dev/full).
+// name), confined as `options` say.
 run_result run_trackpair(const scratch_dir& dir, const std::vector<std::string>& args,
-                         const char* out_path = nullptr) {
+                         const run_options& options) {
   const fs::path out_file = dir.path() / ".stdout", err_file = dir.path() / ".stderr";
+  const char* out_path = options.out_path ? options.out_path : out_file.c_str();
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const rlim_t bytes = rlim_t(options.address_space_mb) << 20;
+  const rlimit limit{bytes, bytes};
   const pid_t pid = fork();
   if (pid == 0) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const int o = open(out_path ? out_path : out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int o = open(out_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int e = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 || chdir(dir.path().c_str()) != 0)
       _exit(126);
+    if (options.close_stdout) close(1);
+    if (options.address_space_mb > 0 && setrlimit(RLIMIT_AS, &limit) != 0) _exit(125);
+    alarm(options.seconds);  // kept across exec
     execv(TRACKPAIR_EXE, argv.data());
     _exit(127);
   }
   int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
+  rusage usage{};
+  wait4(pid, &wstatus, 0, &usage);
   run_result r;
   r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-  r.out = out_path ? "" : slurp(out_file);
+  r.out = options.out_path || options.close_stdout ? "" : slurp(out_file);
   r.err = slurp(err_file);
+  r.max_rss_kb = usage.ru_maxrss;
   return r;
+}
+
+// Standard output to `out_path` when given (e.g. /dev/full).
+run_result run_trackpair(const scratch_dir& dir, const std::vector<std::string>& args,
+                         const char* out_path = nullptr) {
+  run_options options;
+  options.out_path = out_path;
+  return run_trackpair(dir, args, options);
 }
 
 // ---- token checks -------------------------------------------------------------
@@ -1012,6 +1042,333 @@ TEST(Passes, ReportSkipsKeysTheReadingPassDidNotCount) {
       dict.insert(k, box(0, 0, 0, 0));
     EXPECT_EQ(report_text(2, 3, dict, false), reference_report(boxes));
   });
+}
+
+// ---- stress ---------------------------------------------------------------------------
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+// "" when the two texts are equal, else the first line where they differ
+// (printing two reports of megabytes whole would bury the failure).
+std::string first_difference(const std::string& got, const std::string& expect) {
+  if (got == expect) return "";
+  std::size_t at = 0, line = 1;
+  while (at < got.size() && at < expect.size() && got[at] == expect[at]) line += got[at++] == '\n';
+  const auto line_at = [at](const std::string& t) {
+    const std::size_t begin = t.rfind('\n', at == 0 ? 0 : at - 1);
+    const std::size_t from = begin == std::string::npos || at == 0 ? 0 : begin + 1;
+    return t.substr(from, t.find('\n', from) - from);
+  };
+  return "line " + std::to_string(line) + ": got '" + line_at(got) + "', expected '" +
+         line_at(expect) + "'";
+}
+
+// A detection file with "0" for every real: large files stay small on disk.
+std::string compact_text(const std::vector<file_box>& boxes) {
+  std::string zeros;
+  for (int i = 0; i < trackpair::hist_bins; ++i) zeros += " 0";
+  std::string text = std::to_string(boxes.size()) + "\n";
+  for (const file_box& b : boxes)
+    text += std::to_string(b[0]) + ' ' + std::to_string(b[1]) + ' ' + std::to_string(b[2]) + ' ' +
+            std::to_string(b[3]) + zeros + '\n';
+  return text;
+}
+
+TEST(Stress, HundredThousandRecordsInOneFile) {
+  // Object 0 has 100,000 detections in frame index 1, in groups of four at
+  // places 200 apart (the work of a frame grows with the square of the boxes
+  // close together, so they are spread). Object 1 has 60 near places of
+  // object 0 picked at random, off by up to 25 in each value: some within the
+  // limit of all four boxes there, some of a few, some of none.
+  std::mt19937 gen(2024);
+  std::uniform_int_distribution<int> group(0, 24999), off(-25, 25), jitter(0, 9);
+  layout boxes(2, std::vector<std::vector<file_box>>(2));
+  for (int n = 0; n < 100000; ++n) {
+    const int at = (n / 4) * 200 - 2500000;
+    boxes[0][1].push_back({at + jitter(gen), at + 50 + jitter(gen), at + jitter(gen), at + 50});
+  }
+  for (int n = 0; n < 60; ++n) {
+    const file_box& near = boxes[0][1][4 * group(gen)];
+    boxes[1][1].push_back(
+        {near[0] + off(gen), near[1] + off(gen), near[2] + off(gen), near[3] + off(gen)});
+  }
+  scratch_dir dir;
+  dir.write(trackpair::detection_file_name(0, 1), compact_text(boxes[0][1]));
+  dir.write(trackpair::detection_file_name(1, 1), detection_text(boxes[1][1]));
+  const run_result r = run_trackpair(dir, {"tp", "2", "2"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 100060);
+  const std::string expect = reference_report(boxes);
+  // Object 1's lines (the last 60) list some candidates, not all of them 4.
+  const std::string tail = expect.substr(expect.find("\n1 1 0 ") + 1);
+  const long listed = std::count(tail.begin(), tail.end(), ' ') - 4 * 60;
+  EXPECT_GT(listed, 2 * 60) << "the check would be weak";
+  EXPECT_LT(listed, 2 * 4 * 60) << "the check would be weak";
+  EXPECT_EQ(first_difference(r.out, expect), "");
+}
+
+TEST(Stress, HundredObjectsByFiveHundredFrames) {
+  // The largest run the program allows: 49,900 files of 0 to 2 detections in
+  // clusters, so that every frame has candidates and near misses.
+  const layout boxes = clustered_layout(trackpair::max_objects, trackpair::max_frames, 77, 2);
+  scratch_dir dir;
+  write_layout(dir, boxes);
+  const run_result r = run_trackpair(dir, {"tp", "100", "500"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  long detections = 0;
+  for (const auto& per_object : boxes)
+    for (const auto& file : per_object) detections += static_cast<long>(file.size());
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), detections);
+  EXPECT_NE(r.out.find("\n99 499 "), std::string::npos) << "the last object and frame are read";
+  EXPECT_EQ(first_difference(r.out, reference_report(boxes)), "");
+}
+
+TEST(Stress, CountsFarAboveTheRecordsPresentFailWithoutAGiantAllocation) {
+  // Three records whatever the count says. Nothing may be sized by the
+  // count: the normal build runs in 256 MiB of address space (a count of
+  // 2^31 - 1 boxes alone would take 32 GiB), and the peak resident memory
+  // stays small in both builds.
+  const std::string three = record_text() + "\n" + record_text() + "\n" + record_text() + "\n";
+  const struct {
+    std::string text, expect;
+  } cases[] = {
+      {"2147483647\n" + three, "record 4: incomplete, the file ends after 0 of its 68 values"},
+      {"1000000000000\n" + three, "the count '1000000000000' is not an integer"},
+      {"99999999999999999999999999999999\n" + three,
+       "the count '99999999999999999999999999999999' is not an integer"},
+      {"4\n" + three, "record 4: incomplete, the file ends after 0 of its 68 values"},
+  };
+  for (const auto& c : cases) {
+    scratch_dir dir;
+    write_layout(dir, random_layout(3, 4, 8, 3));
+    dir.write("objects_info_h2_3.txt", c.text);
+    run_options options;
+    if (!kAddressSanitizer) options.address_space_mb = 256;
+    const run_result r = run_trackpair(dir, {"tp", "3", "4"}, options);
+    EXPECT_EQ(r.status, 1) << c.text.substr(0, 20);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "trackpair: objects_info_h2_3.txt: " + c.expect + "\n");
+    EXPECT_LT(r.max_rss_kb, 200 * 1024) << c.text.substr(0, 20);
+  }
+}
+
+// ---- out of memory, for real -----------------------------------------------------------
+
+TEST(FaultInjection, OutOfAddressSpaceEndsWithTheMemoryReportAndNoOutput) {
+  if (kAddressSanitizer)
+    GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space for its shadow "
+                    "memory: an address-space limit cannot apply";
+  // 2,000 files of 200 detections each: 400,000 entries of the dictionary,
+  // whose tuples and tree nodes come from the memory manager's blocks (about
+  // 50 MiB), more than the limit of 40 MiB leaves room for (the program
+  // itself maps about 12 MiB), while each file and the program's other
+  // buffers stay small. The same run on a tenth of the objects must pass
+  // under the same limit, so that the failure is the dictionary's.
+  const int objects = 100, frames = 21;
+  const long limit_mb = 40;
+  std::mt19937 gen(99);
+  std::uniform_int_distribution<int> value(-100000, 100000);
+  scratch_dir dir;
+  for (int q = 0; q < objects; ++q)
+    for (int r = 1; r < frames; ++r) {
+      std::vector<file_box> boxes(200);
+      for (file_box& b : boxes) b = {value(gen), value(gen), value(gen), value(gen)};
+      dir.write(trackpair::detection_file_name(q, r), compact_text(boxes));
+    }
+  run_options options;
+  options.address_space_mb = limit_mb;
+  const run_result small = run_trackpair(dir, {"tp", "10", std::to_string(frames)}, options);
+  ASSERT_EQ(small.status, 0) << small.err;
+  const run_result r =
+      run_trackpair(dir, {"tp", std::to_string(objects), std::to_string(frames)}, options);
+  EXPECT_EQ(r.status, 128 + SIGABRT);
+  EXPECT_EQ(r.out, "");
+  // End of line, the statistics table of the manager, then the fatal report.
+  EXPECT_EQ(r.err.rfind("\n\n\t STD_MEMORY_MGR (memory status)\n", 0), 0u) << r.err;
+  const std::string report = "\nTAVO ERROR HANDLER\n\tTAVO Memory Manager: Out of memory.\n\n\n";
+  ASSERT_GE(r.err.size(), report.size()) << r.err;
+  EXPECT_EQ(r.err.substr(r.err.size() - report.size()), report) << r.err;
+}
+
+// ---- safe defaults: hostile input ----------------------------------------------------
+// Every case runs end to end in both builds; in the sanitizer build a read or
+// write out of bounds would end the run with the sanitizer's report instead
+// of the one-line message.
+
+TEST(Hostile, MalformedFilesEndWithOneLineAndNothingOnStandardOutput) {
+  std::mt19937 gen(5);
+  std::string garbage(4096, '\0');
+  for (char& c : garbage) c = static_cast<char>(gen());
+  garbage[0] = 'G';  // not a blank, so the count is garbage
+  const std::string digits(10000, '9');
+  const std::string quoted40 = "'" + std::string(40, '9') + "'...";
+  const struct {
+    const char* what;
+    std::string text, expect;  // expect: the start of the message
+  } cases[] = {
+      {"binary garbage", garbage, "the count 'G"},
+      {"NUL bytes", std::string(1000, '\0'), "the count '" + std::string(40, '?') + "'..."},
+      {"NUL inside a real", "1 " + record_text(68, 10, std::string("0.5\0", 4)),
+       "record 1: '0.5?' is not a number"},
+      {"NUL inside an integer", "1 " + record_text(68, 1, std::string("1\0", 2)),
+       "record 1: '1?' is not an integer"},
+      {"a count of 10,000 digits", digits, "the count " + quoted40 + " is not an integer"},
+      {"a box value of 10,000 digits", "1 " + record_text(68, 2, digits),
+       "record 1: " + quoted40 + " is not an integer"},
+      {"huge coordinates", "1 " + record_text(68, 3, "-2147483649"),
+       "record 1: '-2147483649' is not an integer"},
+      {"huge coordinates", "1 " + record_text(68, 0, "99999999999999999999"),
+       "record 1: '99999999999999999999' is not an integer"},
+      {"a count line with no records", "5\n", "record 1: incomplete, the file ends after 0 of"},
+      {"ends mid-record", "1 1 2 3", "record 1: incomplete, the file ends after 3 of its 68"},
+      {"ends mid-token", "1 " + record_text(67) + "1e", "record 1: '1e' is not a number"},
+      {"ends after a sign", "1 " + record_text(67) + "-", "record 1: '-' is not a number"},
+      {"ends after a sign", "1 2 -", "record 1: '-' is not an integer"},
+  };
+  for (const auto& c : cases) {
+    scratch_dir dir;
+    write_layout(dir, random_layout(2, 3, 5, 3));
+    dir.write("objects_info_h2_3.txt", c.text);  // the last file read
+    const run_result r = run_trackpair(dir, {"tp", "2", "3"});
+    EXPECT_EQ(r.status, 1) << c.what;
+    EXPECT_EQ(r.out, "") << c.what;
+    const std::string start = "trackpair: objects_info_h2_3.txt: " + c.expect;
+    EXPECT_EQ(r.err.substr(0, start.size()), start) << c.what;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << c.what << ": " << r.err;
+    for (char ch : r.err)
+      EXPECT_TRUE(ch == '\n' || (ch >= 0x20 && ch < 0x7f)) << c.what << ": byte " << int(ch);
+  }
+}
+
+TEST(Hostile, OddButValidFilesAreReadAsTheirNumbersSay) {
+  const std::string digits(10000, '1');  // as a real: out of range, still a number
+  const std::string zeros(10000, '0');
+  const std::vector<file_box> two = {{INT_MIN, INT_MAX, -1, 0}, {INT_MAX, INT_MAX, INT_MIN, 7}};
+  const struct {
+    const char* what;
+    std::string text;
+    std::vector<file_box> boxes;
+  } cases[] = {
+      {"only whitespace", std::string(5000, ' ') + "\n\t\r\v\f\n", {}},
+      {"an empty file", "", {}},
+      {"a count of 10,000 digits with the value 1", zeros + "1\n" + record_text(), {{1, 2, 3, 4}}},
+      {"a real of 10,000 digits", "1 " + record_text(68, 20, digits), {{1, 2, 3, 4}}},
+      {"a box value with 10,000 leading zeros",
+       "1 " + record_text(68, 1, zeros + "2"),
+       {{1, 2, 3, 4}}},
+      {"the extremes of int", detection_text(two, "\r\n"), two},
+      {"ends mid-token on a whole value", "1 " + record_text(67) + "0.12", {{1, 2, 3, 4}}},
+      {"text after the records", "1 " + record_text() + std::string(3000, 'x'), {{1, 2, 3, 4}}},
+  };
+  for (const auto& c : cases) {
+    layout boxes = random_layout(2, 3, 12, 3);
+    boxes[1][2] = c.boxes;
+    scratch_dir dir;
+    write_layout(dir, boxes);
+    dir.write("objects_info_h2_3.txt", c.text);
+    const run_result r = run_trackpair(dir, {"tp", "2", "3"});
+    EXPECT_EQ(r.status, 0) << c.what << ": " << r.err;
+    EXPECT_EQ(r.err, "") << c.what;
+    EXPECT_EQ(r.out, reference_report(boxes)) << c.what;
+  }
+}
+
+// ---- safe defaults: special files ----------------------------------------------------
+// Only regular files are read. A device that never ends (/dev/zero,
+// /dev/urandom), a FIFO that nobody writes, a directory or a broken link is
+// refused at once with one line; the run's alarm (run_options::seconds)
+// turns a program that would wait or read forever into a failed test.
+
+TEST(Hostile, SpecialFilesAreRefusedAtOnce) {
+  const std::string name = "objects_info_h1_3.txt";
+  const struct {
+    const char* what;
+    std::string expect;
+  } cases[] = {
+      {"/dev/zero", "not a regular file"},  {"/dev/urandom", "not a regular file"},
+      {"/dev/null", "not a regular file"},  {"fifo", "not a regular file"},
+      {"directory", std::strerror(EISDIR)}, {"broken link", std::strerror(ENOENT)},
+      {"link loop", std::strerror(ELOOP)},
+  };
+  for (const auto& c : cases) {
+    scratch_dir dir;
+    write_layout(dir, random_layout(2, 4, 3, 3));
+    const fs::path file = dir.path() / name;
+    fs::remove(file);
+    const std::string what = c.what;
+    if (what[0] == '/') fs::create_symlink(what, file);
+    if (what == "fifo") {
+      ASSERT_EQ(mkfifo(file.c_str(), 0644), 0);
+    }
+    if (what == "directory") fs::create_directory(file);
+    if (what == "broken link") fs::create_symlink(dir.path() / "nowhere", file);
+    if (what == "link loop") fs::create_symlink(file, file);
+    run_options options;
+    options.seconds = 20;
+    const run_result r = run_trackpair(dir, {"tp", "2", "4"}, options);
+    EXPECT_EQ(r.status, 1) << what << (r.status == 128 + SIGALRM ? ": did not end" : "");
+    EXPECT_EQ(r.out, "") << what;
+    EXPECT_EQ(r.err, "trackpair: " + name + ": " + c.expect + "\n") << what;
+  }
+}
+
+TEST(Hostile, AFifoWithAWriterIsRefusedTooAndNotReadFrom) {
+  // Even a FIFO that has a writer is no regular file: refused, its data left.
+  scratch_dir dir;
+  write_layout(dir, random_layout(1, 3, 3, 3));
+  const fs::path file = dir.path() / "objects_info_h1_2.txt";
+  fs::remove(file);
+  ASSERT_EQ(mkfifo(file.c_str(), 0644), 0);
+  const int reader = open(file.c_str(), O_RDONLY | O_NONBLOCK);  // lets the writer open
+  const int writer = open(file.c_str(), O_WRONLY | O_NONBLOCK);
+  ASSERT_GE(writer, 0);
+  ASSERT_EQ(write(writer, "0\n", 2), 2);
+  run_options options;
+  options.seconds = 20;
+  const run_result r = run_trackpair(dir, {"tp", "1", "3"}, options);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "trackpair: objects_info_h1_2.txt: not a regular file\n");
+  char left[4] = {};
+  EXPECT_EQ(read(reader, left, sizeof left), 2);
+  close(writer);
+  close(reader);
+}
+
+// ---- safe defaults: output -------------------------------------------------------------
+
+TEST(Output, NothingIsPrintedWhenAnyInputIsBadEvenAfterMegabytesOfReport) {
+  // The report of the good files would fill several of the program's output
+  // blocks; the bad file is the last one read.
+  const layout boxes = random_layout(30, 40, 21, 6);
+  scratch_dir dir;
+  write_layout(dir, boxes);
+  ASSERT_GT(reference_report(boxes).size(), std::size_t{1} << 20);
+  dir.write(trackpair::detection_file_name(29, 39), "2 " + record_text() + "1 2 3");
+  const run_result r = run_trackpair(dir, {"tp", "30", "40"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
+            "trackpair: objects_info_h30_40.txt: record 2: incomplete, the file ends after "
+            "3 of its 68 values\n");
+}
+
+TEST(Output, AClosedStandardOutputIsAWriteError) {
+  scratch_dir dir;
+  write_layout(dir, random_layout(3, 3, 4, 4));
+  for (const auto& args : std::vector<std::vector<std::string>>{{"tp", "3", "3"}, {"tp"}}) {
+    run_options options;
+    options.close_stdout = true;
+    const run_result r = run_trackpair(dir, args, options);
+    EXPECT_EQ(r.status, 1) << args.size();
+    EXPECT_EQ(r.err,
+              std::string("trackpair: cannot write the report: ") + std::strerror(EBADF) + "\n");
+  }
 }
 
 }  // namespace
