@@ -4,7 +4,9 @@
 # the detection files) with every run of either program under valgrind's
 # memcheck. Fails on the first memory error or definitely lost block.
 # BUILD_DIR (default: build) is configured and the two programs are built in
-# it when needed; use a normal build, not a sanitizer one.
+# it when needed; use a normal build, not a sanitizer one. Configured with
+# -DTAVO_VALGRIND=ON (as scripts/test.sh does), memcheck also sees every chunk
+# of the library's memory manager come and go.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
