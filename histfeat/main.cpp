@@ -1,15 +1,15 @@
-// histfeat: writes the colour histograms of the three boxes in "pos.txt" over
-// the frame "v200.jpg" to "objects_info_1.txt", all in the current directory.
-// Takes no arguments (any given are ignored). Exit status 0, or 1 after one line
-// "histfeat: <what is wrong>" on standard error.
+// histfeat: colour histograms of three boxes of a frame, written as the records
+// of a detection file. Without arguments it reads "v200.jpg" and "pos.txt" and
+// writes "objects_info_1.txt" in the current directory; "IMAGE BOXES OUTPUT"
+// names the files, "--batch LIST" takes many such lines, "--help" tells more.
+// Exit status 0, 1 after "histfeat: <what is wrong>" on standard error, or 2 for
+// wrong usage.
 
 #include "histfeat.h"
 
 #include <iostream>
-#include <string>
 
-int main(int, char**) {
+int main(int argc, char** argv) {
   histfeat::enable_flush_to_zero();
-  const std::string fname = "objects_info_1.txt";
-  return histfeat::run("v200.jpg", "pos.txt", fname, std::cout, std::cerr);
+  return histfeat::histfeat_main(argc, argv, std::cin, std::cout, std::cerr);
 }

@@ -1,8 +1,8 @@
-// histfeat: histogram, box and record functions on synthetic planes; the real
-// program on frames of the bundled footage in scratch directories; the demo
-// pipeline on the whole footage. Expected records are computed here by direct
-// pixel counting (frames decoded with cv::imread, as the program does), never
-// by the program's own functions.
+// histfeat: histogram, box and record functions on synthetic planes; the frame
+// cache; the command line; the real program in its three forms on frames of the
+// bundled footage in scratch directories; the demo pipeline on the whole footage. Expected records
+// are computed here by direct pixel counting (frames decoded with cv::imread, as the program does),
+// never by the program's own functions.
 
 #include "histfeat.h"
 
@@ -25,6 +25,7 @@
 #include <iomanip>
 #include <map>
 #include <numeric>
+#include <random>
 #include <set>
 #include <sstream>
 #include <xmmintrin.h>
@@ -72,8 +73,10 @@ struct outcome {
   std::string out, err;
 };
 
-// Runs args[0] with `args` in s.work, standard output and error into files.
-outcome run_in(const scratch& s, const std::vector<std::string>& args) {
+// Runs args[0] with `args` in s.work, standard output and error into files,
+// standard input from the file `input` when it is given.
+outcome run_in(const scratch& s, const std::vector<std::string>& args,
+               const std::string& input = "") {
   const std::string out = (s.root / "stdout").string(), err = (s.root / "stderr").string();
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -83,6 +86,11 @@ outcome run_in(const scratch& s, const std::vector<std::string>& args) {
     int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (o < 0 || e < 0 || ::chdir(s.work.c_str()) != 0) ::_exit(126);
+    if (!input.empty()) {
+      int i = ::open(input.c_str(), O_RDONLY);
+      if (i < 0) ::_exit(126);
+      ::dup2(i, 0);
+    }
     ::dup2(o, 1);
     ::dup2(e, 2);
     ::execv(argv[0], argv.data());
@@ -206,6 +214,37 @@ TEST(BinCounts, CountsOnlyTheSelectionAndTheMask) {
   EXPECT_EQ(bin_counts(plane, nullptr, {0, 0, 8, 4}, 16)[50 / 16], 32 - 6);
 }
 
+TEST(BinCounts, MatchCountingByHandOnRandomPlanesMasksAndSelections) {
+  // Widths 1..13 cover every remainder of the four-sample unrolling; masks are
+  // all set, or zero in a few rows only, or sparse.
+  std::mt19937 random(7);
+  for (int round = 0; round < 300; ++round) {
+    const int w = 1 + random() % 13, h = 1 + random() % 9, stride = w + random() % 5;
+    std::vector<std::uint8_t> samples(stride * h), mask(stride * h, 255);
+    for (auto& v : samples) v = static_cast<std::uint8_t>(random());
+    const int kind = round % 3;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        if ((kind == 1 && y % 3 == 1 && x == y % w) || (kind == 2 && random() % 2))
+          mask[y * stride + x] = 0;
+    const sample_plane plane{samples.data(), w, h, static_cast<std::size_t>(stride)},
+        hide{mask.data(), w, h, static_cast<std::size_t>(stride)};
+    const int x0 = random() % w, y0 = random() % h;
+    const region r{x0, y0, 1 + static_cast<int>(random() % (w - x0)),
+                   1 + static_cast<int>(random() % (h - y0))};
+    for (int bins : {1, 16, 32, 256}) {
+      std::vector<double> all(bins), masked(bins);
+      for (int y = r.y; y < r.y + r.height; ++y)
+        for (int x = r.x; x < r.x + r.width; ++x) {
+          all[samples[y * stride + x] * bins / 256] += 1;
+          masked[samples[y * stride + x] * bins / 256] += mask[y * stride + x] != 0;
+        }
+      ASSERT_EQ(bin_counts(plane, nullptr, r, bins), all) << "round " << round;
+      ASSERT_EQ(bin_counts(plane, &hide, r, bins), masked) << "round " << round;
+    }
+  }
+}
+
 TEST(BinCounts, StayExactPastFloatPrecision) {
   // 2^24 + 1 samples: a float count would round to 2^24.
   const int odd = (1 << 24) + 1;
@@ -296,6 +335,45 @@ TEST(Record, CornersXFirstThenSixtyFourValuesEachFollowedByABlank) {
   EXPECT_EQ(record.find("9.0"), std::string::npos);
 }
 
+TEST(Record, ValuesPrintAsPrintfPrintsThemTiesAndAllOrdersOfMagnitude) {
+  // Every 997th float below 1 (all exponents, every low-bit pattern); k / 2^n,
+  // among them the only exact ties of the sixth decimal below 1, the 64 odd
+  // multiples of 1/128 (0.0078125 prints 0.007812, 0.0234375 0.023438); values
+  // that round up to 1, and what falls back to printf.
+  std::vector<float> values;
+  for (std::uint32_t bits = 0; bits < 0x3f800000u; bits += 997) {
+    float v;
+    std::memcpy(&v, &bits, sizeof v);
+    values.push_back(v);
+  }
+  for (int n = 1; n <= 30; ++n)
+    for (int k = 1; k < 128; k += 2) values.push_back(std::ldexp(static_cast<float>(k), -n));
+  for (float v :
+       {0.0f, 0.9999995f, 0.99999994f, 0.0000005f, 0.0000015f, 0.0000025f, 1e-7f, 1.0f, 0.333f,
+        -0.0f, -0.25f, 9.5f, 1e30f, std::numeric_limits<float>::infinity(),
+        std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::denorm_min()})
+    values.push_back(v);
+  int ties = 0;
+  for (std::size_t first = 0; first < values.size(); first += 64) {
+    histograms h{std::vector<float>(32), std::vector<float>(32), std::vector<float>(16)};
+    std::vector<float*> slots;
+    for (int i = 0; i < 24; ++i) slots.push_back(&h.rhist[i]);
+    for (int i = 0; i < 24; ++i) slots.push_back(&h.ghist[i]);
+    for (int i = 0; i < 16; ++i) slots.push_back(&h.bhist[i]);
+    for (std::size_t i = 0; i < 64; ++i) *slots[i] = values[std::min(first + i, values.size() - 1)];
+    std::vector<std::string> items = split(format_record({1, 2, 3, 4}, h), ' ');
+    ASSERT_EQ(items.size(), 69u);
+    for (std::size_t i = 0; i < 64; ++i) {
+      char expected[64];
+      std::snprintf(expected, sizeof expected, "%f", static_cast<double>(*slots[i]));
+      ASSERT_EQ(items[4 + i], expected) << std::hexfloat << *slots[i];
+      double scaled = static_cast<double>(*slots[i]) * 1e6;
+      ties += scaled == std::floor(scaled) + 0.5;
+    }
+  }
+  EXPECT_GE(ties, 64) << "the values above miss exact ties";
+}
+
 TEST(Record, WriteReplacesAtomicallyWithUmaskPermissions) {
   scratch s;
   const fs::path out = s.work / "objects_info_1.txt";
@@ -311,6 +389,147 @@ TEST(Record, WriteReplacesAtomicallyWithUmaskPermissions) {
   EXPECT_EQ(write_file_replacing((s.work / "no/such").string(), "x"),
             "cannot write " + (s.work / "no/such").string() + ": No such file or directory");
   EXPECT_EQ(std::distance(fs::directory_iterator(s.work), {}), 2) << "temporary file left";
+}
+
+// --- The frame cache ------------------------------------------------------------
+
+namespace {
+// A lossless w x h picture of one colour (channel order), as a PNG file.
+void write_picture(const fs::path& p, int w, int h, int c0) {
+  ASSERT_TRUE(cv::imwrite(p.string(), cv::Mat(h, w, CV_8UC3, cv::Scalar(c0, 128, 255))));
+}
+}  // namespace
+
+TEST(FrameCache, DecodesAFileOnceWhateverItsNameAndAgainWhenItChanges) {
+  scratch s;
+  const fs::path a = s.work / "a.png", b = s.work / "b.png";
+  write_picture(a, 6, 4, 10);
+  fs::create_hard_link(a, b);  // before the first load: a new link changes the change time
+  fs::create_symlink(a, s.work / "c.png");
+  frame_cache cache;
+  std::string why;
+  const frame_planes* p = cache.load(a.string(), why);
+  ASSERT_TRUE(p) << why;
+  EXPECT_EQ(p->red.width, 6);
+  EXPECT_EQ(p->red.height, 4);
+  EXPECT_EQ(p->red.data[0], 10);
+  EXPECT_EQ(p->green.data[23], 128);
+  EXPECT_EQ(p->blue.data[5], 255);
+  EXPECT_EQ(p->mask.data[17], 255);
+  ASSERT_TRUE(cache.load(a.string(), why));
+  ASSERT_TRUE(cache.load(b.string(), why));
+  ASSERT_TRUE(cache.load((s.work / "c.png").string(), why));
+  EXPECT_EQ(cache.decodes(), 1u) << "one file under three names";
+  EXPECT_EQ(cache.frames(), 1u);
+
+  // Rewritten in place (same inode, other size) and replaced (other inode).
+  write_picture(a, 5, 3, 20);
+  p = cache.load(a.string(), why);
+  ASSERT_TRUE(p);
+  EXPECT_EQ(cache.decodes(), 2u);
+  EXPECT_EQ(p->red.width, 5);
+  EXPECT_EQ(p->red.data[14], 20);
+  write_picture(s.work / "new.png", 5, 3, 30);
+  fs::rename(s.work / "new.png", a);
+  p = cache.load(a.string(), why);
+  ASSERT_TRUE(p);
+  EXPECT_EQ(cache.decodes(), 3u);
+  EXPECT_EQ(p->red.data[0], 30);
+
+  EXPECT_FALSE(cache.load((s.work / "none.png").string(), why));
+  EXPECT_EQ(why, "cannot open " + (s.work / "none.png").string() + ": No such file or directory");
+  spit(s.work / "text.png", "not a picture");
+  EXPECT_FALSE(cache.load((s.work / "text.png").string(), why));
+  EXPECT_EQ(why, "cannot decode " + (s.work / "text.png").string() + " as a colour image");
+  EXPECT_FALSE(cache.load(s.work.string(), why));
+  EXPECT_EQ(why, "cannot open " + s.work.string() + ": Is a directory");
+  EXPECT_FALSE(cache.load("/dev/zero", why));
+  EXPECT_EQ(why, "cannot open /dev/zero: not a regular file");
+}
+
+TEST(FrameCache, KeepsWithinItsLimitDroppingTheLeastRecentlyUsed) {
+  scratch s;
+  for (int k = 0; k < 4; ++k) write_picture(s.work / (std::to_string(k) + ".png"), 6, 4, 50 * k);
+  auto name = [&s](int k) { return (s.work / (std::to_string(k) + ".png")).string(); };
+  const std::size_t frame_bytes = 4 * 6 * 4;
+  frame_cache cache(2 * frame_bytes);  // room for two frames
+  std::string why;
+  for (int k : {0, 1, 0, 2}) ASSERT_TRUE(cache.load(name(k), why)) << why;  // 1 is dropped
+  EXPECT_EQ(cache.decodes(), 3u);
+  EXPECT_EQ(cache.frames(), 2u);
+  EXPECT_EQ(cache.bytes(), 2 * frame_bytes);
+  for (int k : {0, 2}) ASSERT_TRUE(cache.load(name(k), why));
+  EXPECT_EQ(cache.decodes(), 3u) << "0 and 2 were kept";
+  const frame_planes* p = cache.load(name(1), why);
+  ASSERT_TRUE(p);
+  EXPECT_EQ(cache.decodes(), 4u) << "1 was dropped";
+  EXPECT_EQ(p->red.data[0], 50);
+
+  frame_cache one(0);  // keeps the frame just loaded, and only that one
+  for (int k : {3, 3, 2, 3}) ASSERT_TRUE(one.load(name(k), why));
+  EXPECT_EQ(one.decodes(), 3u);
+  EXPECT_EQ(one.frames(), 1u);
+}
+
+// --- The command line -------------------------------------------------------------
+
+namespace {
+outcome main_with(std::vector<std::string> args, const std::string& input = "") {
+  std::vector<const char*> argv = {"histfeat"};
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  std::istringstream in(input);
+  std::ostringstream out, err;
+  int status = histfeat_main(static_cast<int>(argv.size()), argv.data(), in, out, err);
+  return {status, out.str(), err.str()};
+}
+}  // namespace
+
+TEST(CommandLine, HelpAndVersionOnStandardOutput) {
+  outcome help = main_with({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out, usage());
+  EXPECT_EQ(help.err, "");
+  for (const char* form :
+       {"usage: histfeat\n", "histfeat IMAGE BOXES OUTPUT\n", "histfeat --batch LIST\n",
+        "file names\n                      cannot contain blanks"})
+    EXPECT_NE(usage().find(form), std::string::npos) << form;
+  outcome version = main_with({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "histfeat " HISTFEAT_VERSION "\n");
+  EXPECT_EQ(version.err, "");
+}
+
+TEST(CommandLine, MisuseGivesTheUsageOnStandardErrorAndStatus2) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--frob"}, "unknown option '--frob'"},
+      {{"-x", "b", "c"}, "unknown option '-x'"},
+      {{"a", "b", "--verbose"}, "unknown option '--verbose'"},
+      {{"a"}, "wrong number of arguments"},
+      {{"a", "b"}, "wrong number of arguments"},
+      {{"a", "b", "c", "d"}, "wrong number of arguments"},
+      {{"--batch"}, "wrong number of arguments"},
+      {{"--batch", "a", "b"}, "wrong number of arguments"},
+      {{"--help", "x"}, "wrong number of arguments"},
+      {{"--version", "--help"}, "wrong number of arguments"},
+      {{"a", "--batch", "c"}, "option --batch out of place"},
+  };
+  for (const auto& [args, message] : cases) {
+    outcome r = main_with(args);
+    EXPECT_EQ(r.status, 2) << message;
+    EXPECT_EQ(r.out, "") << message;
+    EXPECT_EQ(r.err, "histfeat: " + message + "\n" + usage());
+  }
+}
+
+TEST(CommandLine, BatchListThatCannotBeOpenedOrHoldsNoFrame) {
+  scratch s;
+  const std::string missing = (s.work / "none.list").string();
+  outcome r = main_with({"--batch", missing});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "histfeat: cannot open " + missing + ": No such file or directory\n");
+  r = main_with({"--batch", "-"}, "# nothing but a comment\n\n   \t\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out + r.err, "");
 }
 
 // --- Box list and clipping ----------------------------------------------------
@@ -510,6 +729,102 @@ TEST(EndToEnd, BadInputFailsWithOneLineAndKeepsThePreviousOutput) {
   }
 }
 
+// --- The other forms end to end ----------------------------------------------------
+
+TEST(EndToEnd, EveryFormWritesTheRecordsOfTheNoArgumentForm) {
+  // Object 2 of the footage in three frames; each form in its own directory.
+  footage_boxes boxes = read_footage_boxes();
+  const std::vector<int> frames = {1, 17, boxes.rbegin()->first.second};
+  scratch s;
+  std::vector<std::string> records, echoes;
+  std::string list;
+  for (int f : frames) {
+    const std::string pos = (s.root / ("pos" + std::to_string(f))).string();
+    spit(pos, pos_text(boxes[{2, f}]));
+    scratch alone;
+    fs::copy_file(frame_path(f), alone.work / "v200.jpg");
+    fs::copy_file(pos, alone.work / "pos.txt");
+    outcome r = run_histfeat(alone);
+    ASSERT_EQ(r.status, 0) << r.err;
+    records.push_back(slurp(alone.work / "objects_info_1.txt"));
+    echoes.push_back(r.out);
+    ASSERT_EQ(records.back().substr(0, 2), "3\n");
+
+    outcome named = run_in(s, {HISTFEAT_EXE, frame_path(f), pos, "named" + std::to_string(f)});
+    EXPECT_EQ(named.status, 0) << named.err;
+    EXPECT_EQ(named.out, r.out);
+    EXPECT_EQ(named.err, "");
+    EXPECT_EQ(slurp(s.work / ("named" + std::to_string(f))), records.back()) << "frame " << f;
+    list +=
+        "  " + frame_path(f) + "\t" + pos + "   batch" + std::to_string(f) + "\n# a comment\n\n";
+  }
+  spit(s.root / "list", list);
+  for (std::string source : {"file", "stdin"}) {
+    outcome r = source == "file"
+                    ? run_in(s, {HISTFEAT_EXE, "--batch", (s.root / "list").string()})
+                    : run_in(s, {HISTFEAT_EXE, "--batch", "-"}, (s.root / "list").string());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, echoes[0] + echoes[1] + echoes[2]) << source;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+      const fs::path out = s.work / ("batch" + std::to_string(frames[i]));
+      EXPECT_EQ(slurp(out), records[i]) << source << ", frame " << frames[i];
+      fs::remove(out);
+    }
+  }
+}
+
+TEST(EndToEnd, BatchReportsAFailedLineSkipsItsOutputAndGoesOn) {
+  // Lines: 1 good, 2 comment, 3 no image, 4 good, 5 blank, 6 two fields,
+  // 7 second box reversed (two boxes echoed), 8 good (the frame of line 1 again).
+  scratch s;
+  footage_boxes boxes = read_footage_boxes();
+  const std::vector<box4> good1 = boxes[{1, 3}], good4 = boxes[{3, 9}], good8 = boxes[{4, 3}];
+  spit(s.work / "pos1", pos_text(good1));
+  spit(s.work / "pos4", pos_text(good4));
+  spit(s.work / "pos7", "1 1 9 9\n10 0 5 9\n1 1 9 9\n");
+  spit(s.work / "pos8", pos_text(good8));
+  spit(s.work / "out3", "previous\n");
+  spit(s.work / "list.txt", frame_path(3) + " pos1 out1\n# out2\n" + "nosuch.jpg pos4 out3\n" +
+                                frame_path(9) + " pos4 out4\n\n" + "pos4 out6\n" + frame_path(9) +
+                                " pos7 out7\n" + frame_path(3) + " pos8 out8\n");
+  outcome r = run_in(s, {HISTFEAT_EXE, "--batch", "list.txt"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "histfeat: list.txt:3: cannot open nosuch.jpg: No such file or directory\n"
+            "histfeat: list.txt:6: expected 3 fields (IMAGE BOXES OUTPUT), found 2\n"
+            "histfeat: list.txt:7: box 2 in pos7 has x2 < x1 (5 < 10)\n");
+  EXPECT_EQ(r.out, pos_text(good1) + pos_text(good4) + "1 1 9 9\n10 0 5 9\n" + pos_text(good8));
+  auto expected = [](int frame, const std::vector<box4>& three) {
+    cv::Mat image = decode(frame_path(frame));
+    std::string text = "3\n";
+    for (const box4& b : three) text += expected_record(image, b);
+    return text;
+  };
+  EXPECT_EQ(slurp(s.work / "out1"), expected(3, good1));
+  EXPECT_EQ(slurp(s.work / "out4"), expected(9, good4));
+  EXPECT_EQ(slurp(s.work / "out8"), expected(3, good8));
+  EXPECT_EQ(slurp(s.work / "out3"), "previous\n");
+  EXPECT_FALSE(fs::exists(s.work / "out7"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(s.work), {}), 9) << "a temporary file left";
+}
+
+TEST(EndToEnd, BatchDecodesAgainAFrameThatAnEarlierLineReplaced) {
+  // Line 2 writes its records over the frame of line 1, so line 3, which names
+  // that frame again, must not get the decoded frame of line 1.
+  scratch s;
+  fs::copy_file(frame_path(5), s.work / "frame.jpg");
+  spit(s.work / "pos", "1 1 9 9  2 2 8 8  3 3 7 7\n");
+  spit(s.work / "list",
+       "frame.jpg pos out1\n" + frame_path(6) + " pos frame.jpg\nframe.jpg pos out3\n");
+  outcome r = run_in(s, {HISTFEAT_EXE, "--batch", "list"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "histfeat: list:3: cannot decode frame.jpg as a colour image\n");
+  EXPECT_EQ(slurp(s.work / "frame.jpg").substr(0, 2), "3\n");
+  EXPECT_TRUE(fs::exists(s.work / "out1"));
+  EXPECT_FALSE(fs::exists(s.work / "out3"));
+}
+
 // --- The demo pipeline on the bundled footage -----------------------------------
 
 #ifdef TRACKPAIR_EXE
@@ -564,3 +879,232 @@ TEST(Pipeline, BundledFootageGivesDetectionFilesAndTheReport) {
   EXPECT_EQ(r.out, expected);
 }
 #endif
+
+// --- Stress and safe defaults ------------------------------------------------------
+
+#include <sys/resource.h>
+
+#include <cstdlib>
+
+namespace {
+
+// Runs histfeat in s.work like run_histfeat, but ends it with SIGALRM after
+// `seconds` (a hang fails the test instead of hanging it; the status is then
+// -1) and bounds its memory: 1 GiB of address space in the normal build,
+// single allocations of at most 256 MiB under AddressSanitizer (which needs
+// terabytes of address space for itself).
+outcome run_confined(const scratch& s, unsigned seconds) {
+  const std::string out = (s.root / "stdout").string(), err = (s.root / "stderr").string();
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  const std::string asan_options =
+      std::string(asan ? asan : "") + (asan && *asan ? ":" : "") + "max_allocation_size_mb=256";
+  const rlimit one_gib{rlim_t{1} << 30, rlim_t{1} << 30};
+  char* argv[] = {const_cast<char*>(HISTFEAT_EXE), nullptr};
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (o < 0 || e < 0 || ::chdir(s.work.c_str()) != 0) ::_exit(126);
+    ::dup2(o, 1);
+    ::dup2(e, 2);
+#if defined(__SANITIZE_ADDRESS__)
+    ::setenv("ASAN_OPTIONS", asan_options.c_str(), 1);
+#else
+    if (::setrlimit(RLIMIT_AS, &one_gib) != 0) ::_exit(125);
+#endif
+    ::alarm(seconds);  // kept across exec
+    ::execv(argv[0], argv);
+    ::_exit(127);
+  }
+  int status = -1;
+  ::waitpid(pid, &status, 0);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out), slurp(err)};
+}
+
+// The names in a directory, sorted.
+std::vector<std::string> names_in(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace
+
+TEST(Stress, LargeImageWithBoxesCoveringItWholly) {
+  // A lossless 4000 x 3000 image in which every channel takes every value,
+  // in uneven amounts; boxes that cover it exactly, overhang it on every
+  // side, and span the whole int range. All three are the whole image.
+  const int width = 4000, height = 3000;
+  cv::Mat image(height, width, CV_8UC3);
+  for (int y = 0; y < height; ++y) {
+    auto* row = image.ptr<cv::Vec3b>(y);
+    for (int x = 0; x < width; ++x)
+      row[x] =
+          cv::Vec3b(static_cast<uchar>((x * 7 + y * 3) & 255), static_cast<uchar>((x ^ y) & 255),
+                    static_cast<uchar>((x / 16 + y * y) % 251));
+  }
+  scratch s;
+  ASSERT_TRUE(
+      cv::imwrite((s.work / "frame.png").string(), image, {cv::IMWRITE_PNG_COMPRESSION, 1}));
+  fs::rename(s.work / "frame.png", s.work / "v200.jpg");  // decoded by content, not by name
+  const std::vector<box4> boxes = {{0, 0, width - 1, height - 1},
+                                   {-70, -9, width + 500, height},
+                                   {INT_MIN, INT_MIN, INT_MAX, INT_MAX}};
+  spit(s.work / "pos.txt", pos_text(boxes));
+  outcome r = run_histfeat(s);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, pos_text(boxes));
+  // Counted by hand once; the records differ only in the corners written.
+  const std::string whole = expected_record(image, boxes[0]);
+  const std::string values = whole.substr(whole.find('.') - 1);
+  std::string expected = "3\n";
+  for (const box4& b : boxes)
+    expected += std::to_string(b[0]) + ' ' + std::to_string(b[2]) + ' ' + std::to_string(b[1]) +
+                ' ' + std::to_string(b[3]) + ' ' + values;
+  EXPECT_EQ(slurp(s.work / "objects_info_1.txt"), expected);
+  EXPECT_EQ(values.find("0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000"),
+            std::string::npos)
+      << "every written bin should hold samples";
+}
+
+TEST(SafeDefaults, AFailureAtTheThirdBoxLeavesNoTraceOfTheRun) {
+  // The two good boxes are done when the third fails: the output must stay
+  // as it was (or absent), with no temporary file beside it.
+  const std::string good = "1 1 9 9\n";
+  const struct {
+    const char* what;
+    std::string pos, echo;  // echo: the boxes echoed, each as soon as it is read
+  } cases[] = {
+      {"third box outside", good + good + "400 10 410 20", good + good + "400 10 410 20\n"},
+      {"third box not an integer", good + good + "1 2 3 x", good + good},
+      {"third box reversed", good + good + "9 1 1 9", good + good + "9 1 1 9\n"},
+      {"third box missing", good + good, good + good},
+      {"third box cut short", good + good + "1 1 9", good + good},
+  };
+  for (const auto& c : cases)
+    for (const bool previous : {true, false}) {
+      scratch s;
+      fs::copy_file(frame_path(2), s.work / "v200.jpg");
+      spit(s.work / "pos.txt", c.pos);
+      if (previous) spit(s.work / "objects_info_1.txt", "3\nprevious run\n");
+      outcome r = run_histfeat(s);
+      EXPECT_EQ(r.status, 1) << c.what;
+      EXPECT_EQ(r.out, c.echo) << c.what;
+      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.what << ": " << r.err;
+      if (previous) {
+        EXPECT_EQ(slurp(s.work / "objects_info_1.txt"), "3\nprevious run\n") << c.what;
+        EXPECT_EQ(names_in(s.work),
+                  (std::vector<std::string>{"objects_info_1.txt", "pos.txt", "v200.jpg"}))
+            << c.what;
+      } else {
+        EXPECT_EQ(names_in(s.work), (std::vector<std::string>{"pos.txt", "v200.jpg"})) << c.what;
+      }
+    }
+}
+
+TEST(SafeDefaults, HostileBoxListsAndImagesEndWithOneLine) {
+  // Every case ends at once with status 1 and one line on the error stream,
+  // in the sanitizer build without any read or write out of bounds.
+  const std::string good = "1 1 9 9\n";
+  const std::string digits(10000, '7');
+  std::string garbage(4096, '\0');
+  for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<char>(i * 131 + 7);
+  const struct {
+    const char* what;
+    std::string image, pos;
+  } cases[] = {
+      {"binary garbage", "frame", garbage},
+      {"NUL bytes", "frame", std::string(3000, '\0')},
+      {"NUL inside a number", "frame", good + std::string("1\0 1 9 9", 8)},
+      {"only whitespace", "frame", std::string(2000, ' ') + "\n\t\r\v\f"},
+      {"a number of 10,000 digits", "frame", good + digits + " 1 9 9\n" + good},
+      {"huge coordinates", "frame", good + "99999999999 0 1 1\n" + good},
+      {"ends mid-list", "frame", good + good + "1 1"},
+      {"image of garbage", "garbage", good + good + good},
+      {"image of NUL bytes", "nul", good + good + good},
+      {"image is /dev/zero", "/dev/zero", good + good + good},
+      {"image is /dev/urandom", "/dev/urandom", good + good + good},
+      {"image is a directory", "directory", good + good + good},
+      {"box list is /dev/urandom", "frame", "/dev/urandom"},
+      {"box list is a directory", "frame", "directory"},
+  };
+  const std::string frame = slurp(frame_path(2));
+  for (const auto& c : cases) {
+    scratch s;
+    const fs::path image = s.work / "v200.jpg", pos = s.work / "pos.txt";
+    if (c.image == "frame") spit(image, frame);
+    if (c.image == "garbage") spit(image, garbage);
+    if (c.image == "nul") spit(image, std::string(5000, '\0'));
+    if (c.image[0] == '/') fs::create_symlink(c.image, image);
+    if (c.image == "directory") fs::create_directory(image);
+    if (c.pos[0] == '/') {
+      fs::create_symlink(c.pos, pos);
+    } else if (c.pos == "directory") {
+      fs::create_directory(pos);
+    } else {
+      spit(pos, c.pos);
+    }
+    spit(s.work / "objects_info_1.txt", "3\nprevious run\n");
+    outcome r = run_confined(s, 30);
+    EXPECT_EQ(r.status, 1) << c.what
+                           << (r.status == -1 ? ": ended by a signal (SIGALRM: did not end)" : "");
+    EXPECT_EQ(r.err.rfind("histfeat: ", 0), 0u) << c.what << ": " << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.what << ": " << r.err;
+    EXPECT_EQ(slurp(s.work / "objects_info_1.txt"), "3\nprevious run\n") << c.what;
+  }
+}
+
+TEST(SafeDefaults, ATruncatedImageEndsTheRunOneWayOrTheOther) {
+  // The decoder fills in what a cut JPEG lacks: the run may succeed on what
+  // it gets, or fail with one line; either way it ends, whole.
+  const std::string good = "1 1 9 9\n", frame = slurp(frame_path(2));
+  for (const std::size_t keep : {frame.size() / 3, frame.size() - 2, std::size_t{700}}) {
+    scratch s;
+    spit(s.work / "v200.jpg", frame.substr(0, keep));
+    spit(s.work / "pos.txt", good + good + good);
+    spit(s.work / "objects_info_1.txt", "3\nprevious run\n");
+    outcome r = run_confined(s, 30);
+    const std::string output = slurp(s.work / "objects_info_1.txt");
+    if (r.status == 0) {
+      EXPECT_EQ(split(output, '\n').size(), 4u) << keep;
+      EXPECT_EQ(r.err, "") << keep;
+    } else {
+      EXPECT_EQ(r.status, 1) << keep
+                             << (r.status == -1 ? ": ended by a signal (SIGALRM: did not end)"
+                                                : "");
+      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << keep << ": " << r.err;
+      EXPECT_EQ(output, "3\nprevious run\n") << keep;
+    }
+  }
+}
+
+// Known to fail: histfeat reads "pos.txt" token by token without a bound, so
+// a box list that is /dev/zero grows one token until memory runs out; and
+// opening a FIFO nobody writes ("v200.jpg" or "pos.txt") waits for ever.
+// The fix: refuse anything but a regular file before reading (stat after an
+// open with O_NONBLOCK), as trackpair does. Enable this test with it.
+TEST(SafeDefaults, EndlessOrSilentSpecialFilesEndWithOneLine) {
+  const std::string good = "1 1 9 9\n";
+  for (const char* which : {"pos.txt is /dev/zero", "pos.txt is a FIFO", "v200.jpg is a FIFO"}) {
+    scratch s;
+    const std::string what = which;
+    const fs::path image = s.work / "v200.jpg", pos = s.work / "pos.txt";
+    if (what.rfind("v200", 0) == 0) {
+      ASSERT_EQ(::mkfifo(image.c_str(), 0644), 0);
+      spit(pos, good + good + good);
+    } else {
+      fs::copy_file(frame_path(2), image);
+      if (what == "pos.txt is a FIFO") {
+        ASSERT_EQ(::mkfifo(pos.c_str(), 0644), 0);
+      } else {
+        fs::create_symlink("/dev/zero", pos);
+      }
+    }
+    outcome r = run_confined(s, 20);
+    EXPECT_EQ(r.status, 1) << what
+                           << (r.status == -1 ? ": ended by a signal (SIGALRM: did not end)" : "");
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << what << ": " << r.err;
+    EXPECT_FALSE(fs::exists(s.work / "objects_info_1.txt")) << what;
+  }
+}
