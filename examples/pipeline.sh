@@ -5,12 +5,13 @@
 # this script), which holds frames frame_NN.jpg and boxes.txt, one line per
 # object and frame: "object frame" and three candidate boxes x1 y1 x2 y2.
 #
-# For every line, puts the frame in WORKDIR as "v200.jpg" and the three boxes as
-# "pos.txt", runs HISTFEAT there and renames its "objects_info_1.txt" to
-# "objects_info_h<object>_<frame>.txt"; then runs "TRACKPAIR objects frames" in
-# WORKDIR and prints its report on standard output. histfeat's echo of the boxes
-# goes to WORKDIR/histfeat.log. Exit status 1 (with a message on standard error)
-# when a step fails or the footage is not complete (every object in every frame).
+# For every line, writes the three boxes to WORKDIR as "pos_h<object>_<frame>.txt"
+# and a line "FRAME pos_h<object>_<frame>.txt objects_info_h<object>_<frame>.txt"
+# to WORKDIR/histfeat.list, then runs "HISTFEAT --batch histfeat.list" in WORKDIR
+# (one process for all lines), then "TRACKPAIR objects frames" there, and prints
+# its report on standard output. histfeat's echo of the boxes goes to
+# WORKDIR/histfeat.log. Exit status 1 (with a message on standard error) when a
+# step fails or the footage is not complete (every object in every frame).
 set -euo pipefail
 
 if [ $# -lt 3 ] || [ $# -gt 4 ]; then
@@ -30,23 +31,40 @@ fail() { echo "pipeline: $*" >&2; exit 1; }
 [ -f "$footage/boxes.txt" ] || fail "no $footage/boxes.txt"
 mkdir -p "$work"
 cd "$work"
-: > histfeat.log
+# histfeat's list cannot hold names with blanks: reach such a footage directory
+# through a link.
+frames_dir=$footage
+case $footage in *[[:space:]]*) ln -sfn "$footage" .footage && frames_dir=.footage ;; esac
 
-objects=0
-frames=0
-lines=0
-while read -r object frame boxes; do
-  case $object in '#'* | '') continue ;; esac
-  image=$(printf '%s/frame_%02d.jpg' "$footage" "$frame")
-  [ -f "$image" ] || fail "no frame $image for object $object"
-  cp "$image" v200.jpg
-  printf '%s\n' "$boxes" > pos.txt
-  "$histfeat" >> histfeat.log || fail "histfeat failed on object $object, frame $frame"
-  mv objects_info_1.txt "objects_info_h${object}_${frame}.txt"
-  ((object > objects)) && objects=$object
-  ((frame > frames)) && frames=$frame
-  lines=$((lines + 1))
-done < "$footage/boxes.txt"
+: > histfeat.list
+# One pass over boxes.txt: the box files and the list; on standard output each
+# frame used (with the first object that uses it), then "objects frames lines".
+summary=$(awk -v frames_dir="$frames_dir" '
+  $1 ~ /^#/ || NF == 0 { next }
+  {
+    image = sprintf("%s/frame_%02d.jpg", frames_dir, $2)
+    pos = "pos_h" $1 "_" $2 ".txt"
+    boxes = $3
+    for (i = 4; i <= NF; i++) boxes = boxes " " $i
+    print boxes > pos
+    close(pos)
+    print image, pos, "objects_info_h" $1 "_" $2 ".txt" > "histfeat.list"
+    if (!(image in used)) { used[image] = 1; print "frame", image, $1 }
+    if ($1 + 0 > objects) objects = $1 + 0
+    if ($2 + 0 > frames) frames = $2 + 0
+    lines++
+  }
+  END { close("histfeat.list"); print "count", objects + 0, frames + 0, lines + 0 }
+' "$footage/boxes.txt")
+while read -r what a b c; do
+  case $what in
+    frame) [ -f "$a" ] || fail "no frame ${a/#"$frames_dir"/$footage} for object $b" ;;
+    count) objects=$a frames=$b lines=$c ;;
+  esac
+done <<< "$summary"
+
+"$histfeat" --batch histfeat.list > histfeat.log ||
+  fail "histfeat failed on lines of $work/histfeat.list (messages above)"
 
 ((lines == objects * frames)) ||
   fail "$footage/boxes.txt has $lines lines, not one per object and frame ($objects x $frames)"
