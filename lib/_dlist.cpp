@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
+#include <type_traits>
 
 #include "tavo/random.h"
 #include "tavo/sort.h"
@@ -575,63 +576,158 @@ void dlist::merge(dlist& L) {
   L.count = 0;
 }
 
-void dlist::merge_sort() {
-  if (length() <= 1) return;
-  with_order(*this, direct_type(), [&](const auto& order) {
-    // Cut the list into maximal ascending runs: each ends with succ null, and
-    // the first item of each run points through pred to the next run's.
-    dlink* prev_run = nullptr;
-    for (dlink* p = head; p != nullptr;) {
-      dlink* start = p;
-      while (p->succ != nullptr && order.le(p->value, p->succ->value)) p = p->succ;
-      dlink* next = p->succ;
-      p->succ = nullptr;
-      start->pred = nullptr;
-      if (prev_run != nullptr) prev_run->pred = start;
-      prev_run = start;
-      p = next;
-    }
-    // Passes: merge the runs in pairs, each result put in front of the new
-    // chain (so the chain order reverses from one pass to the next).
-    while (head->pred != nullptr) {
-      dlink* chain = nullptr;
-      dlink* a = head;
-      while (a != nullptr) {
-        dlink* b = a->pred;
-        if (b == nullptr) {  // no partner: on unchanged
-          a->pred = chain;
-          chain = a;
-          break;
-        }
-        dlink* next_pair = b->pred;
-        dlink dummy(nullptr, nullptr, nullptr);
-        dlink* t = &dummy;
-        while (a != nullptr && b != nullptr) {
-          if (order.le(a->value, b->value)) {
-            t->succ = a;
-            t = a;
-            a = a->succ;
-          } else {
-            t->succ = b;
-            t = b;
-            b = b->succ;
-          }
-        }
-        t->succ = a != nullptr ? a : b;
-        dlink* merged = dummy.succ;
-        merged->pred = chain;
-        chain = merged;
-        a = next_pair;
+namespace {
+
+// One ascending run of a merge_sort: first .. last along succ. Inside the run
+// every item but the first has a valid pred; last->succ is not looked at (it
+// may still lead on into the list).
+struct run_span {
+  dlink* first;
+  dlink* last;
+};
+
+// Merges run b into run a: while both have items, a's first item is taken
+// when a's element <= b's, else b's; then the rest of whichever is left.
+// Sets the pred of every item taken (the merged run's first pred null), so
+// the links of the result are whole but for last->succ.
+template <class Order>
+inline run_span merge_runs(const Order& order, run_span a, run_span b) {
+  dlink dummy(nullptr, nullptr, nullptr);  // the merged run's dummy head
+  dlink* t = &dummy;
+  dlink* x = a.first;
+  dlink* y = b.first;
+  run_span merged;
+  for (;;) {
+    if (order.le(x->value, y->value)) {
+      t->succ = x;
+      x->pred = t;
+      t = x;
+      if (x == a.last) {
+        t->succ = y;
+        y->pred = t;
+        merged.last = b.last;
+        break;
       }
-      head = chain;
+      x = x->succ;
+    } else {
+      t->succ = y;
+      y->pred = t;
+      t = y;
+      if (y == b.last) {
+        t->succ = x;
+        x->pred = t;
+        merged.last = a.last;
+        break;
+      }
+      y = y->succ;
     }
-  });
-  dlink* prev = nullptr;
-  for (dlink* p = head; p != nullptr; p = p->succ) {
-    p->pred = prev;
-    prev = p;
   }
-  tail = prev;
+  merged.first = dummy.succ;
+  merged.first->pred = nullptr;
+  return merged;
+}
+
+// The merges of a natural merge sort over k runs, pass by pass: pass 1 takes
+// the runs in list order in pairs (a, b) = (left, right), an unpaired run
+// going on unchanged; every pass puts its results in front of the next
+// chain, so the chain order reverses from one pass to the next and pass 2
+// pairs from the right end with (a, b) = (right, left), an unpaired run
+// being the leftmost; pass 3 pairs from the left again, and so on. With
+// width[l] runs after pass l (width[0] = k, width[l + 1] = ceil(width[l] / 2)),
+// result l, i (left to right) is therefore the merge of the results below it
+// that `node` names, and the merge tree is fixed by k alone.
+//
+// The tree is evaluated depth first, left child first: the same merges of
+// the same runs in the same roles (so the same comparisons and the same
+// final order of equal elements as pass by pass), but each subtree is
+// finished while its items are still in the cache, instead of every pass
+// walking the whole list. The leaves, runs 0 .. k-1, are taken in list order
+// from a chain in which each run's first item points through pred to the
+// run's last item, whose succ leads to the next run's first. The stack holds
+// one frame per level (at most 32 for the int length).
+template <class Order>
+class merge_tree {
+ public:
+  merge_tree(const Order& order, dlink* runs, int k) : order_(order), next_(runs), levels_(0) {
+    width_[0] = k;
+    while (width_[levels_] > 1) {
+      width_[levels_ + 1] = (width_[levels_] + 1) / 2;
+      ++levels_;
+    }
+  }
+  run_span result() { return node(levels_, 0); }
+
+ private:
+  run_span node(int level, int i) {
+    if (level == 0) {
+      run_span r{next_, next_->pred};
+      next_ = r.last->succ;
+      return r;
+    }
+    const int below = width_[level - 1];
+    const bool from_left = level % 2 == 1;  // odd passes pair from the left
+    int left, right;                        // right < 0: no partner
+    if (from_left) {
+      left = 2 * i;
+      right = 2 * i + 1 < below ? 2 * i + 1 : -1;
+    } else if (below % 2 == 0) {
+      left = 2 * i;
+      right = 2 * i + 1;
+    } else if (i == 0) {
+      left = 0;
+      right = -1;
+    } else {
+      left = 2 * i - 1;
+      right = 2 * i;
+    }
+    const run_span l = node(level - 1, left);
+    if (right < 0) return l;
+    const run_span r = node(level - 1, right);
+    return from_left ? merge_runs(order_, l, r) : merge_runs(order_, r, l);
+  }
+
+  const Order& order_;
+  dlink* next_;    // first item of the next run to take
+  int width_[33];  // results after each pass; 2^31 runs need 31 passes
+  int levels_;     // number of passes
+};
+
+}  // namespace
+
+void dlist::merge_sort() {
+  if (head == nullptr || head->succ == nullptr) {
+    length();  // caches a stale count, as for any other list
+    return;
+  }
+  with_order(*this, direct_type(), [&](const auto& order) {
+    // Cut the list into maximal ascending runs (n - 1 comparisons): each
+    // run's first item points through pred to its last item; the last
+    // item's succ still leads to the next run. Counts the items on the way.
+    int k = 0, n = 0;
+    dlink* p = head;
+    for (;;) {
+      dlink* start = p;
+      ++n;
+      while (p->succ != nullptr && order.le(p->value, p->succ->value)) {
+        p = p->succ;
+        ++n;
+      }
+      start->pred = p;
+      ++k;
+      if (p->succ == nullptr) break;
+      p = p->succ;
+    }
+    count = n;
+    run_span sorted{head, p};  // one run: already in order, links whole
+    if (k > 1) {
+      using order_type = std::decay_t<decltype(order)>;
+      sorted = merge_tree<order_type>(order, head, k).result();
+    }
+    head = sorted.first;
+    head->pred = nullptr;
+    tail = sorted.last;
+    tail->succ = nullptr;
+  });
 }
 
 template <class P>

@@ -543,6 +543,128 @@ TEST_F(ListSort, MergeSortMergesRunsInTheReversingChainOrder) {
   EXPECT_TRUE(S.verify());
 }
 
+// The natural merge sort pass by pass, as defined, on (key, tag) pairs with
+// the order `le` on keys: the final order of the tags and the number of
+// comparisons (n - 1 to find the runs, one per item taken while both runs of
+// a merge have items).
+template <class Le>
+std::pair<ints, long> merge_sort_model(const ints& keys, Le le) {
+  typedef std::vector<std::pair<int, int>> run;
+  long comparisons = 0;
+  std::vector<run> chain;
+  for (int k = 0; k < int(keys.size()); ++k) {
+    if (k > 0) ++comparisons;
+    if (chain.empty() || !le(chain.back().back().first, keys[k])) chain.push_back({});
+    chain.back().push_back({keys[k], k});
+  }
+  while (chain.size() > 1) {
+    std::vector<run> next;
+    for (std::size_t k = 0; k < chain.size(); k += 2) {
+      run m = chain[k];
+      if (k + 1 < chain.size()) {
+        m.clear();
+        const run &a = chain[k], &b = chain[k + 1];
+        std::size_t i = 0, j = 0;
+        while (i < a.size() && j < b.size()) {
+          ++comparisons;
+          m.push_back(le(a[i].first, b[j].first) ? a[i++] : b[j++]);
+        }
+        m.insert(m.end(), a.begin() + long(i), a.end());
+        m.insert(m.end(), b.begin() + long(j), b.end());
+      }
+      next.insert(next.begin(), m);
+    }
+    chain = next;
+  }
+  ints tags;
+  if (!chain.empty())
+    for (const auto& e : chain[0]) tags.push_back(e.second);
+  return {tags, comparisons};
+}
+
+// Inputs whose run counts give the merge tree odd and even widths on many
+// levels: every length 0 .. 70, then longer ones; random with few keys (many
+// equal elements), ascending, descending (one run per item), all equal, and
+// short ascending stretches.
+std::vector<ints> merge_sort_inputs() {
+  std::mt19937 rng(12);
+  std::vector<ints> all;
+  std::vector<int> lengths;
+  for (int n = 0; n <= 70; ++n) lengths.push_back(n);
+  for (int n : {127, 128, 129, 255, 257, 1000, 1023, 1025, 4097}) lengths.push_back(n);
+  for (int n : lengths) {
+    ints few(n), up(n), down(n), same(n, 7), saw(n);
+    for (int k = 0; k < n; ++k) {
+      few[k] = int(rng() % 4);
+      up[k] = k / 3;
+      down[k] = n - k;
+      saw[k] = k % (2 + n % 5) + int(rng() % 2);
+    }
+    all.insert(all.end(), {few, up, down, same, saw});
+  }
+  return all;
+}
+
+TEST_F(ListSort, MergeSortOfManyRunsMatchesThePassByPassDefinition) {
+  // The same final order of every item (equal keys included) and the same
+  // comparisons as the passes of the definition; links, tail and count whole.
+  for (const ints& input : merge_sort_inputs()) {
+    const auto model = merge_sort_model(input, [](int x, int y) { return x <= y; });
+    for (bool direct : {false, true}) {
+      int_dlist L({}, direct ? 3 : 0), A, B;
+      L.set_natural(direct);
+      std::map<dlink*, int> tag;
+      for (int k = 0; k < int(input.size()); ++k) tag[L.add(input[k])] = k;
+      if (L.length() > 3) {  // through a stale count
+        L.split(L.get_item(1), A, B, 0);
+        L.conc(A, 0);
+        L.conc(B, 0);
+        ASSERT_LT(L.cached_count(), 0);
+      }
+      L.merge_sort();
+      ints tags;
+      for (dlink* p : items(L)) tags.push_back(tag.at(p));
+      ASSERT_EQ(tags, model.first) << "length " << input.size() << (direct ? " direct" : " hook");
+      ASSERT_EQ(L.cmp_calls, direct ? 0 : model.second) << "length " << input.size();
+      ASSERT_EQ(L.cached_count(), int(input.size()));
+      ASSERT_TRUE(L.verify());
+      if (!input.empty()) {
+        ASSERT_EQ(L.first_item()->pred, nullptr);
+        ASSERT_EQ(L.last_item()->succ, nullptr);
+        ASSERT_EQ(L.last_item(), L.get_item(int(input.size()) - 1));
+      }
+    }
+  }
+}
+
+TEST_F(ListSort, TypedMergeSortWithAFunctionOrdersByItsKeysOnly) {
+  // By the tens digit only: elements with equal keys stay distinguishable,
+  // and end in the order the definition gives; the list stays usable.
+  auto tens = [](const int& x, const int& y) { return compare(x / 10, y / 10); };
+  std::mt19937 rng(5);
+  for (int n : {0, 1, 2, 3, 17, 64, 65, 999}) {
+    ints input(n);
+    for (int& x : input) x = int(rng() % 60);
+    tavo_list<int> L;
+    for (int x : input) L.append(x);
+    L.merge_sort(tens);
+    ints keys;
+    for (int x : input) keys.push_back(x / 10);
+    const ints order = merge_sort_model(keys, [](int x, int y) { return x <= y; }).first;
+    ints expected;
+    for (int k : order) expected.push_back(input[std::size_t(k)]);
+    ASSERT_EQ(elements(L), expected) << "length " << n;
+    ASSERT_TRUE(L.verify());
+    L.append(100);  // head, tail and count still right
+    ASSERT_EQ(L.tail(), 100);
+    ASSERT_EQ(L.length(), n + 1);
+  }
+  tavo_list<double> D{2.5, -1.0, 2.5, 0.0, -7.25, 3.0};  // the double path
+  D.merge_sort();
+  EXPECT_EQ(elements(D), (std::vector<double>{-7.25, -1.0, 0.0, 2.5, 2.5, 3.0}));
+  EXPECT_TRUE(D.verify());
+}
+
 TEST_F(ListSort, MergeTakesEqualElementsFromTheChainBeingWalked) {
   // 1a 2a with 1b 2b: start with 1a (1a > 1b fails), walk to 2a > 1b,
   // switch to 1b, walk on 2b <= 2a, switch back: 1a 1b 2b 2a.

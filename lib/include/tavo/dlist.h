@@ -343,8 +343,14 @@ class dlist {
   // the sum, or -1 if either was stale. Equal elements come first from the
   // chain being walked. O(n + m).
   void merge(dlist& L);
-  // Natural merge sort by relinking: runs chained through pred, merged in
-  // pairs; not stable. Extra memory: one item on the stack.
+  // Natural merge sort by relinking: the maximal ascending runs (n - 1
+  // comparisons) merged in pairs, pass after pass, each pass's results
+  // chained in reverse order for the next; not stable (the passes alternate
+  // which of two equal elements comes first). The merges of all passes are
+  // carried out depth first, so small merges finish while their items are
+  // in the cache; order and comparisons are those of the passes. A sorted
+  // list costs one walk. Extra memory: one item and one small frame per pass
+  // (at most 32) on the stack.
   void merge_sort();
   // Quicksort through an item array and a value array (median of three, no
   // cut-off); not stable. The argument is not used.
