@@ -115,9 +115,13 @@ class tavo_dictionary : public virtual ab_tree {
 
   // The tree's hooks for K and I.
   int key_type_id() const override { return key_type; }
+  // The default ordering is called directly (inlined into the hook) rather
+  // than through the function pointer: the same function, one indirect call
+  // less per comparison of the search.
   int cmp(value_slot x, value_slot y) const override {
     const K& kx = tavo_const_access<K>(x);
     const K& ky = tavo_const_access<K>(y);
+    if (cmp_function == &default_compare) return default_compare(kx, ky);
     return cmp_function ? cmp_function(kx, ky) : (*cmp_object)(kx, ky);
   }
   void clear_key(value_slot& p) const override { tavo_clear(tavo_access<K>(p)); }
