@@ -15,9 +15,12 @@ def main():
     with open(sys.argv[1]) as f:
         run = json.load(f)
     median = {}
+    adjacent = {}  # list benchmarks: share of items adjacent to their successor
     for b in run["benchmarks"]:
         if b.get("aggregate_name") == "median":
             median[b["run_name"]] = b["per_item"] * 1e9  # seconds -> ns
+            if "adjacent" in b:
+                adjacent[b["run_name"]] = b["adjacent"]
 
     ctx = run["context"]
     print("machine: %s cores at %s MHz, load %s; %s repetitions, median of each"
@@ -31,13 +34,16 @@ def main():
     def table(title, rows, base):
         print()
         print(title)
-        print("  %-52s %12s %14s" % ("benchmark", "ns per item", "x " + base.split("/")[1]))
+        layout = any(r in adjacent for r in rows)
+        print("  %-52s %12s %14s%s" % ("benchmark", "ns per item", "x " + base.split("/")[1],
+                                       " %9s" % "adjacent" if layout else ""))
         b = ns(base)
         for r in rows:
             v = ns(r)
             if v is None:
                 continue
-            print("  %-52s %12.2f %14.2f" % (r, v, v / b if b else float("nan")))
+            print("  %-52s %12.2f %14.2f%s" % (r, v, v / b if b else float("nan"),
+                                               " %9.3f" % adjacent[r] if r in adjacent else ""))
 
     goals = []
 
