@@ -14,6 +14,7 @@ command -v valgrind >/dev/null || { echo "valgrind.sh: valgrind is not installed
 
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target histfeat trackpair >/dev/null
+build=$(cd "$build" && pwd)  # the programs run from the pipeline's work directory
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
