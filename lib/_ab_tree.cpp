@@ -3,6 +3,7 @@
 // the invariant checker. See tavo/ab_tree.h.
 #include "tavo/ab_tree.h"
 
+#include <cassert>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -149,7 +150,7 @@ void ab_tree::del_tree(ab_tree_node* v) {
 // at the sentinel compares with the leaf's key.
 template <bool KeysByAddress, class Greater, class Equal>
 static inline ab_tree_node* descend(ab_tree_node* v, value_slot x, Greater greater, Equal equal,
-                                    bool& found) {
+                                    bool& found, ab_tree_node*& parent) {
   for (;;) {
     v->last_elem->key = x;
     ab_tree_elem* e = v->elems;
@@ -165,6 +166,7 @@ static inline ab_tree_node* descend(ab_tree_node* v, value_slot x, Greater great
     ab_tree_node* const c = e->child;
     if (v->height == 1) {
       found = e != v->last_elem ? equal(e->key, true) : equal(c->key(), false);
+      parent = v;
       return c;
     }
     v = c;
@@ -172,7 +174,14 @@ static inline ab_tree_node* descend(ab_tree_node* v, value_slot x, Greater great
 }
 
 ab_tree::item ab_tree::locate(value_slot x, bool& found) const {
+  ab_tree_node* parent;
+  return locate_with_parent(x, found, parent);
+}
+
+inline ab_tree::item ab_tree::locate_with_parent(value_slot x, bool& found,
+                                                 ab_tree_node*& parent) const {
   found = false;
+  parent = nullptr;
   if (root == nullptr) return nullptr;
   switch (key_type_id()) {
     case 3: {
@@ -184,7 +193,7 @@ ab_tree::item ab_tree::locate(value_slot x, bool& found) const {
       }
       return descend<false>(
           root, x, [k](value_slot s) { return k > tavo_slot_int(s); },
-          [k](value_slot s, bool) { return k == tavo_slot_int(s); }, found);
+          [k](value_slot s, bool) { return k == tavo_slot_int(s); }, found, parent);
     }
     case 5: {
       const float k = tavo_slot_float(x);
@@ -195,7 +204,7 @@ ab_tree::item ab_tree::locate(value_slot x, bool& found) const {
       }
       return descend<false>(
           root, x, [k](value_slot s) { return k > tavo_slot_float(s); },
-          [k](value_slot s, bool) { return k == tavo_slot_float(s); }, found);
+          [k](value_slot s, bool) { return k == tavo_slot_float(s); }, found, parent);
     }
     case 6: {
       const double k = tavo_slot_double(x);
@@ -206,7 +215,7 @@ ab_tree::item ab_tree::locate(value_slot x, bool& found) const {
       }
       return descend<true>(
           root, x, [k](value_slot s) { return k > tavo_slot_double(s); },
-          [k](value_slot s, bool) { return k == tavo_slot_double(s); }, found);
+          [k](value_slot s, bool) { return k == tavo_slot_double(s); }, found, parent);
     }
     default: {
       const int r = cmp(x, maximum->key());
@@ -228,7 +237,7 @@ ab_tree::item ab_tree::locate(value_slot x, bool& found) const {
           [this, x, &last](value_slot s, bool routing) {
             return routing ? last == 0 : cmp(x, s) == 0;
           },
-          found);
+          found, parent);
     }
   }
 }
@@ -269,13 +278,17 @@ ab_tree::item ab_tree::insert(value_slot x, value_slot y) {
     return u;
   }
   bool found;
-  ab_tree_node* p = locate(x, found);
+  ab_tree_node* v;
+  ab_tree_node* p = locate_with_parent(x, found, v);
   if (found) {
     replace_inf(p, y);
     return p;
   }
   if (p == nullptr) return insert_at_item(maximum, x, y, 1);
-  return insert_at_item(p, x, y, 0);
+  if (v == nullptr) return insert_at_item(p, x, y, 0);
+  ab_tree_node* u = new_leaf(x, y);
+  count++;
+  return link_leaf(u, p, v, 0);
 }
 
 ab_tree::item ab_tree::insert_at_item(item p, value_slot x, value_slot y) {
@@ -322,11 +335,19 @@ ab_tree::item ab_tree::insert_item_at_item(item u, item p, int dir) {
     return u;
   }
 
-  ab_tree_node* v = p->parent;
+  return link_leaf(u, p, p->parent, dir);
+}
+
+ab_tree::item ab_tree::link_leaf(item u, item p, ab_tree_node* v, int dir) {
   u->parent = v;
   ab_tree_elem* e = expand(v, p, u, dir);
   if (dir == 0) {
-    ab_tree_node* s = p->pred();
+    // Leaves of one parent are neighbours in the leaf chain, so p's
+    // predecessor is, but for v's first child, the child before u's elem:
+    // taken from v, which the search has just read, p and its predecessor
+    // are only written to, and their cache misses need not be waited for.
+    ab_tree_node* s = e != v->elems ? (e - 1)->child : p->pred();
+    assert(s == p->pred() && "leaf chain follows the children of v");
     u->succ() = p;
     u->pred() = s;
     p->pred() = u;

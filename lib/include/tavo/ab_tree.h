@@ -263,6 +263,13 @@ class ab_tree {
   ab_tree_node* maximum;  // rightmost leaf, null when empty
 
  private:
+  // locate, also giving the leaf's parent when the search descended to it
+  // (else null), so that an insertion links its new leaf without reading the
+  // found one first.
+  item locate_with_parent(value_slot x, bool& found, ab_tree_node*& parent) const;
+  // insert_item_at_item's linking below the inner node v, p's parent (p is
+  // not the root); count is left to the caller.
+  item link_leaf(item u, item p, ab_tree_node* v, int dir);
   // The new leaf for (x, y): both slots become stored copies.
   ab_tree_node* new_leaf(value_slot x, value_slot y);
   // Replaces p's information by a copy of y.
