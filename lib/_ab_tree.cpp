@@ -173,6 +173,23 @@ static inline ab_tree_node* descend(ab_tree_node* v, value_slot x, Greater great
   }
 }
 
+// locate for keys compared directly as numbers of type T, read from their
+// slots with Read (the int, float and double fast paths). A key that is not <=
+// the maximum (also a NaN) lies beyond every leaf.
+template <bool KeysByAddress, class T, T (*Read)(value_slot)>
+static inline ab_tree_node* locate_number(ab_tree_node* root, ab_tree_node* maximum, value_slot x,
+                                          bool& found, ab_tree_node*& parent) {
+  const T k = Read(x);
+  if (!(k <= Read(maximum->key()))) return nullptr;
+  if (root->height == 0) {
+    found = k == Read(root->key());
+    return root;
+  }
+  return descend<KeysByAddress>(
+      root, x, [k](value_slot s) { return k > Read(s); },
+      [k](value_slot s, bool) { return k == Read(s); }, found, parent);
+}
+
 ab_tree::item ab_tree::locate(value_slot x, bool& found) const {
   ab_tree_node* parent;
   return locate_with_parent(x, found, parent);
@@ -184,39 +201,12 @@ inline ab_tree::item ab_tree::locate_with_parent(value_slot x, bool& found,
   parent = nullptr;
   if (root == nullptr) return nullptr;
   switch (key_type_id()) {
-    case 3: {
-      const int k = tavo_slot_int(x);
-      if (k > tavo_slot_int(maximum->key())) return nullptr;
-      if (root->height == 0) {
-        found = k == tavo_slot_int(root->key());
-        return root;
-      }
-      return descend<false>(
-          root, x, [k](value_slot s) { return k > tavo_slot_int(s); },
-          [k](value_slot s, bool) { return k == tavo_slot_int(s); }, found, parent);
-    }
-    case 5: {
-      const float k = tavo_slot_float(x);
-      if (!(k <= tavo_slot_float(maximum->key()))) return nullptr;
-      if (root->height == 0) {
-        found = k == tavo_slot_float(root->key());
-        return root;
-      }
-      return descend<false>(
-          root, x, [k](value_slot s) { return k > tavo_slot_float(s); },
-          [k](value_slot s, bool) { return k == tavo_slot_float(s); }, found, parent);
-    }
-    case 6: {
-      const double k = tavo_slot_double(x);
-      if (!(k <= tavo_slot_double(maximum->key()))) return nullptr;
-      if (root->height == 0) {
-        found = k == tavo_slot_double(root->key());
-        return root;
-      }
-      return descend<true>(
-          root, x, [k](value_slot s) { return k > tavo_slot_double(s); },
-          [k](value_slot s, bool) { return k == tavo_slot_double(s); }, found, parent);
-    }
+    case 3:
+      return locate_number<false, int, tavo_slot_int>(root, maximum, x, found, parent);
+    case 5:
+      return locate_number<false, float, tavo_slot_float>(root, maximum, x, found, parent);
+    case 6:
+      return locate_number<true, double, tavo_slot_double>(root, maximum, x, found, parent);
     default: {
       const int r = cmp(x, maximum->key());
       if (r > 0) return nullptr;
