@@ -502,47 +502,6 @@ TEST_F(ListSort, QuickSortMakesTheExchangesOfTheArraySort) {
   }
 }
 
-TEST_F(ListSort, MergeSortMergesRunsInTheReversingChainOrder) {
-  // Written from the definition on (key, tag) pairs: ascending runs, merged
-  // in pairs, each result put in front of the next pass's chain.
-  typedef std::vector<std::pair<int, int>> run;
-  std::mt19937 rng(8);
-  for (int round = 0; round < 50; ++round) {
-    int_dlist L({}, 0);
-    std::map<dlink*, int> tag;
-    std::vector<run> chain;
-    for (int k = 0, n = int(rng() % 40); k < n; ++k) {
-      const int key = int(rng() % 4);
-      if (chain.empty() || key < chain.back().back().first) chain.push_back({});
-      chain.back().push_back({key, k});
-      tag[L.add(key)] = k;
-    }
-    while (chain.size() > 1) {
-      std::vector<run> next;
-      for (std::size_t k = 0; k < chain.size(); k += 2) {
-        run m = chain[k];
-        if (k + 1 < chain.size()) {
-          m.clear();
-          const run &a = chain[k], &b = chain[k + 1];
-          std::size_t i = 0, j = 0;
-          while (i < a.size() || j < b.size())
-            m.push_back(j == b.size() || (i < a.size() && a[i].first <= b[j].first) ? a[i++]
-                                                                                    : b[j++]);
-        }
-        next.insert(next.begin(), m);
-      }
-      chain = next;
-    }
-    L.merge_sort();
-    const positions it = items(L);
-    for (std::size_t k = 0; k < it.size(); ++k) ASSERT_EQ(tag.at(it[k]), chain[0][k].second);
-  }
-  int_dlist S({1, 2, 2, 3, 4, 5}, 0);
-  S.merge_sort();  // one run: found with n - 1 comparisons, nothing merged
-  EXPECT_EQ(S.cmp_calls, 5);
-  EXPECT_TRUE(S.verify());
-}
-
 // The natural merge sort pass by pass, as defined, on (key, tag) pairs with
 // the order `le` on keys: the final order of the tags and the number of
 // comparisons (n - 1 to find the runs, one per item taken while both runs of
@@ -580,6 +539,29 @@ std::pair<ints, long> merge_sort_model(const ints& keys, Le le) {
   if (!chain.empty())
     for (const auto& e : chain[0]) tags.push_back(e.second);
   return {tags, comparisons};
+}
+
+TEST_F(ListSort, MergeSortMergesRunsInTheReversingChainOrder) {
+  // Random keys with many equal ones: the items end in the order of the
+  // pass-by-pass definition.
+  std::mt19937 rng(8);
+  for (int round = 0; round < 50; ++round) {
+    int_dlist L({}, 0);
+    std::map<dlink*, int> tag;
+    ints keys;
+    for (int k = 0, n = int(rng() % 40); k < n; ++k) {
+      keys.push_back(int(rng() % 4));
+      tag[L.add(keys.back())] = k;
+    }
+    const ints expected = merge_sort_model(keys, [](int x, int y) { return x <= y; }).first;
+    L.merge_sort();
+    const positions it = items(L);
+    for (std::size_t k = 0; k < it.size(); ++k) ASSERT_EQ(tag.at(it[k]), expected[k]);
+  }
+  int_dlist S({1, 2, 2, 3, 4, 5}, 0);
+  S.merge_sort();  // one run: found with n - 1 comparisons, nothing merged
+  EXPECT_EQ(S.cmp_calls, 5);
+  EXPECT_TRUE(S.verify());
 }
 
 // Inputs whose run counts give the merge tree odd and even widths on many

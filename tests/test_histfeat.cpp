@@ -11,6 +11,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +21,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
@@ -73,11 +75,28 @@ struct outcome {
   std::string out, err;
 };
 
+// How a run is confined: `seconds` > 0 ends it with SIGALRM after that long
+// (a hang fails the test instead of hanging it; the status is then -1);
+// `bound_memory` gives it 1 GiB of address space in the normal build, single
+// allocations of at most 256 MiB under AddressSanitizer (which needs
+// terabytes of address space for itself).
+struct confinement {
+  unsigned seconds = 0;
+  bool bound_memory = false;
+};
+
 // Runs args[0] with `args` in s.work, standard output and error into files,
-// standard input from the file `input` when it is given.
+// standard input from the file `input` when it is given, confined as `c` says.
 outcome run_in(const scratch& s, const std::vector<std::string>& args,
-               const std::string& input = "") {
+               const std::string& input = "", const confinement& c = {}) {
   const std::string out = (s.root / "stdout").string(), err = (s.root / "stderr").string();
+#if defined(__SANITIZE_ADDRESS__)
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  const std::string asan_options =
+      std::string(asan ? asan : "") + (asan && *asan ? ":" : "") + "max_allocation_size_mb=256";
+#else
+  const rlimit one_gib{rlim_t{1} << 30, rlim_t{1} << 30};
+#endif
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -93,6 +112,14 @@ outcome run_in(const scratch& s, const std::vector<std::string>& args,
     }
     ::dup2(o, 1);
     ::dup2(e, 2);
+    if (c.bound_memory) {
+#if defined(__SANITIZE_ADDRESS__)
+      ::setenv("ASAN_OPTIONS", asan_options.c_str(), 1);
+#else
+      if (::setrlimit(RLIMIT_AS, &one_gib) != 0) ::_exit(125);
+#endif
+    }
+    if (c.seconds > 0) ::alarm(c.seconds);  // kept across exec
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
@@ -882,43 +909,12 @@ TEST(Pipeline, BundledFootageGivesDetectionFilesAndTheReport) {
 
 // --- Stress and safe defaults ------------------------------------------------------
 
-#include <sys/resource.h>
-
-#include <cstdlib>
-
 namespace {
 
-// Runs histfeat in s.work like run_histfeat, but ends it with SIGALRM after
-// `seconds` (a hang fails the test instead of hanging it; the status is then
-// -1) and bounds its memory: 1 GiB of address space in the normal build,
-// single allocations of at most 256 MiB under AddressSanitizer (which needs
-// terabytes of address space for itself).
+// Runs histfeat in s.work like run_histfeat, ended after `seconds` and with
+// its memory bounded (see confinement).
 outcome run_confined(const scratch& s, unsigned seconds) {
-  const std::string out = (s.root / "stdout").string(), err = (s.root / "stderr").string();
-  const char* asan = std::getenv("ASAN_OPTIONS");
-  const std::string asan_options =
-      std::string(asan ? asan : "") + (asan && *asan ? ":" : "") + "max_allocation_size_mb=256";
-  const rlimit one_gib{rlim_t{1} << 30, rlim_t{1} << 30};
-  char* argv[] = {const_cast<char*>(HISTFEAT_EXE), nullptr};
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (o < 0 || e < 0 || ::chdir(s.work.c_str()) != 0) ::_exit(126);
-    ::dup2(o, 1);
-    ::dup2(e, 2);
-#if defined(__SANITIZE_ADDRESS__)
-    ::setenv("ASAN_OPTIONS", asan_options.c_str(), 1);
-#else
-    if (::setrlimit(RLIMIT_AS, &one_gib) != 0) ::_exit(125);
-#endif
-    ::alarm(seconds);  // kept across exec
-    ::execv(argv[0], argv);
-    ::_exit(127);
-  }
-  int status = -1;
-  ::waitpid(pid, &status, 0);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out), slurp(err)};
+  return run_in(s, {HISTFEAT_EXE}, "", {seconds, true});
 }
 
 // The names in a directory, sorted.
