@@ -13,7 +13,13 @@ scripts/deps.sh
 scripts/deps.sh valgrind
 
 jobs=$(nproc)
-phase() { echo "== test.sh: $* ($(date +%T))"; }
+# Each stage prints its name when it starts and how long the one before took.
+stage_name="" stage_start=$SECONDS
+phase() {
+  [ -n "$stage_name" ] && echo "== test.sh: $stage_name took $((SECONDS - stage_start)) s"
+  stage_name=$* stage_start=$SECONDS
+  [ "$*" = done ] || echo "== test.sh: $* ($(date +%T))"
+}
 
 phase "normal build and tests"
 scripts/build.sh build

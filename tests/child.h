@@ -1,0 +1,142 @@
+// The one runner of every end-to-end test: runs a real executable as a child
+// process with its standard streams redirected to files, confined in time and
+// optionally in memory, and returns its status, output and peak memory.
+//
+// Every run is ended by SIGALRM after `seconds`, so a program that would
+// never end fails its test instead of hanging the suite. Between fork and
+// exec the child makes only async-signal-safe calls (OpenCV in the parent
+// may have started threads).
+#ifndef TAVO_TESTS_CHILD_H
+#define TAVO_TESTS_CHILD_H
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tavo_test {
+
+// How a child is run. The defaults: the working directory of the test,
+// standard input from /dev/null, standard output and error captured.
+struct child_options {
+  std::string dir;             // working directory ("" keeps the test's)
+  std::string stdin_path;      // standard input from this file ("" : /dev/null)
+  std::string stdout_path;     // standard output to this file (e.g. /dev/full), not captured
+  bool close_stdout = false;   // no standard output at all (descriptor 1 closed)
+  bool broken_pipe = false;    // standard output a pipe whose reader is gone
+  long address_space_mb = 0;   // RLIMIT_AS in MiB (0: none); not applied under AddressSanitizer
+  long asan_allocation_mb = 0; // under AddressSanitizer: max_allocation_size_mb (0: none)
+  std::vector<std::string> env;  // "NAME=value" set in the child
+  unsigned seconds = 120;        // SIGALRM after this long
+};
+
+struct child_result {
+  int status = -1;       // exit status, or 128 + the signal that ended the child
+  std::string out, err;  // what it wrote (out empty unless captured)
+  long max_rss_kb = 0;   // its peak resident memory
+  bool signalled() const { return status > 128; }
+};
+
+// Whether address_space_mb is applied in this build (not under AddressSanitizer,
+// which reserves terabytes of address space for itself).
+inline constexpr bool address_space_limits_apply() {
+#if defined(__SANITIZE_ADDRESS__)
+  return false;
+#else
+  return true;
+#endif
+}
+
+inline std::string file_text(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs args[0] with argv = args (args[0] is also the invocation name).
+inline child_result run_child(const std::vector<std::string>& args, const child_options& o = {}) {
+  namespace fs = std::filesystem;
+  std::string capture = (fs::temp_directory_path() / "tavo-child.XXXXXX").string();
+  if (!::mkdtemp(capture.data())) throw std::runtime_error("mkdtemp failed");
+  const std::string out_file = capture + "/stdout", err_file = capture + "/stderr";
+  const std::string out_path = o.stdout_path.empty() ? out_file : o.stdout_path;
+  const std::string in_path = o.stdin_path.empty() ? "/dev/null" : o.stdin_path;
+
+  std::vector<std::string> env = o.env;
+#if defined(__SANITIZE_ADDRESS__)
+  if (o.asan_allocation_mb > 0) {
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    env.push_back("ASAN_OPTIONS=" + std::string(asan ? asan : "") + (asan && *asan ? ":" : "") +
+                  "max_allocation_size_mb=" + std::to_string(o.asan_allocation_mb));
+  }
+#endif
+  // The child's environment: the test's, with the entries of `env` replacing
+  // those of the same name.
+  std::vector<std::string> environment;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    bool replaced = false;
+    for (const std::string& x : env) replaced = replaced || x.compare(0, name.size(), name) == 0;
+    if (!replaced) environment.push_back(entry);
+  }
+  environment.insert(environment.end(), env.begin(), env.end());
+  std::vector<char*> argv, envp;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  const rlim_t bytes = rlim_t(o.address_space_mb) << 20;
+  const rlimit limit{bytes, bytes};
+
+  int pipe_fds[2] = {-1, -1};
+  if (o.broken_pipe) {
+    if (::pipe(pipe_fds) != 0) throw std::runtime_error("pipe failed");
+    ::close(pipe_fds[0]);  // no reader, ever: the child's first write fails
+  }
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    const int i = ::open(in_path.c_str(), O_RDONLY);
+    const int out = o.broken_pipe ? pipe_fds[1]
+                                  : ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (i < 0 || out < 0 || err < 0 || ::dup2(i, 0) < 0 || ::dup2(out, 1) < 0 ||
+        ::dup2(err, 2) < 0)
+      ::_exit(126);
+    if (!o.dir.empty() && ::chdir(o.dir.c_str()) != 0) ::_exit(126);
+    if (o.close_stdout) ::close(1);
+    if (address_space_limits_apply() && o.address_space_mb > 0 &&
+        ::setrlimit(RLIMIT_AS, &limit) != 0)
+      ::_exit(125);
+    ::signal(SIGPIPE, SIG_DFL);
+    ::alarm(o.seconds);  // kept across exec
+    ::execve(argv[0], argv.data(), envp.data());
+    ::_exit(127);
+  }
+  if (o.broken_pipe) ::close(pipe_fds[1]);
+  int wstatus = 0;
+  rusage usage{};
+  ::wait4(pid, &wstatus, 0, &usage);
+  child_result r;
+  r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  if (o.stdout_path.empty() && !o.close_stdout && !o.broken_pipe) r.out = file_text(out_file);
+  r.err = file_text(err_file);
+  r.max_rss_kb = usage.ru_maxrss;
+  std::error_code ignored;
+  fs::remove_all(capture, ignored);
+  return r;
+}
+
+}  // namespace tavo_test
+
+#endif  // TAVO_TESTS_CHILD_H
