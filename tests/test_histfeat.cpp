@@ -4,7 +4,8 @@
 // are computed here by direct pixel counting (frames decoded with cv::imread, as the program does),
 // never by the program's own functions.
 
-#include "histfeat.h"
+#include "histfeat/histfeat.h"
+#include "histfeat/internal.h"
 
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
@@ -362,6 +363,57 @@ TEST(Record, CornersXFirstThenSixtyFourValuesEachFollowedByABlank) {
   EXPECT_EQ(record.find("9.0"), std::string::npos);
 }
 
+TEST(Record, SplitFrameTakesChannelsInOrderSkipsRowPaddingAndReusesStorage) {
+  // 3 x 2 pixels, rows of 11 bytes (2 of padding, 0xEE): pixel (x, y) = (10x+y, 100+x, 200+y).
+  std::vector<std::uint8_t> pixels(2 * 11, 0xEE);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 3; ++x)
+      for (int c = 0; c < 3; ++c)
+        pixels[y * 11 + 3 * x + c] = static_cast<std::uint8_t>(c == 0   ? 10 * x + y
+                                                               : c == 1 ? 100 + x
+                                                                        : 200 + y);
+  std::vector<std::uint8_t> storage(1000, 7);
+  frame_planes p = split_frame(pixels.data(), 3, 2, 11, storage);
+  EXPECT_EQ(storage.size(), 4u * 6);
+  const sample_plane* planes[4] = {&p.red, &p.green, &p.blue, &p.mask};
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_EQ(planes[k]->width, 3);
+    EXPECT_EQ(planes[k]->height, 2);
+    for (int y = 0; y < 2; ++y)
+      for (int x = 0; x < 3; ++x) {
+        const int expected = k == 0 ? 10 * x + y : k == 1 ? 100 + x : k == 2 ? 200 + y : 255;
+        EXPECT_EQ(planes[k]->data[y * planes[k]->stride + x], expected)
+            << k << ' ' << x << ' ' << y;
+      }
+  }
+  // A second, smaller frame in the same storage: the planes describe it alone.
+  const std::uint8_t one[3] = {1, 2, 3};
+  p = split_frame(one, 1, 1, 3, storage);
+  EXPECT_EQ(storage, (std::vector<std::uint8_t>{1, 2, 3, 255}));
+  EXPECT_EQ(p.blue.data, storage.data() + 2);
+}
+
+TEST(Record, AppendBoxRecordClipsOrRefusesAndLeavesTheTextOnFailure) {
+  synthetic s(10, 6, [](int x, int y) { return std::array<int, 3>{x * 25, y * 40, x * y}; });
+  histograms h;
+  std::string text = "3\n";
+  EXPECT_EQ(append_box_record(text, s.planes(), {-5, 2, 4, 99}, h), "");
+  EXPECT_EQ(text, "3\n" + format_record({-5, 2, 4, 99}, box_histograms(s.planes(), {0, 2, 5, 4})));
+  const std::string before = text;
+  const std::pair<box, std::string> refused[] = {
+      {{5, 0, 4, 3}, "has x2 < x1 (4 < 5)"},
+      {{0, 3, 4, 2}, "has y2 < y1 (2 < 3)"},
+      {{10, 0, 12, 3}, "(10 0 12 3) lies outside the 10 x 6 image"},
+      {{INT_MIN, INT_MIN, -1, 5},
+       "(" + std::to_string(INT_MIN) + ' ' + std::to_string(INT_MIN) +
+           " -1 5) lies outside the 10 x 6 image"},
+  };
+  for (const auto& [b, why] : refused) {
+    EXPECT_EQ(append_box_record(text, s.planes(), b, h), why);
+    EXPECT_EQ(text, before) << why;
+  }
+}
+
 TEST(Record, ValuesPrintAsPrintfPrintsThemTiesAndAllOrdersOfMagnitude) {
   // Every 997th float below 1 (all exponents, every low-bit pattern); k / 2^n,
   // among them the only exact ties of the sixth decimal below 1, the 64 odd
@@ -401,15 +453,19 @@ TEST(Record, ValuesPrintAsPrintfPrintsThemTiesAndAllOrdersOfMagnitude) {
   EXPECT_GE(ties, 64) << "the values above miss exact ties";
 }
 
-TEST(Record, WriteReplacesAtomicallyWithUmaskPermissions) {
+TEST(Record, WriteReplacesAtomicallyKeepingTheModeOrWithUmaskPermissions) {
   scratch s;
-  const fs::path out = s.work / "objects_info_1.txt";
+  const fs::path out = s.work / "objects_info_1.txt", fresh = s.work / "fresh";
   spit(out, "old contents that are longer\n");
+  fs::permissions(out, fs::perms(0604));
   mode_t old_mask = ::umask(027);
   EXPECT_EQ(write_file_replacing(out.string(), "new\n"), "");
+  EXPECT_EQ(write_file_replacing(fresh.string(), "fresh\n"), "");
   ::umask(old_mask);
   EXPECT_EQ(slurp(out), "new\n");
-  EXPECT_EQ(fs::status(out).permissions(), fs::perms(0640));
+  EXPECT_EQ(fs::status(out).permissions(), fs::perms(0604)) << "the existing file's mode";
+  EXPECT_EQ(fs::status(fresh).permissions(), fs::perms(0640)) << "a new file: 0666 less umask";
+  fs::remove(fresh);
   fs::create_directory(s.work / "taken");
   EXPECT_EQ(write_file_replacing((s.work / "taken").string(), "x"),
             "cannot write " + (s.work / "taken").string() + ": Is a directory");
@@ -730,7 +786,7 @@ TEST(EndToEnd, BadInputFailsWithOneLineAndKeepsThePreviousOutput) {
        "box 1 in pos.txt (320 0 330 10) lies outside the 320 x 240 image v200.jpg"},
       {"above image", frame, good + "0 -9 5 -1\n" + good, good + "0 -9 5 -1\n",
        "box 2 in pos.txt (0 -9 5 -1) lies outside the 320 x 240 image v200.jpg"},
-      {"output is a directory", frame, good + good + good, good + good + good,
+      {"output is a directory", frame, good + good + good, "",
        "cannot write objects_info_1.txt: Is a directory"},
   };
   for (const bad_case& c : cases) {
