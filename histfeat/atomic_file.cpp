@@ -109,11 +109,6 @@ std::string temporary_name(const std::string& directory) {
 
 }  // namespace
 
-std::string not_regular(const struct stat& st) {
-  if (S_ISREG(st.st_mode)) return "";
-  return S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
-}
-
 std::string check_output(const std::string& path, const std::vector<std::string>& inputs,
                          std::string* target) {
   const std::string failure = "cannot write " + path + ": ";
