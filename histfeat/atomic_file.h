@@ -29,7 +29,7 @@
 namespace histfeat {
 
 namespace detail {
-struct temporary;  // a registered temporary name (atomic_file.cpp)
+struct temporary;  // a listed temporary name (temporaries.h)
 }
 
 class atomic_file {
