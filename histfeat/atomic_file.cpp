@@ -21,17 +21,29 @@ namespace histfeat {
 
 namespace {
 
+// The directory part of `path` ("" or ending in '/') and the extension of its
+// last component: ".avi" of "out/run.avi". Writers that pick a format by the
+// name (video encoders) see the final name's extension on the temporary; a long
+// one is left off, so that the temporary's name stays short.
+constexpr std::size_t kMaxKeptExtension = 16;
 std::string directory_of(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+std::string extension_of(const std::string& path) {
+  const std::size_t start = path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1;
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string::npos || dot <= start || path.size() - dot > kMaxKeptExtension) return "";
+  return path.substr(dot);
 }
 
 // A name no other process uses: this process's id and a counter. The file is
 // created with O_EXCL, so a leftover of an earlier process with the same id only
 // costs another try.
-std::string temporary_name(const std::string& directory) {
+std::string temporary_name(const std::string& directory, const std::string& extension) {
   static std::atomic<unsigned long> counter{0};
-  return directory + ".tmp-" + std::to_string(::getpid()) + '-' + std::to_string(counter++);
+  return directory + ".tmp-" + std::to_string(::getpid()) + '-' + std::to_string(counter++) +
+         extension;
 }
 
 }  // namespace
@@ -93,11 +105,11 @@ std::string atomic_file::open(const std::string& path, const std::vector<std::st
   std::string target;
   if (std::string why = check_output(path, inputs, &target); !why.empty()) return why;
   install_cleanup_handlers();
-  const std::string directory = directory_of(target);
+  const std::string directory = directory_of(target), extension = extension_of(target);
   detail::temporary* t = new detail::temporary{nullptr, nullptr, {}};
   int fd = -1, error = 0;
   for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-    t->name = temporary_name(directory);
+    t->name = temporary_name(directory, extension);
     temporaries_lock hold;  // created and listed at once: a signal in between still removes it
     fd = ::open(t->name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     error = errno;

@@ -136,13 +136,28 @@ TEST(AtomicFile, AFileTheCallerMayNotWriteIsRefused) {
   EXPECT_EQ(s.names(), std::set<std::string>{"locked"});
 }
 
-TEST(AtomicFile, TheTemporaryNameIsShortWhateverTheFinalName) {
+TEST(AtomicFile, TheTemporaryNameIsShortWhateverTheFinalNameAndKeepsItsExtension) {
   scratch s;
   const fs::path longest = s.dir / std::string(250, 'n');
   EXPECT_EQ(write_file_replacing(longest.string(), "a"), "");
   EXPECT_EQ(write_file_replacing(longest.string(), "b"), "");
   EXPECT_EQ(slurp(longest), "b");
   EXPECT_EQ(s.names().size(), 1u);
+  // An encoder that picks its format by the name sees the final name's extension.
+  const std::pair<std::string, std::string> extensions[] = {
+      {"run.avi", ".avi"},
+      {"archive.tar.gz", ".gz"},
+      {".hidden", ""},
+      {"none", ""},
+      {std::string(200, 'x') + "." + std::string(40, 'e'), ""}};
+  for (const auto& [name, extension] : extensions) {
+    atomic_file f;
+    ASSERT_EQ(f.open((s.dir / name).string()), "") << name;
+    const std::string temp = fs::path(f.temp_path()).filename().string();
+    EXPECT_LE(temp.size(), 40u) << name;
+    EXPECT_EQ(temp.substr(temp.size() - extension.size()), extension) << name;
+    EXPECT_EQ(fs::path(f.temp_path()).parent_path(), s.dir) << name;
+  }
 }
 
 TEST(AtomicFile, ThousandsOfClosedFilesWaitForCommitHoldingNoDescriptor) {
