@@ -132,4 +132,26 @@ void frame_cache::drop_least_recent_beyond_limit(const file_id& keep) {
   }
 }
 
+std::string frame_cache::verify() const {
+  std::size_t total = 0;
+  for (const auto& [id, e] : entries_) {
+    total += e.samples.size();
+    const std::size_t area = static_cast<std::size_t>(e.planes.red.width) *
+                             static_cast<std::size_t>(e.planes.red.height);
+    const sample_plane* planes[4] = {&e.planes.red, &e.planes.green, &e.planes.blue,
+                                     &e.planes.mask};
+    if (e.samples.size() != 4 * area) return "an entry's samples are not four planes";
+    for (std::size_t k = 0; k < 4; ++k)
+      if (planes[k]->data != e.samples.data() + k * area ||
+          planes[k]->stride != static_cast<std::size_t>(e.planes.red.width))
+        return "an entry's planes do not view its samples";
+    for (std::size_t i = 3 * area; i < 4 * area; ++i)
+      if (e.samples[i] != 255) return "an entry's mask is not all 255";
+    if (e.last_use > uses_) return "an entry used after the last use";
+  }
+  if (total != bytes_) return "bytes() is not the sum of the entries' samples";
+  if (bytes_ > byte_limit_ && entries_.size() > 1) return "more than one entry beyond the limit";
+  return "";
+}
+
 }  // namespace histfeat

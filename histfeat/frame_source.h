@@ -48,6 +48,9 @@ class frame_cache {
   // cache stays usable).
   const frame_planes* load(const std::string& path, std::string& why);
 
+  // Checks every invariant below (O(bytes kept)): "" or the first one broken.
+  std::string verify() const;
+
   std::size_t decodes() const { return decodes_; }  // frames decoded so far
   std::size_t bytes() const { return bytes_; }      // bytes of the frames kept now
   std::size_t frames() const { return entries_.size(); }
@@ -73,6 +76,10 @@ class frame_cache {
   void forget(const file_id& id);
   void drop_least_recent_beyond_limit(const file_id& keep);
 
+  // Invariants: bytes_ = the sum of samples.size() over entries_; bytes_ <=
+  // byte_limit_ unless one entry is kept; an entry's samples are its four
+  // planes one after the other (4 bytes per pixel, the mask all 255), which its
+  // `planes` view; last_use <= uses_.
   std::size_t byte_limit_;
   long long max_pixels_;
   std::size_t bytes_ = 0, decodes_ = 0;

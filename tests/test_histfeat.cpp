@@ -458,6 +458,7 @@ TEST(FrameCache, DecodesAFileOnceWhateverItsNameAndAgainWhenItChanges) {
   ASSERT_TRUE(cache.load(b.string(), why));
   ASSERT_TRUE(cache.load((s.work / "c.png").string(), why));
   EXPECT_EQ(cache.decodes(), 1u) << "one file under three names";
+  EXPECT_EQ(cache.verify(), "");
   EXPECT_EQ(cache.frames(), 1u);
 
   // Rewritten in place (same inode, other size) and replaced (other inode).
@@ -495,6 +496,7 @@ TEST(FrameCache, KeepsWithinItsLimitDroppingTheLeastRecentlyUsed) {
   for (int k : {0, 1, 0, 2}) ASSERT_TRUE(cache.load(name(k), why)) << why;  // 1 is dropped
   EXPECT_EQ(cache.decodes(), 3u);
   EXPECT_EQ(cache.frames(), 2u);
+  EXPECT_EQ(cache.verify(), "");
   EXPECT_EQ(cache.bytes(), 2 * frame_bytes);
   for (int k : {0, 2}) ASSERT_TRUE(cache.load(name(k), why));
   EXPECT_EQ(cache.decodes(), 3u) << "0 and 2 were kept";
@@ -506,6 +508,7 @@ TEST(FrameCache, KeepsWithinItsLimitDroppingTheLeastRecentlyUsed) {
   frame_cache one(0);  // keeps the frame just loaded, and only that one
   for (int k : {3, 3, 2, 3}) ASSERT_TRUE(one.load(name(k), why));
   EXPECT_EQ(one.decodes(), 3u);
+  EXPECT_EQ(one.verify(), "");
   EXPECT_EQ(one.frames(), 1u);
 }
 
