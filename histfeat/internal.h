@@ -1,6 +1,7 @@
 // histfeat's functions that only its own units and the tests call: the parts
-// of a record (counting, normalising, formatting) and of the box list. The
-// types and the cost model are those of record.h.
+// of a record (counting, normalising, formatting), the box list, and the checks
+// made before an input is read or an output replaced. The types are those of
+// record.h; failures are returned as text, as everywhere in histfeat.
 
 #ifndef HISTFEAT_INTERNAL_H
 #define HISTFEAT_INTERNAL_H
