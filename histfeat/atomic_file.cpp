@@ -84,6 +84,8 @@ atomic_file::atomic_file(atomic_file&& other) noexcept
       target_(std::move(other.target_)),
       fd_(other.fd_) {
   other.temp_ = nullptr;
+  other.path_.clear();
+  other.target_.clear();
   other.fd_ = -1;
 }
 
@@ -95,6 +97,8 @@ atomic_file& atomic_file::operator=(atomic_file&& other) noexcept {
     target_ = std::move(other.target_);
     fd_ = other.fd_;
     other.temp_ = nullptr;
+    other.path_.clear();
+    other.target_.clear();
     other.fd_ = -1;
   }
   return *this;

@@ -58,19 +58,21 @@ extern "C" void jpeg_quiet(j_common_ptr) {}
 std::string run_libjpeg(const image_source& source, std::FILE* file, long long max_pixels,
                         std::vector<std::uint8_t>& pixels, int& width, int& height,
                         bool& four_components, bool& too_large) {
+  // Zeroed, so that destroying it is safe even when creating it failed.
   jpeg_decompress_struct info;
+  std::memset(&info, 0, sizeof info);
   jpeg_failure failure;
   info.err = jpeg_std_error(&failure.manager);
   failure.manager.error_exit = jpeg_fail;
   failure.manager.emit_message = jpeg_warn;
   failure.manager.output_message = jpeg_quiet;
   failure.report.out_of_memory = false;
-  jpeg_create_decompress(&info);
   if (setjmp(failure.report.jump)) {
     jpeg_destroy_decompress(&info);
     if (failure.report.out_of_memory) throw std::bad_alloc();
     return failure.report.message;
   }
+  jpeg_create_decompress(&info);
   if (file)
     jpeg_stdio_src(&info, file);
   else
