@@ -1,6 +1,7 @@
-// histfeat's atomic output writer: what it refuses, what a replacement keeps
-// (mode, the link, the other files), short temporaries, many closed files at
-// once, and the clean-up when a signal ends the process.
+// histfeat's atomic output writer: what it refuses, short temporaries, many
+// closed files at once, moves, and the clean-up when a signal ends the
+// process. What histfeat itself refuses and keeps (inputs named as the output,
+// links, modes) is checked end to end in test_histfeat.cpp.
 
 #include "histfeat/atomic_file.h"
 
@@ -57,24 +58,6 @@ int open_descriptors() {
 
 }  // namespace
 
-TEST(AtomicFile, RefusesAnInputUnderAnyNameBeforeCreatingAnything) {
-  scratch s;
-  const fs::path image = s.dir / "img.jpg";
-  spit(image, "picture");
-  fs::create_hard_link(image, s.dir / "hard");
-  fs::create_symlink(image, s.dir / "soft");
-  const auto before = s.names();
-  for (const fs::path& out : {image, s.dir / "hard", s.dir / "soft", s.dir / "." / "img.jpg"}) {
-    atomic_file f;
-    EXPECT_EQ(f.open(out.string(), {"unrelated", image.string()}),
-              "cannot write " + out.string() + ": the same file as the input " + image.string());
-    EXPECT_EQ(f.temp_path(), "");
-    EXPECT_EQ(write_file_replacing(out.string(), "text", {image.string()}).empty(), false);
-  }
-  EXPECT_EQ(s.names(), before);
-  EXPECT_EQ(slurp(image), "picture");
-}
-
 TEST(AtomicFile, RefusesWhatIsNotARegularFileAndLeavesTheNode) {
   scratch s;
   ASSERT_EQ(::mkfifo((s.dir / "fifo").c_str(), 0644), 0);
@@ -99,21 +82,6 @@ TEST(AtomicFile, RefusesWhatIsNotARegularFileAndLeavesTheNode) {
   }
   EXPECT_EQ(s.names(), before);
   ::close(sock);
-}
-
-TEST(AtomicFile, ReplacesTheTargetOfALinkKeepingTheLinkAndTheMode) {
-  scratch s;
-  fs::create_directory(s.dir / "elsewhere");
-  const fs::path target = s.dir / "elsewhere" / "real";
-  spit(target, "old");
-  fs::permissions(target, fs::perms(0600));
-  fs::create_symlink("elsewhere/real", s.dir / "link");
-  EXPECT_EQ(write_file_replacing((s.dir / "link").string(), "new"), "");
-  EXPECT_TRUE(fs::is_symlink(s.dir / "link"));
-  EXPECT_EQ(slurp(target), "new");
-  EXPECT_EQ(fs::status(target).permissions(), fs::perms(0600));
-  EXPECT_EQ(s.names(), (std::set<std::string>{"elsewhere", "link"}));
-  EXPECT_EQ(std::distance(fs::directory_iterator(s.dir / "elsewhere"), {}), 1);
 }
 
 TEST(AtomicFile, AFileTheCallerMayNotWriteIsRefused) {
