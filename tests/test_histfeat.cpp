@@ -1297,14 +1297,23 @@ std::string huge_png(std::uint32_t width, std::uint32_t height) {
 }
 }  // namespace
 
-TEST(HostileImages, AnImageBeyondThePixelLimitIsRefusedAndMemoryRunOutEndsOnlyItsLine) {
-  scratch s;
+namespace {
+// s.work with a 20000 x 20000 PNG header ("huge.png") on line 1 of "list" and a
+// footage frame on line 2; runs get 1 GiB of address space.
+tavo_test::child_options huge_image_batch(const scratch& s) {
   spit(s.work / "huge.png", huge_png(20000, 20000));
   spit(s.work / "pos", "1 1 9 9 2 2 8 8 3 3 7 7\n");
   spit(s.work / "list", "huge.png pos first\n" + frame_path(2) + " pos second\n");
   tavo_test::child_options o = in_work(s);
   o.address_space_mb = 1024;
   o.seconds = 60;
+  return o;
+}
+}  // namespace
+
+TEST(HostileImages, AnImageBeyondThePixelLimitIsRefusedFromItsHeader) {
+  scratch s;
+  const tavo_test::child_options o = huge_image_batch(s);
   outcome r = tavo_test::run_child({HISTFEAT_EXE, "--batch", "list"}, o);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err,
@@ -1314,10 +1323,15 @@ TEST(HostileImages, AnImageBeyondThePixelLimitIsRefusedAndMemoryRunOutEndsOnlyIt
       {HISTFEAT_EXE, "--max-pixels", "76799", frame_path(2), "pos", "third"}, o);
   EXPECT_EQ(small.err,
             "histfeat: " + frame_path(2) + ": 320 x 240 pixels, more than the limit of 76799\n");
+}
+
+TEST(HostileImages, MemoryRunOutEndsOnlyItsLine) {
   if (!tavo_test::address_space_limits_apply())
     GTEST_SKIP() << "running out of memory under AddressSanitizer ends the process";
-  fs::remove(s.work / "second");
-  r = tavo_test::run_child({HISTFEAT_EXE, "--max-pixels", "400000000", "--batch", "list"}, o);
+  scratch s;
+  const tavo_test::child_options o = huge_image_batch(s);
+  outcome r =
+      tavo_test::run_child({HISTFEAT_EXE, "--max-pixels", "400000000", "--batch", "list"}, o);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "histfeat: list:1: out of memory\n");
   EXPECT_TRUE(fs::exists(s.work / "second"));
