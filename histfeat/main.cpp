@@ -5,11 +5,8 @@
 // Exit status 0, 1 after "histfeat: <what is wrong>" on standard error, or 2 for
 // wrong usage.
 
-#include "histfeat.h"
-
-#include <iostream>
+#include "histfeat/histfeat.h"
 
 int main(int argc, char** argv) {
-  histfeat::enable_flush_to_zero();
-  return histfeat::histfeat_main(argc, argv, std::cin, std::cout, std::cerr);
+  return histfeat::program_main(argc, argv);
 }

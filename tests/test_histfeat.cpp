@@ -4,7 +4,9 @@
 // are computed here by direct pixel counting (frames decoded with cv::imread, as the program does),
 // never by the program's own functions.
 
-#include "histfeat.h"
+#include "histfeat/histfeat.h"
+#include "histfeat/internal.h"
+#include "child.h"
 
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
@@ -70,66 +72,20 @@ struct scratch {
   }
 };
 
-struct outcome {
-  int status;
-  std::string out, err;
-};
+// A run's status, output and error (tests/child.h's result, also for in-process runs).
+using outcome = tavo_test::child_result;
 
-// How a run is confined: `seconds` > 0 ends it with SIGALRM after that long
-// (a hang fails the test instead of hanging it; the status is then -1);
-// `bound_memory` gives it 1 GiB of address space in the normal build, single
-// allocations of at most 256 MiB under AddressSanitizer (which needs
-// terabytes of address space for itself).
-struct confinement {
-  unsigned seconds = 0;
-  bool bound_memory = false;
-};
-
-// Runs args[0] with `args` in s.work, standard output and error into files,
-// standard input from the file `input` when it is given, confined as `c` says.
-outcome run_in(const scratch& s, const std::vector<std::string>& args,
-               const std::string& input = "", const confinement& c = {}) {
-  const std::string out = (s.root / "stdout").string(), err = (s.root / "stderr").string();
-#if defined(__SANITIZE_ADDRESS__)
-  const char* asan = std::getenv("ASAN_OPTIONS");
-  const std::string asan_options =
-      std::string(asan ? asan : "") + (asan && *asan ? ":" : "") + "max_allocation_size_mb=256";
-#else
-  const rlimit one_gib{rlim_t{1} << 30, rlim_t{1} << 30};
-#endif
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = ::fork();
-  if (pid == 0) {  // only async-signal-safe calls: OpenCV may have started threads
-    int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (o < 0 || e < 0 || ::chdir(s.work.c_str()) != 0) ::_exit(126);
-    if (!input.empty()) {
-      int i = ::open(input.c_str(), O_RDONLY);
-      if (i < 0) ::_exit(126);
-      ::dup2(i, 0);
-    }
-    ::dup2(o, 1);
-    ::dup2(e, 2);
-    if (c.bound_memory) {
-#if defined(__SANITIZE_ADDRESS__)
-      ::setenv("ASAN_OPTIONS", asan_options.c_str(), 1);
-#else
-      if (::setrlimit(RLIMIT_AS, &one_gib) != 0) ::_exit(125);
-#endif
-    }
-    if (c.seconds > 0) ::alarm(c.seconds);  // kept across exec
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  int status = -1;
-  ::waitpid(pid, &status, 0);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out), slurp(err)};
+// Options of a run of a child in s.work, with standard input from the file
+// `input` when it is given.
+tavo_test::child_options in_work(const scratch& s, const std::string& input = "") {
+  tavo_test::child_options o;
+  o.dir = s.work.string();
+  o.stdin_path = input;
+  return o;
 }
 
 outcome run_histfeat(const scratch& s) {
-  return run_in(s, {HISTFEAT_EXE});
+  return tavo_test::run_child({HISTFEAT_EXE}, in_work(s));
 }
 
 // The record histfeat must write for box (x1 y1 x2 y2) of `image`: every sample of
@@ -362,6 +318,57 @@ TEST(Record, CornersXFirstThenSixtyFourValuesEachFollowedByABlank) {
   EXPECT_EQ(record.find("9.0"), std::string::npos);
 }
 
+TEST(Record, SplitFrameTakesChannelsInOrderSkipsRowPaddingAndReusesStorage) {
+  // 3 x 2 pixels, rows of 11 bytes (2 of padding, 0xEE): pixel (x, y) = (10x+y, 100+x, 200+y).
+  std::vector<std::uint8_t> pixels(2 * 11, 0xEE);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 3; ++x)
+      for (int c = 0; c < 3; ++c)
+        pixels[y * 11 + 3 * x + c] = static_cast<std::uint8_t>(c == 0   ? 10 * x + y
+                                                               : c == 1 ? 100 + x
+                                                                        : 200 + y);
+  std::vector<std::uint8_t> storage(1000, 7);
+  frame_planes p = split_frame(pixels.data(), 3, 2, 11, storage);
+  EXPECT_EQ(storage.size(), 4u * 6);
+  const sample_plane* planes[4] = {&p.red, &p.green, &p.blue, &p.mask};
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_EQ(planes[k]->width, 3);
+    EXPECT_EQ(planes[k]->height, 2);
+    for (int y = 0; y < 2; ++y)
+      for (int x = 0; x < 3; ++x) {
+        const int expected = k == 0 ? 10 * x + y : k == 1 ? 100 + x : k == 2 ? 200 + y : 255;
+        EXPECT_EQ(planes[k]->data[y * planes[k]->stride + x], expected)
+            << k << ' ' << x << ' ' << y;
+      }
+  }
+  // A second, smaller frame in the same storage: the planes describe it alone.
+  const std::uint8_t one[3] = {1, 2, 3};
+  p = split_frame(one, 1, 1, 3, storage);
+  EXPECT_EQ(storage, (std::vector<std::uint8_t>{1, 2, 3, 255}));
+  EXPECT_EQ(p.blue.data, storage.data() + 2);
+}
+
+TEST(Record, AppendBoxRecordClipsOrRefusesAndLeavesTheTextOnFailure) {
+  synthetic s(10, 6, [](int x, int y) { return std::array<int, 3>{x * 25, y * 40, x * y}; });
+  histograms h;
+  std::string text = "3\n";
+  EXPECT_EQ(append_box_record(text, s.planes(), {-5, 2, 4, 99}, h), "");
+  EXPECT_EQ(text, "3\n" + format_record({-5, 2, 4, 99}, box_histograms(s.planes(), {0, 2, 5, 4})));
+  const std::string before = text;
+  const std::pair<box, std::string> refused[] = {
+      {{5, 0, 4, 3}, "has x2 < x1 (4 < 5)"},
+      {{0, 3, 4, 2}, "has y2 < y1 (2 < 3)"},
+      {{10, 0, 12, 3}, "(10 0 12 3) lies outside the 10 x 6 image"},
+      {{INT_MIN, INT_MIN, -1, 5},
+       "(" + std::to_string(INT_MIN) + ' ' + std::to_string(INT_MIN) +
+           " -1 5) lies outside the 10 x 6 image"},
+  };
+  for (const auto& [b, why] : refused) {
+    EXPECT_EQ(append_box_record(text, s.planes(), b, h), why);
+    EXPECT_EQ(text, before) << why;
+  }
+}
+
 TEST(Record, ValuesPrintAsPrintfPrintsThemTiesAndAllOrdersOfMagnitude) {
   // Every 997th float below 1 (all exponents, every low-bit pattern); k / 2^n,
   // among them the only exact ties of the sixth decimal below 1, the 64 odd
@@ -401,15 +408,19 @@ TEST(Record, ValuesPrintAsPrintfPrintsThemTiesAndAllOrdersOfMagnitude) {
   EXPECT_GE(ties, 64) << "the values above miss exact ties";
 }
 
-TEST(Record, WriteReplacesAtomicallyWithUmaskPermissions) {
+TEST(Record, WriteReplacesAtomicallyKeepingTheModeOrWithUmaskPermissions) {
   scratch s;
-  const fs::path out = s.work / "objects_info_1.txt";
+  const fs::path out = s.work / "objects_info_1.txt", fresh = s.work / "fresh";
   spit(out, "old contents that are longer\n");
+  fs::permissions(out, fs::perms(0604));
   mode_t old_mask = ::umask(027);
   EXPECT_EQ(write_file_replacing(out.string(), "new\n"), "");
+  EXPECT_EQ(write_file_replacing(fresh.string(), "fresh\n"), "");
   ::umask(old_mask);
   EXPECT_EQ(slurp(out), "new\n");
-  EXPECT_EQ(fs::status(out).permissions(), fs::perms(0640));
+  EXPECT_EQ(fs::status(out).permissions(), fs::perms(0604)) << "the existing file's mode";
+  EXPECT_EQ(fs::status(fresh).permissions(), fs::perms(0640)) << "a new file: 0666 less umask";
+  fs::remove(fresh);
   fs::create_directory(s.work / "taken");
   EXPECT_EQ(write_file_replacing((s.work / "taken").string(), "x"),
             "cannot write " + (s.work / "taken").string() + ": Is a directory");
@@ -447,6 +458,7 @@ TEST(FrameCache, DecodesAFileOnceWhateverItsNameAndAgainWhenItChanges) {
   ASSERT_TRUE(cache.load(b.string(), why));
   ASSERT_TRUE(cache.load((s.work / "c.png").string(), why));
   EXPECT_EQ(cache.decodes(), 1u) << "one file under three names";
+  EXPECT_EQ(cache.verify(), "");
   EXPECT_EQ(cache.frames(), 1u);
 
   // Rewritten in place (same inode, other size) and replaced (other inode).
@@ -484,6 +496,7 @@ TEST(FrameCache, KeepsWithinItsLimitDroppingTheLeastRecentlyUsed) {
   for (int k : {0, 1, 0, 2}) ASSERT_TRUE(cache.load(name(k), why)) << why;  // 1 is dropped
   EXPECT_EQ(cache.decodes(), 3u);
   EXPECT_EQ(cache.frames(), 2u);
+  EXPECT_EQ(cache.verify(), "");
   EXPECT_EQ(cache.bytes(), 2 * frame_bytes);
   for (int k : {0, 2}) ASSERT_TRUE(cache.load(name(k), why));
   EXPECT_EQ(cache.decodes(), 3u) << "0 and 2 were kept";
@@ -495,6 +508,7 @@ TEST(FrameCache, KeepsWithinItsLimitDroppingTheLeastRecentlyUsed) {
   frame_cache one(0);  // keeps the frame just loaded, and only that one
   for (int k : {3, 3, 2, 3}) ASSERT_TRUE(one.load(name(k), why));
   EXPECT_EQ(one.decodes(), 3u);
+  EXPECT_EQ(one.verify(), "");
   EXPECT_EQ(one.frames(), 1u);
 }
 
@@ -578,6 +592,39 @@ TEST(BoxList, IntegersOnlyAndAtLeastTwelve) {
   EXPECT_EQ(read_box(in, 2, b), "item 11 ('x') is not an integer");
   std::istringstream short_list("1 2 3");
   EXPECT_EQ(read_box(short_list, 0, b), "fewer than twelve integers");
+}
+
+TEST(BoxList, TheTwelfthItemIsReadAsPercentDAndTheOthersWhole) {
+  // "... 300 230xyz": the last item reads 230; the same token earlier fails.
+  std::istringstream in("1 2 3 4  5 6 7 8  9 10 300 230xyz trailing words");
+  box b{};
+  ASSERT_EQ(read_box(in, 0, b), "");
+  ASSERT_EQ(read_box(in, 1, b), "");
+  EXPECT_EQ(read_box(in, 2, b), "");
+  EXPECT_TRUE(b.x2 == 300 && b.y2 == 230);
+  for (const auto& [last, value] :
+       std::vector<std::pair<std::string, int>>{{"-5;", -5}, {"+7.9", 7}, {"12e3", 12}}) {
+    std::istringstream one("1 2 3 " + last);
+    EXPECT_EQ(read_box(one, 2, b), "") << last;
+    EXPECT_EQ(b.y2, value) << last;
+  }
+  for (const char* bad : {"xyz", "-", "+x", "99999999999z"}) {
+    std::istringstream one(std::string("1 2 3 ") + bad);
+    EXPECT_EQ(read_box(one, 2, b), "item 12 ('" + std::string(bad) + "') is not an integer");
+  }
+  std::istringstream eleventh("1 2 230xyz 4");
+  EXPECT_EQ(read_box(eleventh, 2, b), "item 11 ('230xyz') is not an integer");
+}
+
+TEST(BoxList, ARejectedTokenIsQuotedCutToFortyBytesAndPrintable) {
+  box b{};
+  const std::string huge(50 << 20, '7');
+  std::istringstream big(huge + "x 1 2 3");
+  EXPECT_EQ(read_box(big, 0, b), "item 1 ('" + std::string(40, '7') + "'...) is not an integer");
+  std::istringstream hostile("1 \x1b[2J\a\x7f\xff 3 4");
+  EXPECT_EQ(read_box(hostile, 0, b), "item 2 ('?[2J\?\?\?') is not an integer");
+  EXPECT_EQ(quote_token(std::string(40, 'a')), "'" + std::string(40, 'a') + "'");
+  EXPECT_EQ(quote_token(std::string(41, 'a')), "'" + std::string(40, 'a') + "'...");
 }
 
 TEST(Clip, OverEachEdgeInsideAndWhollyOutside) {
@@ -730,7 +777,7 @@ TEST(EndToEnd, BadInputFailsWithOneLineAndKeepsThePreviousOutput) {
        "box 1 in pos.txt (320 0 330 10) lies outside the 320 x 240 image v200.jpg"},
       {"above image", frame, good + "0 -9 5 -1\n" + good, good + "0 -9 5 -1\n",
        "box 2 in pos.txt (0 -9 5 -1) lies outside the 320 x 240 image v200.jpg"},
-      {"output is a directory", frame, good + good + good, good + good + good,
+      {"output is a directory", frame, good + good + good, "",
        "cannot write objects_info_1.txt: Is a directory"},
   };
   for (const bad_case& c : cases) {
@@ -777,7 +824,8 @@ TEST(EndToEnd, EveryFormWritesTheRecordsOfTheNoArgumentForm) {
     echoes.push_back(r.out);
     ASSERT_EQ(records.back().substr(0, 2), "3\n");
 
-    outcome named = run_in(s, {HISTFEAT_EXE, frame_path(f), pos, "named" + std::to_string(f)});
+    outcome named = tavo_test::run_child(
+        {HISTFEAT_EXE, frame_path(f), pos, "named" + std::to_string(f)}, in_work(s));
     EXPECT_EQ(named.status, 0) << named.err;
     EXPECT_EQ(named.out, r.out);
     EXPECT_EQ(named.err, "");
@@ -788,8 +836,10 @@ TEST(EndToEnd, EveryFormWritesTheRecordsOfTheNoArgumentForm) {
   spit(s.root / "list", list);
   for (std::string source : {"file", "stdin"}) {
     outcome r = source == "file"
-                    ? run_in(s, {HISTFEAT_EXE, "--batch", (s.root / "list").string()})
-                    : run_in(s, {HISTFEAT_EXE, "--batch", "-"}, (s.root / "list").string());
+                    ? tavo_test::run_child({HISTFEAT_EXE, "--batch", (s.root / "list").string()},
+                                           in_work(s))
+                    : tavo_test::run_child({HISTFEAT_EXE, "--batch", "-"},
+                                           in_work(s, (s.root / "list").string()));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out, echoes[0] + echoes[1] + echoes[2]) << source;
@@ -815,7 +865,7 @@ TEST(EndToEnd, BatchReportsAFailedLineSkipsItsOutputAndGoesOn) {
   spit(s.work / "list.txt", frame_path(3) + " pos1 out1\n# out2\n" + "nosuch.jpg pos4 out3\n" +
                                 frame_path(9) + " pos4 out4\n\n" + "pos4 out6\n" + frame_path(9) +
                                 " pos7 out7\n" + frame_path(3) + " pos8 out8\n");
-  outcome r = run_in(s, {HISTFEAT_EXE, "--batch", "list.txt"});
+  outcome r = tavo_test::run_child({HISTFEAT_EXE, "--batch", "list.txt"}, in_work(s));
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err,
             "histfeat: list.txt:3: cannot open nosuch.jpg: No such file or directory\n"
@@ -844,7 +894,7 @@ TEST(EndToEnd, BatchDecodesAgainAFrameThatAnEarlierLineReplaced) {
   spit(s.work / "pos", "1 1 9 9  2 2 8 8  3 3 7 7\n");
   spit(s.work / "list",
        "frame.jpg pos out1\n" + frame_path(6) + " pos frame.jpg\nframe.jpg pos out3\n");
-  outcome r = run_in(s, {HISTFEAT_EXE, "--batch", "list"});
+  outcome r = tavo_test::run_child({HISTFEAT_EXE, "--batch", "list"}, in_work(s));
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "histfeat: list:3: cannot decode frame.jpg as a colour image\n");
   EXPECT_EQ(slurp(s.work / "frame.jpg").substr(0, 2), "3\n");
@@ -861,7 +911,8 @@ TEST(EndToEnd, BatchDecodesAgainAFrameThatAnEarlierLineReplaced) {
 // every detection b of another object a with L1 distance below 80.
 TEST(Pipeline, BundledFootageGivesDetectionFilesAndTheReport) {
   scratch s;
-  outcome r = run_in(s, {"/bin/bash", PIPELINE_SCRIPT, HISTFEAT_EXE, TRACKPAIR_EXE, "."});
+  outcome r = tavo_test::run_child({"/bin/bash", PIPELINE_SCRIPT, HISTFEAT_EXE, TRACKPAIR_EXE, "."},
+                                   in_work(s));
   ASSERT_EQ(r.status, 0) << r.err;
   footage_boxes boxes = read_footage_boxes();
   const int objects = boxes.rbegin()->first.first, frames = boxes.rbegin()->first.second;
@@ -912,9 +963,14 @@ TEST(Pipeline, BundledFootageGivesDetectionFilesAndTheReport) {
 namespace {
 
 // Runs histfeat in s.work like run_histfeat, ended after `seconds` and with
-// its memory bounded (see confinement).
+// its memory bounded: 1 GiB of address space in the normal build, single
+// allocations of at most 256 MiB under AddressSanitizer.
 outcome run_confined(const scratch& s, unsigned seconds) {
-  return run_in(s, {HISTFEAT_EXE}, "", {seconds, true});
+  tavo_test::child_options o = in_work(s);
+  o.seconds = seconds;
+  o.address_space_mb = 1024;
+  o.asan_allocation_mb = 256;
+  return tavo_test::run_child({HISTFEAT_EXE}, o);
 }
 
 // The names in a directory, sorted.
@@ -1044,7 +1100,7 @@ TEST(SafeDefaults, HostileBoxListsAndImagesEndWithOneLine) {
     spit(s.work / "objects_info_1.txt", "3\nprevious run\n");
     outcome r = run_confined(s, 30);
     EXPECT_EQ(r.status, 1) << c.what
-                           << (r.status == -1 ? ": ended by a signal (SIGALRM: did not end)" : "");
+                           << (r.signalled() ? ": ended by a signal (SIGALRM: did not end)" : "");
     EXPECT_EQ(r.err.rfind("histfeat: ", 0), 0u) << c.what << ": " << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.what << ": " << r.err;
     EXPECT_EQ(slurp(s.work / "objects_info_1.txt"), "3\nprevious run\n") << c.what;
@@ -1067,8 +1123,7 @@ TEST(SafeDefaults, ATruncatedImageEndsTheRunOneWayOrTheOther) {
       EXPECT_EQ(r.err, "") << keep;
     } else {
       EXPECT_EQ(r.status, 1) << keep
-                             << (r.status == -1 ? ": ended by a signal (SIGALRM: did not end)"
-                                                : "");
+                             << (r.signalled() ? ": ended by a signal (SIGALRM: did not end)" : "");
       EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << keep << ": " << r.err;
       EXPECT_EQ(output, "3\nprevious run\n") << keep;
     }
@@ -1099,8 +1154,214 @@ TEST(SafeDefaults, EndlessOrSilentSpecialFilesEndWithOneLine) {
     }
     outcome r = run_confined(s, 20);
     EXPECT_EQ(r.status, 1) << what
-                           << (r.status == -1 ? ": ended by a signal (SIGALRM: did not end)" : "");
+                           << (r.signalled() ? ": ended by a signal (SIGALRM: did not end)" : "");
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << what << ": " << r.err;
     EXPECT_FALSE(fs::exists(s.work / "objects_info_1.txt")) << what;
+  }
+}
+
+// --- Outputs that must not be destroyed -----------------------------------------
+
+TEST(SafeDefaultsOutput, AnInputNamedAsTheOutputIsRefusedBeforeAnythingIsRead) {
+  scratch s;
+  fs::copy_file(frame_path(2), s.work / "img.jpg");
+  spit(s.work / "pos.txt", "1 1 9 9 2 2 8 8 3 3 7 7\n");
+  fs::create_hard_link(s.work / "pos.txt", s.work / "hard");
+  fs::create_symlink("img.jpg", s.work / "soft");
+  const std::string image = slurp(s.work / "img.jpg");
+  for (const std::string output : {"img.jpg", "pos.txt", "hard", "soft", "./img.jpg"}) {
+    const std::string input = output == "pos.txt" || output == "hard" ? "pos.txt" : "img.jpg";
+    outcome r = tavo_test::run_child({HISTFEAT_EXE, "img.jpg", "pos.txt", output}, in_work(s));
+    EXPECT_EQ(r.status, 1) << output;
+    EXPECT_EQ(r.err,
+              "histfeat: cannot write " + output + ": the same file as the input " + input + "\n");
+    EXPECT_EQ(r.out, "") << output << ": nothing read";
+  }
+  EXPECT_EQ(slurp(s.work / "img.jpg"), image);
+  EXPECT_EQ(slurp(s.work / "pos.txt"), "1 1 9 9 2 2 8 8 3 3 7 7\n");
+  EXPECT_EQ(names_in(s.work), (std::vector<std::string>{"hard", "img.jpg", "pos.txt", "soft"}));
+}
+
+TEST(SafeDefaultsOutput, SpecialFilesStayLinksAreFollowedModesKeptLongNamesWork) {
+  scratch s;
+  fs::copy_file(frame_path(2), s.work / "v200.jpg");
+  spit(s.work / "pos.txt", "1 1 9 9 2 2 8 8 3 3 7 7\n");
+  ASSERT_EQ(::mkfifo((s.work / "fifo").c_str(), 0644), 0);
+  tavo_test::child_options o = in_work(s);
+  o.seconds = 20;
+  outcome fifo = tavo_test::run_child({HISTFEAT_EXE, "v200.jpg", "pos.txt", "fifo"}, o);
+  EXPECT_EQ(fifo.status, 1);
+  EXPECT_EQ(fifo.err, "histfeat: cannot write fifo: not a regular file\n");
+  EXPECT_TRUE(fs::is_fifo(s.work / "fifo"));
+  outcome device = tavo_test::run_child({HISTFEAT_EXE, "v200.jpg", "pos.txt", "/dev/null"}, o);
+  EXPECT_EQ(device.status, 1);
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+
+  // The reference output, then the same written through a link and over a 0600 file.
+  ASSERT_EQ(run_histfeat(s).status, 0);
+  const std::string records = slurp(s.work / "objects_info_1.txt");
+  fs::create_directory(s.work / "d");
+  spit(s.work / "d" / "target", "old");
+  fs::permissions(s.work / "d" / "target", fs::perms(0600));
+  fs::create_symlink("d/target", s.work / "link");
+  const std::string longest(250, 'n');
+  for (const std::string& output : {std::string("link"), longest}) {
+    outcome r = tavo_test::run_child({HISTFEAT_EXE, "v200.jpg", "pos.txt", output}, o);
+    EXPECT_EQ(r.status, 0) << r.err;
+  }
+  EXPECT_TRUE(fs::is_symlink(s.work / "link"));
+  EXPECT_EQ(slurp(s.work / "d" / "target"), records);
+  EXPECT_EQ(fs::status(s.work / "d" / "target").permissions(), fs::perms(0600));
+  EXPECT_EQ(slurp(s.work / longest), records);
+  EXPECT_EQ(names_in(s.work / "d"), std::vector<std::string>{"target"});
+}
+
+TEST(SafeDefaultsOutput, AnOutputTheCallerMayNotWriteIsRefused) {
+  // Root may write a file of mode 0444: as root, histfeat runs as nobody.
+  const char* setpriv = "/usr/bin/setpriv";
+  std::vector<std::string> command = {HISTFEAT_EXE};
+  if (::geteuid() == 0) {
+    if (::access(setpriv, X_OK) != 0) GTEST_SKIP() << "root, and no setpriv to drop privileges";
+    command.insert(command.begin(), {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"});
+  }
+  scratch s;
+  fs::permissions(s.root, fs::perms(0755));
+  fs::permissions(s.work, fs::perms(0777));
+  fs::copy_file(frame_path(2), s.work / "v200.jpg");
+  spit(s.work / "pos.txt", "1 1 9 9 2 2 8 8 3 3 7 7\n");
+  spit(s.work / "objects_info_1.txt", "3\nprevious run\n");
+  fs::permissions(s.work / "objects_info_1.txt", fs::perms(0444));
+  outcome r = tavo_test::run_child(command, in_work(s));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "histfeat: cannot write objects_info_1.txt: Permission denied\n");
+  EXPECT_EQ(slurp(s.work / "objects_info_1.txt"), "3\nprevious run\n");
+}
+
+TEST(HostileBatch, ANulByteRefusesItsLineAndTheOthersGoOn) {
+  scratch s;
+  spit(s.work / "pos", "1 1 9 9 2 2 8 8 3 3 7 7\n");
+  spit(s.work / "list", frame_path(2) + " pos o.txt" + std::string(1, '\0') + "junk\n" +
+                            frame_path(2) + " pos second\n");
+  outcome r = tavo_test::run_child({HISTFEAT_EXE, "--batch", "list"}, in_work(s));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "histfeat: list:1: the line holds a NUL byte\n");
+  EXPECT_FALSE(fs::exists(s.work / "o.txt"));
+  EXPECT_EQ(slurp(s.work / "second").substr(0, 2), "3\n");
+}
+
+// --- Images that decode badly, or would not fit ------------------------------------
+
+TEST(HostileImages, ACutJpegOrACorruptPngFailsWithOneLineOfOurs) {
+  const std::string jpeg = slurp(frame_path(2));
+  std::vector<unsigned char> png;
+  cv::imencode(".png", decode(frame_path(2)), png);
+  std::string corrupt(png.begin(), png.end());
+  corrupt[corrupt.size() / 2] ^= 0x5a;
+  for (const std::string& image : {jpeg.substr(0, jpeg.size() * 7 / 10), corrupt}) {
+    scratch s;
+    spit(s.work / "v200.jpg", image);
+    spit(s.work / "pos.txt", "1 1 9 9 2 2 8 8 3 3 7 7\n");
+    outcome r = run_histfeat(s);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("histfeat: v200.jpg: ", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_FALSE(fs::exists(s.work / "objects_info_1.txt"));
+  }
+}
+
+namespace {
+// CRC-32 as PNG chunks carry it (ISO 3309, bit by bit).
+std::uint32_t crc32_of(const std::string& bytes) {
+  std::uint32_t crc = 0xffffffffu;
+  for (unsigned char b : bytes) {
+    crc ^= b;
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1)));
+  }
+  return ~crc;
+}
+
+// A PNG header of width x height colour pixels with a few bytes of image data.
+std::string huge_png(std::uint32_t width, std::uint32_t height) {
+  cv::Mat one(1, 1, CV_8UC3, cv::Scalar(1, 2, 3));
+  std::vector<unsigned char> small;
+  cv::imencode(".png", one, small);
+  std::string png(small.begin(), small.end());
+  // IHDR's width and height at bytes 16..23, its CRC at 29..32.
+  for (int i = 0; i < 4; ++i) {
+    png[16 + i] = static_cast<char>(width >> (24 - 8 * i));
+    png[20 + i] = static_cast<char>(height >> (24 - 8 * i));
+  }
+  const std::uint32_t crc = crc32_of(png.substr(12, 17));
+  for (int i = 0; i < 4; ++i) png[29 + i] = static_cast<char>(crc >> (24 - 8 * i));
+  return png;
+}
+}  // namespace
+
+namespace {
+// s.work with a 20000 x 20000 PNG header ("huge.png") on line 1 of "list" and a
+// footage frame on line 2; runs get 1 GiB of address space.
+tavo_test::child_options huge_image_batch(const scratch& s) {
+  spit(s.work / "huge.png", huge_png(20000, 20000));
+  spit(s.work / "pos", "1 1 9 9 2 2 8 8 3 3 7 7\n");
+  spit(s.work / "list", "huge.png pos first\n" + frame_path(2) + " pos second\n");
+  tavo_test::child_options o = in_work(s);
+  o.address_space_mb = 1024;
+  o.seconds = 60;
+  return o;
+}
+}  // namespace
+
+TEST(HostileImages, AnImageBeyondThePixelLimitIsRefusedFromItsHeader) {
+  scratch s;
+  const tavo_test::child_options o = huge_image_batch(s);
+  outcome r = tavo_test::run_child({HISTFEAT_EXE, "--batch", "list"}, o);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "histfeat: list:1: huge.png: 20000 x 20000 pixels, more than the limit of 50000000\n");
+  EXPECT_TRUE(fs::exists(s.work / "second"));
+  outcome small = tavo_test::run_child(
+      {HISTFEAT_EXE, "--max-pixels", "76799", frame_path(2), "pos", "third"}, o);
+  EXPECT_EQ(small.err,
+            "histfeat: " + frame_path(2) + ": 320 x 240 pixels, more than the limit of 76799\n");
+}
+
+TEST(HostileImages, MemoryRunOutEndsOnlyItsLine) {
+  if (!tavo_test::address_space_limits_apply())
+    GTEST_SKIP() << "running out of memory under AddressSanitizer ends the process";
+  scratch s;
+  const tavo_test::child_options o = huge_image_batch(s);
+  outcome r =
+      tavo_test::run_child({HISTFEAT_EXE, "--max-pixels", "400000000", "--batch", "list"}, o);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "histfeat: list:1: out of memory\n");
+  EXPECT_TRUE(fs::exists(s.work / "second"));
+}
+
+// --- Standard output that cannot be written ----------------------------------------
+
+TEST(SafeDefaultsStdout, AFailedEchoIsReportedOnceAfterEveryOutputIsWritten) {
+  scratch s;
+  spit(s.work / "pos", "1 1 9 9 2 2 8 8 3 3 7 7\n");
+  std::string list;
+  for (int i = 0; i < 50; ++i)
+    list += frame_path(2 + i % 3) + " pos out" + std::to_string(i) + "\n";
+  spit(s.work / "list", list);
+  const std::pair<const char*, std::string> ways[] = {{"/dev/full", "No space left on device"},
+                                                      {"closed", "Bad file descriptor"},
+                                                      {"broken pipe", "Broken pipe"}};
+  for (const auto& [way, reason] : ways) {
+    tavo_test::child_options o = in_work(s);
+    o.stdout_path = way == std::string("/dev/full") ? "/dev/full" : "";
+    o.close_stdout = way == std::string("closed");
+    o.broken_pipe = way == std::string("broken pipe");
+    outcome r = tavo_test::run_child({HISTFEAT_EXE, "--batch", "list"}, o);
+    EXPECT_EQ(r.status, 1) << way;
+    EXPECT_EQ(r.err, "histfeat: cannot write to standard output: " + reason + "\n") << way;
+    for (int i = 0; i < 50; ++i) {
+      const fs::path out = s.work / ("out" + std::to_string(i));
+      const std::string records = slurp(out);
+      EXPECT_EQ(std::count(records.begin(), records.end(), '\n'), 4) << way << ", line " << i + 1;
+      fs::remove(out);
+    }
   }
 }
