@@ -4,6 +4,8 @@
 #include "tavo/ab_tree.h"
 
 #include <cassert>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -21,7 +23,10 @@ ab_tree_node* new_ab_tree_node(int k, int height, ab_tree_node* parent, int capa
   v->parent = parent;
   v->last_elem = v->elems + (k - 1);
   tavo_lock_guard hold(ab_tree_node::mutex_id_count);
-  v->id = ab_tree_node::id_count++;
+  // Ids wrap from INT_MAX to 0: they name nodes in reports, they are not
+  // unique over the life of a long process.
+  v->id = ab_tree_node::id_count;
+  ab_tree_node::id_count = v->id == INT_MAX ? 0 : v->id + 1;
   return v;
 }
 
@@ -49,12 +54,15 @@ inline const ab_tree_node* rightmost_leaf(const ab_tree_node* v) {
 // ---- construction, copying, destruction ----------------------------------
 
 ab_tree::ab_tree(int a_, int b_)
-    : a(0), b(0), height(-1), count(0), root(nullptr), minimum(nullptr), maximum(nullptr) {
-  if (a_ >= 2 && b_ >= 2 * a_ - 1) {
-    a = a_;
-    b = b_;
-  } else {
+    : a(a_), b(b_), height(-1), count(0), root(nullptr), minimum(nullptr), maximum(nullptr) {
+  // 2a - 1 in 64 bits: no overflow for any int a.
+  if (a_ < 2 || b_ < 2 * std::int64_t{a_} - 1) {
     error_handler(1, "ab_tree: illegal arguments (a,b) in tree constructor");
+    // Reached only if the handler returns: the nearest legal pair, so that
+    // every node stays within its b + 1 elems.
+    if (a < 2) a = 2;
+    if (a > INT_MAX / 2) a = INT_MAX / 2;
+    if (b < 2 * a - 1) b = 2 * a - 1;
   }
 }
 
@@ -546,10 +554,14 @@ void ab_tree::change_inf(item p, value_slot y) {
 }
 
 void ab_tree::decrease_key(item p, value_slot x) {
+  // Own copies of both: p's key and information go with p, and x may be p's
+  // stored key itself.
   value_slot i = p->inf();
-  copy_inf(i);  // an own copy: p's information goes with p
+  copy_inf(i);
+  copy_key(x);
   del_item(p);
   insert(x, i);
+  clear_key(x);
   clear_inf(i);
 }
 

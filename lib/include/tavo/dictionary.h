@@ -21,9 +21,10 @@
 //   entries do not move entries.
 //
 // Cost
-//   insert, lookup, defined, access, del: O(log n); del_item, change_inf:
-//   O(log n) for the rebalancing. key, inf, first_item,
-//   last_item, next_item, size, empty: constant. clear, copying: O(n).
+//   insert, lookup, defined, access, del: O(log n); del_item: O(log n) for
+//   the rebalancing. change_inf: constant (one copy and one release of the
+//   information). key, inf, first_item, last_item, next_item, size, empty:
+//   constant. clear, copying: O(n).
 //
 // Failure
 //   access(k) requires k to be defined; key, inf and operator[] require a
