@@ -438,7 +438,7 @@ void memory_manager::deallocate_bytes_with_check(void* p, std::size_t bytes) {
       const tavo_string text("TAVO memory: pointer %" PRIdPTR " deleted twice",
                              reinterpret_cast<std::intptr_t>(p));
       error_handler(999, text);
-      break;
+      return;  // a returning handler: p is on the list once already
     }
   }
   set_free_link(p, free_list[bytes]);

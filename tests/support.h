@@ -48,12 +48,12 @@ struct report {
 
 // For its own lifetime: a handler that records every report and returns, as
 // an application's handler may; the previous handler is put back after.
-class returning_handler {
+class report_recorder {
  public:
-  returning_handler() : saved_(set_error_handler(&record)) { reports().clear(); }
-  ~returning_handler() { set_error_handler(saved_); }
-  returning_handler(const returning_handler&) = delete;
-  returning_handler& operator=(const returning_handler&) = delete;
+  report_recorder() : saved_(set_error_handler(&record)) { reports().clear(); }
+  ~report_recorder() { set_error_handler(saved_); }
+  report_recorder(const report_recorder&) = delete;
+  report_recorder& operator=(const report_recorder&) = delete;
 
   // The reports made so far, oldest first.
   static std::vector<report>& reports() {

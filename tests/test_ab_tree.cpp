@@ -203,7 +203,7 @@ TEST(Dictionary, IllegalABWithAReturningHandlerFallsBackToTheNearestLegalPair) {
     int a, b, legal_a, legal_b;
   } cases[] = {{0, 0, 2, 3}, {1, 3, 2, 3}, {2, 2, 2, 3}, {3, 4, 3, 5}, {-7, 100, 2, 100}};
   for (const auto& c : cases) {
-    returning_handler h;
+    report_recorder h;
     int_tree t(c.a, c.b);
     ASSERT_EQ(h.reports().size(), 1u);
     EXPECT_EQ(h.reports()[0].msg, "ab_tree: illegal arguments (a,b) in tree constructor");

@@ -37,8 +37,8 @@ void error_handler(int code, const char* msg);
 
 // The standard handler. On std::cerr: an empty line, "TAVO WARNING" (code 0)
 // or "TAVO ERROR HANDLER" (any other code), a tab and the message, an empty
-// line. For code > 0 it then switches signal catching off, writes the stack
-// trace (TAVO::trace_stack(cerr): just an end of line, as no stack tracing is
+// line; a null message is printed as an empty text. For code > 0 it then switches signal catching
+// off, writes the stack trace (TAVO::trace_stack(cerr): just an end of line, as no stack tracing is
 // provided), flushes and calls abort(); otherwise it returns.
 void default_error_handler(int code, const char* msg);
 

@@ -207,7 +207,8 @@ class memory_manager {
   // deallocate_bytes with two tests, both error 999: a class that never had a
   // block ("no block allocated") and p already free ("TAVO memory: pointer %d
   // deleted twice", the address as a signed integer). O(free chunks of the
-  // class). If an installed handler returns, p is released all the same.
+  // class). If an installed handler returns, a p found free is left as it
+  // is (the free list unchanged); after "no block allocated" p is released.
   void deallocate_bytes_with_check(void* p, std::size_t bytes);
   // Prints on stderr ("0x%lx\n", ascending) the address of every chunk in use
   // in the newest block of class `bytes`, which must be a standard block.
@@ -312,7 +313,9 @@ class memory_manager {
     std::memcpy(&value, at, sizeof value);
     return value;
   }
-  static void store_word(void* at, void* value) { std::memcpy(at, &value, sizeof value); }
+  static void store_word(void* at, void* value) {
+    std::memcpy(at, &value, sizeof value);
+  }
 #endif
   // Opens the n chunks of a chain just taken off a free list to the checking
   // tools (nothing without them).
