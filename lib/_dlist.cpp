@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
+#include <streambuf>
 #include <type_traits>
 
 #include "tavo/random.h"
@@ -39,6 +40,36 @@ struct double_order {
   bool lt(value_slot x, value_slot y) const { return v(x) < v(y); }
   bool eq(value_slot x, value_slot y) const { return v(x) == v(y); }
 };
+// A stream buffer over another one that counts the characters taken from
+// it: whether a read hook consumed anything, on any stream (a pipe has no
+// position to compare). Unbuffered, so that the underlying buffer is exactly
+// where the reader stopped when the stream is given back its own buffer.
+class counting_buffer : public std::streambuf {
+ public:
+  explicit counting_buffer(std::streambuf* source) : source_(source) {}
+  long long taken() const { return taken_; }
+
+ protected:
+  int_type underflow() override { return source_->sgetc(); }
+  int_type uflow() override {
+    const int_type c = source_->sbumpc();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) ++taken_;
+    return c;
+  }
+  int_type pbackfail(int_type c) override {
+    const int_type r = traits_type::eq_int_type(c, traits_type::eof())
+                           ? source_->sungetc()
+                           : source_->sputbackc(traits_type::to_char_type(c));
+    if (!traits_type::eq_int_type(r, traits_type::eof())) --taken_;
+    return r;
+  }
+  std::streamsize showmanyc() override { return source_->in_avail(); }
+
+ private:
+  std::streambuf* source_;
+  long long taken_ = 0;
+};
+
 struct hook_order {
   const dlist* list;
   bool le(value_slot x, value_slot y) const { return list->cmp(x, y) <= 0; }
@@ -520,11 +551,22 @@ void dlist::read(std::istream& in, tavo_string s, int delim) {
     if (delim != -1 && ch == delim) break;
     if (blank) continue;
     in.putback(ch);
-    const std::istream::pos_type before = in.tellg();
     value_slot x = nullptr;
-    read_el(x, in);
+    long long taken;
+    {
+      // The hook reads through a counting buffer; the stream gets its own
+      // buffer back with the state the hook left.
+      std::streambuf* const own = in.rdbuf();
+      counting_buffer counter(own);
+      in.rdbuf(&counter);  // clears the state, which is good here
+      read_el(x, in);
+      taken = counter.taken();
+      const std::ios::iostate state = in.rdstate();
+      in.rdbuf(own);
+      in.clear(state);
+    }
     if (in.fail()) break;  // no element: nothing to append
-    if (in.good() && before != std::istream::pos_type(-1) && in.tellg() == before) {
+    if (taken == 0) {
       in.setstate(std::ios::failbit);  // read_el consumed nothing
       break;
     }

@@ -3,6 +3,9 @@
 // typed layer, and the list sorts - against std::list / std::sort, with
 // verify() after every change.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <ext/stdio_filebuf.h>
 
 #include "support.h"
 
@@ -835,6 +838,23 @@ TEST_F(TypedList, StringListsShareTextOwnTheirCopiesAndOrderByCompare) {
   std::istringstream in("x y");
   M.read(in, "", -1);  // nor a read hook: reading stops instead of spinning
   EXPECT_TRUE(M.empty() && M.verify() && C.verify());
+}
+
+// A pipe tells no position: reading with no read hook still ends (in a child
+// with an alarm, so a reading that spins fails instead of hanging the suite).
+TEST(TypedListDeathTest, ReadingFromAPipeWithoutAReadHookEnds) {
+  const auto read_pipe = [] {
+    alarm(10);
+    int fds[2];
+    if (pipe(fds) != 0 || write(fds[1], "a b", 3) != 3) std::_Exit(2);
+    close(fds[1]);
+    __gnu_cxx::stdio_filebuf<char> buffer(fds[0], std::ios::in);
+    std::istream in(&buffer);
+    tavo_list<tavo_string> L;
+    L.read(in, "", -1);
+    std::_Exit(L.empty() && in.fail() && L.verify() ? 0 : 1);
+  };
+  EXPECT_EXIT(read_pipe(), testing::ExitedWithCode(0), "");
 }
 
 // ---- differential test

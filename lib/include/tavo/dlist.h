@@ -334,8 +334,9 @@ class dlist {
   // delim are skipped, delim (consumed) or the end ends it. An element whose
   // read fails is not appended (read_el must then leave nothing to destroy
   // in x) and ends the reading. A read_el that consumes nothing ends it with
-  // failbit set (when the stream tells its position), instead of reading the
-  // same character for ever.
+  // failbit set, instead of reading the same character for ever, on every
+  // kind of stream (the hook reads through a buffer that counts what it
+  // takes, so a pipe needs no position).
   void read(std::istream& in, tavo_string s, int delim = -1);
 
   // --- sorting (relinking: every item keeps its element) --------------------------
