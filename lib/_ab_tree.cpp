@@ -428,7 +428,15 @@ void ab_tree::del(value_slot x) {
   if (found) del_item(p);
 }
 
+bool ab_tree::holds(item p) const {
+  for (const ab_tree_node* q = minimum; q != nullptr; q = q->elems[0].child) {
+    if (q == p) return true;
+  }
+  return false;
+}
+
 void ab_tree::del_item(item p) {
+  TAVO_PRECONDITION(p == nullptr || holds(p), "ab_tree: del_item of an item not in this tree.");
   remove_item(p);
   if (p == nullptr) return;  // reported; reached only if the handler returns
   clear_key(p->key());

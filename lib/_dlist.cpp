@@ -173,6 +173,13 @@ value_slot dlist::report_empty(const char* msg) {
   return nullptr;
 }
 
+bool dlist::holds(item it) const {
+  for (const dlink* p = head; p != nullptr; p = p->succ) {
+    if (p == it) return true;
+  }
+  return false;
+}
+
 value_slot dlist::report_nil_item() {
   error_handler(999, "dlist: delete nil-item");
   return nullptr;
@@ -330,6 +337,7 @@ void dlist::swap(dlist& L) {
 }
 
 void dlist::conc(dlist& L, int dir) {
+  TAVO_PRECONDITION(&L != this, "dlist: conc of a list with itself.");
   assert(&L != this && "conc of a list with itself");
   if (head == nullptr) {
     head = L.head;

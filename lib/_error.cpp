@@ -45,6 +45,11 @@ tavo_error_handler_type set_error_handler(tavo_error_handler_type handler) {
   return previous;
 }
 
+void tavo_precondition_failed(const char* msg) {
+  error_handler(1, msg);
+  std::abort();  // the caller cannot go on past a breached precondition
+}
+
 bool tavo_assert(bool cond, const char* msg, int code) {
   if (!cond) error_handler(code, msg);
   return cond;

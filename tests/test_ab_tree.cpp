@@ -689,6 +689,29 @@ TEST(AbTreeDelete, DeletingEverythingReturnsTuplesAndNodes) {
   EXPECT_EQ(std_memory_mgr.chunks(0), vectors0);
 }
 
+// Misuse that would read a null or released leaf: reported in hardened
+// mode, which the tests always use, even under a returning handler.
+TEST(DictionaryDeathTest, HardenedModeReportsMisuseInsteadOfCrashing) {
+  tavo_dictionary<key3, box4> d, other;
+  for (int k = 0; k < 20; k++) d.insert(K3(k, k, k), box4(k, 0, 0, 0));
+  other.insert(K3(1, 1, 1), box4(0, 0, 0, 0));
+  const tavo_dictionary<key3, box4>& c = d;
+  EXPECT_DEATH(d.access(K3(99, 0, 0)),
+               fatal_report("tavo_dictionary: access of an undefined key."));
+  EXPECT_DEATH(d.key(nullptr), fatal_report("tavo_dictionary: key of a nil item."));
+  EXPECT_DEATH(d.inf(nullptr), fatal_report("tavo_dictionary: inf of a nil item."));
+  EXPECT_DEATH(c[nullptr], fatal_report("tavo_dictionary: inf of a nil item."));
+  EXPECT_DEATH(d[nullptr], fatal_report("tavo_dictionary: operator[] of a nil item."));
+  const std::string foreign = fatal_report("ab_tree: del_item of an item not in this tree.");
+  EXPECT_DEATH(d.del_item(other.first_item()), foreign);
+  auto it = d.lookup(K3(7, 7, 7));
+  EXPECT_DEATH((d.del_item(it), d.del_item(it)), foreign);
+  EXPECT_EXIT((report_recorder(), d.key(nullptr)), testing::KilledBySignal(SIGABRT), "");
+  d.del_item(it);
+  EXPECT_TRUE(d.verify());
+  EXPECT_EQ(d.size(), 19);
+}
+
 // ---- changing entries ------------------------------------------------------------
 
 TEST(AbTreeChange, ChangeInfAcceptsTheStoredInformationItself) {

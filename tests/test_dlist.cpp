@@ -1012,6 +1012,31 @@ TEST_F(ListDeathTest, EveryReportHasItsCodeAndText) {
                 "list::bucketsort: cannot allocate 4294967296 buckets (out of memory)");
 }
 
+// Misuse that would corrupt a list or read a released item: reported in
+// hardened mode, which the tests always use, even under a returning handler.
+TEST_F(ListDeathTest, HardenedModeReportsMisuseInsteadOfCrashing) {
+  int_dlist L{1, 2, 3}, M{4};
+  EXPECT_REPORT(L.conc(L), 1, "dlist: conc of a list with itself.");
+  EXPECT_REPORT(L.conc(L, 1), 1, "dlist: conc of a list with itself.");
+  tavo_list<double> E;
+  EXPECT_REPORT(E.head(), 1, "tavo_list: head on empty list.");
+  EXPECT_REPORT(E.tail(), 1, "tavo_list: tail on empty list.");
+  const tavo_list<double>& C = E;
+  EXPECT_REPORT(C.head(), 1, "tavo_list: head on empty list.");
+  dlist::item middle = L.get_item(1);
+  EXPECT_REPORT(M.del(middle), 1, "dlist: del of an item not in this list.");
+  EXPECT_REPORT((L.del(middle), L.del(middle)), 1, "dlist: del of an item not in this list.");
+  tavo_list<tavo_string> S{"a", "b", "c"};
+  tavo_list<tavo_string>::item b = S.get_item(1);
+  EXPECT_REPORT((S.del_item(b), S.del_item(b)), 1, "dlist: del of an item not in this list.");
+  EXPECT_EXIT((report_recorder(), E.head()), testing::KilledBySignal(SIGABRT), "");
+  // The first and the last item need no walk; a list keeps working after.
+  L.del(L.last_item());
+  L.del(L.first_item());
+  EXPECT_EQ(values(L), (ints{2}));
+  EXPECT_TRUE(L.verify());
+}
+
 TEST_F(ListDeathTest, ReportedCallsChangeNothing) {
   static std::vector<int> codes;
   codes.clear();

@@ -182,8 +182,14 @@ class ab_tree {
   // Removes the entry with key x, if there is one.
   void del(value_slot x);
   // Removes entry p and releases its key, information and leaf. A null p is
-  // reported: error_handler(1, "ab_tree: nil item in del_item").
+  // reported: error_handler(1, "ab_tree: nil item in del_item"). In hardened
+  // mode (tavo/error.h) an item not in this tree (deleted before, or of
+  // another tree) is reported too, with code 1 ("ab_tree: del_item of an
+  // item not in this tree."): one walk of the leaves, O(n).
   void del_item(item p);
+  // Whether p is one of this tree's leaves (compares addresses only, so a
+  // released leaf is not read). O(n).
+  bool holds(item p) const;
   // Unlinks leaf p and rebalances; p itself is not released. Null reported.
   void remove_item(item p);
   // Removes elem e from v (the elems after it move down); returns e's key.

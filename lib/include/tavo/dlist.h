@@ -66,7 +66,13 @@
 //   code used here (1, 4, 999) ends the program under the standard handler.
 //   Every condition is checked before the list is changed (reverse(it1, it2)
 //   finds nil positions during its walk, after the exchanges made so far).
-//   Other preconditions (items belonging to the list, a sorted list for
+//   Hardened mode (tavo/error.h) checks, with code 1: conc of a list with
+//   itself ("dlist: conc of a list with itself."), head() / tail() of an
+//   empty typed list ("tavo_list: head on empty list.", "tavo_list: tail on
+//   empty list.") and del of an item that is not in the list, deleted before
+//   or of another list ("dlist: del of an item not in this list."; one walk,
+//   O(n), unless the item is the first or the last). Other preconditions
+//   (items belonging to the list in the other operations, a sorted list for
 //   merge) are not tested.
 #ifndef TAVO_DLIST_H
 #define TAVO_DLIST_H
@@ -257,6 +263,8 @@ class dlist {
   // "dlist: delete nil-item").
   value_slot del(item it) {
     if (__builtin_expect(it == nullptr, 0)) return report_nil_item();
+    TAVO_PRECONDITION(it == head || it == tail || holds(it),
+                      "dlist: del of an item not in this list.");
     if (it == head) return pop();
     if (it == tail) return Pop();
     it->pred->succ = it->succ;
@@ -400,6 +408,9 @@ class dlist {
   bool natural_order;
 
  private:
+  // Whether it is one of this list's items (compares addresses only, so a
+  // released item is not read). O(n).
+  bool holds(item it) const;
   // Cold paths of the inline operations: report, then return null.
   value_slot report_empty(const char* msg);
   value_slot report_nil_item();
@@ -567,10 +578,12 @@ class tavo_list : public dlist {
   T& inf(item it) { return tavo_access<T>(it->value); }
   const T& inf(item it) const { return tavo_const_access<T>(it->value); }
   // The first / last element; the list must not be empty.
-  T& head() { return (*this)[nonempty(first_item())]; }
-  const T& head() const { return (*this)[nonempty(first_item())]; }
-  T& tail() { return (*this)[nonempty(last_item())]; }
-  const T& tail() const { return (*this)[nonempty(last_item())]; }
+  T& head() { return (*this)[nonempty(first_item(), "tavo_list: head on empty list.")]; }
+  const T& head() const {
+    return (*this)[nonempty(first_item(), "tavo_list: head on empty list.")];
+  }
+  T& tail() { return (*this)[nonempty(last_item(), "tavo_list: tail on empty list.")]; }
+  const T& tail() const { return (*this)[nonempty(last_item(), "tavo_list: tail on empty list.")]; }
 
   // --- insertion and removal (constant time) ---------------------------------------
   // A copy of x as the new first / last item, or next to it (dir 0 after, 1
@@ -752,7 +765,9 @@ class tavo_list : public dlist {
     cmp_object = default_object();
   }
   void use_function(cmp_fn f) const { cmp_function = f; }
-  static item nonempty(item it) {
+  static item nonempty(item it, const char* msg) {
+    TAVO_PRECONDITION(it != nullptr, msg);
+    (void)msg;
     assert(it && "element access on an empty list");
     return it;
   }
