@@ -209,11 +209,11 @@ inline ab_tree::item ab_tree::locate_with_parent(value_slot x, bool& found,
   parent = nullptr;
   if (root == nullptr) return nullptr;
   switch (key_type_id()) {
-    case 3:
+    case tavo_id_int:
       return locate_number<false, int, tavo_slot_int>(root, maximum, x, found, parent);
-    case 5:
+    case tavo_id_float:
       return locate_number<false, float, tavo_slot_float>(root, maximum, x, found, parent);
-    case 6:
+    case tavo_id_double:
       return locate_number<true, double, tavo_slot_double>(root, maximum, x, found, parent);
     default: {
       const int r = cmp(x, maximum->key());

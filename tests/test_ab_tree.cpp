@@ -27,7 +27,7 @@ typedef tavo_four_tuple<int, int, int, int> box4;
 class int_tree : public ab_tree {
  public:
   int_tree(int a, int b) : ab_tree(a, b) {}
-  int key_type_id() const override { return 3; }
+  int key_type_id() const override { return tavo_id_int; }
   int cmp(value_slot x, value_slot y) const override {
     return compare(tavo_slot_int(x), tavo_slot_int(y));
   }

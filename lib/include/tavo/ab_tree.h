@@ -48,7 +48,8 @@
 //
 // Cost
 //   locate, lookup, insert: O(log n) node visits with at most b comparisons
-//   each; int, float and double keys (type ids 3, 5, 6) are compared directly,
+//   each; int, float and double keys (tavo_id_int, tavo_id_float, tavo_id_double)
+//   are compared directly,
 //   other keys cost one virtual cmp per comparison. Splitting is amortised
 //   O(1) per insertion. clear, copy: O(n).
 //
