@@ -429,10 +429,26 @@ void ab_tree::del(value_slot x) {
 }
 
 bool ab_tree::holds(item p) const {
-  for (const ab_tree_node* q = minimum; q != nullptr; q = q->elems[0].child) {
-    if (q == p) return true;
+  if (root == nullptr) return false;
+  if (p == root) return true;
+#ifdef TAVO_CHECK_ASAN
+  // A released leaf is poisoned: not read, and not in the tree.
+  if (__asan_address_is_poisoned(p)) return false;
+#endif
+  // p must be a child of its parent (a released leaf was taken out of it),
+  // and the parent's ancestors must end at this tree's root. The scan of an
+  // elem array stays within the b + 1 elems of the node.
+  const ab_tree_node* v = p;
+  for (int level = 0; level < height; ++level) {
+    const ab_tree_node* u = v->parent;
+    if (u == nullptr) return false;
+    const ab_tree_elem* e = u->elems;
+    const ab_tree_elem* const end = u->elems + b;
+    while (e->child != v && e != end && e != u->last_elem) ++e;
+    if (e->child != v) return false;
+    v = u;
   }
-  return false;
+  return v == root;
 }
 
 void ab_tree::del_item(item p) {

@@ -186,10 +186,13 @@ class ab_tree {
   // reported: error_handler(1, "ab_tree: nil item in del_item"). In hardened
   // mode (tavo/error.h) an item not in this tree (deleted before, or of
   // another tree) is reported too, with code 1 ("ab_tree: del_item of an
-  // item not in this tree."): one walk of the leaves, O(n).
+  // item not in this tree."): O(b log n), see holds().
   void del_item(item p);
-  // Whether p is one of this tree's leaves (compares addresses only, so a
-  // released leaf is not read). O(n).
+  // Whether p is one of this tree's leaves: p is among its parent's children
+  // and the parents lead to this tree's root, O(b log n). A released leaf is
+  // read (its chunk stays in the manager's block; with AddressSanitizer it
+  // is recognised as poisoned instead); its words after the first are as
+  // they were, and its parent no longer holds it.
   bool holds(item p) const;
   // Unlinks leaf p and rebalances; p itself is not released. Null reported.
   void remove_item(item p);

@@ -33,8 +33,8 @@
 //   with code 1 ("tavo_dictionary: access of an undefined key.",
 //   "tavo_dictionary: key of a nil item.", "tavo_dictionary: inf of a nil
 //   item.", "tavo_dictionary: operator[] of a nil item.", "ab_tree: del_item
-//   of an item not in this tree."); the item check of del_item walks the
-//   leaves, O(n). Otherwise they are not tested.
+//   of an item not in this tree."); the item check of del_item costs
+//   O(b log n). Otherwise they are not tested.
 #ifndef TAVO_DICTIONARY_H
 #define TAVO_DICTIONARY_H
 
