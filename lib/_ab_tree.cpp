@@ -4,6 +4,8 @@
 #include "tavo/ab_tree.h"
 
 #include <cassert>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -21,7 +23,10 @@ ab_tree_node* new_ab_tree_node(int k, int height, ab_tree_node* parent, int capa
   v->parent = parent;
   v->last_elem = v->elems + (k - 1);
   tavo_lock_guard hold(ab_tree_node::mutex_id_count);
-  v->id = ab_tree_node::id_count++;
+  // Ids wrap from INT_MAX to 0: they name nodes in reports, they are not
+  // unique over the life of a long process.
+  v->id = ab_tree_node::id_count;
+  ab_tree_node::id_count = v->id == INT_MAX ? 0 : v->id + 1;
   return v;
 }
 
@@ -49,12 +54,15 @@ inline const ab_tree_node* rightmost_leaf(const ab_tree_node* v) {
 // ---- construction, copying, destruction ----------------------------------
 
 ab_tree::ab_tree(int a_, int b_)
-    : a(0), b(0), height(-1), count(0), root(nullptr), minimum(nullptr), maximum(nullptr) {
-  if (a_ >= 2 && b_ >= 2 * a_ - 1) {
-    a = a_;
-    b = b_;
-  } else {
+    : a(a_), b(b_), height(-1), count(0), root(nullptr), minimum(nullptr), maximum(nullptr) {
+  // 2a - 1 in 64 bits: no overflow for any int a.
+  if (a_ < 2 || b_ < 2 * std::int64_t{a_} - 1) {
     error_handler(1, "ab_tree: illegal arguments (a,b) in tree constructor");
+    // Reached only if the handler returns: the nearest legal pair, so that
+    // every node stays within its b + 1 elems.
+    if (a < 2) a = 2;
+    if (a > INT_MAX / 2) a = INT_MAX / 2;
+    if (b < 2 * a - 1) b = 2 * a - 1;
   }
 }
 
@@ -201,11 +209,11 @@ inline ab_tree::item ab_tree::locate_with_parent(value_slot x, bool& found,
   parent = nullptr;
   if (root == nullptr) return nullptr;
   switch (key_type_id()) {
-    case 3:
+    case tavo_id_int:
       return locate_number<false, int, tavo_slot_int>(root, maximum, x, found, parent);
-    case 5:
+    case tavo_id_float:
       return locate_number<false, float, tavo_slot_float>(root, maximum, x, found, parent);
-    case 6:
+    case tavo_id_double:
       return locate_number<true, double, tavo_slot_double>(root, maximum, x, found, parent);
     default: {
       const int r = cmp(x, maximum->key());
@@ -420,7 +428,31 @@ void ab_tree::del(value_slot x) {
   if (found) del_item(p);
 }
 
+bool ab_tree::holds(item p) const {
+  if (root == nullptr) return false;
+  if (p == root) return true;
+#ifdef TAVO_CHECK_ASAN
+  // A released leaf is poisoned: not read, and not in the tree.
+  if (__asan_address_is_poisoned(p)) return false;
+#endif
+  // p must be a child of its parent (a released leaf was taken out of it),
+  // and the parent's ancestors must end at this tree's root. The scan of an
+  // elem array stays within the b + 1 elems of the node.
+  const ab_tree_node* v = p;
+  for (int level = 0; level < height; ++level) {
+    const ab_tree_node* u = v->parent;
+    if (u == nullptr) return false;
+    const ab_tree_elem* e = u->elems;
+    const ab_tree_elem* const end = u->elems + b;
+    while (e->child != v && e != end && e != u->last_elem) ++e;
+    if (e->child != v) return false;
+    v = u;
+  }
+  return v == root;
+}
+
 void ab_tree::del_item(item p) {
+  TAVO_PRECONDITION(p == nullptr || holds(p), "ab_tree: del_item of an item not in this tree.");
   remove_item(p);
   if (p == nullptr) return;  // reported; reached only if the handler returns
   clear_key(p->key());
@@ -546,10 +578,14 @@ void ab_tree::change_inf(item p, value_slot y) {
 }
 
 void ab_tree::decrease_key(item p, value_slot x) {
+  // Own copies of both: p's key and information go with p, and x may be p's
+  // stored key itself.
   value_slot i = p->inf();
-  copy_inf(i);  // an own copy: p's information goes with p
+  copy_inf(i);
+  copy_key(x);
   del_item(p);
   insert(x, i);
+  clear_key(x);
   clear_inf(i);
 }
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
+#include <streambuf>
 #include <type_traits>
 
 #include "tavo/random.h"
@@ -39,6 +40,36 @@ struct double_order {
   bool lt(value_slot x, value_slot y) const { return v(x) < v(y); }
   bool eq(value_slot x, value_slot y) const { return v(x) == v(y); }
 };
+// A stream buffer over another one that counts the characters taken from
+// it: whether a read hook consumed anything, on any stream (a pipe has no
+// position to compare). Unbuffered, so that the underlying buffer is exactly
+// where the reader stopped when the stream is given back its own buffer.
+class counting_buffer : public std::streambuf {
+ public:
+  explicit counting_buffer(std::streambuf* source) : source_(source) {}
+  long long taken() const { return taken_; }
+
+ protected:
+  int_type underflow() override { return source_->sgetc(); }
+  int_type uflow() override {
+    const int_type c = source_->sbumpc();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) ++taken_;
+    return c;
+  }
+  int_type pbackfail(int_type c) override {
+    const int_type r = traits_type::eq_int_type(c, traits_type::eof())
+                           ? source_->sungetc()
+                           : source_->sputbackc(traits_type::to_char_type(c));
+    if (!traits_type::eq_int_type(r, traits_type::eof())) --taken_;
+    return r;
+  }
+  std::streamsize showmanyc() override { return source_->in_avail(); }
+
+ private:
+  std::streambuf* source_;
+  long long taken_ = 0;
+};
+
 struct hook_order {
   const dlist* list;
   bool le(value_slot x, value_slot y) const { return list->cmp(x, y) <= 0; }
@@ -46,18 +77,18 @@ struct hook_order {
   bool eq(value_slot x, value_slot y) const { return list->cmp(x, y) == 0; }
 };
 
-// Calls f with the order for direct type id `id` (3, 5, 6), or the hook
+// Calls f with the order for direct type id `id` (int, float, double), or the hook
 // order for 0.
 template <class F>
 void with_order(const dlist& L, int id, F&& f) {
   switch (id) {
-    case 3:
+    case tavo_id_int:
       f(int_order());
       break;
-    case 5:
+    case tavo_id_float:
       f(float_order());
       break;
-    case 6:
+    case tavo_id_double:
       f(double_order());
       break;
     default:
@@ -67,7 +98,7 @@ void with_order(const dlist& L, int id, F&& f) {
 }
 
 bool plain_type(int id) {
-  return id == 3 || id == 5 || id == 7;
+  return id == tavo_id_int || id == tavo_id_float || id == tavo_id_word;
 }
 
 // The item array and value arrays of quick_sort and permute.
@@ -140,6 +171,13 @@ dlist dlist::operator+(const dlist& L) const {
 value_slot dlist::report_empty(const char* msg) {
   error_handler(1, msg);
   return nullptr;
+}
+
+bool dlist::holds(item it) const {
+  for (const dlink* p = head; p != nullptr; p = p->succ) {
+    if (p == it) return true;
+  }
+  return false;
 }
 
 value_slot dlist::report_nil_item() {
@@ -241,9 +279,9 @@ void dlist::remove(value_slot x) {
   dlink* next;
   for (dlink* p = head; p != nullptr; p = next) {
     next = p->succ;  // kept before p goes, so neighbouring matches all go
-    if (id == 3) {
+    if (id == tavo_id_int) {
       if (tavo_slot_int(p->value) == tavo_slot_int(x)) del(p);
-    } else if (id == 6) {
+    } else if (id == tavo_id_double) {
       if (tavo_slot_double(p->value) == tavo_slot_double(x)) {
         std_memory_mgr.deallocate_bytes(p->value, sizeof(double));
         del(p);
@@ -276,9 +314,9 @@ void dlist::unique() {
         kept = p;
         continue;
       }
-      if (id == 6) {
+      if (id == tavo_id_double) {
         std_memory_mgr.deallocate_bytes(p->value, sizeof(double));
-      } else if (id == 0) {
+      } else if (id == tavo_id_other) {
         clear_el(p->value);
       }
       kept->succ = next;
@@ -299,6 +337,7 @@ void dlist::swap(dlist& L) {
 }
 
 void dlist::conc(dlist& L, int dir) {
+  TAVO_PRECONDITION(&L != this, "dlist: conc of a list with itself.");
   assert(&L != this && "conc of a list with itself");
   if (head == nullptr) {
     head = L.head;
@@ -520,11 +559,22 @@ void dlist::read(std::istream& in, tavo_string s, int delim) {
     if (delim != -1 && ch == delim) break;
     if (blank) continue;
     in.putback(ch);
-    const std::istream::pos_type before = in.tellg();
     value_slot x = nullptr;
-    read_el(x, in);
+    long long taken;
+    {
+      // The hook reads through a counting buffer; the stream gets its own
+      // buffer back with the state the hook left.
+      std::streambuf* const own = in.rdbuf();
+      counting_buffer counter(own);
+      in.rdbuf(&counter);  // clears the state, which is good here
+      read_el(x, in);
+      taken = counter.taken();
+      const std::ios::iostate state = in.rdstate();
+      in.rdbuf(own);
+      in.clear(state);
+    }
     if (in.fail()) break;  // no element: nothing to append
-    if (in.good() && before != std::istream::pos_type(-1) && in.tellg() == before) {
+    if (taken == 0) {
       in.setstate(std::ios::failbit);  // read_el consumed nothing
       break;
     }
@@ -537,7 +587,7 @@ void dlist::read(std::istream& in, tavo_string s, int delim) {
 int dlist::direct_type() const {
   if (!natural_order) return 0;
   const int id = el_type_id();
-  return (id == 3 || id == 5 || id == 6) ? id : 0;
+  return (id == tavo_id_int || id == tavo_id_float || id == tavo_id_double) ? id : tavo_id_other;
 }
 
 void dlist::merge(dlist& L) {
@@ -757,17 +807,17 @@ void sort_by_values(void** items, int n, Read read) {
 
 }  // namespace
 
-void dlist::quick_sort(int) {
+void dlist::quick_sort() {
   const int n = length();
   if (n <= 1) return;
   const int id = direct_type();
-  if (id != 0) {
+  if (id != tavo_id_other) {
     void** items = take_vector<void*>(n + 2);
     int k = 0;
     for (dlink* p = head; p != nullptr; p = p->succ) items[++k] = p;
-    if (id == 3) {
+    if (id == tavo_id_int) {
       sort_by_values<int>(items, n, tavo_slot_int);
-    } else if (id == 5) {
+    } else if (id == tavo_id_float) {
       sort_by_values<float>(items, n, tavo_slot_float);
     } else {
       sort_by_values<double>(items, n, tavo_slot_double);
@@ -929,7 +979,8 @@ bool dlist::verify() const {
   if (count >= 0 && count != n) return fail("count differs from the number of items");
   if (natural_order) {
     const int id = el_type_id();
-    if (id != 3 && id != 5 && id != 6) return fail("natural_order on a type without direct order");
+    if (id != tavo_id_int && id != tavo_id_float && id != tavo_id_double)
+      return fail("natural_order on a type without direct order");
     bool ordered = true;
     with_order(*this, id, [&](const auto& order) {
       for (const dlink* q = head; q->succ != nullptr; q = q->succ)

@@ -23,7 +23,9 @@ void default_error_handler(int code, const char* msg) {
   static const std::ios_base::Init streams;
   std::cerr << std::endl;
   std::cerr << (code == 0 ? "TAVO WARNING" : "TAVO ERROR HANDLER") << std::endl;
-  std::cerr << "\t" << msg << std::endl;
+  // A null message is an empty text: inserting a null char pointer would put
+  // cerr into its failed state and silence every later report.
+  std::cerr << "\t" << (msg != nullptr ? msg : "") << std::endl;
   std::cerr << std::endl;
   if (code > 0) {
     // Signal catching off first, so that a fault from here on is not
@@ -41,6 +43,11 @@ tavo_error_handler_type set_error_handler(tavo_error_handler_type handler) {
   if (handler == nullptr || handler == &error_handler) handler = default_error_handler;
   std_error_handler = handler;
   return previous;
+}
+
+void tavo_precondition_failed(const char* msg) {
+  error_handler(1, msg);
+  std::abort();  // the caller cannot go on past a breached precondition
 }
 
 bool tavo_assert(bool cond, const char* msg, int code) {

@@ -19,6 +19,16 @@
 #include <cstring>
 #include <iostream>
 
+#include "tavo/internal/memory_impl.h"
+
+// The machinery's link access, checking-tool hooks, pop and push.
+using tavo_memory_internal::free_link;
+using tavo_memory_internal::note_released;
+using tavo_memory_internal::note_taken;
+using tavo_memory_internal::pop_chunk;
+using tavo_memory_internal::push_chunk;
+using tavo_memory_internal::set_free_link;
+
 // Constant-initialised: guards of units initialised before this one count on
 // it being 0 at program start.
 int memory_manager_init::count = 0;
@@ -162,11 +172,8 @@ void memory_manager::allocate_block(std::size_t s, int n) {
 void* memory_manager::refill(std::size_t s) {
   allocate_block(s, -1);
   if (s == 0 || s > static_cast<std::size_t>(max_size)) return nullptr;
-  void* p = free_list[s];
-  if (p == nullptr) return nullptr;  // out of memory and the handler returned
-  free_list[s] = free_link(p);
-  note_taken(p, s);
-  return p;
+  if (free_list[s] == nullptr) return nullptr;  // out of memory and the handler returned
+  return pop_chunk(free_list[s], s);
 }
 
 void memory_manager::out_of_memory() {
@@ -438,12 +445,10 @@ void memory_manager::deallocate_bytes_with_check(void* p, std::size_t bytes) {
       const tavo_string text("TAVO memory: pointer %" PRIdPTR " deleted twice",
                              reinterpret_cast<std::intptr_t>(p));
       error_handler(999, text);
-      break;
+      return;  // a returning handler: p is on the list once already
     }
   }
-  set_free_link(p, free_list[bytes]);
-  free_list[bytes] = p;
-  note_released(p, bytes);
+  push_chunk(free_list[bytes], p, bytes);
 }
 
 void memory_manager::check_free_list(int bytes) {

@@ -208,6 +208,89 @@ bool first_plain_conversion(const char* f, const char*& begin, const char*& end)
   return true;
 }
 
+// One conversion of a format, scanned from its '%' (not a "%%" pair).
+struct conversion {
+  const char* end;  // one past the conversion character, or the format's end
+  bool complete;    // a conversion character was found before the end
+  bool positional;  // written "%n$..."
+  bool star;        // a width or precision taken from an argument
+  int arg;          // n of "%n$" (capped at 1000)
+};
+
+conversion scan_conversion(const char* f) {
+  conversion c{nullptr, false, false, false, 0};
+  const auto digits = [](const char* q) {
+    while (*q >= '0' && *q <= '9') ++q;
+    return q;
+  };
+  const char* q = f + 1;
+  const char* d = digits(q);
+  if (d != q && *d == '$') {
+    c.positional = true;
+    for (; q != d; ++q) c.arg = c.arg < 1000 ? 10 * c.arg + (*q - '0') : 1000;
+    q = d + 1;
+  }
+  while (*q != '\0' && std::strchr("-+ #0'", *q) != nullptr) ++q;
+  for (int part = 0; part < 2; ++part) {  // width, then precision
+    if (part == 1) {
+      if (*q != '.') break;
+      ++q;
+    }
+    if (*q == '*') {
+      c.star = true;
+      q = digits(q + 1);
+      if (*q == '$') ++q;
+    } else {
+      q = digits(q);
+    }
+  }
+  while (*q != '\0' && std::strchr("hlLqjzt", *q) != nullptr) ++q;
+  c.complete = *q != '\0';
+  c.end = c.complete ? q + 1 : q;
+  return c;
+}
+
+// Copies `format` into out (room for 2 * strlen(format) + 1 bytes) with the
+// '%' of every conversion that must print as it stands doubled:
+//   - a conversion cut off by the end of the format ("abc%");
+//   - in a format with a positional conversion ("%1$s"), every conversion
+//     but the complete "%1$..." ones without '*': only x was surely passed,
+//     and printf may not mix the two styles.
+// Returns whether the format has a positional conversion; it is then printed
+// with x alone, in one pass.
+bool literal_format(const char* format, char* out) {
+  bool positional = false;
+  for (const char* f = format; *f != '\0';) {
+    if (f[0] == '%' && f[1] == '%') {
+      f += 2;
+    } else if (*f == '%') {
+      const conversion c = scan_conversion(f);
+      positional = positional || c.positional;
+      f = c.end;
+    } else {
+      ++f;
+    }
+  }
+  char* o = out;
+  for (const char* f = format; *f != '\0';) {
+    if (f[0] == '%' && f[1] == '%') {
+      *o++ = *f++;
+      *o++ = *f++;
+      continue;
+    }
+    if (*f != '%') {
+      *o++ = *f++;
+      continue;
+    }
+    const conversion c = scan_conversion(f);
+    const bool takes_x = c.complete && (!positional || (c.positional && c.arg == 1 && !c.star));
+    if (!takes_x) *o++ = '%';
+    while (f != c.end) *o++ = *f++;
+  }
+  *o = '\0';
+  return positional;
+}
+
 // The two formatting passes: the text of `format` with x (already promoted)
 // followed by rest, in a new buffer from array new; "" if printf fails.
 //
@@ -219,7 +302,13 @@ bool first_plain_conversion(const char* f, const char*& begin, const char*& end)
 template <class X>
 char* format_text(const char* format, X x, va_list rest) {
   if (format == nullptr) return tavo_string::str_dup(format);  // reports nil
-  work_buffer a, b;
+  work_buffer a, b, literal;
+  if (!literal.reserve(2 * std::strlen(format) + 1)) return tavo_string::str_dup("");
+  if (literal_format(format, literal.get())) {
+    if (!print_one(b, literal.get(), x)) return tavo_string::str_dup("");
+    return tavo_string::str_dup(b.get());
+  }
+  format = literal.get();
   const char* conv = nullptr;
   const char* conv_end = nullptr;
   if (!first_plain_conversion(format, conv, conv_end)) {
@@ -463,8 +552,15 @@ void tavo_string::read(std::istream& in, char delim) {
       }
       chunk[n++] = c;
     }
-    chunk[n] = '\0';
-    if (n > 0) *this += chunk;
+    if (n > 0) {
+      // Joined by length, not by strlen: a NUL read is a character like any
+      // other and must not cut off the rest of the chunk.
+      const piece p[2] = {{cstring(), length()}, {chunk, n}};
+      const std::int64_t total = std::int64_t{length()} + n;
+      char* b = join(p, 2);  // "" (reported) beyond max_length
+      *this = tavo_string(
+          new string_rep(b, total <= max_length ? static_cast<std::int32_t>(total) : 0));
+    }
   }
   // Like std::getline: end of input after some characters is not a failure.
   if (taken && in.eof() && !in.bad()) in.clear(in.rdstate() & ~std::ios::failbit);

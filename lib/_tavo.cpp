@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/select.h>
+#include <sys/stat.h>
 #include <sys/times.h>
 #include <unistd.h>
 
@@ -48,10 +49,20 @@ void append_format(std::string& out, const char* format, Args... args) {
 }
 
 // Appends `line` to the file at `path` with one write() (more only if the
-// system writes part of it); errors are ignored.
+// system writes part of it); errors are ignored. The path was tested with
+// is_file, but it may have changed since: a symbolic link put in its place
+// would let a privileged process append to any file, a FIFO would block. So
+// the open follows no link and does not wait, and only a regular file, as
+// fstat sees the open file, is written.
 void append_to_log(const char* path, const std::string& line) {
-  const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT, 0664);
+  const int fd =
+      open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0664);
   if (fd < 0) return;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return;
+  }
   std::size_t done = 0;
   while (done < line.size()) {
     const ssize_t n = write(fd, line.data() + done, line.size() - done);

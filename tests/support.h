@@ -1,5 +1,6 @@
 // Helpers shared by the library's tests: captured standard error, the
-// standard handler's fatal report as a death-test pattern, chunk counts.
+// standard handler's fatal report as a death-test pattern, a handler that
+// records reports and returns, chunk counts.
 #ifndef TAVO_TESTS_SUPPORT_H
 #define TAVO_TESTS_SUPPORT_H
 
@@ -8,7 +9,9 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "tavo/error.h"
 #include "tavo/memory.h"
 
 namespace tavo_test {
@@ -36,6 +39,34 @@ inline std::string regex_escaped(const std::string& text) {
 inline std::string fatal_report(const std::string& msg) {
   return regex_escaped("\nTAVO ERROR HANDLER\n\t" + msg + "\n\n\n") + "$";
 }
+
+// One report made to the error handler.
+struct report {
+  int code;
+  std::string msg;
+};
+
+// For its own lifetime: a handler that records every report and returns, as
+// an application's handler may; the previous handler is put back after.
+class report_recorder {
+ public:
+  report_recorder() : saved_(set_error_handler(&record)) { reports().clear(); }
+  ~report_recorder() { set_error_handler(saved_); }
+  report_recorder(const report_recorder&) = delete;
+  report_recorder& operator=(const report_recorder&) = delete;
+
+  // The reports made so far, oldest first.
+  static std::vector<report>& reports() {
+    static std::vector<report> made;
+    return made;
+  }
+
+ private:
+  static void record(int code, const char* msg) {
+    reports().push_back({code, msg != nullptr ? msg : "(null)"});
+  }
+  tavo_error_handler_type saved_;
+};
 
 // Chunks of class s of std_memory_mgr currently in use.
 inline std::int64_t used_chunks(int s) {

@@ -5,6 +5,7 @@
 #include "support.h"
 
 #include <algorithm>
+#include <climits>
 #include <map>
 #include <numeric>
 #include <random>
@@ -26,7 +27,7 @@ typedef tavo_four_tuple<int, int, int, int> box4;
 class int_tree : public ab_tree {
  public:
   int_tree(int a, int b) : ab_tree(a, b) {}
-  int key_type_id() const override { return 3; }
+  int key_type_id() const override { return tavo_id_int; }
   int cmp(value_slot x, value_slot y) const override {
     return compare(tavo_slot_int(x), tavo_slot_int(y));
   }
@@ -196,6 +197,26 @@ TEST(Dictionary, IllegalABIsReported) {
   EXPECT_EQ(ok.max_children(), 3);
 }
 
+TEST(Dictionary, IllegalABWithAReturningHandlerFallsBackToTheNearestLegalPair) {
+  // (a, b) -> the pair the tree takes when the handler returns.
+  const struct {
+    int a, b, legal_a, legal_b;
+  } cases[] = {{0, 0, 2, 3}, {1, 3, 2, 3}, {2, 2, 2, 3}, {3, 4, 3, 5}, {-7, 100, 2, 100}};
+  for (const auto& c : cases) {
+    report_recorder h;
+    int_tree t(c.a, c.b);
+    ASSERT_EQ(h.reports().size(), 1u);
+    EXPECT_EQ(h.reports()[0].msg, "ab_tree: illegal arguments (a,b) in tree constructor");
+    EXPECT_EQ(t.min_children(), c.legal_a) << c.a << "," << c.b;
+    EXPECT_EQ(t.max_children(), c.legal_b) << c.a << "," << c.b;
+    // Enough keys for several splits and fusions at the fallback's b.
+    for (int k = 0; k < 200; k++) t.insert(k, k);
+    for (int k = 0; k < 200; k += 3) t.del(tavo_cast(k));
+    ASSERT_TRUE(t.verify());
+    EXPECT_EQ(t.size(), 133);
+  }
+}
+
 // ---- copying and releasing ---------------------------------------------------
 
 TEST(Dictionary, CopyIsIndependentOfTheSource) {
@@ -310,6 +331,19 @@ TEST(AbTree, NodeIdsAreSerialNumbers) {
   t.insert(2, 2);  // a leaf and the inner root
   EXPECT_EQ(ab_tree_node::id_count, before + 3);
   EXPECT_EQ(t.root_node()->id, before + 2);
+}
+
+TEST(AbTree, NodeIdsWrapFromIntMaxToZero) {
+  const int saved = ab_tree_node::id_count;
+  ab_tree_node::id_count = INT_MAX;
+  int_tree t(2, 3);
+  t.insert(1, 1);
+  t.insert(2, 2);
+  EXPECT_EQ(t.first_item()->id, INT_MAX);
+  EXPECT_EQ(t.last_item()->id, 0);
+  EXPECT_EQ(t.root_node()->id, 1);
+  EXPECT_EQ(ab_tree_node::id_count, 2);
+  ab_tree_node::id_count = saved;
 }
 
 // ---- differential tests against std::map -------------------------------------
@@ -655,6 +689,29 @@ TEST(AbTreeDelete, DeletingEverythingReturnsTuplesAndNodes) {
   EXPECT_EQ(std_memory_mgr.chunks(0), vectors0);
 }
 
+// Misuse that would read a null or released leaf: reported in hardened
+// mode, which the tests always use, even under a returning handler.
+TEST(DictionaryDeathTest, HardenedModeReportsMisuseInsteadOfCrashing) {
+  tavo_dictionary<key3, box4> d, other;
+  for (int k = 0; k < 20; k++) d.insert(K3(k, k, k), box4(k, 0, 0, 0));
+  other.insert(K3(1, 1, 1), box4(0, 0, 0, 0));
+  const tavo_dictionary<key3, box4>& c = d;
+  EXPECT_DEATH(d.access(K3(99, 0, 0)),
+               fatal_report("tavo_dictionary: access of an undefined key."));
+  EXPECT_DEATH(d.key(nullptr), fatal_report("tavo_dictionary: key of a nil item."));
+  EXPECT_DEATH(d.inf(nullptr), fatal_report("tavo_dictionary: inf of a nil item."));
+  EXPECT_DEATH(c[nullptr], fatal_report("tavo_dictionary: inf of a nil item."));
+  EXPECT_DEATH(d[nullptr], fatal_report("tavo_dictionary: operator[] of a nil item."));
+  const std::string foreign = fatal_report("ab_tree: del_item of an item not in this tree.");
+  EXPECT_DEATH(d.del_item(other.first_item()), foreign);
+  auto it = d.lookup(K3(7, 7, 7));
+  EXPECT_DEATH((d.del_item(it), d.del_item(it)), foreign);
+  EXPECT_EXIT((report_recorder(), d.key(nullptr)), testing::KilledBySignal(SIGABRT), "");
+  d.del_item(it);
+  EXPECT_TRUE(d.verify());
+  EXPECT_EQ(d.size(), 19);
+}
+
 // ---- changing entries ------------------------------------------------------------
 
 TEST(AbTreeChange, ChangeInfAcceptsTheStoredInformationItself) {
@@ -688,6 +745,32 @@ TEST(AbTreeChange, DecreaseKeyMovesInformationAndMergesOntoAnExistingKey) {
   ASSERT_TRUE(d.verify());
   EXPECT_EQ(d.access(1000).third(), 4);
   EXPECT_EQ(d.key(d.last_item()), 1000);
+}
+
+TEST(AbTreeChange, DecreaseKeyToTheItemsOwnStoredKeyKeepsTheEntry) {
+  // Wide keys live in heap copies that del_item releases: the key passed in
+  // is that very copy.
+  tavo_dictionary<key3, box4> t;
+  tavo_dictionary<double, int> d;
+  for (int k = 0; k < 30; k++) {
+    t.insert(K3(k, k, k), box4(k, 0, 0, 0));
+    d.insert(k + 0.5, k);
+  }
+  const auto keys0 = used_chunks(sizeof(key3)), infs0 = used_chunks(sizeof(box4));
+  for (int k : {0, 17, 29}) {
+    auto it = t.lookup(K3(k, k, k));
+    t.decrease_key(it, tavo_cast(t.key(it)));
+    ASSERT_TRUE(t.verify());
+    EXPECT_EQ(t.size(), 30);
+    EXPECT_EQ(t.access(K3(k, k, k)).first(), k);
+    auto jt = d.lookup(k + 0.5);
+    d.decrease_key(jt, tavo_cast(d.key(jt)));
+    ASSERT_TRUE(d.verify());
+    EXPECT_EQ(d.size(), 30);
+    EXPECT_EQ(d.access(k + 0.5), k);
+  }
+  EXPECT_EQ(used_chunks(sizeof(key3)), keys0);
+  EXPECT_EQ(used_chunks(sizeof(box4)), infs0);
 }
 
 // ---- sequence operations ---------------------------------------------------------

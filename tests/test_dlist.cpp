@@ -3,6 +3,9 @@
 // typed layer, and the list sorts - against std::list / std::sort, with
 // verify() after every change.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <ext/stdio_filebuf.h>
 
 #include "support.h"
 
@@ -33,11 +36,11 @@ typedef std::vector<int> ints;
 typedef std::vector<dlink*> positions;
 
 // An untyped list of ints held in the slots, with a type id chosen per list
-// (3: the direct int paths; 0: everything through the hooks) and counted
+// (tavo_id_int: the direct int paths; tavo_id_other: everything through the hooks) and counted
 // hook calls.
 class int_dlist : public dlist {
  public:
-  int_dlist(std::initializer_list<int> v = {}, int id = 3) : id(id) {
+  int_dlist(std::initializer_list<int> v = {}, int id = tavo_id_int) : id(id) {
     for (int x : v) add(x);
   }
   int_dlist(const int_dlist& L) : dlist(L), id(L.id) {}
@@ -194,10 +197,10 @@ TEST_F(ListBasics, PopAndDelHandBackTheElementAndFreeTheItem) {
 }
 
 TEST_F(ListBasics, ClearReturnsTheChainInOneCallAndClearsOnlyWhatNeedsIt) {
-  for (int id : {3, 5, 7, 0, 6}) {
+  for (int id : {tavo_id_int, tavo_id_float, tavo_id_word, tavo_id_other, tavo_id_double}) {
     int_dlist L({1, 2, 3, 4}, id);
     L.clear();
-    EXPECT_EQ(L.clear_calls, (id == 0 || id == 6) ? 4 : 0) << "id " << id;
+    EXPECT_EQ(L.clear_calls, (id == tavo_id_other || id == tavo_id_double) ? 4 : 0) << "id " << id;
     EXPECT_TRUE(L.verify());
   }
   int_dlist L{1, 2, 3};
@@ -210,8 +213,8 @@ TEST_F(ListBasics, ClearReturnsTheChainInOneCallAndClearsOnlyWhatNeedsIt) {
 }
 
 TEST_F(ListBasics, RemoveOfIntsAndDoublesComparesValuesOtherTypesUseTheHooks) {
-  int_dlist L{4, 1, 4, 4, 2, 4}, G({4, 1, 4, 4}, 0);
-  L.remove(tavo_cast(4));  // id 3, natural_order false: still direct
+  int_dlist L{4, 1, 4, 4, 2, 4}, G({4, 1, 4, 4}, tavo_id_other);
+  L.remove(tavo_cast(4));  // id int, natural_order false: still direct
   EXPECT_EQ(values(L), (ints{1, 2}));
   EXPECT_EQ(L.cmp_calls + L.clear_calls, 0);
   G.remove(tavo_cast(4));
@@ -227,7 +230,7 @@ TEST_F(ListBasics, RemoveOfIntsAndDoublesComparesValuesOtherTypesUseTheHooks) {
 }
 
 TEST_F(ListBasics, UniqueKeepsTheFirstOfEachRunDirectlyOnlyInNaturalOrder) {
-  for (int id : {3, 0}) {
+  for (int id : {tavo_id_int, tavo_id_other}) {
     for (bool natural : {true, false}) {
       int_dlist L({1, 1, 2, 2, 2, 1}, id);
       L.set_natural(natural);
@@ -236,7 +239,7 @@ TEST_F(ListBasics, UniqueKeepsTheFirstOfEachRunDirectlyOnlyInNaturalOrder) {
       EXPECT_EQ(values(L), (ints{1, 2, 1}));
       EXPECT_EQ(L.last_item(), last);
       EXPECT_EQ(L.cached_count(), 3);
-      const bool direct = id == 3 && natural;
+      const bool direct = id == tavo_id_int && natural;
       EXPECT_EQ(L.cmp_calls == 0, direct);
       EXPECT_EQ(L.clear_calls, direct ? 0 : 3);
     }
@@ -351,16 +354,16 @@ TEST_F(ListRestructure, ReverseMovesElementsAndReverseItemsMovesItems) {
 // ---- copying, printing, reading ---------------------------------------------------------
 
 TEST_F(ListCopyAndIO, CopyUsesTheSourceHooksAssignmentItsOwn) {
-  for (int id : {3, 5, 7, 0}) {
+  for (int id : {tavo_id_int, tavo_id_float, tavo_id_word, tavo_id_other}) {
     int_dlist L({1, 2, 3}, id);
     L.set_natural(true);
     int_dlist C(L);
     EXPECT_EQ(values(C), (ints{1, 2, 3}));
-    EXPECT_EQ(L.copy_calls, id == 0 ? 3 : 0) << id;
+    EXPECT_EQ(L.copy_calls, id == tavo_id_other ? 3 : 0) << id;
     EXPECT_FALSE(C.in_natural_order());
     EXPECT_NE(C.first_item(), L.first_item());
   }
-  int_dlist L({1, 2, 3}, 0), A({9}, 0);
+  int_dlist L({1, 2, 3}, tavo_id_other), A({9}, tavo_id_other);
   A.set_natural(true);
   A = L;
   EXPECT_EQ(values(A), (ints{1, 2, 3}));
@@ -460,7 +463,7 @@ TEST_F(ListSort, SortsMatchStdSortAndEveryItemKeepsItsElement) {
           L.conc(A, 0);
           L.conc(B, 0);
         }
-        algorithm == 0 ? L.quick_sort(0) : L.merge_sort();
+        algorithm == 0 ? L.quick_sort() : L.merge_sort();
         ints expected = input;
         std::sort(expected.begin(), expected.end());
         ASSERT_EQ(values(L), expected);
@@ -479,7 +482,7 @@ TEST_F(ListSort, QuickSortMakesTheExchangesOfTheArraySort) {
   // QUICKSORT_P on the same keys leave the same items in each place.
   std::mt19937 rng(17);
   for (int round = 0; round < 20; ++round) {
-    int_dlist H({}, 0), D;
+    int_dlist H({}, tavo_id_other), D;
     D.set_natural(true);
     ints keys(60), a(62), tag(62);
     std::vector<void*> b(62, nullptr);
@@ -491,8 +494,8 @@ TEST_F(ListSort, QuickSortMakesTheExchangesOfTheArraySort) {
       tag[k + 1] = k;
       b[k + 1] = &tag[k + 1];
     }
-    H.quick_sort(0);
-    D.quick_sort(0);
+    H.quick_sort();
+    D.quick_sort();
     QUICKSORT_P(a.data(), b.data(), 1, 60);
     const positions h = items(H), d = items(D);
     for (int k = 0; k < 60; ++k) {
@@ -546,7 +549,7 @@ TEST_F(ListSort, MergeSortMergesRunsInTheReversingChainOrder) {
   // pass-by-pass definition.
   std::mt19937 rng(8);
   for (int round = 0; round < 50; ++round) {
-    int_dlist L({}, 0);
+    int_dlist L({}, tavo_id_other);
     std::map<dlink*, int> tag;
     ints keys;
     for (int k = 0, n = int(rng() % 40); k < n; ++k) {
@@ -558,7 +561,7 @@ TEST_F(ListSort, MergeSortMergesRunsInTheReversingChainOrder) {
     const positions it = items(L);
     for (std::size_t k = 0; k < it.size(); ++k) ASSERT_EQ(tag.at(it[k]), expected[k]);
   }
-  int_dlist S({1, 2, 2, 3, 4, 5}, 0);
+  int_dlist S({1, 2, 2, 3, 4, 5}, tavo_id_other);
   S.merge_sort();  // one run: found with n - 1 comparisons, nothing merged
   EXPECT_EQ(S.cmp_calls, 5);
   EXPECT_TRUE(S.verify());
@@ -675,7 +678,7 @@ TEST_F(ListSort, MergeTakesEqualElementsFromTheChainBeingWalked) {
 }
 
 TEST_F(ListSort, InsertionSortUsesTheSmallestOfTheHeadRangeAsSentinel) {
-  int_dlist L({5, 3, 1, 4, 3, 2}, 0);
+  int_dlist L({5, 3, 1, 4, 3, 2}, tavo_id_other);
   const positions orig = items(L);
   positions a = orig;
   L.gen_insertion_sort(&a[0], &a[5], &a[2]);  // the minimum lies in 0..2
@@ -737,12 +740,12 @@ TEST_F(ListSort, PermuteDrawsOneRangeValuePerPositionFromRandInt) {
 // ---- the typed layer ----------------------------------------------------------------------------
 
 TEST_F(TypedList, TypeIdsAndOwnCopiesOfTheElements) {
-  EXPECT_EQ(tavo_list<int>().el_type_id(), 3);
-  EXPECT_EQ(tavo_list<float>().el_type_id(), 5);
-  EXPECT_EQ(tavo_list<double>().el_type_id(), 6);
-  EXPECT_EQ(tavo_list<char*>().el_type_id(), 7);
-  EXPECT_EQ(tavo_list<short>().el_type_id(), 7);
-  EXPECT_EQ(tavo_list<tavo_string>().el_type_id(), 0);
+  EXPECT_EQ(tavo_list<int>().el_type_id(), tavo_id_int);
+  EXPECT_EQ(tavo_list<float>().el_type_id(), tavo_id_float);
+  EXPECT_EQ(tavo_list<double>().el_type_id(), tavo_id_double);
+  EXPECT_EQ(tavo_list<char*>().el_type_id(), tavo_id_word);
+  EXPECT_EQ(tavo_list<short>().el_type_id(), tavo_id_word);
+  EXPECT_EQ(tavo_list<tavo_string>().el_type_id(), tavo_id_other);
   typedef tavo_three_tuple<int, int, int> triple;
   tavo_list<triple> L;
   triple t(1, 2, 3);
@@ -750,7 +753,7 @@ TEST_F(TypedList, TypeIdsAndOwnCopiesOfTheElements) {
   L.push(triple(0, 0, 0));
   L.insert(triple(9, 9, 9), L.first_item(), 0);
   t.first() = 100;  // the list holds its own copy
-  EXPECT_EQ(L.el_type_id(), 0);
+  EXPECT_EQ(L.el_type_id(), tavo_id_other);
   EXPECT_EQ(L.tail().first(), 1);
   EXPECT_EQ(L.Pop().third(), 3);
   EXPECT_EQ(L.pop().first(), 0);
@@ -835,6 +838,23 @@ TEST_F(TypedList, StringListsShareTextOwnTheirCopiesAndOrderByCompare) {
   std::istringstream in("x y");
   M.read(in, "", -1);  // nor a read hook: reading stops instead of spinning
   EXPECT_TRUE(M.empty() && M.verify() && C.verify());
+}
+
+// A pipe tells no position: reading with no read hook still ends (in a child
+// with an alarm, so a reading that spins fails instead of hanging the suite).
+TEST(TypedListDeathTest, ReadingFromAPipeWithoutAReadHookEnds) {
+  const auto read_pipe = [] {
+    alarm(10);
+    int fds[2];
+    if (pipe(fds) != 0 || write(fds[1], "a b", 3) != 3) std::_Exit(2);
+    close(fds[1]);
+    __gnu_cxx::stdio_filebuf<char> buffer(fds[0], std::ios::in);
+    std::istream in(&buffer);
+    tavo_list<tavo_string> L;
+    L.read(in, "", -1);
+    std::_Exit(L.empty() && in.fail() && L.verify() ? 0 : 1);
+  };
+  EXPECT_EXIT(read_pipe(), testing::ExitedWithCode(0), "");
 }
 
 // ---- differential test
@@ -990,6 +1010,31 @@ TEST_F(ListDeathTest, EveryReportHasItsCodeAndText) {
   EXPECT_REPORT(K.bucket_sort(0, 9), 4, "bucket_sort: value 10 out of range");
   EXPECT_REPORT(K.bucket_sort(INT_MIN, INT_MAX), 1,
                 "list::bucketsort: cannot allocate 4294967296 buckets (out of memory)");
+}
+
+// Misuse that would corrupt a list or read a released item: reported in
+// hardened mode, which the tests always use, even under a returning handler.
+TEST_F(ListDeathTest, HardenedModeReportsMisuseInsteadOfCrashing) {
+  int_dlist L{1, 2, 3}, M{4};
+  EXPECT_REPORT(L.conc(L), 1, "dlist: conc of a list with itself.");
+  EXPECT_REPORT(L.conc(L, 1), 1, "dlist: conc of a list with itself.");
+  tavo_list<double> E;
+  EXPECT_REPORT(E.head(), 1, "tavo_list: head on empty list.");
+  EXPECT_REPORT(E.tail(), 1, "tavo_list: tail on empty list.");
+  const tavo_list<double>& C = E;
+  EXPECT_REPORT(C.head(), 1, "tavo_list: head on empty list.");
+  dlist::item middle = L.get_item(1);
+  EXPECT_REPORT(M.del(middle), 1, "dlist: del of an item not in this list.");
+  EXPECT_REPORT((L.del(middle), L.del(middle)), 1, "dlist: del of an item not in this list.");
+  tavo_list<tavo_string> S{"a", "b", "c"};
+  tavo_list<tavo_string>::item b = S.get_item(1);
+  EXPECT_REPORT((S.del_item(b), S.del_item(b)), 1, "dlist: del of an item not in this list.");
+  EXPECT_EXIT((report_recorder(), E.head()), testing::KilledBySignal(SIGABRT), "");
+  // The first and the last item need no walk; a list keeps working after.
+  L.del(L.last_item());
+  L.del(L.first_item());
+  EXPECT_EQ(values(L), (ints{2}));
+  EXPECT_TRUE(L.verify());
 }
 
 TEST_F(ListDeathTest, ReportedCallsChangeNothing) {

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <iterator>
 #include <string>
 #include <utility>
@@ -81,6 +82,16 @@ TEST(StandardHandler, WarningWritesFourLinesAndReturns) {
 TEST(StandardHandler, NegativeCodeWritesTheErrorHeadingAndReturns) {
   EXPECT_EQ(stderr_of([] { error_handler(-1, "x"); }), "\nTAVO ERROR HANDLER\n\tx\n\n");
   EXPECT_EQ(stderr_of([] { error_handler(-999, ""); }), "\nTAVO ERROR HANDLER\n\t\n\n");
+}
+
+TEST(StandardHandler, NullMessageIsAnEmptyTextAndLaterReportsStillAppear) {
+  EXPECT_EQ(stderr_of([] {
+              error_handler(0, nullptr);
+              error_handler(-1, "after");
+            }),
+            "\nTAVO WARNING\n\t\n\n\nTAVO ERROR HANDLER\n\tafter\n\n");
+  EXPECT_TRUE(std::cerr.good());
+  EXPECT_EXIT(error_handler(1, nullptr), testing::KilledBySignal(SIGABRT), whole_fatal_report(""));
 }
 
 TEST(StandardHandlerDeathTest, PositiveCodeWritesTwoEmptyLinesAndAborts) {

@@ -524,6 +524,19 @@ TEST_F(Log, NoLogFileMeansNoLogging) {
   }
 }
 
+// A symbolic link at the log's path is not followed, even to a regular file
+// (is_file alone would say yes): the target stays as it was.
+TEST_F(Log, SymbolicLinkAtTheLogPathIsNotFollowed) {
+  const std::string target = dir + "/target", link = dir + "/LINK";
+  std::ofstream(target) << "target\n";
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  tavo_internal::write_log_to(link.c_str(), "x");
+  tavo_internal::user_log_to(link.c_str());
+  EXPECT_EQ(file_text(target), "target\n");
+  unlink(link.c_str());
+  unlink(target.c_str());
+}
+
 TEST_F(Log, NoLogOptionSilencesBothFunctions) {
   {
     env_scope no_log("TAVO_NO_LOG", "");

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <random>
 #include <vector>
@@ -177,6 +178,53 @@ TEST(ArrayQuicksort, LargeAdversarialInputsSortWithinTheStack) {
     QUICKSORT_C(a.data(), a.data() + a.size() - 1);
     EXPECT_TRUE(std::is_sorted(a.begin(), a.end()));
   }
+}
+
+// The stack in use at the call, as an address (the lowest local of a frame
+// that is never inlined).
+__attribute__((noinline)) std::uintptr_t stack_here() {
+  volatile char mark = 0;
+  return reinterpret_cast<std::uintptr_t>(&mark);
+}
+
+// An input that drives every partition to its worst split with the large
+// part on the left: values are fixed only when compared (an adversary after
+// McIlroy's, mirrored), the largest first, so every pivot is as large as the
+// median of three allows. Stack use is measured from inside the comparisons.
+TEST(ArrayQuicksort, WorstCaseRecursionStaysLogarithmic) {
+  const int n = 20000, gas = -1;
+  std::vector<int> at(n), value(n, gas);
+  for (int k = 0; k < n; ++k) at[k] = k;
+  int next = n, candidate = -1;
+  std::uintptr_t lowest = UINTPTR_MAX, highest = 0;
+  long long comparisons = 0;
+  auto less = [&](int i, int j) {
+    const std::uintptr_t sp = stack_here();
+    lowest = std::min(lowest, sp);
+    highest = std::max(highest, sp);
+    ++comparisons;
+    const int x = at[i], y = at[j];
+    if (value[x] == gas && value[y] == gas) value[x == candidate ? x : y] = --next;
+    if (value[x] == gas) {
+      candidate = x;
+    } else if (value[y] == gas) {
+      candidate = y;
+    }
+    return value[x] < value[y];
+  };
+  tavo_detail::quicksort_scheme(0, n - 1, less, [&](int i, int j) { std::swap(at[i], at[j]); });
+  // The adversary did its work: far more than n log n comparisons.
+  EXPECT_GT(comparisons, 10LL * n * 15);
+  // Sorted by the values fixed (an entry never fixed is below them all).
+  int last = gas;
+  for (int k = 0; k < n; ++k) {
+    if (value[at[k]] == gas) continue;
+    ASSERT_GT(value[at[k]], last) << k;
+    last = value[at[k]];
+  }
+  // log2(20000) < 15 frames of a few hundred bytes; a frame per partition
+  // would be thousands.
+  EXPECT_LT(highest - lowest, 32u * 1024) << "stack bytes";
 }
 
 }  // namespace

@@ -321,6 +321,21 @@ TEST(StringFormatting, PercentInTheFirstArgumentStaysText) {
   EXPECT_EQ(str(tavo_string("%c%%%c", '%', '%')), "%%%");
 }
 
+// Only x is surely there: positional conversions use it or stand as text,
+// and a '%' cut off by the end of the format is a character.
+TEST(StringFormatting, NoConversionReadsAnArgumentThatWasNotPassed) {
+  EXPECT_EQ(str(tavo_string("%1$s=%1$s", "key")), "key=key");
+  EXPECT_EQ(str(tavo_string("%1$5d|%1$x", 255)), printed("%1$5d|%1$x", 255));
+  EXPECT_EQ(str(tavo_string("%1$s %2$s %%", "a", "b")), "a %2$s %");
+  EXPECT_EQ(str(tavo_string("%1$*2$d|%s|%1$s", "x", 4)), "%1$*2$d|%s|x");
+  EXPECT_EQ(str(tavo_string("%s then %1$s", "x", "y")), "%s then x");
+  EXPECT_EQ(str(tavo_string("abc%", 1)), "abc%");
+  EXPECT_EQ(str(tavo_string("%", 1)), "%");
+  EXPECT_EQ(str(tavo_string("%d%%|%", 7)), "7%|%");
+  EXPECT_EQ(str(tavo_string("%s|%-5", "a", 2)), "a|%-5");
+  EXPECT_EQ(str(tavo_string("%1$", 1)), "%1$");
+}
+
 // 511 characters fit the work buffers; longer texts, in either pass, grow them.
 TEST(StringFormatting, LongTextsAreProducedWhole) {
   random_texts r;
@@ -381,6 +396,25 @@ TEST(StringInput, ReadLineMatchesGetline) {
     if (!ok) break;
     EXPECT_EQ(str(s), line);
     EXPECT_TRUE(s.verify());
+  }
+}
+
+// NULs are characters: a line keeps every byte up to its newline, across
+// the 1023-character chunks, as std::getline does.
+TEST(StringInput, ReadLineKeepsNulBytes) {
+  for (std::size_t at : {std::size_t(0), std::size_t(3), std::size_t(1022), std::size_t(1500)}) {
+    std::string line(1507, 'x');
+    for (std::size_t k = 0; k < line.size(); ++k) line[k] = char('a' + k % 26);
+    line[at] = '\0';
+    line[1200] = '\0';
+    std::istringstream in(line + "\nnext\n");
+    tavo_string s;
+    s.read_line(in);
+    ASSERT_EQ(s.length(), 1507) << at;
+    EXPECT_EQ(std::string(s.cstring(), std::size_t(s.length())), line) << at;
+    EXPECT_TRUE(s.verify());
+    s.read_line(in);
+    EXPECT_EQ(str(s), "next");
   }
 }
 

@@ -56,8 +56,11 @@ set(expected
 if(HISTFEAT)
   list(APPEND expected ${BINDIR}/histfeat ${MANDIR}/man1/histfeat.1)
 endif()
-# Every header of the library, no more and no less.
-file(GLOB source_headers RELATIVE ${SOURCE_DIR}/lib/include/tavo ${SOURCE_DIR}/lib/include/tavo/*.h)
+# Every header of the library, the internal ones included (the public
+# headers' inline code needs them), no more and no less.
+file(GLOB_RECURSE source_headers RELATIVE ${SOURCE_DIR}/lib/include/tavo
+  ${SOURCE_DIR}/lib/include/tavo/*.h)
+list(SORT source_headers)
 foreach(h IN LISTS source_headers)
   list(APPEND expected ${INCLUDEDIR}/tavo/${h})
 endforeach()
@@ -66,7 +69,9 @@ foreach(f IN LISTS expected)
     message(FATAL_ERROR "check_install: ${f} is missing under the prefix")
   endif()
 endforeach()
-file(GLOB installed_headers RELATIVE ${prefix}/${INCLUDEDIR}/tavo ${prefix}/${INCLUDEDIR}/tavo/*)
+file(GLOB_RECURSE installed_headers RELATIVE ${prefix}/${INCLUDEDIR}/tavo
+  ${prefix}/${INCLUDEDIR}/tavo/*)
+list(SORT installed_headers)
 if(NOT installed_headers STREQUAL source_headers)
   message(FATAL_ERROR "check_install: include/tavo holds '${installed_headers}', "
                       "the library has '${source_headers}'")

@@ -23,7 +23,8 @@
 //   height     0 for a leaf; an inner node is one higher than its children
 //   capacity   elem slots: 2 for a leaf, b+1 for an inner node (a node may
 //              hold one child too many until split_node splits it)
-//   id         serial number from ab_tree_node::id_count
+//   id         serial number from ab_tree_node::id_count, 0 .. INT_MAX (after
+//              INT_MAX the count starts again at 0)
 //   parent     null for the root
 //   last_elem  the last used elem: an inner node with k children uses
 //              elems[0 .. k-1], so elems <= last_elem <= elems + b
@@ -47,7 +48,8 @@
 //
 // Cost
 //   locate, lookup, insert: O(log n) node visits with at most b comparisons
-//   each; int, float and double keys (type ids 3, 5, 6) are compared directly,
+//   each; int, float and double keys (tavo_id_int, tavo_id_float, tavo_id_double)
+//   are compared directly,
 //   other keys cost one virtual cmp per comparison. Splitting is amortised
 //   O(1) per insertion. clear, copy: O(n).
 //
@@ -57,7 +59,9 @@
 //
 // Failure
 //   ab_tree(a, b) with a < 2 or b < 2a - 1 reports error_handler(1, "ab_tree:
-//   illegal arguments (a,b) in tree constructor"). Other preconditions (a
+//   illegal arguments (a,b) in tree constructor"); should an installed
+//   handler return, the tree takes the nearest legal pair (a raised to 2, b
+//   to 2a - 1) and stays usable. Other preconditions (a
 //   non-null item, x fitting next to p in insert_at_item) are not tested.
 #ifndef TAVO_AB_TREE_H
 #define TAVO_AB_TREE_H
@@ -92,7 +96,7 @@ struct ab_tree_node {
   // Number of children of an inner node.
   int children() const { return static_cast<int>(last_elem - elems) + 1; }
 
-  static int id_count;               // serial numbers handed out so far
+  static int id_count;               // the next id; wraps from INT_MAX to 0
   static tavo_mutex mutex_id_count;  // held while a node takes its id
 };
 
@@ -114,7 +118,8 @@ class ab_tree {
   typedef ab_tree_node* item;
 
   // An empty tree. Needs a >= 2 and b >= 2a - 1, else reports the illegal
-  // arguments (fatal under the standard handler).
+  // arguments (fatal under the standard handler; a returning handler gets
+  // the nearest legal pair, see Failure).
   ab_tree(int a, int b);
   // Deep copy through t's hooks (this tree's own overrides are not in force
   // while it is being constructed).
@@ -178,8 +183,17 @@ class ab_tree {
   // Removes the entry with key x, if there is one.
   void del(value_slot x);
   // Removes entry p and releases its key, information and leaf. A null p is
-  // reported: error_handler(1, "ab_tree: nil item in del_item").
+  // reported: error_handler(1, "ab_tree: nil item in del_item"). In hardened
+  // mode (tavo/error.h) an item not in this tree (deleted before, or of
+  // another tree) is reported too, with code 1 ("ab_tree: del_item of an
+  // item not in this tree."): O(b log n), see holds().
   void del_item(item p);
+  // Whether p is one of this tree's leaves: p is among its parent's children
+  // and the parents lead to this tree's root, O(b log n). A released leaf is
+  // read (its chunk stays in the manager's block; with AddressSanitizer it
+  // is recognised as poisoned instead); its words after the first are as
+  // they were, and its parent no longer holds it.
+  bool holds(item p) const;
   // Unlinks leaf p and rebalances; p itself is not released. Null reported.
   void remove_item(item p);
   // Removes elem e from v (the elems after it move down); returns e's key.
@@ -196,7 +210,8 @@ class ab_tree {
   void change_inf(item p, value_slot y);
   // Moves p's information to key x: p is removed and the entry of x carries
   // the information (an existing entry of x has it replaced, so the tree
-  // loses one entry). p is invalid afterwards. O(log n).
+  // loses one entry). x may be p's stored key itself. p is invalid
+  // afterwards. O(log n).
   void decrease_key(item p, value_slot x);
 
   // --- the leaves as a sequence (structure only: the caller keeps the key

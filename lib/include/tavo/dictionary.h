@@ -21,17 +21,25 @@
 //   entries do not move entries.
 //
 // Cost
-//   insert, lookup, defined, access, del: O(log n); del_item, change_inf:
-//   O(log n) for the rebalancing. key, inf, first_item,
-//   last_item, next_item, size, empty: constant. clear, copying: O(n).
+//   insert, lookup, defined, access, del: O(log n); del_item: O(log n) for
+//   the rebalancing. change_inf: constant (one copy and one release of the
+//   information). key, inf, first_item, last_item, next_item, size, empty:
+//   constant. clear, copying: O(n).
 //
 // Failure
 //   access(k) requires k to be defined; key, inf and operator[] require a
-//   non-null item. These preconditions are not tested.
+//   non-null item; del_item an item of this dictionary (not one deleted
+//   before). In hardened mode (tavo/error.h) each is checked and reported
+//   with code 1 ("tavo_dictionary: access of an undefined key.",
+//   "tavo_dictionary: key of a nil item.", "tavo_dictionary: inf of a nil
+//   item.", "tavo_dictionary: operator[] of a nil item.", "ab_tree: del_item
+//   of an item not in this tree."); the item check of del_item costs
+//   O(b log n). Otherwise they are not tested.
 #ifndef TAVO_DICTIONARY_H
 #define TAVO_DICTIONARY_H
 
 #include "tavo/ab_tree.h"
+#include "tavo/error.h"
 #include "tavo/slot.h"
 #include "tavo/startup.h"
 #include "tavo/tuple.h"
@@ -79,12 +87,21 @@ class tavo_dictionary : public virtual ab_tree {
   }
 
   // The stored key / information of a (non-null) item.
-  virtual const K& key(item it) const { return tavo_const_access<K>(it->key()); }
-  virtual const I& inf(item it) const { return tavo_const_access<I>(it->inf()); }
+  virtual const K& key(item it) const {
+    TAVO_PRECONDITION(it != nullptr, "tavo_dictionary: key of a nil item.");
+    return tavo_const_access<K>(it->key());
+  }
+  virtual const I& inf(item it) const {
+    TAVO_PRECONDITION(it != nullptr, "tavo_dictionary: inf of a nil item.");
+    return tavo_const_access<I>(it->inf());
+  }
   virtual const I& operator[](item it) const { return inf(it); }
   // A modifiable reference to the stored information. Must not change what
   // the key's order depends on (only the information is reachable).
-  virtual I& operator[](item it) { return tavo_access<I>(it->inf()); }
+  virtual I& operator[](item it) {
+    TAVO_PRECONDITION(it != nullptr, "tavo_dictionary: operator[] of a nil item.");
+    return tavo_access<I>(it->inf());
+  }
 
   // Whether k has an entry. O(log n).
   virtual bool defined(const K& k) const { return lookup(k) != nullptr; }
@@ -103,7 +120,11 @@ class tavo_dictionary : public virtual ab_tree {
   // information).
   virtual void change_inf(item it, const I& i) { ab_tree::change_inf(it, tavo_cast(i)); }
   // The information of k, which must be defined. O(log n).
-  virtual I access(const K& k) const { return inf(lookup(k)); }
+  virtual I access(const K& k) const {
+    const item it = lookup(k);
+    TAVO_PRECONDITION(it != nullptr, "tavo_dictionary: access of an undefined key.");
+    return inf(it);
+  }
   // Removes every entry.
   virtual void clear() { ab_tree::clear(); }
   virtual int size() const { return count; }

@@ -36,21 +36,23 @@
 //   stale; removing one decrements it whatever its sign (it stays negative).
 //
 // Element type ids (el_type_id)
-//   3 int and 5 float (in the slot), 6 double (the slot holds the address of
-//   an 8-byte copy from std_memory_mgr), 7 any other word-sized element that
-//   needs neither copy nor clear (pointers, char, short, enums...: trivially
-//   copyable and destructible), 0 everything else. Copy and clear work is
-//   skipped for 3, 5 and 7. With 3, 5 or 6 and natural_order set, unique,
-//   merge, merge_sort and quick_sort compare the values directly (IEEE: a
-//   NaN is neither less than, equal to nor greater than anything) instead of
-//   calling cmp; remove compares ints (3) and doubles (6) directly always.
+//   The names of tavo/slot.h: tavo_id_int and tavo_id_float (in the slot),
+//   tavo_id_double (the slot holds the address of an 8-byte copy from
+//   std_memory_mgr), tavo_id_word for any other word-sized element that needs
+//   neither copy nor clear (pointers, char, short, enums...: trivially
+//   copyable and destructible), tavo_id_other for everything else. Copy and
+//   clear work is skipped for int, float and word. With int, float or double
+//   and natural_order set, unique, merge, merge_sort and quick_sort compare
+//   the values directly (IEEE: a NaN is neither less than, equal to nor
+//   greater than anything) instead of calling cmp; remove compares ints and
+//   doubles directly always.
 //
 // Cost
 //   push, append, insert, pop, Pop, del, conc, swap, move_to_front,
 //   move_to_back, split, splice (all forms), first/last access: constant time
 //   (split also clears its target lists). length(): constant while the count
 //   is known, one walk when it is stale. clear(): one hook call per element
-//   for ids other than 3, 5, 7, plus one constant-time release of the chain.
+//   for ids other than int, float and word, plus one constant-time release of the chain.
 //   get_item, succ(it, i), pred(it, i): O(i). search, rank, min, max,
 //   remove, unique, apply, copying, reverse, reverse_items: O(n).
 //   merge_sort: O(n log r) for r ascending runs, O(n) when sorted;
@@ -66,7 +68,13 @@
 //   code used here (1, 4, 999) ends the program under the standard handler.
 //   Every condition is checked before the list is changed (reverse(it1, it2)
 //   finds nil positions during its walk, after the exchanges made so far).
-//   Other preconditions (items belonging to the list, a sorted list for
+//   Hardened mode (tavo/error.h) checks, with code 1: conc of a list with
+//   itself ("dlist: conc of a list with itself."), head() / tail() of an
+//   empty typed list ("tavo_list: head on empty list.", "tavo_list: tail on
+//   empty list.") and del of an item that is not in the list, deleted before
+//   or of another list ("dlist: del of an item not in this list."; one walk,
+//   O(n), unless the item is the first or the last). Other preconditions
+//   (items belonging to the list in the other operations, a sorted list for
 //   merge) are not tested.
 #ifndef TAVO_DLIST_H
 #define TAVO_DLIST_H
@@ -122,7 +130,7 @@ class dlist {
   explicit dlist(value_slot x);
   // count = L.length(); one new item per item of L, elements copied with L's
   // hooks (not this object's: its overrides are not in force yet) unless
-  // L's type id is 3, 5 or 7. O(n).
+  // L's type id is int, float or word. O(n).
   dlist(const dlist& L);
   // Takes L's items (no element is touched); L is left empty. Constant time.
   // natural_order is false, like every constructor's.
@@ -257,6 +265,8 @@ class dlist {
   // "dlist: delete nil-item").
   value_slot del(item it) {
     if (__builtin_expect(it == nullptr, 0)) return report_nil_item();
+    TAVO_PRECONDITION(it == head || it == tail || holds(it),
+                      "dlist: del of an item not in this list.");
     if (it == head) return pop();
     if (it == tail) return Pop();
     it->pred->succ = it->succ;
@@ -267,14 +277,14 @@ class dlist {
     return x;
   }
   // Deletes every item whose element equals x and destroys those elements:
-  // id 3 compares ints, id 6 doubles (freeing each match's 8-byte copy),
+  // id int compares ints, id double doubles (freeing each match's 8-byte copy),
   // other ids cmp(p->value, x) == 0 and clear_el. O(n).
   void remove(value_slot x);
-  // Destroys every element (clear_el, skipped for ids 3, 5, 7), returns all
+  // Destroys every element (clear_el, skipped for ids int, float, word), returns all
   // items with one deallocate_list; count 0.
   void clear();
   // Keeps the first item of every run of equal neighbours and destroys the
-  // others' elements (clear_el; 8-byte release for id 6 on the direct path).
+  // others' elements (clear_el; 8-byte release for id double on the direct path).
   // O(n).
   void unique();
 
@@ -334,8 +344,9 @@ class dlist {
   // delim are skipped, delim (consumed) or the end ends it. An element whose
   // read fails is not appended (read_el must then leave nothing to destroy
   // in x) and ends the reading. A read_el that consumes nothing ends it with
-  // failbit set (when the stream tells its position), instead of reading the
-  // same character for ever.
+  // failbit set, instead of reading the same character for ever, on every
+  // kind of stream (the hook reads through a buffer that counts what it
+  // takes, so a pipe needs no position).
   void read(std::istream& in, tavo_string s, int delim = -1);
 
   // --- sorting (relinking: every item keeps its element) --------------------------
@@ -353,8 +364,8 @@ class dlist {
   // (at most 32) on the stack.
   void merge_sort();
   // Quicksort through an item array and a value array (median of three, no
-  // cut-off); not stable. The argument is not used.
-  void quick_sort(int = 0);
+  // cut-off); not stable.
+  void quick_sort();
   // Quicksort of A[l..r] by cmp, moving B[l..r] in step.
   void gen_quick_sort(value_slot* A, dlink** B, int l, int r);
   // Insertion sort of the item array l..r by the elements' order; the
@@ -391,7 +402,7 @@ class dlist {
   //   are null; following succ from head reaches tail, and p->succ->pred == p
   //   for every item p but the last (so there is no cycle);
   //   count < 0 (stale) or count == the number of items;
-  //   natural_order only with el_type_id() 3, 5 or 6 and the elements in
+  //   natural_order only with el_type_id() int, float or double and the elements in
   //   ascending order (no item less than its predecessor).
   dlink* head;
   dlink* tail;
@@ -399,13 +410,16 @@ class dlist {
   bool natural_order;
 
  private:
+  // Whether it is one of this list's items (compares addresses only, so a
+  // released item is not read). O(n).
+  bool holds(item it) const;
   // Cold paths of the inline operations: report, then return null.
   value_slot report_empty(const char* msg);
   value_slot report_nil_item();
   // Builds this (empty) list's items from L's, copying elements with
-  // with.copy_el unless with's type id is 3, 5 or 7.
+  // with.copy_el unless with's type id is int, float or word.
   void copy_items(const dlist& L, const dlist& with);
-  // Direct comparisons allowed: id 3, 5 or 6 and natural_order.
+  // Direct comparisons allowed: id int, float or double and natural_order.
   int direct_type() const;
   // Relinks the list from items[1..n] (items[0], items[n+1] null).
   template <class P>
@@ -414,17 +428,18 @@ class dlist {
 
 // ---- the typed layer ------------------------------------------------------------
 
-// Type id reported by tavo_list<T>: tavo_type_id<T>() (3 int, 5 float, 6
-// double), else 7 for a word-sized T that needs no copy and no clear, else 0.
+// Type id reported by tavo_list<T>: tavo_type_id<T>() (int, float, double),
+// else tavo_id_word for a word-sized T that needs no copy and no clear, else
+// tavo_id_other.
 template <class T>
 constexpr int tavo_list_type_id() {
-  if constexpr (tavo_type_id<T>() != 0) {
+  if constexpr (tavo_type_id<T>() != tavo_id_other) {
     return tavo_type_id<T>();
   } else if constexpr (tavo_in_slot<T>::value && std::is_trivially_copyable<T>::value &&
                        std::is_trivially_destructible<T>::value) {
-    return 7;
+    return tavo_id_word;
   } else {
-    return 0;
+    return tavo_id_other;
   }
 }
 
@@ -458,8 +473,7 @@ struct default_compare<T, decltype((void)compare(std::declval<const T&>(),
 // compare(T, T), or reporting "tavo_cmp_base: compare undefined" for a T
 // without one), so a hook called before any typed operation chose an order
 // never follows a wild pointer; ord_function and app_function start null and
-// are set by bucket_sort(f) and apply(f). spare_slot is never filled by the
-// typed operations; the destructor still destroys what it may hold. Type
+// are set by bucket_sort(f) and apply(f). Type
 // ids: see tavo_list_type_id. Arithmetic T are printed and read with the
 // stream operators; other T (tavo_string, tuples) keep the dlist print and
 // read hooks, which do nothing.
@@ -475,24 +489,21 @@ class tavo_list : public dlist {
       : cmp_object(default_object()),
         cmp_function(nullptr),
         ord_function(nullptr),
-        app_function(nullptr),
-        spare_slot(nullptr) {}
+        app_function(nullptr) {}
   // An independent copy: every element copied. O(n).
   tavo_list(const tavo_list& L)
       : dlist(L),
         cmp_object(default_object()),
         cmp_function(nullptr),
         ord_function(nullptr),
-        app_function(nullptr),
-        spare_slot(nullptr) {}
+        app_function(nullptr) {}
   // Takes L's items; L is left empty. Constant time.
   tavo_list(tavo_list&& L) noexcept
       : dlist(std::move(static_cast<dlist&>(L))),
         cmp_object(default_object()),
         cmp_function(nullptr),
         ord_function(nullptr),
-        app_function(nullptr),
-        spare_slot(nullptr) {}
+        app_function(nullptr) {}
   // A list of copies of the given elements, in order.
   tavo_list(std::initializer_list<T> elements) : tavo_list() {
     for (const T& x : elements) append(x);
@@ -509,12 +520,8 @@ class tavo_list : public dlist {
     }
     return *this;
   }
-  // Destroys every element as a T (the dlist destructor's hooks would not),
-  // then the element in spare_slot, if any.
-  ~tavo_list() override {
-    clear();
-    if (spare_slot != nullptr) tavo_clear(tavo_access<T>(spare_slot));
-  }
+  // Destroys every element as a T (the dlist destructor's hooks would not).
+  ~tavo_list() override { clear(); }
 
   // A new list of copies of this list's elements followed by L's. O(n + m).
   tavo_list operator+(const tavo_list& L) const {
@@ -566,10 +573,12 @@ class tavo_list : public dlist {
   T& inf(item it) { return tavo_access<T>(it->value); }
   const T& inf(item it) const { return tavo_const_access<T>(it->value); }
   // The first / last element; the list must not be empty.
-  T& head() { return (*this)[nonempty(first_item())]; }
-  const T& head() const { return (*this)[nonempty(first_item())]; }
-  T& tail() { return (*this)[nonempty(last_item())]; }
-  const T& tail() const { return (*this)[nonempty(last_item())]; }
+  T& head() { return (*this)[nonempty(first_item(), "tavo_list: head on empty list.")]; }
+  const T& head() const {
+    return (*this)[nonempty(first_item(), "tavo_list: head on empty list.")];
+  }
+  T& tail() { return (*this)[nonempty(last_item(), "tavo_list: tail on empty list.")]; }
+  const T& tail() const { return (*this)[nonempty(last_item(), "tavo_list: tail on empty list.")]; }
 
   // --- insertion and removal (constant time) ---------------------------------------
   // A copy of x as the new first / last item, or next to it (dir 0 after, 1
@@ -731,7 +740,7 @@ class tavo_list : public dlist {
   class natural_scope {
    public:
     explicit natural_scope(tavo_list& l) : l_(l) {
-      if constexpr (tavo_type_id<T>() != 0) l_.natural_order = true;
+      if constexpr (tavo_type_id<T>() != tavo_id_other) l_.natural_order = true;
     }
     ~natural_scope() { l_.natural_order = false; }
     natural_scope(const natural_scope&) = delete;
@@ -751,7 +760,9 @@ class tavo_list : public dlist {
     cmp_object = default_object();
   }
   void use_function(cmp_fn f) const { cmp_function = f; }
-  static item nonempty(item it) {
+  static item nonempty(item it, const char* msg) {
+    TAVO_PRECONDITION(it != nullptr, msg);
+    (void)msg;
     assert(it && "element access on an empty list");
     return it;
   }
@@ -790,9 +801,8 @@ class tavo_list : public dlist {
   // const operation).
   mutable tavo_cmp_base<T>* cmp_object;
   mutable cmp_fn cmp_function;
-  ord_fn ord_function;    // key for bucket_sort, set by bucket_sort(f)
-  app_fn app_function;    // set by apply(f)
-  value_slot spare_slot;  // one element slot owned by the list; unused, null
+  ord_fn ord_function;  // key for bucket_sort, set by bucket_sort(f)
+  app_fn app_function;  // set by apply(f)
 };
 
 #endif  // TAVO_DLIST_H

@@ -19,6 +19,17 @@
 // start-up switches it on when TAVO_CATCH_SYSTEM_ERRORS is set, and the
 // standard handler switches it off before it aborts.
 //
+// Hardened mode: with the macro TAVO_HARDENED defined to 1 (the CMake option
+// TAVO_HARDENED, on in Debug builds; the library's tests always use it), the
+// containers check the preconditions whose breach would otherwise corrupt
+// memory (a list concatenated with itself, head() of an empty list, a nil or
+// foreign item, a missing key) and report them with code 1, naming the class
+// and the operation ("dlist: conc of a list with itself."). The process ends
+// even if an installed handler returns. Without the macro the checks are not
+// compiled and the documented preconditions are the caller's to keep. The
+// macro applies where the code is compiled: the library and the program
+// using it should agree (the CMake option sets it for both).
+//
 // Threads: one. The handler variable is a plain global.
 #ifndef TAVO_ERROR_H
 #define TAVO_ERROR_H
@@ -37,8 +48,8 @@ void error_handler(int code, const char* msg);
 
 // The standard handler. On std::cerr: an empty line, "TAVO WARNING" (code 0)
 // or "TAVO ERROR HANDLER" (any other code), a tab and the message, an empty
-// line. For code > 0 it then switches signal catching off, writes the stack
-// trace (TAVO::trace_stack(cerr): just an end of line, as no stack tracing is
+// line; a null message is printed as an empty text. For code > 0 it then switches signal catching
+// off, writes the stack trace (TAVO::trace_stack(cerr): just an end of line, as no stack tracing is
 // provided), flushes and calls abort(); otherwise it returns.
 void default_error_handler(int code, const char* msg);
 
@@ -51,6 +62,19 @@ tavo_error_handler_type set_error_handler(tavo_error_handler_type handler);
 // cond false: error_handler(code, msg). Returns cond. Note the argument order,
 // msg before code.
 bool tavo_assert(bool cond, const char* msg, int code);
+
+// error_handler(1, msg), then abort() should the handler return: the report
+// of a breached precondition in hardened mode.
+[[noreturn]] void tavo_precondition_failed(const char* msg);
+
+// TAVO_PRECONDITION(cond, msg): in hardened mode, cond false reports msg
+// through tavo_precondition_failed; otherwise nothing is evaluated.
+#if defined(TAVO_HARDENED) && TAVO_HARDENED
+#define TAVO_PRECONDITION(cond, msg) \
+  (__builtin_expect(!!(cond), 1) ? static_cast<void>(0) : tavo_precondition_failed(msg))
+#else
+#define TAVO_PRECONDITION(cond, msg) static_cast<void>(0)
+#endif
 
 // on true: handle_system_errors becomes the action of SIGBUS, SIGSEGV and
 // SIGILL (in this order, through signal()); on false: their default action is

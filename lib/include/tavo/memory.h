@@ -64,48 +64,9 @@
 #include <cstdint>
 #include <cstring>
 
-// Checking tools
-//   Chunks come from blocks the manager owns, so neither AddressSanitizer nor
-//   valgrind sees them come and go on their own. Two builds tell them:
-//   - AddressSanitizer (detected from the compiler): a free chunk is poisoned
-//     whole, link word included; allocation unpoisons the bytes asked for.
-//     The free-list links are read and written by functions exempt from the
-//     sanitizer (free_link, set_free_link, link, set_link), so the links can
-//     live in poisoned words and every walk of a free list (verify, clear,
-//     check_free_list, the statistics) stays silent. A read or write through
-//     a released object is then reported as a use after poison.
-//   - valgrind (-DTAVO_VALGRIND=ON and <valgrind/memcheck.h> present): a
-//     chunk handed out is a MALLOCLIKE block, a released one a FREELIKE block
-//     (no access); free_link and set_free_link open the link word for the
-//     duration of the access and close it again. In this build link() and
-//     set_link() are for chains of chunks in use only.
-//   In other builds none of this is compiled: the fast paths are unchanged.
-//   With checking, deallocate_list walks the chain it releases (O(length))
-//   and allocate_list marks each chunk it hands out.
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TAVO_CHECK_ASAN 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__) && !defined(TAVO_CHECK_ASAN)
-#define TAVO_CHECK_ASAN 1
-#endif
-#if defined(TAVO_VALGRIND) && defined(__has_include)
-#if __has_include(<valgrind/memcheck.h>)
-#define TAVO_CHECK_VALGRIND 1
-#endif
-#endif
-
-#ifdef TAVO_CHECK_ASAN
-#include <sanitizer/asan_interface.h>
-#define TAVO_LINK_ACCESS __attribute__((no_sanitize_address))
-#else
-#define TAVO_LINK_ACCESS
-#endif
-#ifdef TAVO_CHECK_VALGRIND
-#include <valgrind/memcheck.h>
-#include <valgrind/valgrind.h>
-#endif
+// The free-list machinery and the checking tools' hooks (AddressSanitizer,
+// valgrind) live in tavo/internal/memory_impl.h.
+#include "tavo/internal/memory_impl.h"
 
 class memory_manager;
 
@@ -121,7 +82,7 @@ class memory_manager {
   // Chunk length of class s: s rounded up to whole 4-byte words, but at least
   // one pointer, since a free chunk holds a link.
   static constexpr std::size_t chunk_length(std::size_t s) {
-    return ((s + 3) / 4) * 4 < sizeof(void*) ? sizeof(void*) : ((s + 3) / 4) * 4;
+    return tavo_memory_internal::chunk_length(s);
   }
 
   // Constructs an instance named "USR_MEMORY_MGR" / `name` by calling init.
@@ -207,7 +168,8 @@ class memory_manager {
   // deallocate_bytes with two tests, both error 999: a class that never had a
   // block ("no block allocated") and p already free ("TAVO memory: pointer %d
   // deleted twice", the address as a signed integer). O(free chunks of the
-  // class). If an installed handler returns, p is released all the same.
+  // class). If an installed handler returns, a p found free is left as it
+  // is (the free list unchanged); after "no block allocated" p is released.
   void deallocate_bytes_with_check(void* p, std::size_t bytes);
   // Prints on stderr ("0x%lx\n", ascending) the address of every chunk in use
   // in the newest block of class `bytes`, which must be a standard block.
@@ -232,56 +194,13 @@ class memory_manager {
   // Number of chunks on free_list[i] (walks the list).
   std::int64_t free_chunks(int i) const;
 
-  // Free-list links live in the first word of a chunk, which may be only
-  // 4-byte aligned. link / set_link: the link of a chunk in use (a chain from
+  // The link in the first word of a chunk in use (a chain from
   // allocate_list, a dlink chain before deallocate_list) or of a block.
-  TAVO_LINK_ACCESS static void* link(const void* chunk) { return load_word(chunk); }
-  TAVO_LINK_ACCESS static void set_link(void* chunk, void* next) { store_word(chunk, next); }
-  // The link of a free chunk (see "Checking tools").
-  TAVO_LINK_ACCESS static void* free_link(const void* chunk) {
-#ifdef TAVO_CHECK_VALGRIND
-    VALGRIND_MAKE_MEM_DEFINED(chunk, sizeof(void*));
-    void* next = load_word(chunk);
-    VALGRIND_MAKE_MEM_NOACCESS(chunk, sizeof(void*));
-    return next;
-#else
-    return load_word(chunk);
-#endif
+  TAVO_LINK_ACCESS static void* link(const void* chunk) {
+    return tavo_memory_internal::load_word(chunk);
   }
-  TAVO_LINK_ACCESS static void set_free_link(void* chunk, void* next) {
-#ifdef TAVO_CHECK_VALGRIND
-    VALGRIND_MAKE_MEM_UNDEFINED(chunk, sizeof(void*));
-    store_word(chunk, next);
-    VALGRIND_MAKE_MEM_NOACCESS(chunk, sizeof(void*));
-#else
-    store_word(chunk, next);
-#endif
-  }
-
-  // A chunk of class s (1 .. 255) leaves / joins a free list: tells the
-  // checking tools (nothing in a build without them). `taken` opens the s
-  // bytes asked for; `released` closes the whole chunk and must come after
-  // its link was written.
-  static void note_taken(void* p, std::size_t s) {
-#ifdef TAVO_CHECK_ASAN
-    ASAN_UNPOISON_MEMORY_REGION(p, s);
-#endif
-#ifdef TAVO_CHECK_VALGRIND
-    VALGRIND_MALLOCLIKE_BLOCK(p, s, 0, 0);
-#endif
-    (void)p;
-    (void)s;
-  }
-  static void note_released(void* p, std::size_t s) {
-#ifdef TAVO_CHECK_VALGRIND
-    VALGRIND_FREELIKE_BLOCK(p, 0);
-    VALGRIND_MAKE_MEM_NOACCESS(p, chunk_length(s));
-#endif
-#ifdef TAVO_CHECK_ASAN
-    ASAN_POISON_MEMORY_REGION(p, chunk_length(s));
-#endif
-    (void)p;
-    (void)s;
+  TAVO_LINK_ACCESS static void set_link(void* chunk, void* next) {
+    tavo_memory_internal::store_word(chunk, next);
   }
 
  private:
@@ -293,27 +212,6 @@ class memory_manager {
   // fatal report.
   void* refill(std::size_t s);
 
-  // One pointer-sized word at a possibly 4-byte aligned address. With
-  // AddressSanitizer a plain load / store in an exempt function (a memcpy
-  // could become a checked library call in an unoptimised build).
-#ifdef TAVO_CHECK_ASAN
-  struct __attribute__((packed, may_alias)) unaligned_word {
-    void* value;
-  };
-  TAVO_LINK_ACCESS static void* load_word(const void* at) {
-    return static_cast<const unaligned_word*>(at)->value;
-  }
-  TAVO_LINK_ACCESS static void store_word(void* at, void* value) {
-    static_cast<unaligned_word*>(at)->value = value;
-  }
-#else
-  static void* load_word(const void* at) {
-    void* value;
-    std::memcpy(&value, at, sizeof value);
-    return value;
-  }
-  static void store_word(void* at, void* value) { std::memcpy(at, &value, sizeof value); }
-#endif
   // Opens the n chunks of a chain just taken off a free list to the checking
   // tools (nothing without them).
   void mark_chain_taken(void* head, int n, std::size_t s);
@@ -352,13 +250,13 @@ class memory_manager_init {
 
 // ---- inline fast paths ------------------------------------------------------
 
+// Each is a bound test, an index and the one pop (push) of
+// tavo/internal/memory_impl.h, with one unlikely branch to refill().
+
 inline void* memory_manager::allocate_bytes(std::size_t bytes) {
   if (bytes >= static_cast<std::size_t>(max_size)) return allocate_vector(bytes);
-  void* p = free_list[bytes];
-  if (__builtin_expect(p == nullptr || bytes == 0, 0)) return refill(bytes);
-  free_list[bytes] = free_link(p);
-  note_taken(p, bytes);
-  return p;
+  if (__builtin_expect(free_list[bytes] == nullptr || bytes == 0, 0)) return refill(bytes);
+  return tavo_memory_internal::pop_chunk(free_list[bytes], bytes);
 }
 
 inline void memory_manager::deallocate_bytes(void* p, std::size_t bytes) {
@@ -366,9 +264,7 @@ inline void memory_manager::deallocate_bytes(void* p, std::size_t bytes) {
     deallocate_vector(p);
     return;
   }
-  set_free_link(p, free_list[bytes]);
-  free_list[bytes] = p;
-  note_released(p, bytes);
+  tavo_memory_internal::push_chunk(free_list[bytes], p, bytes);
 }
 
 // The class allocation hook: objects of 1 .. 255 bytes come from the free list
@@ -378,12 +274,9 @@ constexpr std::size_t tavo_hook_limit = 255;
 
 inline void* tavo_hook_allocate(std::size_t s) {
   if (s > tavo_hook_limit) return std_memory_mgr.allocate_bytes(s);
-  void** fl = std_memory_mgr.free_list;
-  void* p = fl[s];
-  if (__builtin_expect(p == nullptr, 0)) return std_memory_mgr.refill(s);
-  fl[s] = memory_manager::free_link(p);
-  memory_manager::note_taken(p, s);
-  return p;
+  void*& head = std_memory_mgr.free_list[s];
+  if (__builtin_expect(head == nullptr, 0)) return std_memory_mgr.refill(s);
+  return tavo_memory_internal::pop_chunk(head, s);
 }
 
 inline void tavo_hook_release(void* p, std::size_t s) {
@@ -391,10 +284,7 @@ inline void tavo_hook_release(void* p, std::size_t s) {
     std_memory_mgr.deallocate_bytes(p, s);
     return;
   }
-  void** fl = std_memory_mgr.free_list;
-  memory_manager::set_free_link(p, fl[s]);
-  fl[s] = p;
-  memory_manager::note_released(p, s);
+  tavo_memory_internal::push_chunk(std_memory_mgr.free_list[s], p, s);
 }
 
 // Declares the class allocation hook inside a class body: new and delete of

@@ -81,8 +81,9 @@ struct TAVO {
 
   // Append to the log file "/TAVO/LOGFILE" when it exists as a regular file
   // and TAVO_NO_LOG was not set at start-up (otherwise they do nothing). The
-  // file is opened for appending with permissions 0664; each call writes one
-  // line with one write(). Errors are ignored.
+  // file is opened for appending with permissions 0664, following no
+  // symbolic link, and written only if the open file is a regular file; each
+  // call writes one line with one write(). Errors are ignored.
   //   write_log: a tab, msg and an end of line.
   //   user_log:  "%8s@%-10s " (login name of the effective user, "unknown"
   //              when there is none; host name), then "%s (%s %s)  "

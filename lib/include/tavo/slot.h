@@ -14,7 +14,7 @@
 //             one operation points to the caller's object.
 //
 // double is kept wide on every platform, even where it fits a word, because
-// the fast paths for type id 6 read a double through the slot's address.
+// the fast paths for tavo_id_double read a double through the slot's address.
 //
 // Ownership: tavo_copy makes a stored representation (a new heap copy for
 // wide T; a copy constructed in the slot for narrow T); tavo_clear releases
@@ -116,14 +116,22 @@ inline const T& tavo_const_access(const value_slot& p) {
   }
 }
 
-// Type ids for the containers' fast paths: 3 int, 5 float, 6 double, 0 any
-// other type (compared through the virtual hook).
+// Type ids, which the containers' hooks report (ab_tree::key_type_id,
+// dlist::el_type_id) so that the fast paths can compare, copy and clear
+// without a virtual call. The values are fixed.
+constexpr int tavo_id_other = 0;   // any type: compared, copied, cleared by the hooks
+constexpr int tavo_id_int = 3;     // int in the slot
+constexpr int tavo_id_float = 5;   // float in the slot
+constexpr int tavo_id_double = 6;  // the address of a double
+constexpr int tavo_id_word = 7;    // lists only: a word that needs no copy and no clear
+
+// The id of T for the fast paths: int, float, double, else tavo_id_other.
 template <class T>
 constexpr int tavo_type_id() {
-  if constexpr (std::is_same<T, int>::value) return 3;
-  if constexpr (std::is_same<T, float>::value) return 5;
-  if constexpr (std::is_same<T, double>::value) return 6;
-  return 0;
+  if constexpr (std::is_same<T, int>::value) return tavo_id_int;
+  if constexpr (std::is_same<T, float>::value) return tavo_id_float;
+  if constexpr (std::is_same<T, double>::value) return tavo_id_double;
+  return tavo_id_other;
 }
 
 // Reading built-in values out of slots, for the untyped fast paths.

@@ -22,14 +22,16 @@
 //      once), --j while pivot less than A[j] (at least once); stop when
 //      i >= j, else exchange A[i], A[j].
 //   5. Exchange A[l+1] and A[j]: the pivot is in place at j.
-//   6. Sort l..j-1 (if j > l + 1), then j+1..r (if r > j + 1).
+//   6. Sort l..j-1 (if j > l + 1) and j+1..r (if r > j + 1).
 //   No cut-off to another method: ranges of two and three entries are done
-//   by steps 1 and 2. Step 6 recurses for the left part and loops for the
-//   right one, which is the same order of work with half the recursion.
+//   by steps 1 and 2. Step 6 recurses into the smaller part and loops on the
+//   larger one: the two parts are disjoint, so the exchanges within each and
+//   the result are those of sorting left then right, and each call works on
+//   at most half of its caller's range.
 //
 // Cost
 //   O(n log n) comparisons expected, O(n^2) in the worst case; the recursion
-//   depth is bounded only by the number of entries. No memory is allocated.
+//   depth is at most log2(n) frames. No memory is allocated.
 #ifndef TAVO_SORT_H
 #define TAVO_SORT_H
 
@@ -89,9 +91,14 @@ void quicksort_scheme(Index l, Index r, Less less, Exchange exchange) {
       exchange(i, j);
     }
     exchange(l + 1, j);
-    if (j > l + 1) quicksort_scheme(l, j - 1, less, exchange);
-    if (!(r > j + 1)) return;
-    l = j + 1;  // the right part, without a further stack frame
+    // The smaller part in a call, the larger one in this frame.
+    if (j - l < r - j) {
+      if (j > l + 1) quicksort_scheme(l, j - 1, less, exchange);
+      l = j + 1;
+    } else {
+      if (r > j + 1) quicksort_scheme(j + 1, r, less, exchange);
+      r = j - 1;
+    }
   }
 }
 

@@ -32,7 +32,8 @@
 //   string_rep:  handle_rep + [buffer : char*, owned, non-null |
 //                              length : int32, 0 <= length <= max_length]
 //   buffer[length] == '\0' and no NUL before it, unless a character was
-//   overwritten with NUL through the index operator (then strlen < length).
+//   overwritten with NUL through the index operator or a NUL was read from a
+//   stream (then strlen < length).
 //   The buffer is array new of exactly length + 1 bytes; representations and
 //   heap-allocated handles come from std_memory_mgr through the class
 //   allocation hook (a free-list pop for their small fixed sizes).
@@ -205,6 +206,11 @@ class tavo_string : public handle_base {
   // needed). Preconditions as for printf: the conversions match x and the
   // further arguments; a null format is reported as by str_dup. A text printf cannot produce
   // (error, more than INT_MAX characters) gives "". O(length of format and result).
+  //   A '%' cut off by the end of the format ("abc%") is printed as it
+  // stands. A format with positional conversions ("%1$s") is printed with x
+  // alone, as snprintf would: its complete "%1$" conversions without '*'
+  // take x, every other conversion is printed as it stands, and no further
+  // argument is read.
   tavo_string(const char* format, char x, ...);
   tavo_string(const char* format, unsigned char x, ...);
   tavo_string(const char* format, short x, ...);
@@ -258,7 +264,8 @@ class tavo_string : public handle_base {
   // Replaces the text by the characters read from `in` up to the delimiter
   // delim ('\0': any whitespace). The delimiter is not stored; it is left in
   // the stream unless it is '\n', which is consumed. Lines of any length are
-  // read whole, in chunks of 1023 characters. A stream not good on entry
+  // read whole, in chunks of 1023 characters; a NUL read is kept as a
+  // character (length() counts it, cstring() ends at it). A stream not good on entry
   // gives "" (and failbit). At end of input the stream gets eofbit, and
   // failbit only when nothing at all was taken from it (as with std::getline),
   // so a last line without a newline reads as a line. Each chunk is appended
