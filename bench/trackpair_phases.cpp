@@ -7,8 +7,8 @@
 // the repetitions (default 5) of:
 //   parse_mb_per_s   parse_detection_text over the text of every file, held in
 //                    memory beforehand: the records alone, no file system;
-//   files_s          open, read and close of every file and nothing else:
-//                    the system's share of the reading pass;
+//   files_s          read_file of every file and nothing else: the system's
+//                    share of the reading pass;
 //   read_s           the reading pass (files from the page cache, parsing,
 //                    one insertion per box);
 //   report_s         the report pass, written to /dev/null;
@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "association.h"
 #include "detections.h"
+#include "trackpair_core.h"
 
 namespace {
 
@@ -54,16 +54,16 @@ int main(int argc, char** argv) {
   // Every file's text, in reading order.
   std::vector<std::string> texts;
   std::size_t bytes = 0;
-  trackpair::file_buffer file;
-  std::string error;
+  std::string file, error;
   for (int q = 0; q < objects; ++q)
     for (int r = 1; r < frames; ++r) {
       const std::string name = trackpair::detection_file_name(q, r);
-      if (!file.read(name.c_str(), error)) {
+      error = trackpair::read_file(name.c_str(), file);
+      if (!error.empty()) {
         std::fprintf(stderr, "trackpair_phases: %s: %s\n", name.c_str(), error.c_str());
         return 1;
       }
-      texts.emplace_back(file.data(), file.size());
+      texts.push_back(file);
       bytes += file.size();
     }
 
@@ -74,7 +74,8 @@ int main(int argc, char** argv) {
     records = 0;
     auto start = std::chrono::steady_clock::now();
     for (const std::string& text : texts) {
-      if (!trackpair::parse_detection_text(text, boxes, error)) {
+      error = trackpair::parse_detection_text(text, boxes);
+      if (!error.empty()) {
         std::fprintf(stderr, "trackpair_phases: %s\n", error.c_str());
         return 1;
       }
@@ -85,13 +86,14 @@ int main(int argc, char** argv) {
     start = std::chrono::steady_clock::now();
     for (int q = 0; q < objects; ++q)
       for (int r = 1; r < frames; ++r)
-        if (!file.open(trackpair::detection_file_name(q, r).c_str(), error)) return 1;
-    file.close();
+        if (!trackpair::read_file(trackpair::detection_file_name(q, r).c_str(), file).empty())
+          return 1;
     file_times.push_back(seconds_since(start));
 
     trackpair::box_dictionary dictionary;
     start = std::chrono::steady_clock::now();
-    if (!trackpair::read_detections(objects, frames, dictionary, error)) {
+    error = trackpair::read_detections(objects, frames, dictionary);
+    if (!error.empty()) {
       std::fprintf(stderr, "trackpair_phases: %s\n", error.c_str());
       return 1;
     }
@@ -100,10 +102,10 @@ int main(int argc, char** argv) {
     std::FILE* sink = std::fopen("/dev/null", "w");
     if (sink == nullptr) return 1;
     start = std::chrono::steady_clock::now();
-    const bool written = trackpair::report_candidates(objects, frames, dictionary, sink);
+    error = trackpair::write_report(dictionary, 1, trackpair::candidate_distance, sink);
     std::fclose(sink);
     report_times.push_back(seconds_since(start));
-    if (!written) return 1;
+    if (!error.empty()) return 1;
   }
 
   std::printf("files: %zu\nbytes: %zu\nrecords: %zu\n", texts.size(), bytes, records);

@@ -27,8 +27,9 @@
 
 #include <gtest/gtest.h>
 
-#include "association.h"
+#include "child.h"
 #include "detections.h"
+#include "trackpair_core.h"
 
 namespace {
 
@@ -123,66 +124,21 @@ std::string reference_report(const layout& boxes) {
   return out;
 }
 
-struct run_result {
-  int status;  // exit status, or 128 + the signal that ended the run
-  std::string out, err;
-  long max_rss_kb = 0;  // the run's peak resident memory
-};
-
-// How a run is confined. Every run is ended by SIGALRM after `seconds`, so
-// that a program that would never end fails its test instead of hanging it.
-struct run_options {
-  const char* out_path = nullptr;  // standard output to this file (e.g. /dev/full)
-  bool close_stdout = false;       // or no standard output at all
-  long address_space_mb = 0;       // RLIMIT_AS of the run (0: none)
-  unsigned seconds = 120;
-};
-
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+// Runs trackpair in `dir` with argv = args: args[0] is the name it is invoked
+// by, a link to the executable made in `dir`.
+tavo_test::child_result run_in(const scratch_dir& dir, const std::vector<std::string>& args,
+                               tavo_test::child_options options = {}) {
+  const fs::path link = dir.path() / args[0];
+  if (!fs::exists(fs::symlink_status(link))) fs::create_symlink(TRACKPAIR_EXE, link);
+  options.dir = dir.path().string();
+  return tavo_test::run_child(args, options);
 }
 
-// Runs the executable in `dir` with argv = args (args[0] is the invocation
-// name), confined as `options` say.
-run_result run_trackpair(const scratch_dir& dir, const std::vector<std::string>& args,
-                         const run_options& options) {
-  const fs::path out_file = dir.path() / ".stdout", err_file = dir.path() / ".stderr";
-  const char* out_path = options.out_path ? options.out_path : out_file.c_str();
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  const rlim_t bytes = rlim_t(options.address_space_mb) << 20;
-  const rlimit limit{bytes, bytes};
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int o = open(out_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int e = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0 || chdir(dir.path().c_str()) != 0)
-      _exit(126);
-    if (options.close_stdout) close(1);
-    if (options.address_space_mb > 0 && setrlimit(RLIMIT_AS, &limit) != 0) _exit(125);
-    alarm(options.seconds);  // kept across exec
-    execv(TRACKPAIR_EXE, argv.data());
-    _exit(127);
-  }
-  int wstatus = 0;
-  rusage usage{};
-  wait4(pid, &wstatus, 0, &usage);
-  run_result r;
-  r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-  r.out = options.out_path || options.close_stdout ? "" : slurp(out_file);
-  r.err = slurp(err_file);
-  r.max_rss_kb = usage.ru_maxrss;
-  return r;
-}
-
-// Standard output to `out_path` when given (e.g. /dev/full).
-run_result run_trackpair(const scratch_dir& dir, const std::vector<std::string>& args,
-                         const char* out_path = nullptr) {
-  run_options options;
-  options.out_path = out_path;
-  return run_trackpair(dir, args, options);
+// Standard output to `path` (e.g. /dev/full).
+tavo_test::child_options stdout_to(const char* path) {
+  tavo_test::child_options options;
+  options.stdout_path = path;
+  return options;
 }
 
 // ---- token checks -------------------------------------------------------------
@@ -220,23 +176,22 @@ TEST(Tokens, RealIsWhatStrtofReadsWhole) {
   };
   for (const auto& c : cases) {
     const std::string t = c.text;
-    float v = 0;
-    EXPECT_EQ(trackpair::parse_real_token(t.c_str(), t.c_str() + t.size(), v), c.ok)
-        << "'" << t << "'";
+    EXPECT_EQ(trackpair::is_real_token(t.c_str(), t.c_str() + t.size()), c.ok) << "'" << t << "'";
   }
-  float v = 0;
+  // The values of reals are not used: only acceptance counts.
   const std::string t = "-2.25";
-  ASSERT_TRUE(trackpair::parse_real_token(t.c_str(), t.c_str() + t.size(), v));
-  EXPECT_EQ(v, -2.25f);
+  EXPECT_TRUE(trackpair::is_real_token(t.c_str(), t.c_str() + t.size()));
 }
 
-TEST(Tokens, ReaderSplitsOnEveryBlankAndKeepsOtherBytes) {
-  const std::string text = std::string(" \t1\n\v2\f\r3 a") + '\0' + "b \n";
-  trackpair::token_reader reader(text.data(), text.data() + text.size());
-  std::vector<std::string> got;
-  const char *b, *e;
-  while (reader.next(b, e)) got.emplace_back(b, e);
-  EXPECT_EQ(got, (std::vector<std::string>{"1", "2", "3", std::string("a") + '\0' + "b"}));
+TEST(Tokens, FilesSplitOnEveryBlankAndKeepOtherBytesInTheirTokens) {
+  // count 1, box 5 6 7 8, then 64 reals of which the last is "a\0b".
+  std::string text = " \t1\n\v5\f\r6 7\t8";
+  for (int i = 1; i < trackpair::hist_bins; ++i) text += i % 2 ? "\v0.5" : "\f1";
+  std::vector<file_box> got;
+  EXPECT_EQ(trackpair::parse_detection_text(text + " 2 \n", got), "");
+  EXPECT_EQ(got, (std::vector<file_box>{{5, 6, 7, 8}}));
+  EXPECT_EQ(trackpair::parse_detection_text(text + " a" + '\0' + "b \n", got),
+            "record 1: 'a?b' is not a number");
 }
 
 // ---- detection files ----------------------------------------------------------
@@ -245,22 +200,19 @@ TEST(DetectionText, ReadsRecordsWhateverTheLineBreaks) {
   const std::vector<file_box> boxes = {{1, 2, 3, 4}, {INT_MIN, INT_MAX, -1, 0}, {-7, 8, -9, 10}};
   for (const char* sep : {"\n", " ", "\t", "\r\n", "\n\n  \n"}) {
     std::vector<file_box> got;
-    std::string error;
-    ASSERT_TRUE(trackpair::parse_detection_text(detection_text(boxes, sep), got, error)) << error;
+    ASSERT_EQ(trackpair::parse_detection_text(detection_text(boxes, sep), got), "");
     EXPECT_EQ(got, boxes);
   }
   // Tokens after the counted records are not read.
   std::vector<file_box> got;
-  std::string error;
-  ASSERT_TRUE(trackpair::parse_detection_text(detection_text(boxes) + " junk 1.5", got, error));
+  ASSERT_EQ(trackpair::parse_detection_text(detection_text(boxes) + " junk 1.5", got), "");
   EXPECT_EQ(got, boxes);
 }
 
 TEST(DetectionText, NoCountMeansNoDetections) {
   for (const char* text : {"", "   ", "\n\t\r\n", "0", " 0 \n", "-0", "+0"}) {
     std::vector<file_box> got = {{1, 1, 1, 1}};
-    std::string error;
-    EXPECT_TRUE(trackpair::parse_detection_text(text, got, error)) << "'" << text << "': " << error;
+    EXPECT_EQ(trackpair::parse_detection_text(text, got), "") << "'" << text << "'";
     EXPECT_TRUE(got.empty()) << "'" << text << "'";
   }
 }
@@ -288,8 +240,8 @@ TEST(DetectionText, BadTextNamesTheRecordAndTheToken) {
   };
   for (const auto& c : cases) {
     std::vector<file_box> got;
-    std::string error;
-    EXPECT_FALSE(trackpair::parse_detection_text(c.text, got, error)) << c.text;
+    const std::string error = trackpair::parse_detection_text(c.text, got);
+    EXPECT_NE(error, "") << c.text;
     EXPECT_NE(error.find(c.expect1), std::string::npos) << error;
     EXPECT_NE(error.find(c.expect2), std::string::npos) << error;
     EXPECT_EQ(error.find('\n'), std::string::npos) << error;
@@ -350,8 +302,7 @@ TEST(Passes, ReadingStoresEveryBoxPermutedAndReportMatchesReference) {
   dir.write("objects_info_h1_1.txt", "garbage");  // frame number 1 is never read
   in_directory(dir, [&] {
     trackpair::box_dictionary dict;
-    std::string error;
-    ASSERT_TRUE(trackpair::read_detections(4, 5, dict, error)) << error;
+    ASSERT_EQ(trackpair::read_detections(4, 5, dict), "");
     // Entries come out in key order (q, r, s) with the box stored as b1 b3 b2 b4.
     auto it = dict.first_item();
     int total = 0;
@@ -375,7 +326,7 @@ TEST(Passes, ReadingStoresEveryBoxPermutedAndReportMatchesReference) {
 
     std::FILE* out = std::tmpfile();
     ASSERT_NE(out, nullptr);
-    ASSERT_TRUE(trackpair::report_candidates(4, 5, dict, out));
+    ASSERT_EQ(trackpair::write_report(dict, 1, trackpair::candidate_distance, out), "");
     std::string text(std::ftell(out), '\0');
     std::rewind(out);
     ASSERT_EQ(std::fread(text.data(), 1, text.size(), out), text.size());
@@ -393,9 +344,8 @@ TEST(Passes, ReadingStopsAtTheFirstBadFileInReadingOrder) {
   dir.write("objects_info_h2_2.txt", "x");
   in_directory(dir, [&] {
     trackpair::box_dictionary dict;
-    std::string error;
     node_num[0][2] = 99;  // left over from an earlier run
-    ASSERT_FALSE(trackpair::read_detections(2, 3, dict, error));
+    const std::string error = trackpair::read_detections(2, 3, dict);
     EXPECT_EQ(error.rfind("objects_info_h1_3.txt: record 1:", 0), 0u) << error;
     EXPECT_EQ(node_num[0][2], 0);
     EXPECT_EQ(dict.size(), 2);  // only the file read before it
@@ -420,10 +370,8 @@ TEST(Arguments, CountArgumentsAreWholeNumbersWithinTheLimit) {
   };
   for (const auto& c : cases) {
     int value = 0;
-    std::string error;
-    EXPECT_EQ(trackpair::parse_count_argument("n", c.text, c.limit, value, error),
-              c.expect == nullptr)
-        << c.text;
+    const std::string error = trackpair::parse_count_argument("n", c.text, c.limit, value);
+    EXPECT_EQ(error.empty(), c.expect == nullptr) << c.text;
     if (c.expect) {
       EXPECT_EQ(error.rfind(c.expect, 0), 0u) << error;
     } else {
@@ -437,7 +385,7 @@ TEST(Arguments, CountArgumentsAreWholeNumbersWithinTheLimit) {
 TEST(EndToEnd, UsageWithFewerThanTwoArguments) {
   scratch_dir dir;
   for (const auto& args : std::vector<std::vector<std::string>>{{"./my tp"}, {"tp", "3"}}) {
-    const run_result r = run_trackpair(dir, args);
+    const tavo_test::child_result r = run_in(dir, args);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "Usgae: " + args[0] + " num_of_objects num_of_frames \n");
     EXPECT_EQ(r.err, "");
@@ -452,7 +400,7 @@ TEST(EndToEnd, NothingToReadPrintsNothing) {
                                                                 {"tp", "0", "9"},
                                                                 {"tp", "-1", "500"},
                                                                 {"tp", "100", "1", "extra"}}) {
-    const run_result r = run_trackpair(dir, args);
+    const tavo_test::child_result r = run_in(dir, args);
     EXPECT_EQ(r.status, 0) << args[1] << " " << args[2];
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "");
@@ -486,8 +434,8 @@ TEST(EndToEnd, HandWorkedReports) {
   for (const auto& c : cases) {
     scratch_dir dir;
     write_layout(dir, c.boxes);
-    const run_result r = run_trackpair(
-        dir, {"tp", std::to_string(c.boxes.size()), std::to_string(c.boxes[0].size())});
+    const tavo_test::child_result r =
+        run_in(dir, {"tp", std::to_string(c.boxes.size()), std::to_string(c.boxes[0].size())});
     EXPECT_EQ(r.status, 0) << c.what;
     EXPECT_EQ(r.out, c.expect) << c.what;
     EXPECT_EQ(r.out, reference_report(c.boxes)) << c.what;
@@ -501,8 +449,8 @@ TEST(EndToEnd, RandomInputsMatchTheReference) {
     const int objects = 1 + seed % 4, frames = 2 + seed % 3;
     const layout boxes = random_layout(objects, frames, seed, 6);
     write_layout(dir, boxes);
-    const run_result r =
-        run_trackpair(dir, {"tp", std::to_string(objects), std::to_string(frames)});
+    const tavo_test::child_result r =
+        run_in(dir, {"tp", std::to_string(objects), std::to_string(frames)});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, reference_report(boxes)) << "seed " << seed;
     EXPECT_EQ(r.err, "");
@@ -555,7 +503,7 @@ TEST(EndToEnd, BadInputStopsWithOneLineAndStatus1) {
       fs::create_directory(dir.path() / c.file);
     }
     if (c.file && c.text[0] != '<') dir.write(c.file, c.text);
-    const run_result r = run_trackpair(dir, {"tp", c.args[0], c.args[1]});
+    const tavo_test::child_result r = run_in(dir, {"tp", c.args[0], c.args[1]});
     const std::string what = c.args[0] + " " + c.args[1] + " " + (c.file ? c.file : "");
     EXPECT_EQ(r.status, 1) << what;
     EXPECT_EQ(r.out, "") << what;
@@ -569,7 +517,7 @@ TEST(EndToEnd, FailedWriteIsReported) {
   scratch_dir dir;
   write_layout(dir, random_layout(5, 4, 3, 20));  // more report than one stdio buffer
   for (const auto& args : std::vector<std::vector<std::string>>{{"tp", "5", "4"}, {"tp"}}) {
-    const run_result r = run_trackpair(dir, args, "/dev/full");
+    const tavo_test::child_result r = run_in(dir, args, stdout_to("/dev/full"));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err,
               std::string("trackpair: cannot write the report: ") + std::strerror(ENOSPC) + "\n");
@@ -731,9 +679,8 @@ TEST(FastParsers, IntegersAgreeWithStrtolOnEdgesAndRandomTokens) {
     // own scan, in the first and the last of the four places.
     for (const int at : {0, 3}) {
       std::vector<file_box> boxes;
-      std::string error;
-      EXPECT_EQ(trackpair::parse_detection_text(one_record_with(at, t), boxes, error), ok)
-          << "'" << t << "' at " << at;
+      const std::string error = trackpair::parse_detection_text(one_record_with(at, t), boxes);
+      EXPECT_EQ(error.empty(), ok) << "'" << t << "' at " << at;
       if (ok) {
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0][at], expect) << "'" << t << "'";
@@ -758,16 +705,15 @@ TEST(FastParsers, RealsAgreeWithStrtofOnEdgesAndRandomTokens) {
     // it, so the word-wide check cannot apply there).
     for (const int at : {4, 40}) {
       std::vector<file_box> boxes;
-      std::string error;
-      EXPECT_EQ(trackpair::parse_detection_text(one_record_with(at, t), boxes, error), ok)
-          << "'" << t << "' at " << at;
+      const std::string error = trackpair::parse_detection_text(one_record_with(at, t), boxes);
+      EXPECT_EQ(error.empty(), ok) << "'" << t << "' at " << at;
     }
     std::string text = "1 1 2 3 4";
     for (int i = 5; i < trackpair::record_tokens; ++i) text += " 0.5";
     text += " " + t;
     std::vector<file_box> boxes;
-    std::string error;
-    EXPECT_EQ(trackpair::parse_detection_text(text, boxes, error), ok) << "'" << t << "' last";
+    const std::string error = trackpair::parse_detection_text(text, boxes);
+    EXPECT_EQ(error.empty(), ok) << "'" << t << "' last";
     if (!ok) {
       EXPECT_NE(error.find("is not a number"), std::string::npos) << error;
     }
@@ -780,45 +726,49 @@ TEST(FastParsers, NulInsideATokenIsPartOfIt) {
   for (const int at : {0, 10}) {
     const std::string text = one_record_with(at, std::string("1") + '\0' + "5");
     std::vector<file_box> boxes;
-    std::string error;
-    EXPECT_FALSE(trackpair::parse_detection_text(text, boxes, error)) << at;
+    const std::string error = trackpair::parse_detection_text(text, boxes);
+    EXPECT_NE(error, "") << at;
     EXPECT_NE(error.find("'1?5'"), std::string::npos) << error;
   }
   // Eight bytes of a short fraction, then a NUL instead of a blank.
   const std::string text = one_record_with(20, std::string("0.123456") + '\0');
   std::vector<file_box> boxes;
-  std::string error;
-  EXPECT_FALSE(trackpair::parse_detection_text(text, boxes, error));
+  EXPECT_NE(trackpair::parse_detection_text(text, boxes), "");
 }
 
-TEST(FastParsers, StopIsPastTheLastTokenUsed) {
-  const std::string text = "2\n" + record_text() + "\n" + record_text() + "\n junk";
-  std::vector<file_box> boxes;
-  std::string error;
-  const char* stop = nullptr;
-  ASSERT_TRUE(
-      trackpair::parse_detection_text(text.data(), text.data() + text.size(), boxes, error, &stop));
-  // record_text() ends with a blank: the last value ends just before it.
-  EXPECT_EQ(stop - text.data(), static_cast<std::ptrdiff_t>(2 + 2 * record_text().size()));
+TEST(FastParsers, TextAfterTheLastRecordIsNeverLookedAt) {
+  // Whatever follows the last value used, even a NUL or a cut token.
+  for (const std::string& junk : {std::string(" junk"), std::string(" \0"), std::string("\n1e")}) {
+    const std::string text = "2\n" + record_text() + "\n" + record_text() + junk;
+    std::vector<file_box> boxes;
+    EXPECT_EQ(trackpair::parse_detection_text(text, boxes), "");
+    EXPECT_EQ(boxes, (std::vector<file_box>{{1, 2, 3, 4}, {1, 2, 3, 4}}));
+  }
 }
 
 // The definition of a detection file's acceptance, token by token through
-// token_reader with strtol and strtof: the reference for the fast scans.
+// a plain split on blanks with strtol and strtof: the reference for the reader.
 bool reference_parse(const std::string& text, std::vector<file_box>& boxes) {
   boxes.clear();
-  trackpair::token_reader reader(text.data(), text.data() + text.size());
-  const char *b, *e;
-  if (!reader.next(b, e)) return true;
+  std::vector<std::string> tokens;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t b = text.find_first_not_of(" \t\n\v\f\r", at);
+    if (b == std::string::npos) break;
+    at = std::min(text.find_first_of(" \t\n\v\f\r", b), text.size());
+    tokens.push_back(text.substr(b, at - b));
+  }
+  if (tokens.empty()) return true;
   long count = 0;
-  if (!strtol_reads_int(std::string(b, e), count) || count < 0) return false;
+  if (!strtol_reads_int(tokens[0], count) || count < 0) return false;
+  std::size_t next = 1;
   for (long s = 0; s < count; ++s) {
     file_box box{};
-    for (int t = 0; t < trackpair::record_tokens; ++t) {
-      if (!reader.next(b, e)) return false;
+    for (int t = 0; t < trackpair::record_tokens; ++t, ++next) {
+      if (next == tokens.size()) return false;
       long v = 0;
-      if (t < 4 && !strtol_reads_int(std::string(b, e), v)) return false;
+      if (t < 4 && !strtol_reads_int(tokens[next], v)) return false;
       if (t < 4) box[t] = static_cast<int>(v);
-      if (t >= 4 && !strtof_reads(std::string(b, e))) return false;
+      if (t >= 4 && !strtof_reads(tokens[next])) return false;
     }
     boxes.push_back(box);
   }
@@ -867,10 +817,10 @@ TEST(FastParsers, HistfeatRecordsWithOneByteOrValueChangedAgreeWithTheDefinition
     std::vector<file_box> expect, got;
     const bool ok = reference_parse(text, expect);
     accepted += ok;
-    std::string error;
-    ASSERT_EQ(trackpair::parse_detection_text(text, got, error), ok)
-        << error << "\n"
-        << trackpair::quote_token(text.data() + first.size(), text.data() + text.size());
+    const std::string error = trackpair::parse_detection_text(text, got);
+    ASSERT_EQ(error.empty(), ok) << error << "\n"
+                                 << trackpair::quote_token(text.data() + first.size(),
+                                                           text.data() + text.size());
     if (ok) {
       EXPECT_EQ(got, expect);
     }
@@ -881,26 +831,23 @@ TEST(FastParsers, HistfeatRecordsWithOneByteOrValueChangedAgreeWithTheDefinition
 
 // ---- reading files in blocks ----------------------------------------------------------
 
-TEST(FileBuffer, ReadsWholeFilesOfEverySizeAroundItsBlocks) {
+TEST(ReadFile, ReadsWholeFilesOfEverySizeAndReusesTheText) {
   scratch_dir dir;
-  for (const std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{65535},
-                                 std::size_t{65536}, std::size_t{65537}, std::size_t{200000}}) {
+  std::string got = "left from before";
+  for (const std::size_t size :
+       {std::size_t{0}, std::size_t{1}, std::size_t{65535}, std::size_t{65536}, std::size_t{65537},
+        std::size_t{200000}, std::size_t{3}}) {
     std::string text(size, 'x');
     for (std::size_t i = 0; i < size; ++i) text[i] = static_cast<char>('a' + i * 7 % 26);
+    fs::remove(dir.path() / "f.txt");
     dir.write("f.txt", text);
-    trackpair::file_buffer buffer;
-    std::string error;
-    ASSERT_TRUE(buffer.read((dir.path() / "f.txt").c_str(), error)) << error;
-    EXPECT_TRUE(buffer.whole());
-    EXPECT_EQ(std::string(buffer.data(), buffer.size()), text) << size;
-    EXPECT_EQ(buffer.data()[buffer.size()], '\0');
+    ASSERT_EQ(trackpair::read_file((dir.path() / "f.txt").c_str(), got), "");
+    EXPECT_EQ(got, text) << size;
   }
-  trackpair::file_buffer buffer;
-  std::string error;
-  EXPECT_FALSE(buffer.open((dir.path() / "missing.txt").c_str(), error));
-  EXPECT_EQ(error, std::strerror(ENOENT));
-  EXPECT_FALSE(buffer.read(dir.path().c_str(), error));
-  EXPECT_EQ(error, std::strerror(EISDIR));
+  EXPECT_EQ(trackpair::read_file((dir.path() / "missing.txt").c_str(), got), std::strerror(ENOENT));
+  EXPECT_EQ(got, "");
+  EXPECT_EQ(trackpair::read_file(dir.path().c_str(), got), std::strerror(EISDIR));
+  EXPECT_EQ(trackpair::read_file("/dev/zero", got), "not a regular file");
 }
 
 TEST(Passes, FilesLongerThanTheFirstBlockAreReadWhole) {
@@ -944,11 +891,11 @@ TEST(Passes, FilesLongerThanTheFirstBlockAreReadWhole) {
             fs::remove(dir.path() / name);
             dir.write(name, text);
             std::vector<file_box> expect;
-            std::string expect_error, error;
-            const bool expect_ok = trackpair::parse_detection_text(text, expect, expect_error);
+            const std::string expect_error = trackpair::parse_detection_text(text, expect);
+            const bool expect_ok = expect_error.empty();
             trackpair::box_dictionary dict;
-            ASSERT_EQ(trackpair::read_detections(1, 2, dict, error), expect_ok)
-                << past << " " << count << last << ": " << error;
+            const std::string error = trackpair::read_detections(1, 2, dict);
+            ASSERT_EQ(error.empty(), expect_ok) << past << " " << count << last << ": " << error;
             if (!expect_ok) {
               EXPECT_EQ(error, name + ": " + expect_error);
               ++failures_seen;
@@ -988,16 +935,50 @@ layout clustered_layout(int objects, int frames, unsigned seed, int max_per_file
   return boxes;
 }
 
-std::string report_text(int objects, int frames, const trackpair::box_dictionary& dict, bool wide) {
+// write_report's text, or "<failed: ...>".
+std::string report_text(const trackpair::box_dictionary& dict, int first_frame = 1,
+                        long long radius = trackpair::candidate_distance) {
   std::FILE* out = std::tmpfile();
   if (out == nullptr) return "<no tmpfile>";
-  const bool ok = wide ? trackpair::report_candidates_wide(objects, frames, dict, out)
-                       : trackpair::report_candidates(objects, frames, dict, out);
+  const std::string error = trackpair::write_report(dict, first_frame, radius, out);
   std::string text(static_cast<std::size_t>(std::ftell(out)), '\0');
   std::rewind(out);
   const std::size_t got = std::fread(text.data(), 1, text.size(), out);
   std::fclose(out);
-  return ok && got == text.size() ? text : "<failed>";
+  return error.empty() && got == text.size() ? text : "<failed: " + error + ">";
+}
+
+// The report put together from frame_pairs, frame by frame: each pair goes on
+// both lines. Visits in increasing (q, s, a, b) leave every list sorted, so
+// the text equals the reference only when that order holds.
+std::string report_from_frame_pairs(const layout& boxes) {
+  using lists = std::vector<std::vector<std::string>>;  // [q][s]: "a b a b ..."
+  std::vector<lists> by_frame;
+  for (std::size_t r = 0; r < (boxes.empty() ? 0 : boxes[0].size()); ++r) {
+    std::vector<std::vector<trackpair::box_info>> frame(boxes.size());
+    lists found(boxes.size());
+    for (std::size_t q = 0; q < boxes.size(); ++q) {
+      for (const file_box& b : boxes[q][r]) frame[q].emplace_back(b[0], b[2], b[1], b[3]);
+      found[q].resize(boxes[q][r].size());
+    }
+    trackpair::frame_pairs(frame, trackpair::candidate_distance,
+                           [&](int q, int s, int a, int b, long long distance) {
+                             EXPECT_LT(q, a);
+                             EXPECT_EQ(distance, trackpair::box_distance(frame[q][s], frame[a][b]));
+                             found[q][s] += std::to_string(a) + " " + std::to_string(b) + " ";
+                             found[a][b] += std::to_string(q) + " " + std::to_string(s) + " ";
+                           });
+    by_frame.push_back(found);
+  }
+  std::string out;
+  for (std::size_t q = 0; q < boxes.size(); ++q)
+    for (std::size_t r = 1; r < by_frame.size(); ++r)
+      for (std::size_t s = 0; s < by_frame[r][q].size(); ++s) {
+        out += std::to_string(q) + " " + std::to_string(r) + " " + std::to_string(s) + " ";
+        out += by_frame[r][q][s];
+        out += "\n";
+      }
+  return out;
 }
 
 TEST(Passes, ReportMatchesTheReferenceOnClusteredAndCrowdedFrames) {
@@ -1017,31 +998,121 @@ TEST(Passes, ReportMatchesTheReferenceOnClusteredAndCrowdedFrames) {
     write_layout(dir, boxes);
     in_directory(dir, [&] {
       trackpair::box_dictionary dict;
-      std::string error;
-      ASSERT_TRUE(trackpair::read_detections(c.objects, c.frames, dict, error)) << error;
+      ASSERT_EQ(trackpair::read_detections(c.objects, c.frames, dict), "");
       const std::string expect = reference_report(boxes);
-      EXPECT_EQ(report_text(c.objects, c.frames, dict, false), expect) << "seed " << c.seed;
-      EXPECT_EQ(report_text(c.objects, c.frames, dict, true), expect) << "seed " << c.seed;
+      EXPECT_EQ(report_text(dict), expect) << "seed " << c.seed;
+      EXPECT_EQ(report_from_frame_pairs(boxes), expect) << "seed " << c.seed;
     });
   }
 }
 
-TEST(Passes, ReportSkipsKeysTheReadingPassDidNotCount) {
-  // Entries of the dictionary beyond the counted detections, of frame index
-  // 0 or of objects past the count take no part in the report.
-  scratch_dir dir;
+TEST(Passes, ReportCoversTheFramesFromFirstFrameOn) {
+  // Frame index 0 is below the first frame trackpair reports; with the first
+  // frame 2, frame index 1 goes too.
   const layout boxes = random_layout(2, 3, 9, 3);
-  write_layout(dir, boxes);
-  in_directory(dir, [&] {
-    trackpair::box_dictionary dict;
-    std::string error;
-    ASSERT_TRUE(trackpair::read_detections(2, 3, dict, error)) << error;
-    using key = trackpair::box_key;
-    using box = trackpair::box_info;
-    for (const key& k : {key(0, 0, 0), key(0, 1, 50), key(1, 2, -1), key(5, 1, 0), key(-1, 1, 0)})
-      dict.insert(k, box(0, 0, 0, 0));
-    EXPECT_EQ(report_text(2, 3, dict, false), reference_report(boxes));
+  trackpair::box_dictionary dict;
+  for (std::size_t q = 0; q < boxes.size(); ++q)
+    for (int r = 1; r < 3; ++r)
+      for (std::size_t s = 0; s < boxes[q][r].size(); ++s) {
+        const file_box& b = boxes[q][r][s];
+        dict.insert(trackpair::box_key(q, r, s), trackpair::box_info(b[0], b[2], b[1], b[3]));
+      }
+  using key = trackpair::box_key;
+  for (const key& k : {key(0, 0, 0), key(-1, 0, 0), key(5, -3, 0)})
+    dict.insert(k, trackpair::box_info(0, 0, 0, 0));
+  EXPECT_EQ(report_text(dict), reference_report(boxes));
+  layout later = boxes;
+  for (auto& per_object : later) per_object[1].clear();
+  EXPECT_EQ(report_text(dict, 2), reference_report(later));
+}
+
+// ---- the report and the frame search as a library ------------------------------------
+
+TEST(WriteReport, ObjectsAndFramesAreAnyInts) {
+  using key = trackpair::box_key;
+  using box = trackpair::box_info;
+  trackpair::box_dictionary dict;
+  dict.insert(key(-5, 1000000, 0), box(0, 0, 10, 10));
+  dict.insert(key(-5, 1000000, 1), box(500, 0, 510, 10));
+  dict.insert(key(70000, 1000000, 0), box(1, 1, 11, 11));
+  dict.insert(key(INT_MAX, 1000000, 0), box(505, 5, 515, 15));
+  dict.insert(key(3, INT_MIN, 0), box(0, 0, 10, 10));
+  dict.insert(key(4, INT_MIN, 0), box(0, 0, 10, 10));
+  EXPECT_EQ(report_text(dict, INT_MIN),
+            "-5 1000000 0 70000 0 \n-5 1000000 1 2147483647 0 \n3 -2147483648 0 4 0 \n"
+            "4 -2147483648 0 3 0 \n70000 1000000 0 -5 0 \n2147483647 1000000 0 -5 1 \n");
+  EXPECT_EQ(report_text(dict, 0),
+            "-5 1000000 0 70000 0 \n-5 1000000 1 2147483647 0 \n"
+            "70000 1000000 0 -5 0 \n2147483647 1000000 0 -5 1 \n");
+  EXPECT_EQ(report_text(dict, INT_MAX), "");
+}
+
+TEST(WriteReport, RadiusBoundsTheDistanceStrictly) {
+  using key = trackpair::box_key;
+  using box = trackpair::box_info;
+  trackpair::box_dictionary dict;
+  dict.insert(key(0, 1, 0), box(INT_MIN, INT_MIN, INT_MIN, INT_MIN));
+  dict.insert(key(1, 1, 0), box(INT_MAX, INT_MAX, INT_MAX, INT_MAX));  // 4 * (2^32 - 1) away
+  dict.insert(key(2, 1, 0), box(INT_MIN, INT_MIN, INT_MIN, INT_MIN + 5));
+  const long long far = 4 * 4294967295LL;
+  const struct {
+    long long radius;
+    const char* expect;
+  } cases[] = {
+      {LLONG_MIN, "0 1 0 \n1 1 0 \n2 1 0 \n"},
+      {0, "0 1 0 \n1 1 0 \n2 1 0 \n"},
+      {5, "0 1 0 \n1 1 0 \n2 1 0 \n"},
+      {6, "0 1 0 2 0 \n1 1 0 \n2 1 0 0 0 \n"},
+      {far - 5, "0 1 0 2 0 \n1 1 0 \n2 1 0 0 0 \n"},
+      {far - 4, "0 1 0 2 0 \n1 1 0 2 0 \n2 1 0 0 0 1 0 \n"},
+      {far, "0 1 0 2 0 \n1 1 0 2 0 \n2 1 0 0 0 1 0 \n"},
+      {far + 1, "0 1 0 1 0 2 0 \n1 1 0 0 0 2 0 \n2 1 0 0 0 1 0 \n"},
+      {LLONG_MAX, "0 1 0 1 0 2 0 \n1 1 0 0 0 2 0 \n2 1 0 0 0 1 0 \n"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(report_text(dict, 1, c.radius), c.expect) << c.radius;
+}
+
+TEST(WriteReport, AFailedWriteSaysWhy) {
+  const layout boxes = random_layout(5, 4, 3, 20);  // more than one output block
+  trackpair::box_dictionary dict;
+  for (std::size_t q = 0; q < boxes.size(); ++q)
+    for (int r = 1; r < 4; ++r)
+      for (std::size_t s = 0; s < boxes[q][r].size(); ++s)
+        dict.insert(trackpair::box_key(q, r, s), trackpair::box_info(1, 2, 3, 4));
+  std::FILE* full = std::fopen("/dev/full", "w");
+  ASSERT_NE(full, nullptr);
+  EXPECT_EQ(trackpair::write_report(dict, 1, 80, full),
+            std::string("cannot write the report: ") + std::strerror(ENOSPC));
+  std::fclose(full);
+}
+
+TEST(FramePairs, EveryPairOnceInOrderWithItsDistance) {
+  using box = trackpair::box_info;
+  // Object 1 has no box; object 3's second box is far from everything.
+  const std::vector<std::vector<box>> frame = {
+      {box(0, 0, 10, 10), box(2, 2, 12, 12)},
+      {},
+      {box(1, 0, 10, 10), box(0, 0, 10, 89)},
+      {box(0, 0, 10, 11), box(1000, 0, 1010, 10)},
+  };
+  std::string got;
+  trackpair::frame_pairs(frame, 80, [&](int q, int s, int a, int b, long long d) {
+    got += std::to_string(q) + std::to_string(s) + std::to_string(a) + std::to_string(b) + ":" +
+           std::to_string(d) + " ";
   });
+  EXPECT_EQ(got, "0020:1 0021:79 0030:1 0120:7 0130:7 2030:2 2130:78 ");
+  got.clear();
+  trackpair::frame_pairs(frame, 2, [&](int q, int s, int a, int b, long long d) {
+    got += std::to_string(q) + std::to_string(s) + std::to_string(a) + std::to_string(b) + ":" +
+           std::to_string(d) + " ";
+  });
+  EXPECT_EQ(got, "0020:1 0030:1 ");
+  int calls = 0;
+  trackpair::frame_pairs({}, 80, [&](int, int, int, int, long long) { ++calls; });
+  trackpair::frame_pairs({{}, {}}, 80, [&](int, int, int, int, long long) { ++calls; });
+  trackpair::frame_pairs({{box(0, 0, 0, 0), box(0, 0, 0, 0)}}, 80,
+                         [&](int, int, int, int, long long) { ++calls; });
+  EXPECT_EQ(calls, 0);  // no other object, no pair
 }
 
 // ---- stress ---------------------------------------------------------------------------
@@ -1099,7 +1170,7 @@ TEST(Stress, HundredThousandRecordsInOneFile) {
   scratch_dir dir;
   dir.write(trackpair::detection_file_name(0, 1), compact_text(boxes[0][1]));
   dir.write(trackpair::detection_file_name(1, 1), detection_text(boxes[1][1]));
-  const run_result r = run_trackpair(dir, {"tp", "2", "2"});
+  const tavo_test::child_result r = run_in(dir, {"tp", "2", "2"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 100060);
@@ -1118,7 +1189,7 @@ TEST(Stress, HundredObjectsByFiveHundredFrames) {
   const layout boxes = clustered_layout(trackpair::max_objects, trackpair::max_frames, 77, 2);
   scratch_dir dir;
   write_layout(dir, boxes);
-  const run_result r = run_trackpair(dir, {"tp", "100", "500"});
+  const tavo_test::child_result r = run_in(dir, {"tp", "100", "500"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   long detections = 0;
@@ -1148,9 +1219,9 @@ TEST(Stress, CountsFarAboveTheRecordsPresentFailWithoutAGiantAllocation) {
     scratch_dir dir;
     write_layout(dir, random_layout(3, 4, 8, 3));
     dir.write("objects_info_h2_3.txt", c.text);
-    run_options options;
+    tavo_test::child_options options;
     if (!kAddressSanitizer) options.address_space_mb = 256;
-    const run_result r = run_trackpair(dir, {"tp", "3", "4"}, options);
+    const tavo_test::child_result r = run_in(dir, {"tp", "3", "4"}, options);
     EXPECT_EQ(r.status, 1) << c.text.substr(0, 20);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "trackpair: objects_info_h2_3.txt: " + c.expect + "\n");
@@ -1181,12 +1252,12 @@ TEST(FaultInjection, OutOfAddressSpaceEndsWithTheMemoryReportAndNoOutput) {
       for (file_box& b : boxes) b = {value(gen), value(gen), value(gen), value(gen)};
       dir.write(trackpair::detection_file_name(q, r), compact_text(boxes));
     }
-  run_options options;
+  tavo_test::child_options options;
   options.address_space_mb = limit_mb;
-  const run_result small = run_trackpair(dir, {"tp", "10", std::to_string(frames)}, options);
+  const tavo_test::child_result small = run_in(dir, {"tp", "10", std::to_string(frames)}, options);
   ASSERT_EQ(small.status, 0) << small.err;
-  const run_result r =
-      run_trackpair(dir, {"tp", std::to_string(objects), std::to_string(frames)}, options);
+  const tavo_test::child_result r =
+      run_in(dir, {"tp", std::to_string(objects), std::to_string(frames)}, options);
   EXPECT_EQ(r.status, 128 + SIGABRT);
   EXPECT_EQ(r.out, "");
   // End of line, the statistics table of the manager, then the fatal report.
@@ -1235,7 +1306,7 @@ TEST(Hostile, MalformedFilesEndWithOneLineAndNothingOnStandardOutput) {
     scratch_dir dir;
     write_layout(dir, random_layout(2, 3, 5, 3));
     dir.write("objects_info_h2_3.txt", c.text);  // the last file read
-    const run_result r = run_trackpair(dir, {"tp", "2", "3"});
+    const tavo_test::child_result r = run_in(dir, {"tp", "2", "3"});
     EXPECT_EQ(r.status, 1) << c.what;
     EXPECT_EQ(r.out, "") << c.what;
     const std::string start = "trackpair: objects_info_h2_3.txt: " + c.expect;
@@ -1272,7 +1343,7 @@ TEST(Hostile, OddButValidFilesAreReadAsTheirNumbersSay) {
     scratch_dir dir;
     write_layout(dir, boxes);
     dir.write("objects_info_h2_3.txt", c.text);
-    const run_result r = run_trackpair(dir, {"tp", "2", "3"});
+    const tavo_test::child_result r = run_in(dir, {"tp", "2", "3"});
     EXPECT_EQ(r.status, 0) << c.what << ": " << r.err;
     EXPECT_EQ(r.err, "") << c.what;
     EXPECT_EQ(r.out, reference_report(boxes)) << c.what;
@@ -1282,7 +1353,7 @@ TEST(Hostile, OddButValidFilesAreReadAsTheirNumbersSay) {
 // ---- safe defaults: special files ----------------------------------------------------
 // Only regular files are read. A device that never ends (/dev/zero,
 // /dev/urandom), a FIFO that nobody writes, a directory or a broken link is
-// refused at once with one line; the run's alarm (run_options::seconds)
+// refused at once with one line; the run's alarm (child_options::seconds)
 // turns a program that would wait or read forever into a failed test.
 
 TEST(Hostile, SpecialFilesAreRefusedAtOnce) {
@@ -1309,9 +1380,9 @@ TEST(Hostile, SpecialFilesAreRefusedAtOnce) {
     if (what == "directory") fs::create_directory(file);
     if (what == "broken link") fs::create_symlink(dir.path() / "nowhere", file);
     if (what == "link loop") fs::create_symlink(file, file);
-    run_options options;
+    tavo_test::child_options options;
     options.seconds = 20;
-    const run_result r = run_trackpair(dir, {"tp", "2", "4"}, options);
+    const tavo_test::child_result r = run_in(dir, {"tp", "2", "4"}, options);
     EXPECT_EQ(r.status, 1) << what << (r.status == 128 + SIGALRM ? ": did not end" : "");
     EXPECT_EQ(r.out, "") << what;
     EXPECT_EQ(r.err, "trackpair: " + name + ": " + c.expect + "\n") << what;
@@ -1329,9 +1400,9 @@ TEST(Hostile, AFifoWithAWriterIsRefusedTooAndNotReadFrom) {
   const int writer = open(file.c_str(), O_WRONLY | O_NONBLOCK);
   ASSERT_GE(writer, 0);
   ASSERT_EQ(write(writer, "0\n", 2), 2);
-  run_options options;
+  tavo_test::child_options options;
   options.seconds = 20;
-  const run_result r = run_trackpair(dir, {"tp", "1", "3"}, options);
+  const tavo_test::child_result r = run_in(dir, {"tp", "1", "3"}, options);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "trackpair: objects_info_h1_2.txt: not a regular file\n");
   char left[4] = {};
@@ -1350,7 +1421,7 @@ TEST(Output, NothingIsPrintedWhenAnyInputIsBadEvenAfterMegabytesOfReport) {
   write_layout(dir, boxes);
   ASSERT_GT(reference_report(boxes).size(), std::size_t{1} << 20);
   dir.write(trackpair::detection_file_name(29, 39), "2 " + record_text() + "1 2 3");
-  const run_result r = run_trackpair(dir, {"tp", "30", "40"});
+  const tavo_test::child_result r = run_in(dir, {"tp", "30", "40"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err,
@@ -1362,9 +1433,9 @@ TEST(Output, AClosedStandardOutputIsAWriteError) {
   scratch_dir dir;
   write_layout(dir, random_layout(3, 3, 4, 4));
   for (const auto& args : std::vector<std::vector<std::string>>{{"tp", "3", "3"}, {"tp"}}) {
-    run_options options;
+    tavo_test::child_options options;
     options.close_stdout = true;
-    const run_result r = run_trackpair(dir, args, options);
+    const tavo_test::child_result r = run_in(dir, args, options);
     EXPECT_EQ(r.status, 1) << args.size();
     EXPECT_EQ(r.err,
               std::string("trackpair: cannot write the report: ") + std::strerror(EBADF) + "\n");

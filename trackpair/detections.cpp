@@ -1,26 +1,26 @@
-// trackpair/detections.cpp - token checks, whole-file reading and the parser
-// of detection files (see detections.h).
+// trackpair/detections.cpp - detection files (see detections.h).
 #include "detections.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
+#include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+
+int node_num[trackpair::max_objects][trackpair::max_frames];
 
 namespace trackpair {
 
 namespace {
 
-// isspace() of the "C" locale, without the locale lookup: ' ' and \t \n \v
-// \f \r, which are 9 .. 13.
+// isspace() of the "C" locale without the locale lookup: ' ' and \t .. \r.
 inline bool is_blank(char c) {
   return c == ' ' || static_cast<unsigned char>(c - '\t') <= '\r' - '\t';
 }
@@ -29,26 +29,14 @@ inline bool is_digit(char c) {
   return static_cast<unsigned char>(c - '0') <= 9;
 }
 
-// The end of the token that starts before p, p inside it or at its end.
-inline const char* token_end(const char* p, const char* end) {
-  while (p < end && !is_blank(*p)) ++p;
-  return p;
-}
-
-// The scan of a plain decimal real, [+-]? digits* ('.' digits*)? with at
-// least one digit: returns where it stops, or null when there is no digit.
-// Stops at the NUL after the buffer at the latest.
-inline const char* scan_plain_decimal(const char* p) {
-  p += (*p == '-' || *p == '+');
-  const char* const digits = p;
-  while (is_digit(*p)) ++p;
-  std::ptrdiff_t n = p - digits;
-  if (*p == '.') {
-    const char* const fraction = ++p;
-    while (is_digit(*p)) ++p;
-    n += p - fraction;
-  }
-  return n != 0 ? p : nullptr;
+// Moves p past the blanks and the token after them, [begin, end); false when
+// only blanks are left.
+inline bool next_token(const char*& p, const char* stop, const char*& begin, const char*& end) {
+  while (p < stop && is_blank(*p)) ++p;
+  begin = p;
+  while (p < stop && !is_blank(*p)) ++p;
+  end = p;
+  return begin != end;
 }
 
 }  // namespace
@@ -58,12 +46,12 @@ bool parse_int_token(const char* begin, const char* end, int& value) {
   bool negative = false;
   if (p < end && (*p == '+' || *p == '-')) negative = (*p++ == '-');
   if (p == end) return false;  // empty, or a sign alone
-  // Accumulate the magnitude; the bound keeps it from overflowing however
-  // many digits follow (INT_MIN's magnitude is one more than INT_MAX).
+  // The bound keeps the magnitude from overflowing however many digits
+  // follow (INT_MIN's magnitude is one more than INT_MAX).
   const long long bound = negative ? -static_cast<long long>(INT_MIN) : INT_MAX;
   long long magnitude = 0;
   for (; p < end; ++p) {
-    if (*p < '0' || *p > '9') return false;
+    if (!is_digit(*p)) return false;
     magnitude = magnitude * 10 + (*p - '0');
     if (magnitude > bound) return false;
   }
@@ -75,119 +63,13 @@ bool parse_int_token(const char* text, int& value) {
   return parse_int_token(text, text + std::strlen(text), value);
 }
 
-bool parse_real_token(const char* begin, const char* end, float& value) {
-  // strtof would skip leading whitespace and read the next token.
-  if (begin == end || is_blank(*begin)) return false;
-  char* stop = nullptr;
-  const float v = std::strtof(begin, &stop);  // ERANGE still reads the token whole
-  if (stop != end) return false;
-  value = v;
-  return true;
-}
-
-bool is_real_token(const char* begin, const char* end) {
-  // strtof reads a plain decimal exactly as far as the scan goes, so a scan
-  // that reaches the token's end decides; anything else is strtof's to say.
-  const char* stop = begin < end ? scan_plain_decimal(begin) : nullptr;
-  if (stop == end) return true;
-  float ignored;
-  return parse_real_token(begin, end, ignored);
-}
-
-bool token_reader::next(const char*& tok_begin, const char*& tok_end) {
-  while (pos_ < end_ && is_blank(*pos_)) ++pos_;
-  if (pos_ == end_) return false;
-  tok_begin = pos_;
-  while (pos_ < end_ && !is_blank(*pos_)) ++pos_;
-  tok_end = pos_;
-  return true;
-}
-
-std::string quote_token(const char* begin, const char* end) {
-  constexpr std::ptrdiff_t shown = 40;
-  std::string q = "'";
-  for (const char* p = begin; p < end && p - begin < shown; ++p)
-    q += (*p >= 0x20 && *p < 0x7f) ? *p : '?';
-  q += '\'';
-  if (end - begin > shown) q += "...";
-  return q;
-}
-
-bool file_buffer::open(const char* name, std::string& error) {
-  close();
-  size_ = 0;
-  bytes_[0] = '\0';
-  at_end_ = false;
-  // O_NONBLOCK: opening a FIFO waits for a writer otherwise. A regular file
-  // ignores the flag.
-  fd_ = ::open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd_ < 0) {
-    error = std::strerror(errno);
-    return false;
-  }
-  // Only regular files: a device such as /dev/zero or a FIFO may never end
-  // (nor start). A directory is reported as reading it would be.
-  struct stat st;
-  const char* refused = nullptr;
-  if (::fstat(fd_, &st) != 0)
-    refused = std::strerror(errno);
-  else if (S_ISDIR(st.st_mode))
-    refused = std::strerror(EISDIR);
-  else if (!S_ISREG(st.st_mode))
-    refused = "not a regular file";
-  if (refused != nullptr) {
-    error = refused;
-    close();
-    return false;
-  }
-  return read_block(error);
-}
-
-bool file_buffer::read_block(std::string& error) {
-  // Keep one byte free for the NUL after the contents.
-  constexpr std::size_t first_block = std::size_t{1} << 16;
-  if (bytes_.size() - size_ < 2)
-    bytes_.resize(bytes_.size() < first_block ? first_block + 1 : 2 * bytes_.size());
-  ssize_t n;
-  do {
-    n = ::read(fd_, bytes_.data() + size_, bytes_.size() - 1 - size_);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) {
-    error = std::strerror(errno);
-    close();
-    size_ = 0;
-    bytes_[0] = '\0';
-    return false;
-  }
-  size_ += static_cast<std::size_t>(n);
-  bytes_[size_] = '\0';
-  at_end_ = n == 0;
-  return true;
-}
-
-bool file_buffer::read_rest(std::string& error) {
-  while (!at_end_)
-    if (!read_block(error)) return false;
-  return true;
-}
-
-bool file_buffer::read(const char* name, std::string& error) {
-  const bool ok = open(name, error) && read_rest(error);
-  close();
-  return ok;
-}
-
-void file_buffer::close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
-
 namespace {
 
-// Whether the 9 bytes at t are "d.dddddd" and a blank: the form in which
-// histfeat prints its bins ("%f" of a value below 10), tested on one 64-bit
-// word instead of byte by byte. Little-endian machines only; elsewhere the
-// byte-wise scan does the work.
+// Whether the 9 bytes at t are "d.dddddd" and a blank, the form in which
+// histfeat writes its bins, tested as one 64-bit word: every histogram value
+// of a record passes here, and this keeps parsing far below the file system's
+// share of a run (bench/README.md). Little-endian only; elsewhere the byte
+// scan does the work.
 inline bool is_short_fraction(const char* t) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
   std::uint64_t w;
@@ -207,180 +89,152 @@ inline bool is_short_fraction(const char* t) {
 #endif
 }
 
-// The bytes of a record's 64 bins as histfeat writes them: 64 times
-// "d.dddddd" and a separator. Byte i (of 576) must lie in [low[i], high[i]]:
-// a digit, the point, or a blank between two bins. The last separator, which
-// ends the record, is any blank and is tested on its own; here it is free.
-constexpr std::size_t bins_bytes = 9 * hist_bins;
-struct bins_pattern {
-  alignas(16) unsigned char low[bins_bytes];
-  alignas(16) unsigned char high[bins_bytes];
-  bins_pattern() {
-    for (std::size_t i = 0; i < bins_bytes; ++i) {
-      const std::size_t at = i % 9;
-      low[i] = at == 1 ? '.' : at == 8 ? ' ' : '0';
-      high[i] = at == 1 ? '.' : at == 8 ? ' ' : '9';
-    }
-    low[bins_bytes - 1] = 0;
-    high[bins_bytes - 1] = 0xFF;
+// The end of the token that starts at p (not a blank) when it is a real, else
+// null. *stop must be a blank or NUL, where strtof stops. Plain decimals,
+// [+-]? digits* ('.' digits*)? with a digit, are read by strtof exactly as far
+// as the byte scan goes, so the scan decides them; the rest is strtof's.
+const char* real_token_end(const char* p, const char* stop) {
+  if (stop - p > 8 && is_short_fraction(p)) return p + 8;
+  const char* q = p + (*p == '-' || *p == '+');
+  const char* const digits = q;
+  while (q < stop && is_digit(*q)) ++q;
+  std::ptrdiff_t n = q - digits;
+  if (q < stop && *q == '.') {
+    const char* const fraction = ++q;
+    while (q < stop && is_digit(*q)) ++q;
+    n += q - fraction;
   }
-};
-
-// Whether the bytes at t are a record's 64 bins in histfeat's form, each
-// "d.dddddd" followed by a blank (end - t >= 576 is required): then every
-// one of them is a real token, and the last one ends at t + 575. One pass of
-// 16-byte compares over the 576 bytes, where byte by byte would take 64
-// token scans; on x86 only (SSE2), elsewhere false, and the token-by-token
-// scan does the work.
-inline bool are_short_fraction_bins(const char* t) {
-#if defined(__SSE2__)
-  static const bins_pattern pattern;
-  __m128i bad = _mm_setzero_si128();
-  for (std::size_t i = 0; i < bins_bytes; i += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + i));
-    const __m128i low = _mm_load_si128(reinterpret_cast<const __m128i*>(pattern.low + i));
-    const __m128i high = _mm_load_si128(reinterpret_cast<const __m128i*>(pattern.high + i));
-    // low <= v <= high, bytes taken as unsigned
-    const __m128i inside = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, low), v),
-                                         _mm_cmpeq_epi8(_mm_min_epu8(v, high), v));
-    bad = _mm_or_si128(bad, _mm_andnot_si128(inside, _mm_set1_epi8(-1)));
-  }
-  return _mm_movemask_epi8(bad) == 0 && is_blank(t[bins_bytes - 1]);
-#else
-  (void)t;
-  return false;
-#endif
-}
-
-// The detection-file parser: a cursor over [p, end), *end == NUL. The fast
-// paths recognise the common tokens (short integers, plain decimals) in one
-// scan; any other token is cut out whole and handed to the exact checks
-// parse_int_token / parse_real_token, so acceptance is theirs in every case.
-class detection_scanner {
- public:
-  detection_scanner(const char* begin, const char* end) : p_(begin), end_(end) {}
-
-  // Moves to the next token; false when only whitespace is left.
-  bool next() {
-    while (is_blank(*p_)) ++p_;  // the NUL at end_ stops it
-    return p_ != end_;
-  }
-
-  // Reads the integer token at the cursor into `value` and moves past it.
-  // False when it is not one; token() then is the token.
-  bool integer(int& value) {
-    const char* const t = p_;
-    const bool negative = *t == '-';
-    const char* const digits = t + (negative || *t == '+');
-    const char* q = digits;
-    // At most 9 digits never overflow; longer ones take the exact path.
-    unsigned v = 0;
-    while (is_digit(*q) && q - digits < 10) v = v * 10 + static_cast<unsigned>(*q++ - '0');
-    if (q != digits && q - digits <= 9 && (q == end_ || is_blank(*q))) {
-      value = negative ? -static_cast<int>(v) : static_cast<int>(v);
-      p_ = q;
-      return true;
-    }
-    tok_begin_ = t;
-    p_ = tok_end_ = token_end(q, end_);
-    return parse_int_token(tok_begin_, tok_end_, value);
-  }
-
-  // Whether the 64 bins of a record start at the cursor in histfeat's form
-  // (see are_short_fraction_bins); if so, moves past the last of them.
-  bool short_fraction_bins() {
-    if (end_ - p_ < static_cast<std::ptrdiff_t>(bins_bytes) || !are_short_fraction_bins(p_))
-      return false;
-    p_ += bins_bytes - 1;
-    return true;
-  }
-
-  // Checks the real token at the cursor and moves past it. False when it is
-  // not one; token() then is the token.
-  bool real() {
-    const char* const t = p_;
-    if (end_ - t > 8 && is_short_fraction(t)) {
-      p_ = t + 8;
-      return true;
-    }
-    const char* const q = scan_plain_decimal(t);
-    if (q != nullptr && (q == end_ || is_blank(*q))) {
-      p_ = q;
-      return true;
-    }
-    tok_begin_ = t;
-    p_ = tok_end_ = token_end(q != nullptr ? q : t, end_);
-    float ignored;
-    return parse_real_token(tok_begin_, tok_end_, ignored);
-  }
-
-  // Just past the last token read.
-  const char* position() const { return p_; }
-
-  // The token that integer() or real() turned down, quoted for a message.
-  std::string token() const { return quote_token(tok_begin_, tok_end_); }
-
- private:
-  const char* p_;
-  const char* const end_;
-  const char* tok_begin_ = nullptr;
-  const char* tok_end_ = nullptr;
-};
-
-std::string record_prefix(int s) {
-  return "record " + std::to_string(s + 1) + ": ";
+  if (n > 0 && (q == stop || is_blank(*q))) return q;
+  while (q < stop && !is_blank(*q)) ++q;
+  char* end = nullptr;
+  std::strtof(p, &end);  // ERANGE still reads the token whole
+  return end == q ? q : nullptr;
 }
 
 }  // namespace
 
-bool parse_detection_text(const char* begin, const char* end, std::vector<file_box>& boxes,
-                          std::string& error, const char** stop) {
-  boxes.clear();
-  detection_scanner scan(begin, end);
-  if (!scan.next()) {  // no count at all: no detections
-    if (stop != nullptr) *stop = end;
-    return true;
-  }
-  int count = 0;
-  if (!scan.integer(count)) {
-    error = "the count " + scan.token() + " is not an integer";
-    return false;
-  }
-  if (count < 0) {
-    error = "the count " + std::to_string(count) + " is negative";
-    return false;
-  }
-  const auto incomplete = [&](int s, int t) {
-    error = record_prefix(s) + "incomplete, the file ends after " + std::to_string(t) + " of its " +
-            std::to_string(record_tokens) + " values";
-    return false;
-  };
-  for (int s = 0; s < count; ++s) {
-    file_box box;
-    for (int t = 0; t < 4; ++t) {
-      if (!scan.next()) return incomplete(s, t);
-      if (!scan.integer(box[t])) {
-        error = record_prefix(s) + scan.token() + " is not an integer";
-        return false;
-      }
+bool is_real_token(const char* begin, const char* end) {
+  // strtof would skip leading blanks.
+  return begin != end && !is_blank(*begin) && real_token_end(begin, end) == end;
+}
+
+std::string quote_token(const char* begin, const char* end) {
+  constexpr std::ptrdiff_t shown = 40;
+  std::string q = "'";
+  for (const char* p = begin; p < end && p - begin < shown; ++p)
+    q += (*p >= 0x20 && *p < 0x7f) ? *p : '?';
+  q += '\'';
+  if (end - begin > shown) q += "...";
+  return q;
+}
+
+std::string parse_count_argument(const char* what, const char* text, int limit, int& value) {
+  if (!parse_int_token(text, value))
+    return std::string(what) + " " + quote_token(text, text + std::strlen(text)) +
+           " is not a whole number";
+  if (value > limit)
+    return std::string(what) + " " + std::to_string(value) + " exceeds " + std::to_string(limit);
+  return "";
+}
+
+std::string read_file(const char* name, std::string& text) {
+  text.clear();
+  // O_NONBLOCK: opening a FIFO would wait for a writer. Regular files ignore it.
+  const int fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return std::strerror(errno);
+  struct stat st;
+  const char* refused = nullptr;
+  if (::fstat(fd, &st) != 0)
+    refused = std::strerror(errno);
+  else if (S_ISDIR(st.st_mode))
+    refused = std::strerror(EISDIR);  // as reading it would say
+  else if (!S_ISREG(st.st_mode))
+    refused = "not a regular file";  // a device or FIFO may never end, nor start
+  std::size_t size = 0;
+  try {
+    // Room for the whole file and one byte more: a read that does not fill
+    // it has met the end, and a regular file thus costs one read.
+    std::size_t room = refused ? 0 : static_cast<std::size_t>(st.st_size) + 1;
+    while (refused == nullptr) {
+      text.resize(size + room);
+      const ssize_t n = ::read(fd, &text[size], room);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) refused = std::strerror(errno);
+      if (n <= 0) break;
+      size += static_cast<std::size_t>(n);
+      if (static_cast<std::size_t>(n) < room) break;
+      room = std::max<std::size_t>(size, 4096);  // the file grew since fstat
     }
-    for (int t = 4; t < record_tokens; ++t) {
-      if (!scan.next()) return incomplete(s, t);
-      if (t == 4 && scan.short_fraction_bins()) break;  // all 64 at once
-      if (!scan.real()) {
-        error = record_prefix(s) + scan.token() + " is not a number";
-        return false;
+  } catch (const std::bad_alloc&) {
+    ::close(fd);
+    throw;
+  }
+  ::close(fd);
+  text.resize(refused ? 0 : size);
+  return refused ? refused : "";
+}
+
+std::string parse_detection_text(const std::string& text, std::vector<file_box>& boxes) {
+  boxes.clear();
+  const char* p = text.data();
+  const char* const stop = p + text.size();
+  const char *begin, *end;
+  if (!next_token(p, stop, begin, end)) return "";  // no count at all: no detections
+  int count = 0;
+  if (!parse_int_token(begin, end, count))
+    return "the count " + quote_token(begin, end) + " is not an integer";
+  if (count < 0) return "the count " + std::to_string(count) + " is negative";
+  for (int s = 0; s < count; ++s) {
+    const auto record = [s] { return "record " + std::to_string(s + 1) + ": "; };
+    file_box box;
+    for (int t = 0; t < record_tokens; ++t) {
+      while (p < stop && is_blank(*p)) ++p;
+      if (p == stop)
+        return record() + "incomplete, the file ends after " + std::to_string(t) + " of its " +
+               std::to_string(record_tokens) + " values";
+      if (t >= 4) {
+        const char* const real_end = real_token_end(p, stop);
+        if (real_end != nullptr) {
+          p = real_end;
+          continue;
+        }
       }
+      next_token(p, stop, begin, end);
+      if (t >= 4) return record() + quote_token(begin, end) + " is not a number";
+      if (!parse_int_token(begin, end, box[t]))
+        return record() + quote_token(begin, end) + " is not an integer";
     }
     boxes.push_back(box);
   }
-  if (stop != nullptr) *stop = scan.position();
-  return true;
+  return "";
 }
 
-bool parse_detection_text(const std::string& text, std::vector<file_box>& boxes,
-                          std::string& error) {
-  return parse_detection_text(text.data(), text.data() + text.size(), boxes, error);
+std::string detection_file_name(int q, int r) {
+  return "objects_info_h" + std::to_string(q + 1) + "_" + std::to_string(r + 1) + ".txt";
+}
+
+std::string read_detections(int objects, int frames, box_dictionary& boxes) {
+  assert(objects <= max_objects && frames <= max_frames);
+  for (int q = 0; q < objects; ++q)
+    for (int r = 1; r < frames; ++r) node_num[q][r] = 0;
+  try {
+    std::string text;
+    std::vector<file_box> found;
+    for (int q = 0; q < objects; ++q)
+      for (int r = 1; r < frames; ++r) {
+        const std::string name = detection_file_name(q, r);
+        std::string error = read_file(name.c_str(), text);
+        if (error.empty()) error = parse_detection_text(text, found);
+        if (!error.empty()) return name + ": " + error;
+        node_num[q][r] = static_cast<int>(found.size());
+        for (int s = 0; s < node_num[q][r]; ++s)
+          boxes.insert(box_key(q, r, s),
+                       box_info(found[s][0], found[s][2], found[s][1], found[s][3]));
+      }
+  } catch (const std::bad_alloc&) {
+    return "out of memory";
+  }
+  return "";
 }
 
 }  // namespace trackpair

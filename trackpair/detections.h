@@ -1,13 +1,8 @@
-// trackpair/detections.h - reading and checking the detection files of trackpair.
-//
-// What it is
-//   The text side of the association driver: the checks for the integer and
-//   real tokens the program accepts, reading a whole file into memory, and
-//   parsing the text of one detection file into its boxes. Nothing here knows
-//   the dictionary; association.h stores what these functions return.
+// trackpair/detections.h - trackpair's detection files: the token grammar,
+// the regular-file read, the parser and the reading pass into a dictionary.
 //
 // File layout (whitespace-separated tokens; line breaks carry no meaning)
-//   count N                      an integer >= 0; no token at all means N = 0
+//   count N                       an integer >= 0; no token at all means N = 0
 //   N records, each of 68 tokens  4 integers b1 b2 b3 b4, then 64 reals
 //   Tokens after the N-th record are not read.
 //
@@ -21,130 +16,80 @@
 //   \v, \f, \r. Any other byte, NUL included, belongs to a token.
 //
 // Failure
-//   Nothing here prints or aborts. Functions that can meet bad input return
-//   false and leave a one-line description in `error` (no program name, no
-//   file name, no newline); the caller adds the context.
+//   Functions that can meet bad input return "" on success, else one line
+//   saying what is wrong (no program name, no newline). Nothing here prints.
 #ifndef TRACKPAIR_DETECTIONS_H
 #define TRACKPAIR_DETECTIONS_H
 
 #include <array>
-#include <cstddef>
 #include <string>
 #include <vector>
 
+#include "trackpair_core.h"
+
 namespace trackpair {
 
-// Number of histogram reals that follow the four box integers of a record.
+// Limits of the program, fixed by the size of node_num.
+constexpr int max_objects = 100;
+constexpr int max_frames = 500;
+// Number of histogram reals after the four box integers of a record.
 constexpr int hist_bins = 64;
-// Tokens of one record.
 constexpr int record_tokens = 4 + hist_bins;
 
 // The four box integers of one record in file order (b1 b2 b3 b4).
 using file_box = std::array<int, 4>;
 
 // True when [begin, end) is an integer as defined above; its value goes to
-// `value` (left alone otherwise). O(length); never reads outside the range.
+// `value` (left alone otherwise). O(length); reads nothing outside the range.
 bool parse_int_token(const char* begin, const char* end, int& value);
-// The same for a NUL-terminated string (a command-line argument).
-bool parse_int_token(const char* text, int& value);
+bool parse_int_token(const char* text, int& value);  // NUL-terminated
 
-// True when strtof reads the non-empty token [begin, end) whole; the value goes
-// to `value`. Precondition: *end is whitespace or NUL (true of every token
-// that token_reader returns and of any std::string's c_str()), since strtof
-// stops only there. This is the definition of a real token; is_real_token
-// below is its fast form.
-bool parse_real_token(const char* begin, const char* end, float& value);
-
-// Exactly parse_real_token's answer, without the value: plain decimals
-// ("0.015625", "-7", ".5", "3.") are recognised by a scan of their bytes;
-// anything else (exponents, "nan", "inf", hex, garbage) goes to strtof. Same
-// precondition on *end. O(length).
+// True when strtof reads the token [begin, end) whole. Precondition: *end is
+// whitespace or NUL, where strtof stops. Plain decimals ("0.015625", "-7",
+// ".5") are decided by one scan of their bytes, the rest by strtof. O(length).
 bool is_real_token(const char* begin, const char* end);
 
-// Splits a buffer into whitespace-separated tokens, in order. The buffer
-// [begin, end) must stay alive and be followed by a NUL at *end (as the
-// contents of a std::string are). O(1) per byte; copies nothing.
-class token_reader {
- public:
-  token_reader(const char* begin, const char* end) : pos_(begin), end_(end) {}
-  // The next token as [tok_begin, tok_end); false when only whitespace is left.
-  bool next(const char*& tok_begin, const char*& tok_end);
-
- private:
-  const char* pos_;
-  const char* end_;
-};
-
-// A token as it is quoted in messages: between single quotes, bytes outside
+// A token as messages quote it: between single quotes, bytes outside
 // printable ASCII shown as '?', cut to 40 bytes with "..." after it.
 std::string quote_token(const char* begin, const char* end);
 
-// Reads files through one buffer that is kept from file to file (so reading
-// many files of similar size allocates only while it grows), with open/read
-// and no stdio. The bytes held are always followed by a NUL (at
-// data()[size()]).
-//
-// A file can be read in two steps: open() reads its first block, and
-// read_rest() the remainder, only when the caller needs it. A detection file
-// whose records are decided by its first block (parse_detection_text's
-// `stop`) thus costs three system calls: open, one read, close.
-class file_buffer {
- public:
-  file_buffer() = default;
-  ~file_buffer() { close(); }
-  file_buffer(const file_buffer&) = delete;
-  file_buffer& operator=(const file_buffer&) = delete;
+// Checks a command-line count: an integer no greater than `limit`. `what`
+// names it in the message ("num_of_objects '5x' is not a whole number",
+// "num_of_frames 501 exceeds 500").
+std::string parse_count_argument(const char* what, const char* text, int limit, int& value);
 
-  // Closes the file held before, opens `name` and reads its first block (up
-  // to 64 KiB). Only regular files (symbolic links followed) are read: a
-  // device, FIFO or socket is refused with "not a regular file", at once
-  // (opening a FIFO does not wait for a writer), so that no input can make
-  // the reading endless. On failure returns false with the system's reason,
-  // e.g. "No such file or directory" or "Is a directory", in `error`;
-  // nothing is then held and no file is open.
-  bool open(const char* name, std::string& error);
-  // Reads on to the end of the open file; whole() afterwards. Failure as for
-  // open(). Nothing to do when whole() already.
-  bool read_rest(std::string& error);
-  // open() and read_rest(), then close(): the whole file.
-  bool read(const char* name, std::string& error);
-  // Closes the file, if one is open; the bytes read stay.
-  void close();
+// Replaces `text` by the whole file `name`. Only regular files (symbolic links
+// followed) are read: a device, FIFO or socket is refused at once with "not a
+// regular file", so no input can make the reading endless; other failures
+// give the system's reason ("No such file or directory", "Is a directory").
+std::string read_file(const char* name, std::string& text);
 
-  // Whether the bytes held are the whole file (a read found its end).
-  bool whole() const { return at_end_; }
-  const char* data() const { return bytes_.data(); }
-  std::size_t size() const { return size_; }
+// Parses the text of one detection file into the boxes of its N records, in
+// file order (`boxes` is replaced). On bad input says what is wrong: "the
+// count 'x' is not an integer", "the count -3 is negative", "record 4: '12.5'
+// is not an integer", "record 4: 'abc' is not a number", "record 2:
+// incomplete, the file ends after 10 of its 68 values". O(length of text).
+std::string parse_detection_text(const std::string& text, std::vector<file_box>& boxes);
 
- private:
-  // One read() into the free part of the buffer, growing it when full.
-  bool read_block(std::string& error);
+// "objects_info_h<q+1>_<r+1>.txt", the detection file of object q, frame index r.
+std::string detection_file_name(int q, int r);
 
-  std::vector<char> bytes_ = std::vector<char>(1, '\0');  // size_ bytes, then NUL
-  std::size_t size_ = 0;
-  int fd_ = -1;
-  bool at_end_ = false;
-};
+}  // namespace trackpair
 
-// Parses the text of one detection file, [begin, end) with *end == NUL, and
-// appends the boxes of its N records, in file order, to `boxes` (cleared
-// first). The 64 reals of each record are checked (is_real_token) and not
-// converted, since nothing uses their values. On bad input returns false
-// with, e.g., "the count 'x' is not an integer", "the count -3 is negative",
-// "record 4: '12.5' is not an integer", "record 4: 'abc' is not a number" or
-// "record 2: incomplete, the file ends after 10 of its 68 values"; `boxes`
-// then holds the records before the bad one. O(length of the text), one scan.
-//
-// `stop`, when given, receives where the scan ended after a success: just
-// past the last token it used. When stop < end a blank follows that token,
-// so the result depends on [begin, stop] alone and not on any text after
-// `end`: a success with stop < end on the first block of a file is the
-// success on the whole file.
-bool parse_detection_text(const char* begin, const char* end, std::vector<file_box>& boxes,
-                          std::string& error, const char** stop = nullptr);
-// The same for the whole of `text`.
-bool parse_detection_text(const std::string& text, std::vector<file_box>& boxes,
-                          std::string& error);
+// Detection counts per [object][frame index]; zero at program start.
+extern int node_num[trackpair::max_objects][trackpair::max_frames];
+
+namespace trackpair {
+
+// The reading pass: for q < objects and 1 <= r < frames, in that order, reads
+// the file of (q, r) from the current directory, sets node_num[q][r] to its
+// count N and inserts its boxes with keys (q, r, 0 .. N-1) as (b1, b3, b2, b4).
+// Preconditions: objects <= max_objects, frames <= max_frames, none of the
+// keys in `boxes`. Stops at the first bad file, naming it
+// ("objects_info_h1_2.txt: record 4: 'abc' is not a number"); that file's
+// count stays 0 and none of its boxes is inserted. "out of memory" when a
+// buffer cannot grow. Cost: the files' size plus O(log n) per detection.
+std::string read_detections(int objects, int frames, box_dictionary& boxes);
 
 }  // namespace trackpair
 

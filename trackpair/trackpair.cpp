@@ -1,10 +1,64 @@
-// trackpair/trackpair.cpp - the program's main unit. Everything it does lives
-// in trackpair_core (association.h), where the tests can call it; including
-// that header also gives this unit the library's static start-up.
+// trackpair/trackpair.cpp - the program: trackpair num_of_objects num_of_frames.
+// Reads the detection files into a dictionary (detections.h) and writes the
+// candidate report of frame indices 1 and up on standard output
+// (trackpair_core.h). Bad input stops the run before the report with one line
+// "trackpair: <what is wrong>" and status 1; so does a failed write of the
+// report or an allocation that fails outside the memory manager (which
+// reports its own out of memory and aborts). A reader that closes the pipe
+// ends the run by SIGPIPE, as it would any writer of a pipe.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
 
-#include "association.h"
+#include "detections.h"
+#include "trackpair_core.h"
+
+namespace {
+
+int fail(const std::string& message) {
+  std::fprintf(stderr, "trackpair: %s\n", message.c_str());
+  return 1;
+}
+
+// The usage line on standard output: "" or what is wrong.
+std::string print_usage(const char* self) {
+  errno = 0;
+  if (std::printf("Usgae: %s num_of_objects num_of_frames \n", self) >= 0 &&
+      std::fflush(stdout) == 0 && !std::ferror(stdout))
+    return "";
+  return std::string("cannot write the report: ") + std::strerror(errno != 0 ? errno : EIO);
+}
+
+int run(int argc, char** argv) {
+  // argv[0] may be missing when the caller of exec passed no arguments at all.
+  if (argc <= 2) {
+    const std::string error = print_usage(argc > 0 && argv[0] ? argv[0] : "trackpair");
+    return error.empty() ? 0 : fail(error);
+  }
+  int objects = 0, frames = 0;
+  std::string error =
+      trackpair::parse_count_argument("num_of_objects", argv[1], trackpair::max_objects, objects);
+  if (error.empty())
+    error =
+        trackpair::parse_count_argument("num_of_frames", argv[2], trackpair::max_frames, frames);
+  if (!error.empty()) return fail(error);
+  if (objects <= 0 || frames <= 1) return 0;  // no file to read, nothing to report
+
+  trackpair::box_dictionary boxes;
+  error = trackpair::read_detections(objects, frames, boxes);
+  if (error.empty())
+    error = trackpair::write_report(boxes, 1, trackpair::candidate_distance, stdout);
+  return error.empty() ? 0 : fail(error);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  return trackpair::trackpair_main(argc, argv, stdout, stderr);
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    return fail("out of memory");
+  }
 }
