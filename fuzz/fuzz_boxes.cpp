@@ -9,7 +9,8 @@
 #include <sstream>
 #include <string>
 
-#include "histfeat.h"
+#include "histfeat/histfeat.h"
+#include "histfeat/internal.h"
 
 namespace {
 

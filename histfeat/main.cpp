@@ -5,7 +5,7 @@
 // Exit status 0, 1 after "histfeat: <what is wrong>" on standard error, or 2 for
 // wrong usage.
 
-#include "histfeat.h"
+#include "histfeat/histfeat.h"
 
 #include <iostream>
 

@@ -4,7 +4,9 @@
 // are computed here by direct pixel counting (frames decoded with cv::imread, as the program does),
 // never by the program's own functions.
 
-#include "histfeat.h"
+#include "histfeat/histfeat.h"
+#include "histfeat/internal.h"
+#include "child.h"
 
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
@@ -70,66 +72,20 @@ struct scratch {
   }
 };
 
-struct outcome {
-  int status;
-  std::string out, err;
-};
+// A run's status, output and error (tests/child.h's result, also for in-process runs).
+using outcome = tavo_test::child_result;
 
-// How a run is confined: `seconds` > 0 ends it with SIGALRM after that long
-// (a hang fails the test instead of hanging it; the status is then -1);
-// `bound_memory` gives it 1 GiB of address space in the normal build, single
-// allocations of at most 256 MiB under AddressSanitizer (which needs
-// terabytes of address space for itself).
-struct confinement {
-  unsigned seconds = 0;
-  bool bound_memory = false;
-};
-
-// Runs args[0] with `args` in s.work, standard output and error into files,
-// standard input from the file `input` when it is given, confined as `c` says.
-outcome run_in(const scratch& s, const std::vector<std::string>& args,
-               const std::string& input = "", const confinement& c = {}) {
-  const std::string out = (s.root / "stdout").string(), err = (s.root / "stderr").string();
-#if defined(__SANITIZE_ADDRESS__)
-  const char* asan = std::getenv("ASAN_OPTIONS");
-  const std::string asan_options =
-      std::string(asan ? asan : "") + (asan && *asan ? ":" : "") + "max_allocation_size_mb=256";
-#else
-  const rlimit one_gib{rlim_t{1} << 30, rlim_t{1} << 30};
-#endif
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = ::fork();
-  if (pid == 0) {  // only async-signal-safe calls: OpenCV may have started threads
-    int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (o < 0 || e < 0 || ::chdir(s.work.c_str()) != 0) ::_exit(126);
-    if (!input.empty()) {
-      int i = ::open(input.c_str(), O_RDONLY);
-      if (i < 0) ::_exit(126);
-      ::dup2(i, 0);
-    }
-    ::dup2(o, 1);
-    ::dup2(e, 2);
-    if (c.bound_memory) {
-#if defined(__SANITIZE_ADDRESS__)
-      ::setenv("ASAN_OPTIONS", asan_options.c_str(), 1);
-#else
-      if (::setrlimit(RLIMIT_AS, &one_gib) != 0) ::_exit(125);
-#endif
-    }
-    if (c.seconds > 0) ::alarm(c.seconds);  // kept across exec
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  int status = -1;
-  ::waitpid(pid, &status, 0);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out), slurp(err)};
+// Options of a run of a child in s.work, with standard input from the file
+// `input` when it is given.
+tavo_test::child_options in_work(const scratch& s, const std::string& input = "") {
+  tavo_test::child_options o;
+  o.dir = s.work.string();
+  o.stdin_path = input;
+  return o;
 }
 
 outcome run_histfeat(const scratch& s) {
-  return run_in(s, {HISTFEAT_EXE});
+  return tavo_test::run_child({HISTFEAT_EXE}, in_work(s));
 }
 
 // The record histfeat must write for box (x1 y1 x2 y2) of `image`: every sample of
@@ -362,6 +318,57 @@ TEST(Record, CornersXFirstThenSixtyFourValuesEachFollowedByABlank) {
   EXPECT_EQ(record.find("9.0"), std::string::npos);
 }
 
+TEST(Record, SplitFrameTakesChannelsInOrderSkipsRowPaddingAndReusesStorage) {
+  // 3 x 2 pixels, rows of 11 bytes (2 of padding, 0xEE): pixel (x, y) = (10x+y, 100+x, 200+y).
+  std::vector<std::uint8_t> pixels(2 * 11, 0xEE);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 3; ++x)
+      for (int c = 0; c < 3; ++c)
+        pixels[y * 11 + 3 * x + c] = static_cast<std::uint8_t>(c == 0   ? 10 * x + y
+                                                               : c == 1 ? 100 + x
+                                                                        : 200 + y);
+  std::vector<std::uint8_t> storage(1000, 7);
+  frame_planes p = split_frame(pixels.data(), 3, 2, 11, storage);
+  EXPECT_EQ(storage.size(), 4u * 6);
+  const sample_plane* planes[4] = {&p.red, &p.green, &p.blue, &p.mask};
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_EQ(planes[k]->width, 3);
+    EXPECT_EQ(planes[k]->height, 2);
+    for (int y = 0; y < 2; ++y)
+      for (int x = 0; x < 3; ++x) {
+        const int expected = k == 0 ? 10 * x + y : k == 1 ? 100 + x : k == 2 ? 200 + y : 255;
+        EXPECT_EQ(planes[k]->data[y * planes[k]->stride + x], expected)
+            << k << ' ' << x << ' ' << y;
+      }
+  }
+  // A second, smaller frame in the same storage: the planes describe it alone.
+  const std::uint8_t one[3] = {1, 2, 3};
+  p = split_frame(one, 1, 1, 3, storage);
+  EXPECT_EQ(storage, (std::vector<std::uint8_t>{1, 2, 3, 255}));
+  EXPECT_EQ(p.blue.data, storage.data() + 2);
+}
+
+TEST(Record, AppendBoxRecordClipsOrRefusesAndLeavesTheTextOnFailure) {
+  synthetic s(10, 6, [](int x, int y) { return std::array<int, 3>{x * 25, y * 40, x * y}; });
+  histograms h;
+  std::string text = "3\n";
+  EXPECT_EQ(append_box_record(text, s.planes(), {-5, 2, 4, 99}, h), "");
+  EXPECT_EQ(text, "3\n" + format_record({-5, 2, 4, 99}, box_histograms(s.planes(), {0, 2, 5, 4})));
+  const std::string before = text;
+  const std::pair<box, std::string> refused[] = {
+      {{5, 0, 4, 3}, "has x2 < x1 (4 < 5)"},
+      {{0, 3, 4, 2}, "has y2 < y1 (2 < 3)"},
+      {{10, 0, 12, 3}, "(10 0 12 3) lies outside the 10 x 6 image"},
+      {{INT_MIN, INT_MIN, -1, 5},
+       "(" + std::to_string(INT_MIN) + ' ' + std::to_string(INT_MIN) +
+           " -1 5) lies outside the 10 x 6 image"},
+  };
+  for (const auto& [b, why] : refused) {
+    EXPECT_EQ(append_box_record(text, s.planes(), b, h), why);
+    EXPECT_EQ(text, before) << why;
+  }
+}
+
 TEST(Record, ValuesPrintAsPrintfPrintsThemTiesAndAllOrdersOfMagnitude) {
   // Every 997th float below 1 (all exponents, every low-bit pattern); k / 2^n,
   // among them the only exact ties of the sixth decimal below 1, the 64 odd
@@ -401,15 +408,19 @@ TEST(Record, ValuesPrintAsPrintfPrintsThemTiesAndAllOrdersOfMagnitude) {
   EXPECT_GE(ties, 64) << "the values above miss exact ties";
 }
 
-TEST(Record, WriteReplacesAtomicallyWithUmaskPermissions) {
+TEST(Record, WriteReplacesAtomicallyKeepingTheModeOrWithUmaskPermissions) {
   scratch s;
-  const fs::path out = s.work / "objects_info_1.txt";
+  const fs::path out = s.work / "objects_info_1.txt", fresh = s.work / "fresh";
   spit(out, "old contents that are longer\n");
+  fs::permissions(out, fs::perms(0604));
   mode_t old_mask = ::umask(027);
   EXPECT_EQ(write_file_replacing(out.string(), "new\n"), "");
+  EXPECT_EQ(write_file_replacing(fresh.string(), "fresh\n"), "");
   ::umask(old_mask);
   EXPECT_EQ(slurp(out), "new\n");
-  EXPECT_EQ(fs::status(out).permissions(), fs::perms(0640));
+  EXPECT_EQ(fs::status(out).permissions(), fs::perms(0604)) << "the existing file's mode";
+  EXPECT_EQ(fs::status(fresh).permissions(), fs::perms(0640)) << "a new file: 0666 less umask";
+  fs::remove(fresh);
   fs::create_directory(s.work / "taken");
   EXPECT_EQ(write_file_replacing((s.work / "taken").string(), "x"),
             "cannot write " + (s.work / "taken").string() + ": Is a directory");
@@ -730,7 +741,7 @@ TEST(EndToEnd, BadInputFailsWithOneLineAndKeepsThePreviousOutput) {
        "box 1 in pos.txt (320 0 330 10) lies outside the 320 x 240 image v200.jpg"},
       {"above image", frame, good + "0 -9 5 -1\n" + good, good + "0 -9 5 -1\n",
        "box 2 in pos.txt (0 -9 5 -1) lies outside the 320 x 240 image v200.jpg"},
-      {"output is a directory", frame, good + good + good, good + good + good,
+      {"output is a directory", frame, good + good + good, "",
        "cannot write objects_info_1.txt: Is a directory"},
   };
   for (const bad_case& c : cases) {
@@ -777,7 +788,8 @@ TEST(EndToEnd, EveryFormWritesTheRecordsOfTheNoArgumentForm) {
     echoes.push_back(r.out);
     ASSERT_EQ(records.back().substr(0, 2), "3\n");
 
-    outcome named = run_in(s, {HISTFEAT_EXE, frame_path(f), pos, "named" + std::to_string(f)});
+    outcome named = tavo_test::run_child(
+        {HISTFEAT_EXE, frame_path(f), pos, "named" + std::to_string(f)}, in_work(s));
     EXPECT_EQ(named.status, 0) << named.err;
     EXPECT_EQ(named.out, r.out);
     EXPECT_EQ(named.err, "");
@@ -788,8 +800,10 @@ TEST(EndToEnd, EveryFormWritesTheRecordsOfTheNoArgumentForm) {
   spit(s.root / "list", list);
   for (std::string source : {"file", "stdin"}) {
     outcome r = source == "file"
-                    ? run_in(s, {HISTFEAT_EXE, "--batch", (s.root / "list").string()})
-                    : run_in(s, {HISTFEAT_EXE, "--batch", "-"}, (s.root / "list").string());
+                    ? tavo_test::run_child({HISTFEAT_EXE, "--batch", (s.root / "list").string()},
+                                           in_work(s))
+                    : tavo_test::run_child({HISTFEAT_EXE, "--batch", "-"},
+                                           in_work(s, (s.root / "list").string()));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out, echoes[0] + echoes[1] + echoes[2]) << source;
@@ -815,7 +829,7 @@ TEST(EndToEnd, BatchReportsAFailedLineSkipsItsOutputAndGoesOn) {
   spit(s.work / "list.txt", frame_path(3) + " pos1 out1\n# out2\n" + "nosuch.jpg pos4 out3\n" +
                                 frame_path(9) + " pos4 out4\n\n" + "pos4 out6\n" + frame_path(9) +
                                 " pos7 out7\n" + frame_path(3) + " pos8 out8\n");
-  outcome r = run_in(s, {HISTFEAT_EXE, "--batch", "list.txt"});
+  outcome r = tavo_test::run_child({HISTFEAT_EXE, "--batch", "list.txt"}, in_work(s));
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err,
             "histfeat: list.txt:3: cannot open nosuch.jpg: No such file or directory\n"
@@ -844,7 +858,7 @@ TEST(EndToEnd, BatchDecodesAgainAFrameThatAnEarlierLineReplaced) {
   spit(s.work / "pos", "1 1 9 9  2 2 8 8  3 3 7 7\n");
   spit(s.work / "list",
        "frame.jpg pos out1\n" + frame_path(6) + " pos frame.jpg\nframe.jpg pos out3\n");
-  outcome r = run_in(s, {HISTFEAT_EXE, "--batch", "list"});
+  outcome r = tavo_test::run_child({HISTFEAT_EXE, "--batch", "list"}, in_work(s));
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "histfeat: list:3: cannot decode frame.jpg as a colour image\n");
   EXPECT_EQ(slurp(s.work / "frame.jpg").substr(0, 2), "3\n");
@@ -861,7 +875,8 @@ TEST(EndToEnd, BatchDecodesAgainAFrameThatAnEarlierLineReplaced) {
 // every detection b of another object a with L1 distance below 80.
 TEST(Pipeline, BundledFootageGivesDetectionFilesAndTheReport) {
   scratch s;
-  outcome r = run_in(s, {"/bin/bash", PIPELINE_SCRIPT, HISTFEAT_EXE, TRACKPAIR_EXE, "."});
+  outcome r = tavo_test::run_child({"/bin/bash", PIPELINE_SCRIPT, HISTFEAT_EXE, TRACKPAIR_EXE, "."},
+                                   in_work(s));
   ASSERT_EQ(r.status, 0) << r.err;
   footage_boxes boxes = read_footage_boxes();
   const int objects = boxes.rbegin()->first.first, frames = boxes.rbegin()->first.second;
@@ -912,9 +927,14 @@ TEST(Pipeline, BundledFootageGivesDetectionFilesAndTheReport) {
 namespace {
 
 // Runs histfeat in s.work like run_histfeat, ended after `seconds` and with
-// its memory bounded (see confinement).
+// its memory bounded: 1 GiB of address space in the normal build, single
+// allocations of at most 256 MiB under AddressSanitizer.
 outcome run_confined(const scratch& s, unsigned seconds) {
-  return run_in(s, {HISTFEAT_EXE}, "", {seconds, true});
+  tavo_test::child_options o = in_work(s);
+  o.seconds = seconds;
+  o.address_space_mb = 1024;
+  o.asan_allocation_mb = 256;
+  return tavo_test::run_child({HISTFEAT_EXE}, o);
 }
 
 // The names in a directory, sorted.
@@ -1044,7 +1064,7 @@ TEST(SafeDefaults, HostileBoxListsAndImagesEndWithOneLine) {
     spit(s.work / "objects_info_1.txt", "3\nprevious run\n");
     outcome r = run_confined(s, 30);
     EXPECT_EQ(r.status, 1) << c.what
-                           << (r.status == -1 ? ": ended by a signal (SIGALRM: did not end)" : "");
+                           << (r.signalled() ? ": ended by a signal (SIGALRM: did not end)" : "");
     EXPECT_EQ(r.err.rfind("histfeat: ", 0), 0u) << c.what << ": " << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.what << ": " << r.err;
     EXPECT_EQ(slurp(s.work / "objects_info_1.txt"), "3\nprevious run\n") << c.what;
@@ -1067,8 +1087,7 @@ TEST(SafeDefaults, ATruncatedImageEndsTheRunOneWayOrTheOther) {
       EXPECT_EQ(r.err, "") << keep;
     } else {
       EXPECT_EQ(r.status, 1) << keep
-                             << (r.status == -1 ? ": ended by a signal (SIGALRM: did not end)"
-                                                : "");
+                             << (r.signalled() ? ": ended by a signal (SIGALRM: did not end)" : "");
       EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << keep << ": " << r.err;
       EXPECT_EQ(output, "3\nprevious run\n") << keep;
     }
@@ -1099,7 +1118,7 @@ TEST(SafeDefaults, EndlessOrSilentSpecialFilesEndWithOneLine) {
     }
     outcome r = run_confined(s, 20);
     EXPECT_EQ(r.status, 1) << what
-                           << (r.status == -1 ? ": ended by a signal (SIGALRM: did not end)" : "");
+                           << (r.signalled() ? ": ended by a signal (SIGALRM: did not end)" : "");
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << what << ": " << r.err;
     EXPECT_FALSE(fs::exists(s.work / "objects_info_1.txt")) << what;
   }

@@ -1,0 +1,62 @@
+// One frame: an image and a box list in, the records out.
+
+#include "histfeat/histfeat.h"
+#include "histfeat/internal.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <ostream>
+
+namespace histfeat {
+
+std::string process_frame(frame_cache& frames, const std::string& image_file,
+                          const std::string& boxes_file, const std::string& output_file,
+                          std::ostream& out) {
+  const std::vector<std::string> inputs{image_file, boxes_file};
+  if (std::string refused = check_output(output_file, inputs); !refused.empty()) return refused;
+  std::string why;
+  const frame_planes* planes = frames.load(image_file, why);
+  if (!planes) return why;
+
+  struct stat box_state;
+  if (::stat(boxes_file.c_str(), &box_state) != 0)
+    return "cannot open " + boxes_file + ": " + std::strerror(errno);
+  if (std::string refused = not_regular(box_state); !refused.empty())
+    return "cannot open " + boxes_file + ": " + refused;
+  std::ifstream fp_pos(boxes_file);
+  if (!fp_pos) return "cannot open " + boxes_file + ": " + std::strerror(errno);
+
+  // Built in memory, no allocation per box: the histograms and the record text
+  // are reused from box to box.
+  std::string records, echo;
+  records.reserve(2048);
+  histograms h;
+  append_int(records, kBoxCount);
+  records += '\n';
+  for (int n = 0; n < kBoxCount; ++n) {
+    box b{};
+    why = read_box(fp_pos, n, b);
+    if (!why.empty()) return boxes_file + ": " + why;
+    echo.clear();
+    for (int corner : {b.x1, b.y1, b.x2, b.y2}) {
+      append_int(echo, corner);
+      echo += ' ';
+    }
+    echo.back() = '\n';
+    out.write(echo.data(), static_cast<std::streamsize>(echo.size()));
+
+    why = append_box_record(records, *planes, b, h);
+    if (!why.empty()) {
+      // A box outside the image names the image too.
+      const bool outside = why[0] == '(';
+      return "box " + std::to_string(n + 1) + " in " + boxes_file + ' ' + why +
+             (outside ? ' ' + image_file : "");
+    }
+  }
+  return write_file_replacing(output_file, records, inputs);
+}
+
+}  // namespace histfeat

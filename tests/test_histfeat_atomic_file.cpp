@@ -1,0 +1,219 @@
+// histfeat's atomic output writer: what it refuses, what a replacement keeps
+// (mode, the link, the other files), short temporaries, many closed files at
+// once, and the clean-up when a signal ends the process.
+
+#include "histfeat/atomic_file.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using histfeat::atomic_file;
+using histfeat::write_file_replacing;
+
+namespace {
+
+struct scratch {
+  fs::path dir;
+  scratch() {
+    std::string name = (fs::temp_directory_path() / "atomic-file-test.XXXXXX").string();
+    if (!::mkdtemp(name.data())) throw std::runtime_error("mkdtemp failed");
+    dir = name;
+  }
+  ~scratch() {
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+  }
+  std::set<std::string> names() const {
+    std::set<std::string> n;
+    for (const auto& e : fs::directory_iterator(dir)) n.insert(e.path().filename().string());
+    return n;
+  }
+};
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+void spit(const fs::path& p, const std::string& text) {
+  std::ofstream(p, std::ios::binary) << text;
+}
+int open_descriptors() {
+  return static_cast<int>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
+}
+
+}  // namespace
+
+TEST(AtomicFile, RefusesAnInputUnderAnyNameBeforeCreatingAnything) {
+  scratch s;
+  const fs::path image = s.dir / "img.jpg";
+  spit(image, "picture");
+  fs::create_hard_link(image, s.dir / "hard");
+  fs::create_symlink(image, s.dir / "soft");
+  const auto before = s.names();
+  for (const fs::path& out : {image, s.dir / "hard", s.dir / "soft", s.dir / "." / "img.jpg"}) {
+    atomic_file f;
+    EXPECT_EQ(f.open(out.string(), {"unrelated", image.string()}),
+              "cannot write " + out.string() + ": the same file as the input " + image.string());
+    EXPECT_EQ(f.temp_path(), "");
+    EXPECT_EQ(write_file_replacing(out.string(), "text", {image.string()}).empty(), false);
+  }
+  EXPECT_EQ(s.names(), before);
+  EXPECT_EQ(slurp(image), "picture");
+}
+
+TEST(AtomicFile, RefusesWhatIsNotARegularFileAndLeavesTheNode) {
+  scratch s;
+  ASSERT_EQ(::mkfifo((s.dir / "fifo").c_str(), 0644), 0);
+  fs::create_directory(s.dir / "dir");
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socket_path = (s.dir / "sock").string();
+  ASSERT_LT(socket_path.size(), sizeof address.sun_path);
+  socket_path.copy(address.sun_path, socket_path.size());
+  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const std::pair<fs::path, std::string> nodes[] = {{s.dir / "fifo", "not a regular file"},
+                                                    {s.dir / "sock", "not a regular file"},
+                                                    {s.dir / "dir", "Is a directory"},
+                                                    {"/dev/null", "not a regular file"}};
+  const auto before = s.names();
+  for (const auto& [node, why] : nodes) {
+    const fs::file_type type = fs::status(node).type();
+    EXPECT_EQ(write_file_replacing(node.string(), "text"),
+              "cannot write " + node.string() + ": " + why);
+    EXPECT_EQ(fs::status(node).type(), type) << node;
+  }
+  EXPECT_EQ(s.names(), before);
+  ::close(sock);
+}
+
+TEST(AtomicFile, ReplacesTheTargetOfALinkKeepingTheLinkAndTheMode) {
+  scratch s;
+  fs::create_directory(s.dir / "elsewhere");
+  const fs::path target = s.dir / "elsewhere" / "real";
+  spit(target, "old");
+  fs::permissions(target, fs::perms(0600));
+  fs::create_symlink("elsewhere/real", s.dir / "link");
+  EXPECT_EQ(write_file_replacing((s.dir / "link").string(), "new"), "");
+  EXPECT_TRUE(fs::is_symlink(s.dir / "link"));
+  EXPECT_EQ(slurp(target), "new");
+  EXPECT_EQ(fs::status(target).permissions(), fs::perms(0600));
+  EXPECT_EQ(s.names(), (std::set<std::string>{"elsewhere", "link"}));
+  EXPECT_EQ(std::distance(fs::directory_iterator(s.dir / "elsewhere"), {}), 1);
+}
+
+TEST(AtomicFile, AFileTheCallerMayNotWriteIsRefused) {
+  scratch s;
+  fs::permissions(s.dir, fs::perms(0777));
+  const fs::path locked = s.dir / "locked";
+  spit(locked, "keep");
+  fs::permissions(locked, fs::perms(0444));
+  // Root may write anything: the check runs as nobody in a child.
+  EXPECT_EXIT(
+      {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(3);
+        atomic_file f;
+        const bool refused =
+            f.open(locked.string()) == "cannot write " + locked.string() + ": Permission denied";
+        ::_exit(refused && f.temp_path().empty() ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(slurp(locked), "keep");
+  EXPECT_EQ(s.names(), std::set<std::string>{"locked"});
+}
+
+TEST(AtomicFile, TheTemporaryNameIsShortWhateverTheFinalName) {
+  scratch s;
+  const fs::path longest = s.dir / std::string(250, 'n');
+  EXPECT_EQ(write_file_replacing(longest.string(), "a"), "");
+  EXPECT_EQ(write_file_replacing(longest.string(), "b"), "");
+  EXPECT_EQ(slurp(longest), "b");
+  EXPECT_EQ(s.names().size(), 1u);
+}
+
+TEST(AtomicFile, ThousandsOfClosedFilesWaitForCommitHoldingNoDescriptor) {
+  scratch s;
+  rlimit files{};
+  ::getrlimit(RLIMIT_NOFILE, &files);
+  const int count = 3000, descriptors = open_descriptors();
+  std::vector<atomic_file> outputs(count);
+  for (int i = 0; i < count; ++i) {
+    const std::string name = (s.dir / std::to_string(i)).string();
+    ASSERT_EQ(outputs[i].open(name), "") << i << " of a limit of " << files.rlim_cur;
+    ASSERT_EQ(outputs[i].write(name.data(), name.size()), "");
+    ASSERT_EQ(outputs[i].close(), "");
+  }
+  EXPECT_EQ(open_descriptors(), descriptors);
+  EXPECT_EQ(outputs[7].write("!", 1), "") << "a write after close reopens";
+  EXPECT_EQ(s.names().size(), static_cast<std::size_t>(count)) << "only temporaries so far";
+  EXPECT_FALSE(fs::exists(s.dir / "0"));
+  for (int i = 0; i < count; ++i) ASSERT_EQ(outputs[i].commit(), "");
+  for (int i : {0, 7, count - 1})
+    EXPECT_EQ(slurp(s.dir / std::to_string(i)),
+              (s.dir / std::to_string(i)).string() + (i == 7 ? "!" : ""));
+  EXPECT_EQ(s.names().size(), static_cast<std::size_t>(count)) << "no temporary left";
+}
+
+TEST(AtomicFile, DiscardDestructorAndMoveRemoveTheTemporaryOnce) {
+  scratch s;
+  spit(s.dir / "out", "old");
+  {
+    atomic_file a;
+    ASSERT_EQ(a.open((s.dir / "out").string()), "");
+    ASSERT_TRUE(fs::exists(a.temp_path()));
+    atomic_file b(std::move(a));
+    EXPECT_EQ(a.temp_path(), "");
+    EXPECT_EQ(s.names().size(), 2u);
+    a = std::move(b);
+    EXPECT_EQ(a.commit(), "");
+    EXPECT_EQ(b.commit(), "cannot write : not open");
+  }
+  EXPECT_EQ(slurp(s.dir / "out"), "");
+  {
+    atomic_file c;
+    ASSERT_EQ(c.open((s.dir / "out").string()), "");
+    c.write("x", 1);
+  }
+  EXPECT_EQ(s.names(), std::set<std::string>{"out"});
+  EXPECT_EQ(slurp(s.dir / "out"), "");
+}
+
+TEST(AtomicFile, AnEndingSignalRemovesEveryUncommittedTemporary) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    scratch s;
+    spit(s.dir / "kept", "old");
+    EXPECT_EXIT(
+        {
+          std::vector<atomic_file> files(3);
+          for (int i = 0; i < 3; ++i) {
+            if (!files[i]
+                     .open((s.dir / (i == 0 ? "kept" : "new" + std::to_string(i))).string())
+                     .empty())
+              ::_exit(1);
+            files[i].write("partial", 7);
+            if (i < 2) files[i].close();
+          }
+          if (s.names().size() != 4) ::_exit(2);
+          ::raise(sig);
+          ::_exit(0);
+        },
+        ::testing::KilledBySignal(sig), "")
+        << sig;
+    EXPECT_EQ(s.names(), std::set<std::string>{"kept"}) << sig;
+    EXPECT_EQ(slurp(s.dir / "kept"), "old");
+  }
+}
