@@ -21,6 +21,7 @@
 #include <sstream>
 #include <tuple>
 
+#include "child.h"
 #include "frame_source.h"
 #include "options.h"
 #include "progress.h"
@@ -29,6 +30,9 @@
 
 namespace fs = std::filesystem;
 using namespace trackvideo;
+using tavo_test::child_options;
+using tavo_test::file_text;
+using tavo_test::run_child;
 
 namespace {
 
@@ -51,6 +55,20 @@ struct scratch {
     return root / name;
   }
 };
+
+std::vector<std::string> words(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> w;
+  for (std::string s; in >> s;) w.push_back(s);
+  return w;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) out.push_back(l);
+  return out;
+}
 
 tracks parsed(const std::string& text) {
   tracks t;
@@ -249,3 +267,248 @@ TEST(TrackvideoProgress, ThrottledLastFrameAlwaysShownAndLineEndedOnlyWhenEnable
   EXPECT_FALSE(progress_wanted(progress_mode::automatic, -1));
 }
 
+// ---- end to end -------------------------------------------------------------------
+
+namespace {
+
+tavo_test::child_result run_trackvideo(std::vector<std::string> args, const child_options& o = {}) {
+  args.insert(args.begin(), TRACKVIDEO_EXE);
+  return run_child(args, o);
+}
+
+// The 64 values of record `det` (0-based) of a detection file.
+std::vector<double> record_values(const fs::path& file, int det) {
+  const std::vector<std::string> l = lines(file_text(file));
+  const std::vector<std::string> w = words(l.at(static_cast<std::size_t>(det) + 1));
+  std::vector<double> v;
+  for (std::size_t i = 4; i < w.size(); ++i) v.push_back(std::stod(w[i]));
+  return v;
+}
+
+// Every line of the report as (q, r, s) -> its candidates (a, b).
+using candidates = std::map<std::tuple<int, int, int>, std::vector<std::pair<int, int>>>;
+candidates parse_report(const std::string& report) {
+  candidates c;
+  for (const std::string& line : lines(report)) {
+    const std::vector<std::string> w = words(line);
+    auto& list = c[{std::stoi(w.at(0)), std::stoi(w.at(1)), std::stoi(w.at(2))}];
+    for (std::size_t i = 3; i + 1 < w.size(); i += 2)
+      list.emplace_back(std::stoi(w[i]), std::stoi(w[i + 1]));
+  }
+  return c;
+}
+
+void expect_one_error_line(const tavo_test::child_result& r, const std::string& what) {
+  EXPECT_EQ(r.out, "") << what;
+  EXPECT_EQ(r.err.rfind("trackvideo: ", 0), 0u) << what << ": " << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << what << ": " << r.err;
+}
+
+}  // namespace
+
+TEST(EndToEndTrackvideoFootage, ReportRecordsAndTableMatchHistfeatAndTrackpair) {
+  scratch s;
+  const fs::path route = s.root / "route", det = s.root / "det", csv = s.root / "pairs.csv";
+  const auto file_route =
+      run_child({"/bin/bash", PIPELINE_SCRIPT, HISTFEAT_EXE, TRACKPAIR_EXE, route.string()});
+  ASSERT_EQ(file_route.status, 0) << file_route.err;
+  const auto r = run_trackvideo({"--tracks", kTracks.string(), "--frames", kFootage.string(),
+                                 "--detections", det.string(), "--csv", csv.string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");  // not a terminal: no progress
+  ASSERT_FALSE(file_route.out.empty());
+  EXPECT_EQ(r.out, file_route.out);
+
+  // Every detection file is histfeat's, byte for byte, and trackpair reads them
+  // into the same report.
+  int files = 0;
+  for (const auto& entry : fs::directory_iterator(det)) {
+    ++files;
+    EXPECT_EQ(file_text(entry.path()), file_text(route / entry.path().filename()))
+        << entry.path().filename();
+  }
+  EXPECT_EQ(files, 4 * 30);
+  child_options in_det;
+  in_det.dir = det.string();
+  EXPECT_EQ(run_child({TRACKPAIR_EXE, "4", "30"}, in_det).out, r.out);
+
+  // The table: the report's pairs (each once) from the second frame on, plus
+  // those of the first; l1 from the boxes; hist_l1 from the records.
+  const std::vector<std::string> rows = lines(file_text(csv));
+  ASSERT_GT(rows.size(), 1u);
+  EXPECT_EQ(rows[0] + "\n", kCsvHeader);
+  std::set<std::tuple<int, int, int, int, int>> table_pairs, report_pairs;
+  std::tuple<int, int, int, int, int> previous{0, 0, 0, 0, 0};
+  int first_frame_rows = 0;
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    std::vector<long long> v;
+    std::stringstream in(rows[i]);
+    for (std::string field; std::getline(in, field, ',');)
+      v.push_back(field.find('.') == std::string::npos ? std::stoll(field) : 0);
+    ASSERT_EQ(v.size(), 15u) << rows[i];
+    const auto key = std::make_tuple(int(v[0]), int(v[1]), int(v[2]), int(v[3]), int(v[4]));
+    EXPECT_LT(previous, key) << rows[i];
+    EXPECT_LT(v[1], v[3]);
+    previous = key;
+    long long l1 = 0;
+    for (int k = 0; k < 2; ++k)  // left/top, then right/bottom from the widths
+      l1 += std::llabs(v[7 + k] - v[11 + k]) +
+            std::llabs(v[7 + k] + v[9 + k] - v[11 + k] - v[13 + k]);
+    EXPECT_EQ(v[5], l1) << rows[i];
+    EXPECT_LT(l1, 80);
+    const auto name = [&](long long id) {
+      return det / ("objects_info_h" + std::to_string(id) + "_" + std::to_string(v[0]) + ".txt");
+    };
+    const std::vector<double> a = record_values(name(v[1]), int(v[2]) - 1),
+                              b = record_values(name(v[3]), int(v[4]) - 1);
+    double hist_l1 = 0;
+    for (std::size_t k = 0; k < 64; ++k) hist_l1 += std::fabs(a.at(k) - b.at(k));
+    EXPECT_NEAR(std::stod(rows[i].substr(rows[i].find('.') - 1)), hist_l1, 2e-5) << rows[i];
+    if (v[0] == 1)
+      ++first_frame_rows;
+    else
+      table_pairs.insert(key);
+  }
+  for (const auto& [k, list] : parse_report(r.out))
+    for (const auto& [a, b] : list)
+      if (std::get<0>(k) < a)  // ids are q + 1 here
+        report_pairs.insert(std::make_tuple(std::get<1>(k) + 1, std::get<0>(k) + 1,
+                                            std::get<2>(k) + 1, a + 1, b + 1));
+  EXPECT_FALSE(report_pairs.empty());
+  EXPECT_EQ(table_pairs, report_pairs);
+  EXPECT_GT(first_frame_rows, 0);
+}
+
+TEST(EndToEndTrackvideoFootage, WiderRadiusOverlayVideoAndTheVideoAsInput) {
+  scratch s;
+  const auto base = run_trackvideo({"--tracks", kTracks.string(), "--frames", kFootage.string()});
+  ASSERT_EQ(base.status, 0) << base.err;
+  const auto wide = run_trackvideo(
+      {"--tracks", kTracks.string(), "--frames", kFootage.string(), "--radius", "300"});
+  ASSERT_EQ(wide.status, 0) << wide.err;
+  const candidates narrow_c = parse_report(base.out), wide_c = parse_report(wide.out);
+  std::size_t narrow_n = 0, wide_n = 0;
+  for (const auto& [k, list] : narrow_c) {
+    const auto& w = wide_c.at(k);
+    for (const auto& p : list) EXPECT_NE(std::find(w.begin(), w.end(), p), w.end());
+    narrow_n += list.size();
+    wide_n += w.size();
+  }
+  EXPECT_GT(wide_n, narrow_n);
+
+  const fs::path avi = s.root / "overlay.avi", pngs = s.root / "png";
+  const auto drawn = run_trackvideo({"--tracks", kTracks.string(), "--frames", kFootage.string(),
+                                     "--overlay-video", avi.string(), "--overlay", pngs.string()});
+  ASSERT_EQ(drawn.status, 0) << drawn.err;
+  EXPECT_EQ(drawn.out, base.out);
+  cv::VideoCapture video(avi.string());
+  ASSERT_TRUE(video.isOpened());
+  EXPECT_DOUBLE_EQ(video.get(cv::CAP_PROP_FPS), kFolderFramesPerSecond);
+  int frames = 0;
+  for (cv::Mat f; video.read(f); ++frames) EXPECT_EQ(f.size(), cv::Size(320, 240));
+  EXPECT_EQ(frames, 30);
+  for (int f = 1; f <= 30; ++f) {
+    char name[32];
+    std::snprintf(name, sizeof name, "frame_%06d.png", f);
+    EXPECT_EQ(cv::imread((pngs / name).string()).size(), cv::Size(320, 240)) << name;
+  }
+
+  // The report depends on the boxes alone: the same from the video. A frame
+  // the video lacks fails the run.
+  const auto from_video = run_trackvideo({"--tracks", kTracks.string(), "--video", avi.string()});
+  ASSERT_EQ(from_video.status, 0) << from_video.err;
+  EXPECT_EQ(from_video.out, base.out);
+  const fs::path longer = s.write("longer.txt", file_text(kTracks) + "31,1,5,5,10,10\n");
+  const auto short_video = run_trackvideo({"--tracks", longer.string(), "--video", avi.string()});
+  EXPECT_EQ(short_video.status, 1);
+  EXPECT_NE(short_video.err.find("no frame 31"), std::string::npos) << short_video.err;
+  expect_one_error_line(short_video, "video too short");
+}
+
+TEST(EndToEndTrackvideo, BadInputChangesNoOutputAndPrintsNothing) {
+  scratch s;
+  const std::string tracks_text = file_text(kTracks);
+  const fs::path bad_row = s.write("bad_row.txt", "1,1,0,0,5,5\n\n1,2,0,0,x,5\n");
+  const fs::path outside = s.write("outside.txt", tracks_text + "2,9,400,10,5,5\n");
+  const fs::path longer = s.write("longer.txt", tracks_text + "31,1,5,5,10,10\n");
+  const fs::path not_video = s.write("video.avi", "not a video\n");
+  const fs::path plain_file = s.write("plain", "x");
+  const fs::path copy = s.write("copy.txt", tracks_text);
+  const fs::path old_csv = s.write("old.csv", "old\n");
+  const std::string frames = kFootage.string(), good = kTracks.string();
+  struct bad_case {
+    std::vector<std::string> args;
+    const char* expected;
+  };
+  const bad_case cases[] = {
+      {{"--tracks", bad_row.string(), "--frames", frames}, "bad_row.txt:3: width 'x'"},
+      {{"--tracks", outside.string(), "--frames", frames}, "outside.txt:361: "},
+      {{"--tracks", longer.string(), "--frames", frames}, "no frame 31"},
+      {{"--tracks", (s.root / "none.txt").string(), "--frames", frames}, "No such file"},
+      {{"--tracks", good, "--video", not_video.string()}, "cannot open"},
+      {{"--tracks", good, "--video", (s.root / "none.avi").string()}, "No such file"},
+      {{"--tracks", good, "--frames", (s.root / "none").string()}, "cannot open"},
+      {{"--tracks", good, "--frames", frames, "--overlay", plain_file.string()}, "not a folder"},
+      {{"--tracks", good, "--frames", frames, "--csv", (s.root / "no/x.csv").string()}, ""},
+      {{"--tracks", copy.string(), "--frames", frames, "--csv", copy.string()}, ""},
+      {{"--tracks", good, "--frames", frames, "--overlay-video", s.root.string()}, ""},
+  };
+  std::set<fs::path> before;
+  for (const auto& e : fs::directory_iterator(s.root)) before.insert(e.path());
+  for (const bad_case& c : cases) {
+    std::vector<std::string> args = c.args;
+    for (const char* extra : {"--csv", "--detections", "--overlay-video"}) {
+      if (std::find(args.begin(), args.end(), extra) != args.end()) continue;
+      args.push_back(extra);
+      args.push_back(extra == std::string("--csv") ? old_csv.string()
+                                                   : (s.root / (extra + 2)).string());
+    }
+    const auto r = run_trackvideo(args);
+    const std::string what = ::testing::PrintToString(c.args);
+    EXPECT_EQ(r.status, 1) << what;
+    expect_one_error_line(r, what);
+    EXPECT_NE(r.err.find(c.expected), std::string::npos) << what << ": " << r.err;
+    EXPECT_EQ(file_text(old_csv), "old\n") << what;
+    EXPECT_EQ(file_text(plain_file), "x") << what;
+    EXPECT_EQ(file_text(copy), tracks_text) << what;
+    std::set<fs::path> after;
+    for (const auto& e : fs::directory_iterator(s.root)) after.insert(e.path());
+    EXPECT_EQ(after, before) << what;  // no folder created, no temporary left
+  }
+
+  const auto misuse = run_trackvideo({"--tracks", good, "--frames", frames, "--radius", "0"});
+  EXPECT_EQ(misuse.status, 2);
+  EXPECT_EQ(misuse.out, "");
+  EXPECT_EQ(misuse.err.rfind("trackvideo: --radius '0'", 0), 0u) << misuse.err;
+  EXPECT_NE(misuse.err.find("usage: trackvideo"), std::string::npos);
+  const auto help = run_trackvideo({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: trackvideo", 0), 0u);
+  EXPECT_EQ(run_trackvideo({"--version"}).out, "trackvideo " TRACKVIDEO_VERSION "\n");
+}
+
+TEST(EndToEndTrackvideo, HintOnLargeFramesWithoutPairsUnlessQuiet) {
+  scratch s;
+  fs::create_directory(s.root / "frames");
+  cv::imwrite((s.root / "frames" / "1.png").string(),
+              cv::Mat(300, 400, CV_8UC3, cv::Scalar(9, 99, 199)));
+  const fs::path t = s.write("t.txt", "1,1,0,0,50,50\n1,2,200,200,50,50\n");
+  const fs::path csv = s.root / "pairs.csv";
+  const std::vector<std::string> args = {
+      "--tracks", t.string(), "--frames", (s.root / "frames").string(), "--csv", csv.string()};
+  const auto r = run_trackvideo(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");  // one frame: the report starts at the second
+  EXPECT_EQ(file_text(csv), kCsvHeader);
+  EXPECT_EQ(r.err.rfind("trackvideo: ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find("--radius"), std::string::npos) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
+  std::vector<std::string> quiet = args;
+  quiet.push_back("--quiet");
+  EXPECT_EQ(run_trackvideo(quiet).err, "");
+  std::vector<std::string> wide = args;
+  wide.insert(wide.end(), {"--radius", "1000"});
+  const auto found = run_trackvideo(wide);
+  EXPECT_EQ(found.err, "");
+  EXPECT_EQ(lines(file_text(csv)).size(), 2u);  // the pair, found with the wider radius
+}
