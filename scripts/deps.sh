@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(g++ cmake make libgtest-dev
-          libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-videoio-dev
+          libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
+          libopencv-videoio-dev
           groff-base man-db)
 [ $# -gt 0 ] && packages=("$@")
 

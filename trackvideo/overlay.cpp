@@ -32,6 +32,8 @@ constexpr double kLargeTagScale = 1.2;
 constexpr int kLargeFrameRows = 480;
 constexpr int kTagMargin = 1;
 
+constexpr int kPngCompression = 1;  // zlib's fastest level
+
 // Frame rates the AVI header can carry as whole frames a second.
 constexpr double kMinFps = 1, kMaxFps = 1000;
 
@@ -159,7 +161,8 @@ std::string encode_png(const cv::Mat& frame, std::vector<unsigned char>& out) {
   if (frame.empty()) return "cannot encode an empty frame as PNG";
   try {
     std::vector<unsigned char> bytes;
-    if (!cv::imencode(".png", frame, bytes)) return "cannot encode the frame as PNG";
+    if (!cv::imencode(".png", frame, bytes, {cv::IMWRITE_PNG_COMPRESSION, kPngCompression}))
+      return "cannot encode the frame as PNG";
     out.insert(out.end(), bytes.begin(), bytes.end());
   } catch (const cv::Exception& e) {
     return "cannot encode the frame as PNG: " + e.err;

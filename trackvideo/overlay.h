@@ -57,8 +57,8 @@ void draw_overlay(cv::Mat& frame, const std::vector<drawn_box>& boxes,
                   const std::vector<std::pair<int, int>>& pairs);
 
 // The frame as PNG file bytes, appended to `out` after clearing it. "" or what
-// is wrong (an empty frame, or OpenCV's encoder failing). About 2 ms for a
-// 320 x 240 frame.
+// is wrong (an empty frame, or OpenCV's encoder failing). O(pixels): deflate at
+// its fastest level, since overlays are written for every frame of a run.
 std::string encode_png(const cv::Mat& frame, std::vector<unsigned char>& out);
 
 // An AVI of Motion-JPEG frames through OpenCV's built-in writer (no external
