@@ -17,16 +17,19 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <set>
 #include <sstream>
 #include <tuple>
 
 #include "child.h"
 #include "frame_source.h"
+#include "hist_distance.h"
 #include "options.h"
 #include "progress.h"
 #include "table.h"
 #include "tracks.h"
+#include "trackpair/trackpair_core.h"
 
 namespace fs = std::filesystem;
 using namespace trackvideo;
@@ -265,6 +268,29 @@ TEST(TrackvideoProgress, ThrottledLastFrameAlwaysShownAndLineEndedOnlyWhenEnable
   EXPECT_TRUE(progress_wanted(progress_mode::always, -1));
   EXPECT_FALSE(progress_wanted(progress_mode::never, 2));
   EXPECT_FALSE(progress_wanted(progress_mode::automatic, -1));
+}
+
+TEST(TrackvideoHistDistance, FourChainsAtOnceGiveCompareHistExactly) {
+  // Values as records hold them (multiples of small fractions) and arbitrary
+  // floats, where a different order of additions would show in the last bits.
+  std::mt19937 random(7);
+  std::uniform_real_distribution<float> any(0.0f, 0.333f);
+  std::vector<float> values(12 * kRecordValues);
+  for (std::size_t i = 0; i < values.size(); ++i)
+    values[i] = i % 3 == 0 ? float(int(i % 17)) * (0.333f / 17) : any(random);
+  for (std::size_t n = 0; n <= 9; ++n) {  // every remainder of four, and none
+    std::vector<std::pair<int, int>> pairs;
+    for (std::size_t k = 0; k < n; ++k) pairs.emplace_back(int(random() % 12), int(random() % 12));
+    std::vector<float> out;
+    hist_l1_distances(values.data(), pairs, out);
+    ASSERT_EQ(out.size(), n);
+    for (std::size_t k = 0; k < n; ++k) {
+      const float expected =
+          compare_hist(&values[std::size_t(pairs[k].first) * kRecordValues],
+                       &values[std::size_t(pairs[k].second) * kRecordValues], kRecordValues);
+      EXPECT_EQ(out[k], expected) << n << " pairs, pair " << k;
+    }
+  }
 }
 
 // ---- end to end -------------------------------------------------------------------

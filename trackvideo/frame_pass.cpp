@@ -10,13 +10,13 @@ namespace trackvideo {
 namespace {
 constexpr int kWrittenColourBins = 24;  // of the 32-bin red and green histograms
 constexpr int kBlueBins = 16;
-static_assert(2 * kWrittenColourBins + kBlueBins == frame_pass::kRecordValues,
-              "a record holds 64 values");
+static_assert(2 * kWrittenColourBins + kBlueBins == kRecordValues, "a record holds 64 values");
 }  // namespace
 
 std::string frame_pass::process(int f, std::size_t first, std::size_t last,
                                 const std::uint8_t* pixels, int width, int height,
-                                std::size_t row_bytes, trackpair::box_dictionary& boxes) {
+                                std::size_t row_bytes, trackpair::box_dictionary& boxes,
+                                std::string* rows) {
   clear(f);
   first_ = first;
   values_.resize((last - first) * kRecordValues);
@@ -58,20 +58,21 @@ std::string frame_pass::process(int f, std::size_t first, std::size_t last,
     }
   }
   trackpair::frame_pairs(grouped_, radius_, [this](int q, int s, int a, int b, long long d) {
-    const std::size_t i = start_[static_cast<std::size_t>(q)] + static_cast<std::size_t>(s);
-    const std::size_t j = start_[static_cast<std::size_t>(a)] + static_cast<std::size_t>(b);
-    pairs_.emplace_back(static_cast<int>(i), static_cast<int>(j));
-    if (!want_rows_) return;
-    const track_box& x = tracks_.boxes[first_ + i];
-    const track_box& y = tracks_.boxes[first_ + j];
-    const float hist_l1 =
-        compare_hist(&values_[i * kRecordValues], &values_[j * kRecordValues], kRecordValues);
+    pairs_.emplace_back(start_[static_cast<std::size_t>(q)] + s,
+                        start_[static_cast<std::size_t>(a)] + b);
+    distances_.push_back(d);
+  });
+  if (rows == nullptr) return "";
+  hist_l1_distances(values_.data(), pairs_, hist_l1_);
+  for (std::size_t k = 0; k < pairs_.size(); ++k) {
+    const track_box& x = tracks_.boxes[first_ + static_cast<std::size_t>(pairs_[k].first)];
+    const track_box& y = tracks_.boxes[first_ + static_cast<std::size_t>(pairs_[k].second)];
     append_pair_row(
-        rows_, frame_,
+        *rows, frame_,
         pair_side{tracks_.ids[static_cast<std::size_t>(x.object)], x.det, x.x1, x.y1, x.x2, x.y2},
         pair_side{tracks_.ids[static_cast<std::size_t>(y.object)], y.det, y.x1, y.y1, y.x2, y.y2},
-        d, hist_l1);
-  });
+        distances_[k], hist_l1_[k]);
+  }
   return "";
 }
 
@@ -82,7 +83,7 @@ void frame_pass::clear(int f) {
   present_.clear();
   start_.clear();
   pairs_.clear();
-  rows_.clear();
+  distances_.clear();
   values_.clear();
 }
 

@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "hist_distance.h"
 #include "histfeat/record.h"
 #include "tracks.h"
 #include "trackpair/trackpair_core.h"
@@ -31,46 +32,42 @@ namespace trackvideo {
 
 class frame_pass {
  public:
-  // Values of a record after its corners: 24 + 24 + 16.
-  static constexpr int kRecordValues = 64;
-
-  frame_pass(const tracks& t, long long radius, bool want_rows)
-      : tracks_(t), radius_(radius), want_rows_(want_rows) {}
+  frame_pass(const tracks& t, long long radius) : tracks_(t), radius_(radius) {}
 
   // The boxes [first, last) of tracks::boxes, all of frame f, over the frame's
-  // interleaved BGR pixels. "" or "FILE:LINE: box (x1 y1 x2 y2) lies outside
+  // interleaved BGR pixels; the frame's table rows are appended to `rows`
+  // unless it is null.
+  // "" or "FILE:LINE: box (x1 y1 x2 y2) lies outside
   // the W x H image of frame F" (histfeat's words) for a box wholly outside it.
   std::string process(int f, std::size_t first, std::size_t last, const std::uint8_t* pixels,
                       int width, int height, std::size_t row_bytes,
-                      trackpair::box_dictionary& boxes);
+                      trackpair::box_dictionary& boxes, std::string* rows);
 
-  // Frame f without boxes: no records, no pairs, no rows.
+  // Frame f without boxes: no records, no pairs.
   void clear(int f);
 
   // The detection file text of object q for this frame ("0\n" when absent).
   std::string detection_text(int q) const;
   // The frame's pairs as indices into its boxes (0 = `first`), increasing.
   const std::vector<std::pair<int, int>>& pairs() const { return pairs_; }
-  // The frame's table rows (empty unless want_rows).
-  const std::string& rows() const { return rows_; }
 
  private:
   const tracks& tracks_;
   long long radius_;
-  bool want_rows_;
   int frame_ = 0;
   std::size_t first_ = 0;
 
   std::vector<std::uint8_t> plane_storage_;
   histfeat::histograms hist_;
   std::vector<float> values_;         // kRecordValues per box of the frame
+  std::vector<long long> distances_;  // per pair: its box distance
+  std::vector<float> hist_l1_;        // per pair: its hist_l1
   std::vector<std::string> records_;  // per present object: its records
   std::vector<int> present_;          // the objects of the frame, ascending
   std::vector<std::size_t> start_;    // per present object: index of its first box
   std::vector<int> slot_of_;          // object -> index into present_, or -1
   std::vector<std::vector<trackpair::box_info>> grouped_;
   std::vector<std::pair<int, int>> pairs_;
-  std::string rows_;
 };
 
 }  // namespace trackvideo

@@ -85,7 +85,7 @@ std::string run(const options& o, std::FILE* out, std::FILE* err) {
   }
 
   trackpair::box_dictionary boxes;
-  frame_pass pass(t, o.radius, csv != nullptr);
+  frame_pass pass(t, o.radius);
   overlay_video video;
   bool video_open = false;
   progress shown(progress_wanted(o.progress, ::fileno(err)), t.last_frame, err);
@@ -103,14 +103,14 @@ std::string run(const options& o, std::FILE* out, std::FILE* err) {
     if (!(why = decode ? source.next(frame) : source.skip()).empty()) return why;
     if (decode) large = large || frame.cols > kHintWidth || frame.rows > kHintHeight;
     if (has_boxes) {
-      why = pass.process(f, i, j, frame.data, frame.cols, frame.rows, frame.step[0], boxes);
+      why = pass.process(f, i, j, frame.data, frame.cols, frame.rows, frame.step[0], boxes,
+                         csv ? &rows : nullptr);
       if (!why.empty()) return why;
     } else {
       pass.clear(f);
     }
     pairs_found += static_cast<long long>(pass.pairs().size());
     if (csv) {
-      rows += pass.rows();
       if (rows.size() >= kRowBlock) {
         if (!(why = csv->write(rows.data(), rows.size())).empty()) return why;
         rows.clear();

@@ -2,7 +2,6 @@
 #include "table.h"
 
 #include <charconv>
-#include <cstdio>
 
 namespace trackvideo {
 
@@ -12,44 +11,45 @@ const char kCsvHeader[] =
 
 namespace {
 
-void append_number(std::string& out, long long v) {
-  char buffer[24];
-  const auto r = std::to_chars(buffer, buffer + sizeof buffer, v);
-  out.append(buffer, r.ptr);
+// The longest row: 14 integers of at most 20 characters (widths reach 2^32,
+// l1 4 * (2^32 - 1)), hist_l1 (under 64 characters even for a huge float),
+// 14 commas and the newline.
+constexpr std::size_t kMaxRow = 14 * 20 + 64 + 15;
+
+// Appends ",v" at p; the buffer has room (kMaxRow).
+char* put(char* p, char* end, long long v) {
+  *p++ = ',';
+  return std::to_chars(p, end, v).ptr;
 }
 
-void append_side_box(std::string& out, const pair_side& s) {
-  out += ',';
-  append_number(out, s.x1);
-  out += ',';
-  append_number(out, s.y1);
-  out += ',';
-  append_number(out, static_cast<long long>(s.x2) - s.x1 + 1);
-  out += ',';
-  append_number(out, static_cast<long long>(s.y2) - s.y1 + 1);
+char* put_box(char* p, char* end, const pair_side& s) {
+  p = put(p, end, s.x1);
+  p = put(p, end, s.y1);
+  p = put(p, end, static_cast<long long>(s.x2) - s.x1 + 1);
+  return put(p, end, static_cast<long long>(s.y2) - s.y1 + 1);
 }
 
 }  // namespace
 
 void append_pair_row(std::string& out, int frame, const pair_side& a, const pair_side& b,
                      long long l1, float hist_l1) {
-  append_number(out, frame);
-  out += ',';
-  append_number(out, a.id);
-  out += ',';
-  append_number(out, a.det + 1LL);
-  out += ',';
-  append_number(out, b.id);
-  out += ',';
-  append_number(out, b.det + 1LL);
-  out += ',';
-  append_number(out, l1);
-  char value[64];
-  const int n = std::snprintf(value, sizeof value, ",%.6f", static_cast<double>(hist_l1));
-  out.append(value, static_cast<std::size_t>(n));
-  append_side_box(out, a);
-  append_side_box(out, b);
-  out += '\n';
+  // Built in one buffer and appended once: a row is one copy into `out`.
+  char row[kMaxRow];
+  char* const end = row + sizeof row;
+  char* p = std::to_chars(row, end, frame).ptr;
+  p = put(p, end, a.id);
+  p = put(p, end, a.det + 1LL);
+  p = put(p, end, b.id);
+  p = put(p, end, b.det + 1LL);
+  p = put(p, end, l1);
+  // to_chars formats as printf's "%.6f" does (correctly rounded), without
+  // parsing a format per row.
+  *p++ = ',';
+  p = std::to_chars(p, end, static_cast<double>(hist_l1), std::chars_format::fixed, 6).ptr;
+  p = put_box(p, end, a);
+  p = put_box(p, end, b);
+  *p++ = '\n';
+  out.append(row, p);
 }
 
 }  // namespace trackvideo
