@@ -8,10 +8,11 @@
 #include <memory>
 #include <vector>
 
-#include "frame_pass.h"
+#include "frame_reader.h"
 #include "frame_source.h"
 #include "outputs.h"
 #include "overlay.h"
+#include "pair_pass.h"
 #include "progress.h"
 #include "table.h"
 #include "tracks.h"
@@ -85,54 +86,48 @@ std::string run(const options& o, std::FILE* out, std::FILE* err) {
   }
 
   trackpair::box_dictionary boxes;
-  frame_pass pass(t, o.radius);
+  pair_pass pass(t, o.radius);
   overlay_video video;
   bool video_open = false;
   progress shown(progress_wanted(o.progress, ::fileno(err)), t.last_frame, err);
-  cv::Mat frame;
   std::vector<drawn_box> drawn;
   std::vector<unsigned char> png;
+  const std::vector<std::pair<int, int>> no_pairs;
   std::string rows = csv ? kCsvHeader : "";
   bool large = false;
   long long pairs_found = 0;
 
-  std::size_t i = 0, j = 0;  // the boxes of frame f are [i, j)
-  for (int f = 1; f <= t.last_frame; ++f, i = j) {
-    while (j < t.boxes.size() && t.boxes[j].frame == f) ++j;
-    const bool has_boxes = j > i, decode = has_boxes || video_file != nullptr;
-    if (!(why = decode ? source.next(frame) : source.skip()).empty()) return why;
-    if (decode) large = large || frame.cols > kHintWidth || frame.rows > kHintHeight;
-    if (has_boxes) {
-      why = pass.process(f, i, j, frame.data, frame.cols, frame.rows, frame.step[0], boxes,
-                         csv ? &rows : nullptr);
-      if (!why.empty()) return why;
-    } else {
-      pass.clear(f);
-    }
-    pairs_found += static_cast<long long>(pass.pairs().size());
-    if (csv) {
-      if (rows.size() >= kRowBlock) {
-        if (!(why = csv->write(rows.data(), rows.size())).empty()) return why;
-        rows.clear();
-      }
+  frame_reader reader(t, source, video_file != nullptr);
+  for (int f = 1; f <= t.last_frame; ++f) {
+    frame_records* r = reader.next(why);
+    if (r == nullptr) return why;
+    cv::Mat& frame = r->image;
+    if (r->decoded) large = large || frame.cols > kHintWidth || frame.rows > kHintHeight;
+    const bool has_boxes = r->boxes() > 0;
+    if (has_boxes) pass.process(*r, boxes, csv ? &rows : nullptr);
+    const std::vector<std::pair<int, int>>& pairs = has_boxes ? pass.pairs() : no_pairs;
+    pairs_found += static_cast<long long>(pairs.size());
+    if (csv && rows.size() >= kRowBlock) {
+      if (!(why = csv->write(rows.data(), rows.size())).empty()) return why;
+      rows.clear();
     }
     for (int q = 0; !o.detections.empty() && q < t.objects(); ++q) {
       why = outputs.write_closed(in_folder(o.detections, detection_file_name(q, f)),
-                                 pass.detection_text(q));
+                                 r->detection_text(q));
       if (!why.empty()) return why;
     }
     if (has_boxes && (video_file || !o.overlay.empty())) {
       drawn.clear();
-      for (std::size_t k = i; k < j; ++k) {
+      for (std::size_t k = r->first; k < r->last; ++k) {
         const track_box& b = t.boxes[k];
         drawn.push_back(
             drawn_box{t.ids[static_cast<std::size_t>(b.object)], b.x1, b.y1, b.x2, b.y2});
       }
-      draw_overlay(frame, drawn, pass.pairs());
+      draw_overlay(frame, drawn, pairs);
     }
     if (has_boxes && !o.overlay.empty()) {
       if (!(why = encode_png(frame, png)).empty()) return why;
-      std::string text(png.begin(), png.end());
+      const std::string text(png.begin(), png.end());
       if (!(why = outputs.write_closed(in_folder(o.overlay, overlay_file_name(f)), text)).empty())
         return why;
     }

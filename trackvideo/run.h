@@ -2,16 +2,18 @@
 // report, the table, the pictures and the detection files out.
 //
 // run() reads and checks the whole tracks file, opens the frames, then walks
-// frames 1 .. F (F the last frame of the tracks) once, in order, decoding a
-// frame only when it has boxes or the overlay video needs it. Every output
+// frames 1 .. F (F the last frame of the tracks) once, in order: a
+// frame_reader decodes them and makes their records one frame ahead, in a
+// thread of its own, while this thread finds the pairs, writes the rows and
+// pictures of the frame before. Every output
 // file is written as a temporary and committed only when every frame has been
 // processed; the report is kept in an anonymous temporary file and copied to
 // standard output after the commit, so a failed run prints nothing there and
 // leaves no output file created or changed.
 //
-// Memory: one decoded frame, the boxes (tracks and the report's dictionary,
-// O(rows)) and the pending table rows of one frame; the report itself is on
-// disk. Cost per frame: one decode plus frame_pass's cost.
+// Memory: two decoded frames, the boxes (tracks and the report's dictionary,
+// O(rows)) and at most one block of pending table rows; the report itself is
+// on disk. Cost per frame: one decode plus the records' and pairs' costs.
 #ifndef TRACKVIDEO_RUN_H
 #define TRACKVIDEO_RUN_H
 
