@@ -63,17 +63,22 @@ std::string frame_source::open_video(const std::string& path) {
   if (::stat(path.c_str(), &st) != 0) return "cannot open " + path + ": " + std::strerror(errno);
   if (S_ISDIR(st.st_mode)) return "cannot open " + path + ": " + std::strerror(EISDIR);
   if (!S_ISREG(st.st_mode)) return "cannot open " + path + ": not a regular file";
-  // OpenCV reports a file it cannot open as a failed open() (no exception in
-  // the usual case); anything it throws is the same failure to us.
-  try {
-    if (!video_.open(path, cv::CAP_ANY) || !video_.isOpened())
-      return "cannot open " + path + " as a video";
-    const double rate = video_.get(cv::CAP_PROP_FPS);
-    fps_ = std::isfinite(rate) && rate > 0 && rate < 1000 ? rate : kFolderFramesPerSecond;
-  } catch (const cv::Exception&) {
-    return "cannot open " + path + " as a video";
+  // FFmpeg reads nearly every video file; OpenCV's own Motion-JPEG reader
+  // needs no external library. Other back ends are not asked: they probe
+  // cameras and devices (slow, and leaking in their libraries) rather than
+  // files. A file neither opens is a failed open(), or an exception from the
+  // back end, both the same failure to us.
+  for (const int backend : {cv::CAP_FFMPEG, cv::CAP_OPENCV_MJPEG}) {
+    try {
+      if (video_.open(path, backend) && video_.isOpened()) {
+        const double rate = video_.get(cv::CAP_PROP_FPS);
+        fps_ = std::isfinite(rate) && rate > 0 && rate < 1000 ? rate : kFolderFramesPerSecond;
+        return "";
+      }
+    } catch (const cv::Exception&) {
+    }
   }
-  return "";
+  return "cannot open " + path + " as a video";
 }
 
 std::string frame_source::open_folder(const std::string& dir) {

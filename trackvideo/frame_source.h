@@ -1,7 +1,8 @@
 // trackvideo/frame_source.h - the frames of a run, in order, one at a time:
 // a video file, or the images of a folder.
 //
-// Video: any file OpenCV's video I/O opens; frame f is the f-th decoded frame.
+// Video: a file OpenCV's video I/O opens through FFmpeg or its own Motion-JPEG
+// reader; frame f is the f-th decoded frame.
 // Folder: the regular files of the folder whose names end in an image
 // extension (.jpg .jpeg .png .bmp .tif .tiff .webp .ppm .pgm .pnm, any case),
 // in natural name order (see natural_less); other entries are ignored.
