@@ -1,8 +1,10 @@
-// The atomic output writer and the clean-up of its temporaries on a signal.
+// The atomic output writer (the temporaries it leaves to a signal's clean-up
+// are listed in temporaries.cpp).
 
 #include "histfeat/atomic_file.h"
 
 #include "histfeat/internal.h"
+#include "histfeat/temporaries.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,108 +13,40 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 namespace histfeat {
 
-// Every uncommitted temporary of the process is on one circular list, so that a
-// signal handler can remove them all. Invariant: a node is on the list exactly
-// while its file may exist; `name` changes only while the node is off the list.
-struct detail::temporary {
-  temporary* prev;
-  temporary* next;
-  std::string name;
-};
-
 namespace {
 
-using node = detail::temporary;
-node list_head{&list_head, &list_head, {}};
-
-// The list is changed only under `list_busy`. A signal that finds it busy (its
-// handler may run on the very thread that holds it) records itself in
-// `pending_signal`; the holder sees it on release and finishes the job. Lock-free
-// atomics, so both are safe in a signal handler.
-std::atomic<int> list_busy{0}, pending_signal{0};
-
-void remove_temporaries_and_die(int sig) {
-  for (node* n = list_head.next; n != &list_head; n = n->next) ::unlink(n->name.c_str());
-  ::signal(sig, SIG_DFL);
-  ::raise(sig);  // in a handler: delivered, and fatal, when the handler returns
-}
-
-extern "C" void on_fatal_signal(int sig) {
-  pending_signal.store(sig);
-  if (list_busy.exchange(1) == 0) remove_temporaries_and_die(sig);
-}
-
-// Holds the list. Only a handler on another thread, which ends the process, can
-// keep it from us for long.
-struct list_lock {
-  list_lock() {
-    while (list_busy.exchange(1) != 0) {
-    }
-  }
-  ~list_lock() {
-    list_busy.store(0);
-    if (int sig = pending_signal.load(); sig != 0 && list_busy.exchange(1) == 0)
-      remove_temporaries_and_die(sig);
-  }
-};
-
-// Installed once, for each signal that still has its default action: a signal
-// the program ignores (nohup) or handles itself is left alone.
-void install_handlers() {
-  static const bool installed = [] {
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-      struct sigaction old {};
-      if (::sigaction(sig, nullptr, &old) != 0 || (old.sa_flags & SA_SIGINFO) ||
-          old.sa_handler != SIG_DFL)
-        continue;
-      struct sigaction ours {};
-      ours.sa_handler = on_fatal_signal;
-      sigemptyset(&ours.sa_mask);
-      ::sigaction(sig, &ours, nullptr);
-    }
-    return true;
-  }();
-  (void)installed;
-}
-
-void link(node* n) {
-  n->prev = list_head.prev;
-  n->next = &list_head;
-  list_head.prev->next = n;
-  list_head.prev = n;
-}
-void unlink_node(node* n) {
-  n->prev->next = n->next;
-  n->next->prev = n->prev;
-  n->prev = n->next = n;
-}
-
+// The directory part of `path` ("" or ending in '/') and the extension of its
+// last component: ".avi" of "out/run.avi". Writers that pick a format by the
+// name (video encoders) see the final name's extension on the temporary; a long
+// one is left off, so that the temporary's name stays short.
+constexpr std::size_t kMaxKeptExtension = 16;
 std::string directory_of(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+std::string extension_of(const std::string& path) {
+  const std::size_t start = path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1;
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string::npos || dot <= start || path.size() - dot > kMaxKeptExtension) return "";
+  return path.substr(dot);
 }
 
 // A name no other process uses: this process's id and a counter. The file is
 // created with O_EXCL, so a leftover of an earlier process with the same id only
 // costs another try.
-std::string temporary_name(const std::string& directory) {
+std::string temporary_name(const std::string& directory, const std::string& extension) {
   static std::atomic<unsigned long> counter{0};
-  return directory + ".tmp-" + std::to_string(::getpid()) + '-' + std::to_string(counter++);
+  return directory + ".tmp-" + std::to_string(::getpid()) + '-' + std::to_string(counter++) +
+         extension;
 }
 
 }  // namespace
-
-std::string not_regular(const struct stat& st) {
-  if (S_ISREG(st.st_mode)) return "";
-  return S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
-}
 
 std::string check_output(const std::string& path, const std::vector<std::string>& inputs,
                          std::string* target) {
@@ -150,6 +84,8 @@ atomic_file::atomic_file(atomic_file&& other) noexcept
       target_(std::move(other.target_)),
       fd_(other.fd_) {
   other.temp_ = nullptr;
+  other.path_.clear();
+  other.target_.clear();
   other.fd_ = -1;
 }
 
@@ -161,6 +97,8 @@ atomic_file& atomic_file::operator=(atomic_file&& other) noexcept {
     target_ = std::move(other.target_);
     fd_ = other.fd_;
     other.temp_ = nullptr;
+    other.path_.clear();
+    other.target_.clear();
     other.fd_ = -1;
   }
   return *this;
@@ -170,16 +108,16 @@ std::string atomic_file::open(const std::string& path, const std::vector<std::st
   discard();
   std::string target;
   if (std::string why = check_output(path, inputs, &target); !why.empty()) return why;
-  install_handlers();
-  const std::string directory = directory_of(target);
-  node* t = new node{nullptr, nullptr, {}};
+  install_cleanup_handlers();
+  const std::string directory = directory_of(target), extension = extension_of(target);
+  detail::temporary* t = new detail::temporary{nullptr, nullptr, {}};
   int fd = -1, error = 0;
   for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-    t->name = temporary_name(directory);
-    list_lock hold;  // created and listed at once: a signal in between still removes it
+    t->name = temporary_name(directory, extension);
+    temporaries_lock hold;  // created and listed at once: a signal in between still removes it
     fd = ::open(t->name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     error = errno;
-    if (fd >= 0) link(t);
+    if (fd >= 0) list_temporary(t);
     if (fd < 0 && error != EEXIST) break;
   }
   if (fd < 0) {
@@ -237,8 +175,8 @@ std::string atomic_file::commit() {
     return why;
   }
   {
-    list_lock hold;
-    unlink_node(temp_);
+    temporaries_lock hold;
+    unlist_temporary(temp_);
   }
   delete temp_;
   temp_ = nullptr;
@@ -250,9 +188,9 @@ void atomic_file::discard() {
   fd_ = -1;
   if (!temp_) return;
   {
-    list_lock hold;
+    temporaries_lock hold;
     ::unlink(temp_->name.c_str());
-    unlink_node(temp_);
+    unlist_temporary(temp_);
   }
   delete temp_;
   temp_ = nullptr;

@@ -4,8 +4,8 @@
 //
 // An atomic_file owns its temporary until commit() (which gives it away by
 // renaming it) or discard() (which removes it); the destructor discards. The
-// temporary is a short name (".tmp-<pid>-<n>") in the directory of the final
-// path, or of a symbolic link's target when the path is a link to a regular
+// temporary is a short name (".tmp-<pid>-<n>", then the final name's extension
+// of up to 16 bytes, such as ".avi") in the directory of the final path, or of a symbolic link's target when the path is a link to a regular
 // file (the link stays). While uncommitted temporaries exist, SIGINT, SIGTERM and
 // SIGHUP (unless ignored or handled by the program) remove them all before the
 // signal ends the process.
@@ -29,7 +29,7 @@
 namespace histfeat {
 
 namespace detail {
-struct temporary;  // a registered temporary name (atomic_file.cpp)
+struct temporary;  // a listed temporary name (temporaries.h)
 }
 
 class atomic_file {

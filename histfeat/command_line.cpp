@@ -1,15 +1,19 @@
-// The command line: the single-frame run, batches, usage and options.
+// The command line: options, usage, the process's standard streams and the
+// report of a failed write to standard output.
 
 #include "histfeat/histfeat.h"
 
-#include <opencv2/core/utils/logger.hpp>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <istream>
 #include <ostream>
-#include <sstream>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <xmmintrin.h>
@@ -32,9 +36,42 @@ __attribute__((target("sse"))) void set_mxcsr_bits(unsigned bits) {
 }
 #endif
 
-void quiet_opencv() {
-  // Every failure is reported as one line of ours; keep OpenCV's own log quiet.
-  cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+// Standard output through the descriptor, remembering the first failed write
+// (a closed descriptor, a full disk, a pipe without reader) so that it can be
+// reported once, after the outputs are written.
+class fd_writer : public std::streambuf {
+ public:
+  fd_writer(int fd, int error) : fd_(fd), error_(error) { setp(buffer_, buffer_ + sizeof buffer_); }
+  int error() const { return error_; }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (sync() != 0) return traits_type::eof();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) sputc(traits_type::to_char_type(c));
+    return traits_type::not_eof(c);
+  }
+  int sync() override {
+    for (const char* p = pbase(); error_ == 0 && p < pptr();) {
+      const ssize_t n = ::write(fd_, p, static_cast<std::size_t>(pptr() - p));
+      if (n < 0 && errno != EINTR) error_ = errno;
+      if (n > 0) p += n;
+    }
+    setp(buffer_, buffer_ + sizeof buffer_);
+    return error_ == 0 ? 0 : -1;
+  }
+
+ private:
+  int fd_, error_;
+  char buffer_[4096];
+};
+
+// Reports a failed write to `out` (once) and gives the status to return.
+int check_output_stream(std::ostream& out, std::ostream& err, int status) {
+  if (out.flush()) return status;
+  const fd_writer* writer = dynamic_cast<const fd_writer*>(out.rdbuf());
+  err << "histfeat: cannot write to standard output: "
+      << (writer && writer->error() ? std::strerror(writer->error()) : "write error") << '\n';
+  return 1;
 }
 
 }  // namespace
@@ -47,47 +84,6 @@ void enable_flush_to_zero() {
   // Denormals-are-zero came with SSE2; setting it without faults the processor.
   set_mxcsr_bits(__builtin_cpu_supports("sse2") ? kFlushToZero | kDenormalsAreZero : kFlushToZero);
 #endif
-}
-
-int run(const std::string& image_file, const std::string& boxes_file,
-        const std::string& output_file, std::ostream& out, std::ostream& err) {
-  quiet_opencv();
-  frame_cache frames(0);  // keeps the one frame
-  std::string why = process_frame(frames, image_file, boxes_file, output_file, out);
-  if (why.empty()) return 0;
-  err << "histfeat: " << why << '\n';
-  return 1;
-}
-
-int run_batch(std::istream& list, const std::string& list_name, std::ostream& out,
-              std::ostream& err) {
-  quiet_opencv();
-  frame_cache frames;
-  int status = 0;
-  long long number = 0;
-  std::string line, field[3];
-  while (std::getline(list, line)) {
-    ++number;
-    std::istringstream fields(line);
-    int count = 0;
-    for (std::string f; fields >> f; ++count)
-      if (count < 3) field[count] = std::move(f);
-    if (count == 0 || field[0][0] == '#') continue;  // blank line or comment
-    std::string why;
-    if (count != 3)
-      why = "expected 3 fields (IMAGE BOXES OUTPUT), found " + std::to_string(count);
-    else
-      why = process_frame(frames, field[0], field[1], field[2], out);
-    if (!why.empty()) {
-      err << "histfeat: " << list_name << ':' << number << ": " << why << '\n';
-      status = 1;
-    }
-  }
-  if (list.bad()) {
-    err << "histfeat: cannot read " << list_name << '\n';
-    status = 1;
-  }
-  return status;
 }
 
 std::string usage() {
@@ -110,11 +106,17 @@ std::string usage() {
          "                      and lines starting with # are skipped; file names\n"
          "                      cannot contain blanks. A failed line is reported with\n"
          "                      its line number and skipped; the others go on.\n"
+         "  --max-pixels N      before any of the above: refuse images of more than N\n"
+         "                      pixels (default " +
+         std::to_string(kDefaultMaxPixels) +
+         ")\n"
          "  --help              this text\n"
          "  --version           the version\n"
          "\n"
-         "An output file is replaced only when its frame succeeds. Exit status: 0 done,\n"
-         "1 the frame or a line of the batch failed, 2 wrong usage.\n";
+         "An output file is replaced only when its frame succeeds, and never when it is\n"
+         "one of the inputs or not a regular file. Exit status: 0 done, 1 the frame or a\n"
+         "line of the batch failed or standard output could not be written, 2 wrong\n"
+         "usage.\n";
 }
 
 int histfeat_main(int argc, const char* const* argv, std::istream& in, std::ostream& out,
@@ -124,10 +126,25 @@ int histfeat_main(int argc, const char* const* argv, std::istream& in, std::ostr
     err << "histfeat: " << what << '\n' << usage();
     return 2;
   };
+  long long max_pixels = kDefaultMaxPixels;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] != "--max-pixels") continue;
+    char* end = nullptr;
+    errno = 0;
+    const char* value = i + 1 < args.size() ? args[i + 1].c_str() : "";
+    max_pixels = std::strtoll(value, &end, 10);
+    if (!*value || *end || errno || max_pixels < 1 || i != 0)
+      return misuse(i != 0 ? "option --max-pixels out of place"
+                           : "--max-pixels needs a positive number of pixels");
+    args.erase(args.begin(), args.begin() + 2);
+    break;
+  }
   for (const std::string& a : args)
     if (a.size() > 1 && a[0] == '-' && a != "--help" && a != "--version" && a != "--batch")
       return misuse("unknown option '" + a + "'");
-  if (args.empty()) return run("v200.jpg", "pos.txt", "objects_info_1.txt", out, err);
+  if (args.empty())
+    return check_output_stream(
+        out, err, run("v200.jpg", "pos.txt", "objects_info_1.txt", out, err, max_pixels));
 
   const std::string& first = args[0];
   const std::size_t wanted = first == "--batch" ? 2 : first[0] == '-' && first != "-" ? 1 : 3;
@@ -137,23 +154,40 @@ int histfeat_main(int argc, const char* const* argv, std::istream& in, std::ostr
       return misuse("option " + args[i] + " out of place");
   if (first == "--help") {
     out << usage();
-    return 0;
+    return check_output_stream(out, err, 0);
   }
   if (first == "--version") {
     out << "histfeat " HISTFEAT_VERSION "\n";
-    return 0;
+    return check_output_stream(out, err, 0);
   }
   if (first == "--batch") {
     const std::string& name = args[1];
-    if (name == "-") return run_batch(in, "(standard input)", out, err);
+    if (name == "-")
+      return check_output_stream(out, err, run_batch(in, "(standard input)", out, err, max_pixels));
     std::ifstream list(name);
     if (!list) {
       err << "histfeat: cannot open " << name << ": " << std::strerror(errno) << '\n';
       return 1;
     }
-    return run_batch(list, name, out, err);
+    return check_output_stream(out, err, run_batch(list, name, out, err, max_pixels));
   }
-  return run(args[0], args[1], args[2], out, err);
+  return check_output_stream(out, err, run(args[0], args[1], args[2], out, err, max_pixels));
+}
+
+int program_main(int argc, const char* const* argv) {
+  enable_flush_to_zero();
+  // A write to a pipe without reader fails with EPIPE instead of ending the
+  // run: the remaining outputs are still written, the failure reported.
+  std::signal(SIGPIPE, SIG_IGN);
+  // A closed standard descriptor gets /dev/null, so that no output file is
+  // opened under its number; a closed standard output is still reported.
+  const bool output_closed = ::fcntl(1, F_GETFD) < 0;
+  for (int fd = 0; fd <= 2; ++fd)
+    if (::fcntl(fd, F_GETFD) < 0 && ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) < 0)
+      return 1;
+  fd_writer writer(1, output_closed ? EBADF : 0);
+  std::ostream out(&writer);
+  return histfeat_main(argc, argv, std::cin, out, std::cerr);
 }
 
 }  // namespace histfeat

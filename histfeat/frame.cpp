@@ -7,7 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <istream>
 #include <ostream>
 
 namespace histfeat {
@@ -21,13 +21,12 @@ std::string process_frame(frame_cache& frames, const std::string& image_file,
   const frame_planes* planes = frames.load(image_file, why);
   if (!planes) return why;
 
+  int fd = -1;
   struct stat box_state;
-  if (::stat(boxes_file.c_str(), &box_state) != 0)
-    return "cannot open " + boxes_file + ": " + std::strerror(errno);
-  if (std::string refused = not_regular(box_state); !refused.empty())
-    return "cannot open " + boxes_file + ": " + refused;
-  std::ifstream fp_pos(boxes_file);
-  if (!fp_pos) return "cannot open " + boxes_file + ": " + std::strerror(errno);
+  why = open_regular(boxes_file, fd, box_state);
+  if (fd < 0) return why;
+  fd_reader box_bytes(fd);
+  std::istream fp_pos(&box_bytes);
 
   // Built in memory, no allocation per box: the histograms and the record text
   // are reused from box to box.

@@ -1,14 +1,11 @@
 // The frame cache: which file, whether its frame is still current, reading and
-// eviction. Decoding is OpenCV's.
+// eviction. Decoding is decode.cpp's.
 
 #include "histfeat/frame_source.h"
 
+#include "histfeat/decode.h"
 #include "histfeat/internal.h"
 
-#include <opencv2/core.hpp>
-#include <opencv2/imgcodecs.hpp>
-
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -82,51 +79,31 @@ const frame_planes* frame_cache::load(const std::string& path, std::string& why)
   }
   forget(id);  // changed since it was decoded, if it was
 
-  // Only a regular file is read (opening does not wait for a FIFO's writer).
-  // One of reasonable size is read through one descriptor, its state taken from
-  // that descriptor, so the entry describes the very bytes decoded; a huge one
-  // is left to OpenCV's reader and not kept.
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    why = cannot_open(path, std::strerror(errno));
-    return nullptr;
-  }
+  // Only a regular file is read. One of reasonable size is read through one descriptor, its state
+  // taken from that descriptor, so the entry describes the very bytes decoded; a huge one is left
+  // to the decoder to read and not kept.
+  int fd = -1;
   struct stat read_state;
-  std::string refused =
-      ::fstat(fd, &read_state) == 0 ? not_regular(read_state) : std::strerror(errno);
-  if (!refused.empty()) {
-    ::close(fd);
-    why = cannot_open(path, refused);
-    return nullptr;
-  }
+  why = open_regular(path, fd, read_state);
+  if (fd < 0) return nullptr;
   bool readable = true;
   const bool keep = read_whole(fd, read_state.st_size, readable);
   ::close(fd);
 
-  // EXIF orientation is not applied: the boxes are in the stored pixel grid.
-  const int flags = cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION;
-  cv::Mat image;
-  try {
-    if (!keep)
-      image = cv::imread(path, flags);
-    else if (readable && !file_bytes_.empty())
-      image = cv::imdecode(file_bytes_, flags);
-  } catch (const cv::Exception&) {
-    image.release();
-  }
-  if (image.empty() || image.type() != CV_8UC3) {
+  if (keep && (!readable || file_bytes_.empty())) {
     why = "cannot decode " + path + " as a colour image";
     return nullptr;
   }
-  ++decodes_;
-
   entry e{read_state.st_size,
           nanoseconds(read_state.st_mtim),
           nanoseconds(read_state.st_ctim),
           {},
           {},
           ++uses_};
-  e.planes = split_frame(image.data, image.cols, image.rows, image.step, e.samples);
+  const image_source source{keep ? file_bytes_.data() : nullptr, file_bytes_.size(), path};
+  why = decode_frame(source, max_pixels_, e.samples, e.planes);
+  if (!why.empty()) return nullptr;
+  ++decodes_;
   if (!keep) {
     unkept_ = std::move(e);
     return &unkept_.planes;
@@ -153,6 +130,28 @@ void frame_cache::drop_least_recent_beyond_limit(const file_id& keep) {
     bytes_ -= oldest->second.samples.size();
     entries_.erase(oldest);
   }
+}
+
+std::string frame_cache::verify() const {
+  std::size_t total = 0;
+  for (const auto& [id, e] : entries_) {
+    total += e.samples.size();
+    const std::size_t area = static_cast<std::size_t>(e.planes.red.width) *
+                             static_cast<std::size_t>(e.planes.red.height);
+    const sample_plane* planes[4] = {&e.planes.red, &e.planes.green, &e.planes.blue,
+                                     &e.planes.mask};
+    if (e.samples.size() != 4 * area) return "an entry's samples are not four planes";
+    for (std::size_t k = 0; k < 4; ++k)
+      if (planes[k]->data != e.samples.data() + k * area ||
+          planes[k]->stride != static_cast<std::size_t>(e.planes.red.width))
+        return "an entry's planes do not view its samples";
+    for (std::size_t i = 3 * area; i < 4 * area; ++i)
+      if (e.samples[i] != 255) return "an entry's mask is not all 255";
+    if (e.last_use > uses_) return "an entry used after the last use";
+  }
+  if (total != bytes_) return "bytes() is not the sum of the entries' samples";
+  if (bytes_ > byte_limit_ && entries_.size() > 1) return "more than one entry beyond the limit";
+  return "";
 }
 
 }  // namespace histfeat

@@ -20,6 +20,7 @@
 #ifndef HISTFEAT_FRAME_SOURCE_H
 #define HISTFEAT_FRAME_SOURCE_H
 
+#include "histfeat/decode.h"
 #include "histfeat/record.h"
 
 #include <cstddef>
@@ -35,12 +36,20 @@ class frame_cache {
   static constexpr std::size_t kDefaultByteLimit = std::size_t{64} << 20;
   static constexpr long long kMaxFileBytes = 64LL << 20;  // read whole, decoded in memory
 
-  explicit frame_cache(std::size_t byte_limit = kDefaultByteLimit) : byte_limit_(byte_limit) {}
+  // Images of more than `max_pixels` pixels are refused from their header
+  // (JPEG and PNG; see decode.h).
+  explicit frame_cache(std::size_t byte_limit = kDefaultByteLimit,
+                       long long max_pixels = kDefaultMaxPixels)
+      : byte_limit_(byte_limit), max_pixels_(max_pixels) {}
 
   // The planes of the image in `path`, or nullptr after setting `why` to "cannot
-  // open PATH: <reason>" or "cannot decode PATH as a colour image". The planes
-  // stay valid until the next call of load().
+  // open PATH: <reason>" or what decode_frame says. The planes stay valid until
+  // the next call of load(). Throws std::bad_alloc when memory runs out (the
+  // cache stays usable).
   const frame_planes* load(const std::string& path, std::string& why);
+
+  // Checks every invariant below (O(bytes kept)): "" or the first one broken.
+  std::string verify() const;
 
   std::size_t decodes() const { return decodes_; }  // frames decoded so far
   std::size_t bytes() const { return bytes_; }      // bytes of the frames kept now
@@ -67,7 +76,12 @@ class frame_cache {
   void forget(const file_id& id);
   void drop_least_recent_beyond_limit(const file_id& keep);
 
+  // Invariants: bytes_ = the sum of samples.size() over entries_; bytes_ <=
+  // byte_limit_ unless one entry is kept; an entry's samples are its four
+  // planes one after the other (4 bytes per pixel, the mask all 255), which its
+  // `planes` view; last_use <= uses_.
   std::size_t byte_limit_;
+  long long max_pixels_;
   std::size_t bytes_ = 0, decodes_ = 0;
   unsigned long long uses_ = 0;
   std::unordered_map<file_id, entry, file_id_hash> entries_;

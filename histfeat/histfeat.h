@@ -52,33 +52,43 @@ std::string process_frame(frame_cache& frames, const std::string& image_file,
                           const std::string& boxes_file, const std::string& output_file,
                           std::ostream& out);
 
-// The whole run for one frame: process_frame with a cache of its own. Returns 0,
-// or 1 after one line "histfeat: ..." on `err`.
+// The whole run for one frame: process_frame with a cache of its own that
+// refuses images of more than `max_pixels`. Returns 0, or 1 after one line
+// "histfeat: ..." on `err` ("histfeat: out of memory" when memory ran out).
 int run(const std::string& image_file, const std::string& boxes_file,
-        const std::string& output_file, std::ostream& out, std::ostream& err);
+        const std::string& output_file, std::ostream& out, std::ostream& err,
+        long long max_pixels = kDefaultMaxPixels);
 
 // Batch: every line of `list` (named `list_name` in messages) that is neither
 // blank nor a comment (first non-blank character '#') holds three
 // whitespace-separated fields IMAGE BOXES OUTPUT and is processed as one frame,
 // in order, all through one frame_cache. A failed line (a wrong number of
-// fields, or a failed frame) writes one line "histfeat: LIST:N: <what is wrong>"
-// (N counts every line from 1) on `err`, and its output file is not written; the
-// other lines go on. Returns 0, or 1 when any line failed or `list` could not be
-// read to its end.
+// fields, a NUL byte, a failed frame, memory run out) writes one line
+// "histfeat: LIST:N: <what is wrong>" (N counts every line from 1) on `err`, and
+// its output file is not written; the other lines go on. Returns 0, or 1 when any
+// line failed or `list` could not be read to its end.
 int run_batch(std::istream& list, const std::string& list_name, std::ostream& out,
-              std::ostream& err);
+              std::ostream& err, long long max_pixels = kDefaultMaxPixels);
 
 // The usage text that --help prints.
 std::string usage();
 
 // The command line: no arguments (the fixed files of the current directory),
 // "IMAGE BOXES OUTPUT", "--batch LIST" (LIST "-" reads `in`), "--help" (usage on
-// `out`, 0), "--version" ("histfeat <version>" on `out`, 0). Anything else: an
-// option other than these (an argument starting with '-', except "-" itself) or
-// a wrong number of arguments writes one line "histfeat: ..." and the usage on
-// `err` and returns 2. Otherwise returns what run or run_batch returns.
+// `out`, 0), "--version" ("histfeat <version>" on `out`, 0), each of the first
+// three after an optional "--max-pixels N". Anything else: an option other than
+// these (an argument starting with '-', except "-" itself) or a wrong number of
+// arguments writes one line "histfeat: ..." and the usage on `err` and returns
+// 2. Otherwise returns what run or run_batch returns, or 1 after one line
+// "histfeat: cannot write to standard output: <reason>" when writing to `out`
+// failed (reported once, at the end).
 int histfeat_main(int argc, const char* const* argv, std::istream& in, std::ostream& out,
                   std::ostream& err);
+
+// The process: flush-to-zero, SIGPIPE ignored, closed standard descriptors
+// given /dev/null, standard output through a writer that remembers why a write
+// failed; then histfeat_main on the process's streams.
+int program_main(int argc, const char* const* argv);
 
 }  // namespace histfeat
 

@@ -1,6 +1,7 @@
 // histfeat's functions that only its own units and the tests call: the parts
-// of a record (counting, normalising, formatting) and of the box list. The
-// types and the cost model are those of record.h.
+// of a record (counting, normalising, formatting), the box list, and the checks
+// made before an input is read or an output replaced. The types are those of
+// record.h; failures are returned as text, as everywhere in histfeat.
 
 #ifndef HISTFEAT_INTERNAL_H
 #define HISTFEAT_INTERNAL_H
@@ -10,6 +11,7 @@
 #include <sys/stat.h>
 
 #include <iosfwd>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -23,9 +25,15 @@ bool parse_int(const std::string& token, int& value);
 
 // Reads the next four whitespace-separated tokens of `in` as x1 y1 x2 y2. On
 // failure returns the reason ("fewer than twelve integers", "item 7 ('3.5') is
-// not an integer", items counted from 1 over the whole list), else "".
-// `box_index` (0-based) only numbers the items.
+// not an integer", items counted from 1 over the whole list, the token quoted),
+// else "". Every item is a whole token (parse_int) except the twelfth, the last
+// of the list, of which an int prefix is enough ("230xyz" reads 230).
+// `box_index` (0-based) numbers the items.
 std::string read_box(std::istream& in, int box_index, box& out);
+
+// A token as messages quote it: between single quotes, bytes outside printable
+// ASCII as '?', cut to 40 bytes with "..." after the quote.
+std::string quote_token(const std::string& token);
 
 // --- Histograms (counting.cpp) ----------------------------------------------------
 
@@ -63,11 +71,35 @@ void append_record(std::string& text, const box& b, const histograms& h);
 // Appends the decimal digits of `value` (as "%d").
 void append_int(std::string& text, int value);
 
-// --- Files (atomic_file.cpp) ------------------------------------------------------
+// --- Inputs (input_file.cpp) -------------------------------------------------------
 
 // "" when `st` is a regular file, else why it is not read or replaced: a device
 // such as /dev/zero may never end and a FIFO may never start.
 std::string not_regular(const struct stat& st);
+
+// Opens `path` for reading without waiting (O_NONBLOCK) and accepts it only when
+// the open file is a regular file: "" with `fd` open and `st` its state, else
+// "cannot open PATH: <reason>" with nothing left open.
+std::string open_regular(const std::string& path, int& fd, struct stat& st);
+
+// A read buffer over a descriptor it owns (closed by the destructor), for an
+// std::istream. Read errors end the input like its end.
+class fd_reader : public std::streambuf {
+ public:
+  explicit fd_reader(int fd) : fd_(fd) {}
+  ~fd_reader() override;
+  fd_reader(const fd_reader&) = delete;
+  fd_reader& operator=(const fd_reader&) = delete;
+
+ protected:
+  int_type underflow() override;
+
+ private:
+  int fd_;
+  char buffer_[1 << 16];
+};
+
+// --- Outputs (atomic_file.cpp) ------------------------------------------------------
 
 // The checks atomic_file::open makes before creating anything: "" when `path`
 // may be replaced, else "cannot write PATH: <reason>". `target` (when given)

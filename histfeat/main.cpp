@@ -7,9 +7,6 @@
 
 #include "histfeat/histfeat.h"
 
-#include <iostream>
-
 int main(int argc, char** argv) {
-  histfeat::enable_flush_to_zero();
-  return histfeat::histfeat_main(argc, argv, std::cin, std::cout, std::cerr);
+  return histfeat::program_main(argc, argv);
 }

@@ -458,6 +458,7 @@ TEST(FrameCache, DecodesAFileOnceWhateverItsNameAndAgainWhenItChanges) {
   ASSERT_TRUE(cache.load(b.string(), why));
   ASSERT_TRUE(cache.load((s.work / "c.png").string(), why));
   EXPECT_EQ(cache.decodes(), 1u) << "one file under three names";
+  EXPECT_EQ(cache.verify(), "");
   EXPECT_EQ(cache.frames(), 1u);
 
   // Rewritten in place (same inode, other size) and replaced (other inode).
@@ -495,6 +496,7 @@ TEST(FrameCache, KeepsWithinItsLimitDroppingTheLeastRecentlyUsed) {
   for (int k : {0, 1, 0, 2}) ASSERT_TRUE(cache.load(name(k), why)) << why;  // 1 is dropped
   EXPECT_EQ(cache.decodes(), 3u);
   EXPECT_EQ(cache.frames(), 2u);
+  EXPECT_EQ(cache.verify(), "");
   EXPECT_EQ(cache.bytes(), 2 * frame_bytes);
   for (int k : {0, 2}) ASSERT_TRUE(cache.load(name(k), why));
   EXPECT_EQ(cache.decodes(), 3u) << "0 and 2 were kept";
@@ -506,6 +508,7 @@ TEST(FrameCache, KeepsWithinItsLimitDroppingTheLeastRecentlyUsed) {
   frame_cache one(0);  // keeps the frame just loaded, and only that one
   for (int k : {3, 3, 2, 3}) ASSERT_TRUE(one.load(name(k), why));
   EXPECT_EQ(one.decodes(), 3u);
+  EXPECT_EQ(one.verify(), "");
   EXPECT_EQ(one.frames(), 1u);
 }
 
@@ -589,6 +592,39 @@ TEST(BoxList, IntegersOnlyAndAtLeastTwelve) {
   EXPECT_EQ(read_box(in, 2, b), "item 11 ('x') is not an integer");
   std::istringstream short_list("1 2 3");
   EXPECT_EQ(read_box(short_list, 0, b), "fewer than twelve integers");
+}
+
+TEST(BoxList, TheTwelfthItemIsReadAsPercentDAndTheOthersWhole) {
+  // "... 300 230xyz": the last item reads 230; the same token earlier fails.
+  std::istringstream in("1 2 3 4  5 6 7 8  9 10 300 230xyz trailing words");
+  box b{};
+  ASSERT_EQ(read_box(in, 0, b), "");
+  ASSERT_EQ(read_box(in, 1, b), "");
+  EXPECT_EQ(read_box(in, 2, b), "");
+  EXPECT_TRUE(b.x2 == 300 && b.y2 == 230);
+  for (const auto& [last, value] :
+       std::vector<std::pair<std::string, int>>{{"-5;", -5}, {"+7.9", 7}, {"12e3", 12}}) {
+    std::istringstream one("1 2 3 " + last);
+    EXPECT_EQ(read_box(one, 2, b), "") << last;
+    EXPECT_EQ(b.y2, value) << last;
+  }
+  for (const char* bad : {"xyz", "-", "+x", "99999999999z"}) {
+    std::istringstream one(std::string("1 2 3 ") + bad);
+    EXPECT_EQ(read_box(one, 2, b), "item 12 ('" + std::string(bad) + "') is not an integer");
+  }
+  std::istringstream eleventh("1 2 230xyz 4");
+  EXPECT_EQ(read_box(eleventh, 2, b), "item 11 ('230xyz') is not an integer");
+}
+
+TEST(BoxList, ARejectedTokenIsQuotedCutToFortyBytesAndPrintable) {
+  box b{};
+  const std::string huge(50 << 20, '7');
+  std::istringstream big(huge + "x 1 2 3");
+  EXPECT_EQ(read_box(big, 0, b), "item 1 ('" + std::string(40, '7') + "'...) is not an integer");
+  std::istringstream hostile("1 \x1b[2J\a\x7f\xff 3 4");
+  EXPECT_EQ(read_box(hostile, 0, b), "item 2 ('?[2J\?\?\?') is not an integer");
+  EXPECT_EQ(quote_token(std::string(40, 'a')), "'" + std::string(40, 'a') + "'");
+  EXPECT_EQ(quote_token(std::string(41, 'a')), "'" + std::string(40, 'a') + "'...");
 }
 
 TEST(Clip, OverEachEdgeInsideAndWhollyOutside) {
@@ -1121,5 +1157,189 @@ TEST(SafeDefaults, EndlessOrSilentSpecialFilesEndWithOneLine) {
                            << (r.signalled() ? ": ended by a signal (SIGALRM: did not end)" : "");
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << what << ": " << r.err;
     EXPECT_FALSE(fs::exists(s.work / "objects_info_1.txt")) << what;
+  }
+}
+
+// --- Outputs that must not be destroyed -----------------------------------------
+
+TEST(SafeDefaultsOutput, AnInputNamedAsTheOutputIsRefusedBeforeAnythingIsRead) {
+  scratch s;
+  fs::copy_file(frame_path(2), s.work / "img.jpg");
+  spit(s.work / "pos.txt", "1 1 9 9 2 2 8 8 3 3 7 7\n");
+  fs::create_hard_link(s.work / "pos.txt", s.work / "hard");
+  fs::create_symlink("img.jpg", s.work / "soft");
+  const std::string image = slurp(s.work / "img.jpg");
+  for (const std::string output : {"img.jpg", "pos.txt", "hard", "soft", "./img.jpg"}) {
+    const std::string input = output == "pos.txt" || output == "hard" ? "pos.txt" : "img.jpg";
+    outcome r = tavo_test::run_child({HISTFEAT_EXE, "img.jpg", "pos.txt", output}, in_work(s));
+    EXPECT_EQ(r.status, 1) << output;
+    EXPECT_EQ(r.err,
+              "histfeat: cannot write " + output + ": the same file as the input " + input + "\n");
+    EXPECT_EQ(r.out, "") << output << ": nothing read";
+  }
+  EXPECT_EQ(slurp(s.work / "img.jpg"), image);
+  EXPECT_EQ(slurp(s.work / "pos.txt"), "1 1 9 9 2 2 8 8 3 3 7 7\n");
+  EXPECT_EQ(names_in(s.work), (std::vector<std::string>{"hard", "img.jpg", "pos.txt", "soft"}));
+}
+
+TEST(SafeDefaultsOutput, SpecialFilesStayLinksAreFollowedModesKeptLongNamesWork) {
+  scratch s;
+  fs::copy_file(frame_path(2), s.work / "v200.jpg");
+  spit(s.work / "pos.txt", "1 1 9 9 2 2 8 8 3 3 7 7\n");
+  ASSERT_EQ(::mkfifo((s.work / "fifo").c_str(), 0644), 0);
+  tavo_test::child_options o = in_work(s);
+  o.seconds = 20;
+  outcome fifo = tavo_test::run_child({HISTFEAT_EXE, "v200.jpg", "pos.txt", "fifo"}, o);
+  EXPECT_EQ(fifo.status, 1);
+  EXPECT_EQ(fifo.err, "histfeat: cannot write fifo: not a regular file\n");
+  EXPECT_TRUE(fs::is_fifo(s.work / "fifo"));
+  outcome device = tavo_test::run_child({HISTFEAT_EXE, "v200.jpg", "pos.txt", "/dev/null"}, o);
+  EXPECT_EQ(device.status, 1);
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+
+  // The reference output, then the same written through a link and over a 0600 file.
+  ASSERT_EQ(run_histfeat(s).status, 0);
+  const std::string records = slurp(s.work / "objects_info_1.txt");
+  fs::create_directory(s.work / "d");
+  spit(s.work / "d" / "target", "old");
+  fs::permissions(s.work / "d" / "target", fs::perms(0600));
+  fs::create_symlink("d/target", s.work / "link");
+  const std::string longest(250, 'n');
+  for (const std::string& output : {std::string("link"), longest}) {
+    outcome r = tavo_test::run_child({HISTFEAT_EXE, "v200.jpg", "pos.txt", output}, o);
+    EXPECT_EQ(r.status, 0) << r.err;
+  }
+  EXPECT_TRUE(fs::is_symlink(s.work / "link"));
+  EXPECT_EQ(slurp(s.work / "d" / "target"), records);
+  EXPECT_EQ(fs::status(s.work / "d" / "target").permissions(), fs::perms(0600));
+  EXPECT_EQ(slurp(s.work / longest), records);
+  EXPECT_EQ(names_in(s.work / "d"), std::vector<std::string>{"target"});
+}
+
+TEST(SafeDefaultsOutput, AnOutputTheCallerMayNotWriteIsRefused) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root may write a file of mode 0444";
+  scratch s;
+  fs::copy_file(frame_path(2), s.work / "v200.jpg");
+  spit(s.work / "pos.txt", "1 1 9 9 2 2 8 8 3 3 7 7\n");
+  spit(s.work / "objects_info_1.txt", "3\nprevious run\n");
+  fs::permissions(s.work / "objects_info_1.txt", fs::perms(0444));
+  outcome r = run_histfeat(s);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "histfeat: cannot write objects_info_1.txt: Permission denied\n");
+  EXPECT_EQ(slurp(s.work / "objects_info_1.txt"), "3\nprevious run\n");
+}
+
+TEST(HostileBatch, ANulByteRefusesItsLineAndTheOthersGoOn) {
+  scratch s;
+  spit(s.work / "pos", "1 1 9 9 2 2 8 8 3 3 7 7\n");
+  spit(s.work / "list", frame_path(2) + " pos o.txt" + std::string(1, '\0') + "junk\n" +
+                            frame_path(2) + " pos second\n");
+  outcome r = tavo_test::run_child({HISTFEAT_EXE, "--batch", "list"}, in_work(s));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "histfeat: list:1: the line holds a NUL byte\n");
+  EXPECT_FALSE(fs::exists(s.work / "o.txt"));
+  EXPECT_EQ(slurp(s.work / "second").substr(0, 2), "3\n");
+}
+
+// --- Images that decode badly, or would not fit ------------------------------------
+
+TEST(HostileImages, ACutJpegOrACorruptPngFailsWithOneLineOfOurs) {
+  const std::string jpeg = slurp(frame_path(2));
+  std::vector<unsigned char> png;
+  cv::imencode(".png", decode(frame_path(2)), png);
+  std::string corrupt(png.begin(), png.end());
+  corrupt[corrupt.size() / 2] ^= 0x5a;
+  for (const std::string& image : {jpeg.substr(0, jpeg.size() * 7 / 10), corrupt}) {
+    scratch s;
+    spit(s.work / "v200.jpg", image);
+    spit(s.work / "pos.txt", "1 1 9 9 2 2 8 8 3 3 7 7\n");
+    outcome r = run_histfeat(s);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("histfeat: v200.jpg: ", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_FALSE(fs::exists(s.work / "objects_info_1.txt"));
+  }
+}
+
+namespace {
+// CRC-32 as PNG chunks carry it (ISO 3309, bit by bit).
+std::uint32_t crc32_of(const std::string& bytes) {
+  std::uint32_t crc = 0xffffffffu;
+  for (unsigned char b : bytes) {
+    crc ^= b;
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1)));
+  }
+  return ~crc;
+}
+
+// A PNG header of width x height colour pixels with a few bytes of image data.
+std::string huge_png(std::uint32_t width, std::uint32_t height) {
+  cv::Mat one(1, 1, CV_8UC3, cv::Scalar(1, 2, 3));
+  std::vector<unsigned char> small;
+  cv::imencode(".png", one, small);
+  std::string png(small.begin(), small.end());
+  // IHDR's width and height at bytes 16..23, its CRC at 29..32.
+  for (int i = 0; i < 4; ++i) {
+    png[16 + i] = static_cast<char>(width >> (24 - 8 * i));
+    png[20 + i] = static_cast<char>(height >> (24 - 8 * i));
+  }
+  const std::uint32_t crc = crc32_of(png.substr(12, 17));
+  for (int i = 0; i < 4; ++i) png[29 + i] = static_cast<char>(crc >> (24 - 8 * i));
+  return png;
+}
+}  // namespace
+
+TEST(HostileImages, AnImageBeyondThePixelLimitIsRefusedAndMemoryRunOutEndsOnlyItsLine) {
+  scratch s;
+  spit(s.work / "huge.png", huge_png(20000, 20000));
+  spit(s.work / "pos", "1 1 9 9 2 2 8 8 3 3 7 7\n");
+  spit(s.work / "list", "huge.png pos first\n" + frame_path(2) + " pos second\n");
+  tavo_test::child_options o = in_work(s);
+  o.address_space_mb = 1024;
+  o.seconds = 60;
+  outcome r = tavo_test::run_child({HISTFEAT_EXE, "--batch", "list"}, o);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "histfeat: list:1: huge.png: 20000 x 20000 pixels, more than the limit of 50000000\n");
+  EXPECT_TRUE(fs::exists(s.work / "second"));
+  outcome small = tavo_test::run_child(
+      {HISTFEAT_EXE, "--max-pixels", "76799", frame_path(2), "pos", "third"}, o);
+  EXPECT_EQ(small.err,
+            "histfeat: " + frame_path(2) + ": 320 x 240 pixels, more than the limit of 76799\n");
+  if (!tavo_test::address_space_limits_apply())
+    GTEST_SKIP() << "running out of memory under AddressSanitizer ends the process";
+  fs::remove(s.work / "second");
+  r = tavo_test::run_child({HISTFEAT_EXE, "--max-pixels", "400000000", "--batch", "list"}, o);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "histfeat: list:1: out of memory\n");
+  EXPECT_TRUE(fs::exists(s.work / "second"));
+}
+
+// --- Standard output that cannot be written ----------------------------------------
+
+TEST(SafeDefaultsStdout, AFailedEchoIsReportedOnceAfterEveryOutputIsWritten) {
+  scratch s;
+  spit(s.work / "pos", "1 1 9 9 2 2 8 8 3 3 7 7\n");
+  std::string list;
+  for (int i = 0; i < 50; ++i)
+    list += frame_path(2 + i % 3) + " pos out" + std::to_string(i) + "\n";
+  spit(s.work / "list", list);
+  const std::pair<const char*, std::string> ways[] = {{"/dev/full", "No space left on device"},
+                                                      {"closed", "Bad file descriptor"},
+                                                      {"broken pipe", "Broken pipe"}};
+  for (const auto& [way, reason] : ways) {
+    tavo_test::child_options o = in_work(s);
+    o.stdout_path = way == std::string("/dev/full") ? "/dev/full" : "";
+    o.close_stdout = way == std::string("closed");
+    o.broken_pipe = way == std::string("broken pipe");
+    outcome r = tavo_test::run_child({HISTFEAT_EXE, "--batch", "list"}, o);
+    EXPECT_EQ(r.status, 1) << way;
+    EXPECT_EQ(r.err, "histfeat: cannot write to standard output: " + reason + "\n") << way;
+    for (int i = 0; i < 50; ++i) {
+      const fs::path out = s.work / ("out" + std::to_string(i));
+      const std::string records = slurp(out);
+      EXPECT_EQ(std::count(records.begin(), records.end(), '\n'), 4) << way << ", line " << i + 1;
+      fs::remove(out);
+    }
   }
 }
