@@ -1267,6 +1267,90 @@ TEST(FaultInjection, OutOfAddressSpaceEndsWithTheMemoryReportAndNoOutput) {
   EXPECT_EQ(r.err.substr(r.err.size() - report.size()), report) << r.err;
 }
 
+TEST(FaultInjection, AFailedAllocationOfTheReaderIsOneLineAndStatus1) {
+  if (kAddressSanitizer)
+    GTEST_SKIP() << "an address-space limit cannot apply under AddressSanitizer, whose "
+                    "operator new reports a failure itself instead of throwing";
+  // A sparse file of 1 GiB: holding it does not fit the 256 MiB the run may map.
+  scratch_dir dir;
+  write_layout(dir, random_layout(2, 3, 5, 3));
+  const fs::path big = dir.path() / "objects_info_h2_2.txt";
+  fs::remove(big);
+  std::ofstream(big).close();
+  fs::resize_file(big, std::uintmax_t{1} << 30);
+  tavo_test::child_options options;
+  options.address_space_mb = 256;
+  const tavo_test::child_result r = run_in(dir, {"tp", "2", "3"}, options);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "trackpair: out of memory\n");
+}
+
+// In a process of its own: write_report with the address space limited to
+// what is mapped and 4 MiB more. 0 when it says "out of memory" and wrote
+// nothing.
+int report_with_4_mib_free(const trackpair::box_dictionary& dict) {
+  std::FILE* out = std::tmpfile();
+  std::ifstream statm("/proc/self/statm");
+  long pages = 0;
+  statm >> pages;
+  const rlim_t bytes = static_cast<rlim_t>(pages) * ::sysconf(_SC_PAGESIZE) + (rlim_t{4} << 20);
+  const rlimit limit{bytes, bytes};
+  if (out == nullptr || pages == 0 || ::setrlimit(RLIMIT_AS, &limit) != 0) return 2;
+  const std::string error = trackpair::write_report(dict, 1, 80, out);
+  return error == "out of memory" && std::ftell(out) == 0 ? 0 : 3;
+}
+
+TEST(FaultInjection, WriteReportSaysOutOfMemoryInsteadOfThrowing) {
+  if (kAddressSanitizer)
+    GTEST_SKIP() << "AddressSanitizer's operator new reports a failure instead of throwing";
+  // 200,000 boxes in the dictionary; then, in a child process, an address
+  // space that leaves 4 MiB free: the report's arrays (about 150 bytes a box)
+  // cannot be had, and nothing may be written.
+  trackpair::box_dictionary dict;
+  for (int q = 0; q < 100; ++q)
+    for (int s = 0; s < 2000; ++s)
+      dict.insert(trackpair::box_key(q, 1, s), trackpair::box_info(s, q, s + 10, q + 10));
+  EXPECT_EXIT(std::_Exit(report_with_4_mib_free(dict)), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(Stress, AReportOfThousandsOfCandidatesPerLineIsStreamedInBoundedMemory) {
+  // Two objects of 3,000 identical boxes each in one frame: every line lists
+  // all 3,000 boxes of the other object, 126 MB of report from 6,000 boxes.
+  // The peak memory follows the boxes, not the report.
+  constexpr int n = 3000;
+  const std::vector<file_box> same(n, file_box{10, 50, 20, 60});
+  scratch_dir dir;
+  dir.write(trackpair::detection_file_name(0, 1), compact_text(same));
+  dir.write(trackpair::detection_file_name(1, 1), compact_text(same));
+  tavo_test::child_options options;
+  options.stdout_path = (dir.path() / "report.txt").string();
+  const tavo_test::child_result r = run_in(dir, {"tp", "2", "2"}, options);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  std::uintmax_t expect = 0;  // the length of every line, summed
+  std::string list;           // "a 0 a 1 ... a 2999 " without a
+  for (int b = 0; b < n; ++b) list += " " + std::to_string(b) + " ";
+  for (int q = 0; q < 2; ++q)
+    for (int s = 0; s < n; ++s) expect += 4 + std::to_string(s).size() + 1 + list.size() + n + 1;
+  EXPECT_EQ(fs::file_size(options.stdout_path), expect);
+  std::ifstream report(options.stdout_path);
+  std::string first, last, line;
+  std::getline(report, first);
+  while (std::getline(report, line)) last.swap(line);
+  std::string first_expect = "0 1 0", last_expect = "1 1 2999";
+  for (int b = 0; b < n; ++b) {
+    first_expect += " 1 " + std::to_string(b);
+    last_expect += " 0 " + std::to_string(b);
+  }
+  EXPECT_EQ(first, first_expect + " ");
+  EXPECT_EQ(last, last_expect + " ");
+  if (!kAddressSanitizer) {
+    EXPECT_LT(r.max_rss_kb, 60 * 1024);
+  }
+  std::printf("peak resident memory of the run: %ld kB\n", r.max_rss_kb);
+}
+
 // ---- safe defaults: hostile input ----------------------------------------------------
 // Every case runs end to end in both builds; in the sanitizer build a read or
 // write out of bounds would end the run with the sanitizer's report instead
@@ -1413,7 +1497,7 @@ TEST(Hostile, AFifoWithAWriterIsRefusedTooAndNotReadFrom) {
 
 // ---- safe defaults: output -------------------------------------------------------------
 
-TEST(Output, NothingIsPrintedWhenAnyInputIsBadEvenAfterMegabytesOfReport) {
+TEST(SafeDefaultsOutput, NothingIsPrintedWhenAnyInputIsBadEvenAfterMegabytesOfReport) {
   // The report of the good files would fill several of the program's output
   // blocks; the bad file is the last one read.
   const layout boxes = random_layout(30, 40, 21, 6);
@@ -1429,7 +1513,7 @@ TEST(Output, NothingIsPrintedWhenAnyInputIsBadEvenAfterMegabytesOfReport) {
             "3 of its 68 values\n");
 }
 
-TEST(Output, AClosedStandardOutputIsAWriteError) {
+TEST(SafeDefaultsOutput, AClosedStandardOutputIsAWriteError) {
   scratch_dir dir;
   write_layout(dir, random_layout(3, 3, 4, 4));
   for (const auto& args : std::vector<std::vector<std::string>>{{"tp", "3", "3"}, {"tp"}}) {
@@ -1439,6 +1523,19 @@ TEST(Output, AClosedStandardOutputIsAWriteError) {
     EXPECT_EQ(r.status, 1) << args.size();
     EXPECT_EQ(r.err,
               std::string("trackpair: cannot write the report: ") + std::strerror(EBADF) + "\n");
+  }
+}
+
+TEST(SafeDefaultsOutput, ABrokenPipeEndsTheRunBySigpipeWithNothingOnStandardError) {
+  // As any writer in a pipeline whose reader has gone (trackpair 3 2 | head -c 10).
+  scratch_dir dir;
+  write_layout(dir, random_layout(3, 3, 4, 4));
+  for (const auto& args : std::vector<std::vector<std::string>>{{"tp", "3", "3"}, {"tp"}}) {
+    tavo_test::child_options options;
+    options.broken_pipe = true;
+    const tavo_test::child_result r = run_in(dir, args, options);
+    EXPECT_EQ(r.status, 128 + SIGPIPE) << args.size();
+    EXPECT_EQ(r.err, "") << args.size();
   }
 }
 

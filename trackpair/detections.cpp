@@ -90,11 +90,10 @@ inline bool is_short_fraction(const char* t) {
 }
 
 // The end of the token that starts at p (not a blank) when it is a real, else
-// null. *stop must be a blank or NUL, where strtof stops. Plain decimals,
+// null; *stop must be a blank or NUL, where strtof stops. Plain decimals,
 // [+-]? digits* ('.' digits*)? with a digit, are read by strtof exactly as far
 // as the byte scan goes, so the scan decides them; the rest is strtof's.
 const char* real_token_end(const char* p, const char* stop) {
-  if (stop - p > 8 && is_short_fraction(p)) return p + 8;
   const char* q = p + (*p == '-' || *p == '+');
   const char* const digits = q;
   while (q < stop && is_digit(*q)) ++q;
@@ -142,6 +141,10 @@ std::string read_file(const char* name, std::string& text) {
   // O_NONBLOCK: opening a FIFO would wait for a writer. Regular files ignore it.
   const int fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return std::strerror(errno);
+  const struct closer {
+    int fd;
+    ~closer() { ::close(fd); }
+  } closing{fd};
   struct stat st;
   const char* refused = nullptr;
   if (::fstat(fd, &st) != 0)
@@ -150,26 +153,19 @@ std::string read_file(const char* name, std::string& text) {
     refused = std::strerror(EISDIR);  // as reading it would say
   else if (!S_ISREG(st.st_mode))
     refused = "not a regular file";  // a device or FIFO may never end, nor start
-  std::size_t size = 0;
-  try {
-    // Room for the whole file and one byte more: a read that does not fill
-    // it has met the end, and a regular file thus costs one read.
-    std::size_t room = refused ? 0 : static_cast<std::size_t>(st.st_size) + 1;
-    while (refused == nullptr) {
-      text.resize(size + room);
-      const ssize_t n = ::read(fd, &text[size], room);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) refused = std::strerror(errno);
-      if (n <= 0) break;
-      size += static_cast<std::size_t>(n);
-      if (static_cast<std::size_t>(n) < room) break;
-      room = std::max<std::size_t>(size, 4096);  // the file grew since fstat
-    }
-  } catch (const std::bad_alloc&) {
-    ::close(fd);
-    throw;
+  // Room for the whole file and one byte more: a read that does not fill it
+  // has met the end, and a regular file thus costs one read.
+  std::size_t size = 0, room = refused ? 0 : static_cast<std::size_t>(st.st_size) + 1;
+  while (refused == nullptr) {
+    text.resize(size + room);
+    const ssize_t n = ::read(fd, &text[size], room);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) refused = std::strerror(errno);
+    if (n <= 0) break;
+    size += static_cast<std::size_t>(n);
+    if (static_cast<std::size_t>(n) < room) break;
+    room = std::max<std::size_t>(size, 4096);  // the file grew since fstat
   }
-  ::close(fd);
   text.resize(refused ? 0 : size);
   return refused ? refused : "";
 }
@@ -186,23 +182,34 @@ std::string parse_detection_text(const std::string& text, std::vector<file_box>&
   if (count < 0) return "the count " + std::to_string(count) + " is negative";
   for (int s = 0; s < count; ++s) {
     const auto record = [s] { return "record " + std::to_string(s + 1) + ": "; };
+    const auto incomplete = [&](int t) {
+      return record() + "incomplete, the file ends after " + std::to_string(t) + " of its " +
+             std::to_string(record_tokens) + " values";
+    };
     file_box box;
-    for (int t = 0; t < record_tokens; ++t) {
-      while (p < stop && is_blank(*p)) ++p;
-      if (p == stop)
-        return record() + "incomplete, the file ends after " + std::to_string(t) + " of its " +
-               std::to_string(record_tokens) + " values";
-      if (t >= 4) {
-        const char* const real_end = real_token_end(p, stop);
-        if (real_end != nullptr) {
-          p = real_end;
-          continue;
-        }
-      }
-      next_token(p, stop, begin, end);
-      if (t >= 4) return record() + quote_token(begin, end) + " is not a number";
+    for (int t = 0; t < 4; ++t) {
+      if (!next_token(p, stop, begin, end)) return incomplete(t);
       if (!parse_int_token(begin, end, box[t]))
         return record() + quote_token(begin, end) + " is not an integer";
+    }
+    // One step per blank or real: histfeat's bins take one word test each
+    // (and their blank with them), the rest real_token_end, which decides
+    // alike (tests compare the two on every byte of histfeat's records).
+    for (int t = 4; t < record_tokens;) {
+      if (stop - p > 8 && is_short_fraction(p)) {
+        p += 9;
+        ++t;
+      } else if (p == stop) {
+        return incomplete(t);
+      } else if (is_blank(*p)) {
+        ++p;
+      } else if (const char* const real_end = real_token_end(p, stop)) {
+        p = real_end;
+        ++t;
+      } else {
+        next_token(p, stop, begin, end);
+        return record() + quote_token(begin, end) + " is not a number";
+      }
     }
     boxes.push_back(box);
   }

@@ -28,12 +28,16 @@
 #include "trackpair_core.h"
 
 namespace trackpair {
-
-// Limits of the program, fixed by the size of node_num.
-constexpr int max_objects = 100;
+constexpr int max_objects = 100;  // limits of the program, the size of node_num
 constexpr int max_frames = 500;
-// Number of histogram reals after the four box integers of a record.
-constexpr int hist_bins = 64;
+}  // namespace trackpair
+
+// Detection counts per [object][frame index]; zero at program start.
+extern int node_num[trackpair::max_objects][trackpair::max_frames];
+
+namespace trackpair {
+
+constexpr int hist_bins = 64;  // histogram reals after the four box integers
 constexpr int record_tokens = 4 + hist_bins;
 
 // The four box integers of one record in file order (b1 b2 b3 b4).
@@ -73,13 +77,6 @@ std::string parse_detection_text(const std::string& text, std::vector<file_box>&
 
 // "objects_info_h<q+1>_<r+1>.txt", the detection file of object q, frame index r.
 std::string detection_file_name(int q, int r);
-
-}  // namespace trackpair
-
-// Detection counts per [object][frame index]; zero at program start.
-extern int node_num[trackpair::max_objects][trackpair::max_frames];
-
-namespace trackpair {
 
 // The reading pass: for q < objects and 1 <= r < frames, in that order, reads
 // the file of (q, r) from the current directory, sets node_num[q][r] to its

@@ -22,20 +22,14 @@ int fail(const std::string& message) {
   return 1;
 }
 
-// The usage line on standard output: "" or what is wrong.
-std::string print_usage(const char* self) {
-  errno = 0;
-  if (std::printf("Usgae: %s num_of_objects num_of_frames \n", self) >= 0 &&
-      std::fflush(stdout) == 0 && !std::ferror(stdout))
-    return "";
-  return std::string("cannot write the report: ") + std::strerror(errno != 0 ? errno : EIO);
-}
-
 int run(int argc, char** argv) {
-  // argv[0] may be missing when the caller of exec passed no arguments at all.
-  if (argc <= 2) {
-    const std::string error = print_usage(argc > 0 && argv[0] ? argv[0] : "trackpair");
-    return error.empty() ? 0 : fail(error);
+  if (argc <= 2) {  // the usage line; argv[0] is missing when exec was given no argument
+    errno = 0;
+    if (std::printf("Usgae: %s num_of_objects num_of_frames \n",
+                    argc > 0 && argv[0] ? argv[0] : "trackpair") >= 0 &&
+        std::fflush(stdout) == 0 && !std::ferror(stdout))
+      return 0;
+    return fail(std::string("cannot write the report: ") + std::strerror(errno ? errno : EIO));
   }
   int objects = 0, frames = 0;
   std::string error =

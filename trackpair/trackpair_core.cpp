@@ -12,6 +12,8 @@
 #include <memory>
 #include <new>
 #include <tuple>
+#include <unordered_map>
+#include <utility>
 
 #include "tavo/error.h"
 
@@ -34,16 +36,14 @@ long long box_distance(const box_info& x, const box_info& y) {
 
 namespace {
 
-// A box as the search holds it. With X = x1 + x2 and Y = y1 + y2,
-// u = X + Y and v = X - Y; since max(|du|, |dv|) = |dX| + |dY| <= the L1
-// distance, two boxes within the radius differ by less than it in u and in v
-// (exact in 64 bits for any ints). `name` is (object, detection) as one word
-// that orders like the pair.
+// A box on its way into the search. `name` is (object, detection) as one
+// word that orders like the pair; u is defined at frame_search.
 struct placed_box {
-  long long u, v;
-  int corner[4];  // x1, y1, x2, y2
+  long long u;
+  std::array<int, 4> corner;  // x1, y1, x2, y2
   std::uint64_t name;
-  int object, frame;
+  int frame;
+  std::uint32_t order;  // place in the caller's order
 };
 
 std::uint64_t name_of(int object, int detection) {
@@ -57,93 +57,146 @@ int detection_of(std::uint64_t name) {
   return static_cast<int>(static_cast<std::uint32_t>(name) ^ 0x80000000u);
 }
 
-placed_box place(const box_info& b, int object, int frame, int detection) {
-  const long long x = static_cast<long long>(b.first()) + b.third();
-  const long long y = static_cast<long long>(b.second()) + b.fourth();
-  return {x + y,  x - y, {b.first(), b.second(), b.third(), b.fourth()}, name_of(object, detection),
-          object, frame};
-}
-
 // Above every distance of two boxes (4 * (2^32 - 1)): a radius clipped to it
 // finds the same pairs, and u +- radius cannot overflow.
 constexpr long long radius_limit = 1LL << 36;
 
 struct hit {
-  std::uint64_t name;
+  std::uint64_t name;  // as placed_box's
   long long distance;
 };
 
-// Boxes sorted by frame, then u, then name, held as arrays of what the scan
-// reads (u, v) and of what it reads for the few it keeps: a report walks all
-// frames once per object, so the less each box takes, the more stays cached.
-struct sorted_boxes {
-  std::vector<long long> u, v;
-  std::vector<std::array<int, 4>> corners;
-  std::vector<std::uint64_t> name;
-  std::vector<int> run_frame;          // the frames, increasing
-  std::vector<std::size_t> run_begin;  // where each starts; one more: the end
-  std::vector<std::uint32_t> near;     // scratch of find_near, one per box
-  std::vector<hit> hits;               // find_near's result, room for one per box
-
-  explicit sorted_boxes(std::vector<placed_box> box) {
-    std::sort(box.begin(), box.end(), [](const placed_box& a, const placed_box& b) {
-      return a.frame != b.frame ? a.frame < b.frame : a.u != b.u ? a.u < b.u : a.name < b.name;
-    });
-    for (std::size_t i = 0; i < box.size(); ++i) {
-      const placed_box& b = box[i];
-      u.push_back(b.u);
-      v.push_back(b.v);
-      corners.push_back({b.corner[0], b.corner[1], b.corner[2], b.corner[3]});
-      name.push_back(b.name);
-      if (i == 0 || b.frame != box[i - 1].frame) {
-        run_frame.push_back(b.frame);
-        run_begin.push_back(i);
-      }
+// With X = x1 + x2 and Y = y1 + y2, let u = X + Y and v = X - Y. Since
+// max(|du|, |dv|) = |dX| + |dY| <= the L1 distance, two boxes within the
+// radius differ by less than it in u and in v (exact in 64 bits for any ints).
+// So the boxes of every frame are sorted by u, each with the range of places
+// whose u is within the radius of its own, and held as arrays of what the scan
+// reads: a report visits every frame once per object, so the less a box takes,
+// the more stays in the cache. Places are 32-bit: 2^32 boxes would need far
+// more memory than the dictionary that holds them can have.
+class frame_search {
+ public:
+  // `boxes` in the caller's order (order = 0, 1, ...).
+  frame_search(std::vector<placed_box> in_order, long long radius)
+      : radius_(std::max(0LL, std::min(radius, radius_limit))) {
+    const std::vector<placed_box> boxes = by_frame_and_u(std::move(in_order));
+    const std::size_t n = boxes.size();
+    v_.resize(n);
+    box_.resize(n);
+    place_.resize(n);
+    // Scratch pages are touched only as far as the largest window reaches.
+    near_.reset(new std::uint32_t[n]);
+    hits_.reset(new hit[n]);
+    std::size_t first = 0, last = 0;  // window of box i within its frame
+    for (std::size_t i = 0; i < n; ++i) {
+      const placed_box& b = boxes[i];
+      if (i == 0 || b.frame != boxes[i - 1].frame) first = last = i;
+      while (first < i && b.u - boxes[first].u >= radius_) ++first;
+      if (last < i) last = i;
+      while (last < n && boxes[last].frame == b.frame && boxes[last].u - b.u < radius_) ++last;
+      v_[i] = static_cast<long long>(b.corner[0]) + b.corner[2] - b.corner[1] - b.corner[3];
+      box_[i] = {b.corner, b.name, static_cast<std::uint32_t>(first),
+                 static_cast<std::uint32_t>(last)};
+      place_[b.order] = static_cast<std::uint32_t>(i);
     }
-    run_begin.push_back(box.size());
-    near.resize(box.size());
-    hits.resize(box.size());
   }
 
-  // The places [begin, end) of `frame`'s boxes (empty when it has none).
-  std::pair<std::size_t, std::size_t> run_of(int frame) const {
-    const std::size_t k = static_cast<std::size_t>(
-        std::lower_bound(run_frame.begin(), run_frame.end(), frame) - run_frame.begin());
-    if (k == run_frame.size() || run_frame[k] != frame) return {0, 0};
-    return {run_begin[k], run_begin[k + 1]};
-  }
-
-  // Fills `hits` with the boxes of places [begin, end) (one frame) at a
-  // distance below `radius` (<= radius_limit) from x whose object `wanted`
-  // accepts, in increasing name; returns how many.
+  // The boxes of the frame of the caller's box k at a distance below the
+  // radius from it, whose object `wanted` accepts, in increasing name. Valid
+  // until the next call.
   template <class Wanted>
-  std::size_t find_near(std::size_t begin, std::size_t end, const placed_box& x, long long radius,
-                        Wanted wanted) {
-    // Those within the radius in u and in v first (about a fifth of a frame
-    // in the benchmark), counted in without a branch: which are kept is
-    // unpredictable. Then the exact test.
-    std::size_t t = static_cast<std::size_t>(
-        std::lower_bound(u.data() + begin, u.data() + end, x.u - radius + 1) - u.data());
+  const hit* near(std::size_t k, Wanted wanted, std::size_t& count) {
+    // A caller's next boxes lie in other frames, far away in memory: ask for
+    // a later call's lines while this one works.
+    if (k + prefetch_distance < place_.size()) {
+      const std::size_t later = place_[k + prefetch_distance];
+      const std::size_t from = std::max<std::size_t>(later, 16) - 16;
+      const std::size_t to = std::min(later + 24, v_.size());
+      for (std::size_t t = from; t < to; t += 8) __builtin_prefetch(&v_[t]);
+      for (std::size_t t = from; t < to; t += 2) __builtin_prefetch(&box_[t]);
+    }
+    const found_box& x = box_[place_[k]];
+    const long long v = v_[place_[k]];
+    // The window's boxes within the radius in v first, counted in without a
+    // branch (which are kept is unpredictable), then the exact test.
     std::size_t m = 0;
-    for (; t < end && u[t] - x.u < radius; ++t) {
-      near[m] = static_cast<std::uint32_t>(t);
-      m += static_cast<std::size_t>(std::llabs(v[t] - x.v) < radius);
+    for (std::size_t t = x.from; t < x.to; ++t) {
+      near_[m] = static_cast<std::uint32_t>(t);
+      m += static_cast<std::size_t>(std::llabs(v_[t] - v) < radius_);
     }
     std::size_t n = 0;
-    for (std::size_t k = 0; k < m; ++k) {
-      const std::array<int, 4>& c = corners[near[k]];
+    for (std::size_t j = 0; j < m; ++j) {
+      const found_box& b = box_[near_[j]];
       long long d = 0;
-      for (int i = 0; i < 4; ++i) d += std::llabs(static_cast<long long>(c[i]) - x.corner[i]);
-      hits[n] = {name[near[k]], d};
-      n += static_cast<std::size_t>(wanted(object_of(name[near[k]]))) &
-           static_cast<std::size_t>(d < radius);
+      for (int e = 0; e < 4; ++e)
+        d += std::llabs(static_cast<long long>(b.corner[e]) - x.corner[e]);
+      hits_[n] = {b.name, d};
+      n += static_cast<std::size_t>(wanted(object_of(b.name))) &
+           static_cast<std::size_t>(d < radius_);
     }
-    const auto by_name = [](const hit& a, const hit& b) { return a.name < b.name; };
-    if (!std::is_sorted(hits.begin(), hits.begin() + n, by_name))
-      std::sort(hits.begin(), hits.begin() + n, by_name);
-    return n;
+    std::sort(hits_.get(), hits_.get() + n,
+              [](const hit& a, const hit& b) { return a.name < b.name; });
+    count = n;
+    return hits_.get();
   }
+
+  std::uint64_t name(std::size_t k) const { return box_[place_[k]].name; }
+
+ private:
+  // The boxes gathered frame by frame, in order of each frame's first box
+  // (one hash lookup per change of frame), then each frame sorted by u and
+  // name: small sorts that stay in the cache.
+  static std::vector<placed_box> by_frame_and_u(std::vector<placed_box> boxes) {
+    std::unordered_map<int, std::size_t> bucket_of;        // frame -> its bucket
+    std::vector<std::size_t> start, bucket(boxes.size());  // start: of each bucket
+    for (std::size_t k = 0; k < boxes.size(); ++k) {
+      const bool same = k > 0 && boxes[k].frame == boxes[k - 1].frame;
+      bucket[k] =
+          same ? bucket[k - 1] : bucket_of.emplace(boxes[k].frame, start.size()).first->second;
+      if (bucket[k] == start.size()) start.push_back(0);
+      ++start[bucket[k]];
+    }
+    std::size_t sum = 0;
+    for (std::size_t& c : start) sum += std::exchange(c, sum);
+    std::vector<std::size_t> fill = start;
+    std::vector<placed_box> sorted(boxes.size());
+    for (std::size_t k = 0; k < boxes.size(); ++k) sorted[fill[bucket[k]]++] = boxes[k];
+    for (std::size_t b = 0; b < start.size(); ++b)
+      std::sort(sorted.begin() + start[b], sorted.begin() + fill[b],
+                [](const placed_box& x, const placed_box& y) {
+                  return x.u != y.u ? x.u < y.u : x.name < y.name;
+                });
+    return sorted;
+  }
+
+  // What near() reads of a box besides v: one cache line holds two.
+  struct found_box {
+    std::array<int, 4> corner;
+    std::uint64_t name;
+    std::uint32_t from, to;  // the window: places of its frame with |du| < radius
+  };
+
+  static constexpr std::size_t prefetch_distance = 8;
+  long long radius_;
+  // By place (frame, u, name):
+  std::vector<long long> v_;
+  std::vector<found_box> box_;
+  // By the caller's order:
+  std::vector<std::uint32_t> place_;
+  // Scratch, one per box:
+  std::unique_ptr<std::uint32_t[]> near_;
+  std::unique_ptr<hit[]> hits_;
 };
+
+placed_box place(const box_info& b, int frame, std::uint64_t name, std::size_t order) {
+  placed_box p{0,
+               {b.first(), b.second(), b.third(), b.fourth()},
+               name,
+               frame,
+               static_cast<std::uint32_t>(order)};
+  p.u = static_cast<long long>(b.first()) + b.second() + b.third() + b.fourth();
+  return p;
+}
 
 // The report text, gathered in a buffer and written in large blocks. After a
 // failed write nothing more is written; finish() tells why.
@@ -189,31 +242,31 @@ class report_text {
 
 std::string write_report_throwing(const box_dictionary& boxes, int first_frame, long long radius,
                                   std::FILE* out) {
-  radius = std::min(radius, radius_limit);
-  // The boxes in key order, then a copy sorted by frame and u: each frame a
-  // run of its own.
-  std::vector<placed_box> keyed;
+  std::vector<placed_box> keyed;  // in key order
+  keyed.reserve(static_cast<std::size_t>(boxes.size()));
   for (auto it = boxes.first_item(); it != nullptr; it = boxes.next_item(it)) {
     const box_key& k = boxes.key(it);
     if (k.second() >= first_frame)
-      keyed.push_back(place(boxes.inf(it), k.first(), k.second(), k.third()));
+      keyed.push_back(
+          place(boxes.inf(it), k.second(), name_of(k.first(), k.third()), keyed.size()));
   }
-  sorted_boxes frames(keyed);
+  std::vector<int> frame(keyed.size());
+  for (std::size_t k = 0; k < keyed.size(); ++k) frame[k] = keyed[k].frame;
+  frame_search search(std::move(keyed), radius);
 
   report_text text(out);
-  std::size_t run_begin = 0, run_end = 0;  // x's frame in `frames`
-  for (std::size_t i = 0; i < keyed.size() && !text.failed(); ++i) {
-    const placed_box& x = keyed[i];
-    if (i == 0 || x.frame != keyed[i - 1].frame)
-      std::tie(run_begin, run_end) = frames.run_of(x.frame);
-    const std::size_t n =
-        frames.find_near(run_begin, run_end, x, radius, [&x](int a) { return a != x.object; });
-    text.number(x.object);
-    text.number(x.frame);
-    text.number(detection_of(x.name));
-    for (std::size_t k = 0; k < n; ++k) {
-      text.number(object_of(frames.hits[k].name));
-      text.number(detection_of(frames.hits[k].name));
+  for (std::size_t k = 0; k < frame.size() && !text.failed(); ++k) {
+    const std::uint64_t name = search.name(k);
+    const int q = object_of(name);
+    std::size_t n = 0;
+    const hit* const hits = search.near(
+        k, [q](int a) { return a != q; }, n);
+    text.number(q);
+    text.number(frame[k]);
+    text.number(detection_of(name));
+    for (std::size_t j = 0; j < n; ++j) {
+      text.number(object_of(hits[j].name));
+      text.number(detection_of(hits[j].name));
     }
     text.newline();
   }
@@ -233,24 +286,28 @@ std::string write_report(const box_dictionary& boxes, int first_frame, long long
 
 void frame_pairs(const std::vector<std::vector<box_info>>& boxes, long long radius,
                  const std::function<void(int q, int s, int a, int b, long long distance)>& visit) {
-  radius = std::min(radius, radius_limit);
-  std::vector<placed_box> in_order;
-  std::unique_ptr<sorted_boxes> frame;
+  std::unique_ptr<frame_search> search;  // built whole before the visitor runs
+  std::size_t total = 0;
   try {
+    std::vector<placed_box> in_order;
     for (std::size_t q = 0; q < boxes.size(); ++q)
-      for (std::size_t s = 0; s < boxes[q].size(); ++s)
-        in_order.push_back(place(boxes[q][s], static_cast<int>(q), 0, static_cast<int>(s)));
-    frame = std::make_unique<sorted_boxes>(in_order);  // no allocation while the visitor runs
+      for (std::size_t s = 0; s < boxes[q].size(); ++s, ++total)
+        in_order.push_back(
+            place(boxes[q][s], 0, name_of(static_cast<int>(q), static_cast<int>(s)), total));
+    search = std::make_unique<frame_search>(std::move(in_order), radius);
   } catch (const std::bad_alloc&) {
     error_handler(1, "frame_pairs: out of memory");
     return;
   }
-  for (const placed_box& x : in_order) {
-    const std::size_t n =
-        frame->find_near(0, in_order.size(), x, radius, [&x](int a) { return a > x.object; });
-    for (std::size_t k = 0; k < n; ++k)
-      visit(x.object, detection_of(x.name), object_of(frame->hits[k].name),
-            detection_of(frame->hits[k].name), frame->hits[k].distance);
+  for (std::size_t k = 0; k < total; ++k) {
+    const std::uint64_t name = search->name(k);
+    const int q = object_of(name);
+    std::size_t n = 0;
+    const hit* const hits = search->near(
+        k, [q](int a) { return a > q; }, n);
+    for (std::size_t j = 0; j < n; ++j)
+      visit(q, detection_of(name), object_of(hits[j].name), detection_of(hits[j].name),
+            hits[j].distance);
   }
 }
 
