@@ -538,3 +538,25 @@ TEST(EndToEndTrackvideo, HintOnLargeFramesWithoutPairsUnlessQuiet) {
   EXPECT_EQ(found.err, "");
   EXPECT_EQ(lines(file_text(csv)).size(), 2u);  // the pair, found with the wider radius
 }
+
+TEST(EndToEndTrackvideo, AbsentObjectsGiveZeroFilesThatTrackpairReadsIntoTheSameReport) {
+  // Ids 5 and 70 (objects 0 and 1): 70 is absent from frame 2 and 5 from
+  // frame 3; each has two detections in the frame it holds alone.
+  scratch s;
+  const fs::path t = s.write("t.txt",
+                             "1,5,100,100,20,40\n1,70,110,105,20,40\n2,5,120,100,20,40\n"
+                             "2,5,121,101,20,40\n3,70,130,100,20,40\n3,70,10,10,20,40\n");
+  const fs::path det = s.root / "det";
+  const auto r = run_trackvideo(
+      {"--tracks", t.string(), "--frames", kFootage.string(), "--detections", det.string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "0 1 0 \n0 1 1 \n1 2 0 \n1 2 1 \n");  // no other object in frames 2, 3
+  EXPECT_EQ(file_text(det / "objects_info_h2_2.txt"), "0\n");
+  EXPECT_EQ(file_text(det / "objects_info_h1_3.txt"), "0\n");
+  EXPECT_EQ(lines(file_text(det / "objects_info_h1_2.txt")).size(), 3u);  // count, two records
+  child_options in_det;
+  in_det.dir = det.string();
+  const auto tp = run_child({TRACKPAIR_EXE, "2", "3"}, in_det);
+  EXPECT_EQ(tp.status, 0) << tp.err;
+  EXPECT_EQ(tp.out, r.out);
+}
