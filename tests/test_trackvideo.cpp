@@ -560,3 +560,28 @@ TEST(EndToEndTrackvideo, AbsentObjectsGiveZeroFilesThatTrackpairReadsIntoTheSame
   EXPECT_EQ(tp.status, 0) << tp.err;
   EXPECT_EQ(tp.out, r.out);
 }
+
+TEST(EndToEndTrackvideo, AnOutputTheCallerMayNotWriteIsRefusedAndKept) {
+  // Root may write a file of mode 0444: as root, trackvideo runs as nobody.
+  const char* setpriv = "/usr/bin/setpriv";
+  std::vector<std::string> command = {TRACKVIDEO_EXE};
+  if (::geteuid() == 0) {
+    if (::access(setpriv, X_OK) != 0) GTEST_SKIP() << "root, and no setpriv to drop privileges";
+    command.insert(command.begin(), {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"});
+  }
+  scratch s;
+  fs::permissions(s.root, fs::perms(0777));
+  fs::create_directory(s.root / "frames");
+  fs::copy_file(kFootage / "frame_01.jpg", s.root / "frames" / "1.jpg");
+  const fs::path t = s.write("t.txt", "1,1,10,10,20,20\n1,2,15,12,20,20\n");
+  const fs::path csv = s.write("old.csv", "previous\n");
+  fs::permissions(csv, fs::perms(0444));
+  command.insert(command.end(), {"--tracks", t.string(), "--frames", (s.root / "frames").string(),
+                                 "--csv", csv.string(), "--detections", (s.root / "det").string()});
+  const auto r = run_child(command);
+  EXPECT_EQ(r.status, 1);
+  expect_one_error_line(r, "read-only output");
+  EXPECT_NE(r.err.find("Permission denied"), std::string::npos) << r.err;
+  EXPECT_EQ(file_text(csv), "previous\n");
+  EXPECT_FALSE(fs::exists(s.root / "det"));
+}
