@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -137,16 +138,18 @@ std::string parse_count_argument(const char* what, const char* text, int limit, 
 }
 
 std::string read_file(const char* name, std::string& text) {
-  text.clear();
   // O_NONBLOCK: opening a FIFO would wait for a writer. Regular files ignore it.
   const int fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return std::strerror(errno);
+  const char* refused = fd < 0 ? std::strerror(errno) : nullptr;
+  if (fd < 0) {
+    text.clear();
+    return refused;
+  }
   const struct closer {
     int fd;
     ~closer() { ::close(fd); }
   } closing{fd};
   struct stat st;
-  const char* refused = nullptr;
   if (::fstat(fd, &st) != 0)
     refused = std::strerror(errno);
   else if (S_ISDIR(st.st_mode))
@@ -154,10 +157,11 @@ std::string read_file(const char* name, std::string& text) {
   else if (!S_ISREG(st.st_mode))
     refused = "not a regular file";  // a device or FIFO may never end, nor start
   // Room for the whole file and one byte more: a read that does not fill it
-  // has met the end, and a regular file thus costs one read.
+  // has met the end, and a regular file thus costs one read. The text only
+  // grows where it is short, so that a run of similar files fills no bytes.
   std::size_t size = 0, room = refused ? 0 : static_cast<std::size_t>(st.st_size) + 1;
   while (refused == nullptr) {
-    text.resize(size + room);
+    if (text.size() < size + room) text.resize(size + room);
     const ssize_t n = ::read(fd, &text[size], room);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) refused = std::strerror(errno);
@@ -192,9 +196,8 @@ std::string parse_detection_text(const std::string& text, std::vector<file_box>&
       if (!parse_int_token(begin, end, box[t]))
         return record() + quote_token(begin, end) + " is not an integer";
     }
-    // One step per blank or real: histfeat's bins take one word test each
-    // (and their blank with them), the rest real_token_end, which decides
-    // alike (tests compare the two on every byte of histfeat's records).
+    // One step per blank or real: histfeat's bins take one word test each,
+    // their blank with them; the rest real_token_end (tests compare the two).
     for (int t = 4; t < record_tokens;) {
       if (stop - p > 8 && is_short_fraction(p)) {
         p += 9;
@@ -217,7 +220,9 @@ std::string parse_detection_text(const std::string& text, std::vector<file_box>&
 }
 
 std::string detection_file_name(int q, int r) {
-  return "objects_info_h" + std::to_string(q + 1) + "_" + std::to_string(r + 1) + ".txt";
+  char name[64];  // one allocation per file, not one per piece
+  std::snprintf(name, sizeof name, "objects_info_h%d_%d.txt", q + 1, r + 1);
+  return name;
 }
 
 std::string read_detections(int objects, int frames, box_dictionary& boxes) {

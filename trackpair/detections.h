@@ -15,9 +15,8 @@
 //   Whitespace is what isspace() accepts in the "C" locale: blank, \t, \n,
 //   \v, \f, \r. Any other byte, NUL included, belongs to a token.
 //
-// Failure
-//   Functions that can meet bad input return "" on success, else one line
-//   saying what is wrong (no program name, no newline). Nothing here prints.
+// Failure: "" on success, else one line saying what is wrong (no program name,
+// no newline). Nothing here prints.
 #ifndef TRACKPAIR_DETECTIONS_H
 #define TRACKPAIR_DETECTIONS_H
 

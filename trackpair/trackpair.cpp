@@ -1,11 +1,7 @@
 // trackpair/trackpair.cpp - the program: trackpair num_of_objects num_of_frames.
-// Reads the detection files into a dictionary (detections.h) and writes the
-// candidate report of frame indices 1 and up on standard output
-// (trackpair_core.h). Bad input stops the run before the report with one line
-// "trackpair: <what is wrong>" and status 1; so does a failed write of the
-// report or an allocation that fails outside the memory manager (which
-// reports its own out of memory and aborts). A reader that closes the pipe
-// ends the run by SIGPIPE, as it would any writer of a pipe.
+// Reads the detection files (detections.h) and writes the candidate report of
+// frame indices 1 and up (trackpair_core.h). What is wrong ends the run with
+// one line and status 1; a closed pipe ends it by SIGPIPE, as any writer's.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -31,12 +27,12 @@ int run(int argc, char** argv) {
       return 0;
     return fail(std::string("cannot write the report: ") + std::strerror(errno ? errno : EIO));
   }
+  using trackpair::parse_count_argument;
   int objects = 0, frames = 0;
   std::string error =
-      trackpair::parse_count_argument("num_of_objects", argv[1], trackpair::max_objects, objects);
+      parse_count_argument("num_of_objects", argv[1], trackpair::max_objects, objects);
   if (error.empty())
-    error =
-        trackpair::parse_count_argument("num_of_frames", argv[2], trackpair::max_frames, frames);
+    error = parse_count_argument("num_of_frames", argv[2], trackpair::max_frames, frames);
   if (!error.empty()) return fail(error);
   if (objects <= 0 || frames <= 1) return 0;  // no file to read, nothing to report
 

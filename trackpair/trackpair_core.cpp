@@ -11,7 +11,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <tuple>
 #include <unordered_map>
 #include <utility>
 
@@ -36,15 +35,19 @@ long long box_distance(const box_info& x, const box_info& y) {
 
 namespace {
 
-// A box on its way into the search. `name` is (object, detection) as one
-// word that orders like the pair; u is defined at frame_search.
-struct placed_box {
-  long long u;
+// A box in the search. Until the boxes are sorted its last two words are the
+// frame and the place in the caller's order; then the window, the places of
+// its frame whose u is within the radius of its own (see frame_search). One
+// array serves both, so the search touches no more memory than it keeps.
+struct search_box {
   std::array<int, 4> corner;  // x1, y1, x2, y2
-  std::uint64_t name;
-  int frame;
-  std::uint32_t order;  // place in the caller's order
+  std::uint64_t name;         // (object, detection) as one word ordered like the pair
+  std::uint32_t frame_or_from, order_or_to;
 };
+
+long long u_of(const search_box& b) {
+  return static_cast<long long>(b.corner[0]) + b.corner[1] + b.corner[2] + b.corner[3];
+}
 
 std::uint64_t name_of(int object, int detection) {
   const auto biased = [](int i) { return static_cast<std::uint32_t>(i) ^ 0x80000000u; };
@@ -62,42 +65,46 @@ int detection_of(std::uint64_t name) {
 constexpr long long radius_limit = 1LL << 36;
 
 struct hit {
-  std::uint64_t name;  // as placed_box's
+  std::uint64_t name;  // as search_box's
   long long distance;
 };
 
 // With X = x1 + x2 and Y = y1 + y2, let u = X + Y and v = X - Y. Since
 // max(|du|, |dv|) = |dX| + |dY| <= the L1 distance, two boxes within the
 // radius differ by less than it in u and in v (exact in 64 bits for any ints).
-// So the boxes of every frame are sorted by u, each with the range of places
-// whose u is within the radius of its own, and held as arrays of what the scan
-// reads: a report visits every frame once per object, so the less a box takes,
-// the more stays in the cache. Places are 32-bit: 2^32 boxes would need far
-// more memory than the dictionary that holds them can have.
+// So every frame is sorted by u, each box with its window of places whose u is
+// near, in arrays of what the scan reads: a report visits every frame once per
+// object, so the less a box takes, the more stays cached. Places are 32-bit:
+// 2^32 boxes would need more memory than their dictionary can have.
 class frame_search {
  public:
   // `boxes` in the caller's order (order = 0, 1, ...).
-  frame_search(std::vector<placed_box> in_order, long long radius)
-      : radius_(std::max(0LL, std::min(radius, radius_limit))) {
-    const std::vector<placed_box> boxes = by_frame_and_u(std::move(in_order));
-    const std::size_t n = boxes.size();
+  frame_search(std::vector<search_box> in_order, long long radius)
+      : radius_(std::max(0LL, std::min(radius, radius_limit))),
+        box_(by_frame_and_u(std::move(in_order))) {
+    const std::size_t n = box_.size();
     v_.resize(n);
-    box_.resize(n);
     place_.resize(n);
     // Scratch pages are touched only as far as the largest window reaches.
     near_.reset(new std::uint32_t[n]);
     hits_.reset(new hit[n]);
-    std::size_t first = 0, last = 0;  // window of box i within its frame
+    std::uint32_t frame = 0;
+    std::size_t first = 0, last = 0;  // the window of box i
     for (std::size_t i = 0; i < n; ++i) {
-      const placed_box& b = boxes[i];
-      if (i == 0 || b.frame != boxes[i - 1].frame) first = last = i;
-      while (first < i && b.u - boxes[first].u >= radius_) ++first;
+      search_box& b = box_[i];  // boxes before i hold their window already
+      const long long u = u_of(b);
+      if (i == 0 || b.frame_or_from != frame) {
+        frame = b.frame_or_from;
+        first = last = i;
+      }
+      while (first < i && u - u_of(box_[first]) >= radius_) ++first;
       if (last < i) last = i;
-      while (last < n && boxes[last].frame == b.frame && boxes[last].u - b.u < radius_) ++last;
+      while (last < n && box_[last].frame_or_from == frame && u_of(box_[last]) - u < radius_)
+        ++last;
       v_[i] = static_cast<long long>(b.corner[0]) + b.corner[2] - b.corner[1] - b.corner[3];
-      box_[i] = {b.corner, b.name, static_cast<std::uint32_t>(first),
-                 static_cast<std::uint32_t>(last)};
-      place_[b.order] = static_cast<std::uint32_t>(i);
+      place_[b.order_or_to] = static_cast<std::uint32_t>(i);
+      b.frame_or_from = static_cast<std::uint32_t>(first);
+      b.order_or_to = static_cast<std::uint32_t>(last);
     }
   }
 
@@ -115,18 +122,18 @@ class frame_search {
       for (std::size_t t = from; t < to; t += 8) __builtin_prefetch(&v_[t]);
       for (std::size_t t = from; t < to; t += 2) __builtin_prefetch(&box_[t]);
     }
-    const found_box& x = box_[place_[k]];
+    const search_box& x = box_[place_[k]];
     const long long v = v_[place_[k]];
     // The window's boxes within the radius in v first, counted in without a
     // branch (which are kept is unpredictable), then the exact test.
     std::size_t m = 0;
-    for (std::size_t t = x.from; t < x.to; ++t) {
+    for (std::size_t t = x.frame_or_from; t < x.order_or_to; ++t) {
       near_[m] = static_cast<std::uint32_t>(t);
       m += static_cast<std::size_t>(std::llabs(v_[t] - v) < radius_);
     }
     std::size_t n = 0;
     for (std::size_t j = 0; j < m; ++j) {
-      const found_box& b = box_[near_[j]];
+      const search_box& b = box_[near_[j]];
       long long d = 0;
       for (int e = 0; e < 4; ++e)
         d += std::llabs(static_cast<long long>(b.corner[e]) - x.corner[e]);
@@ -146,41 +153,38 @@ class frame_search {
   // The boxes gathered frame by frame, in order of each frame's first box
   // (one hash lookup per change of frame), then each frame sorted by u and
   // name: small sorts that stay in the cache.
-  static std::vector<placed_box> by_frame_and_u(std::vector<placed_box> boxes) {
-    std::unordered_map<int, std::size_t> bucket_of;        // frame -> its bucket
-    std::vector<std::size_t> start, bucket(boxes.size());  // start: of each bucket
-    for (std::size_t k = 0; k < boxes.size(); ++k) {
-      const bool same = k > 0 && boxes[k].frame == boxes[k - 1].frame;
-      bucket[k] =
-          same ? bucket[k - 1] : bucket_of.emplace(boxes[k].frame, start.size()).first->second;
-      if (bucket[k] == start.size()) start.push_back(0);
-      ++start[bucket[k]];
+  static std::vector<search_box> by_frame_and_u(std::vector<search_box> boxes) {
+    std::unordered_map<std::uint32_t, std::size_t> bucket_of;  // frame -> its bucket
+    std::vector<std::size_t> start;                            // of each bucket
+    const auto bucket = [&](std::size_t k, std::size_t previous) {
+      return k > 0 && boxes[k].frame_or_from == boxes[k - 1].frame_or_from
+                 ? previous
+                 : bucket_of.try_emplace(boxes[k].frame_or_from, bucket_of.size()).first->second;
+    };
+    for (std::size_t k = 0, b = 0; k < boxes.size(); ++k) {
+      b = bucket(k, b);
+      if (b == start.size()) start.push_back(0);
+      ++start[b];
     }
     std::size_t sum = 0;
     for (std::size_t& c : start) sum += std::exchange(c, sum);
     std::vector<std::size_t> fill = start;
-    std::vector<placed_box> sorted(boxes.size());
-    for (std::size_t k = 0; k < boxes.size(); ++k) sorted[fill[bucket[k]]++] = boxes[k];
+    std::vector<search_box> sorted(boxes.size());
+    for (std::size_t k = 0, b = 0; k < boxes.size(); ++k)
+      sorted[fill[b = bucket(k, b)]++] = boxes[k];
     for (std::size_t b = 0; b < start.size(); ++b)
       std::sort(sorted.begin() + start[b], sorted.begin() + fill[b],
-                [](const placed_box& x, const placed_box& y) {
-                  return x.u != y.u ? x.u < y.u : x.name < y.name;
+                [](const search_box& x, const search_box& y) {
+                  return u_of(x) != u_of(y) ? u_of(x) < u_of(y) : x.name < y.name;
                 });
     return sorted;
   }
-
-  // What near() reads of a box besides v: one cache line holds two.
-  struct found_box {
-    std::array<int, 4> corner;
-    std::uint64_t name;
-    std::uint32_t from, to;  // the window: places of its frame with |du| < radius
-  };
 
   static constexpr std::size_t prefetch_distance = 8;
   long long radius_;
   // By place (frame, u, name):
   std::vector<long long> v_;
-  std::vector<found_box> box_;
+  std::vector<search_box> box_;  // two to a cache line
   // By the caller's order:
   std::vector<std::uint32_t> place_;
   // Scratch, one per box:
@@ -188,14 +192,11 @@ class frame_search {
   std::unique_ptr<hit[]> hits_;
 };
 
-placed_box place(const box_info& b, int frame, std::uint64_t name, std::size_t order) {
-  placed_box p{0,
-               {b.first(), b.second(), b.third(), b.fourth()},
-               name,
-               frame,
-               static_cast<std::uint32_t>(order)};
-  p.u = static_cast<long long>(b.first()) + b.second() + b.third() + b.fourth();
-  return p;
+search_box place(const box_info& b, int frame, std::uint64_t name, std::size_t order) {
+  return {{b.first(), b.second(), b.third(), b.fourth()},
+          name,
+          static_cast<std::uint32_t>(frame),
+          static_cast<std::uint32_t>(order)};
 }
 
 // The report text, gathered in a buffer and written in large blocks. After a
@@ -242,7 +243,7 @@ class report_text {
 
 std::string write_report_throwing(const box_dictionary& boxes, int first_frame, long long radius,
                                   std::FILE* out) {
-  std::vector<placed_box> keyed;  // in key order
+  std::vector<search_box> keyed;  // in key order
   keyed.reserve(static_cast<std::size_t>(boxes.size()));
   for (auto it = boxes.first_item(); it != nullptr; it = boxes.next_item(it)) {
     const box_key& k = boxes.key(it);
@@ -251,7 +252,8 @@ std::string write_report_throwing(const box_dictionary& boxes, int first_frame, 
           place(boxes.inf(it), k.second(), name_of(k.first(), k.third()), keyed.size()));
   }
   std::vector<int> frame(keyed.size());
-  for (std::size_t k = 0; k < keyed.size(); ++k) frame[k] = keyed[k].frame;
+  for (std::size_t k = 0; k < keyed.size(); ++k)
+    frame[k] = static_cast<int>(keyed[k].frame_or_from);
   frame_search search(std::move(keyed), radius);
 
   report_text text(out);
@@ -289,7 +291,7 @@ void frame_pairs(const std::vector<std::vector<box_info>>& boxes, long long radi
   std::unique_ptr<frame_search> search;  // built whole before the visitor runs
   std::size_t total = 0;
   try {
-    std::vector<placed_box> in_order;
+    std::vector<search_box> in_order;
     for (std::size_t q = 0; q < boxes.size(); ++q)
       for (std::size_t s = 0; s < boxes[q].size(); ++s, ++total)
         in_order.push_back(
