@@ -3,7 +3,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 
 namespace trackvideo {
 
@@ -28,13 +27,14 @@ std::string usage() {
          "                  [--radius N] [--progress | --quiet]\n"
          "       trackvideo --help | --version\n"
          "\n"
-         "Reads a tracks file (rows frame,id,left,top,width,height[,...]) and a video or a\n"
-         "folder of images, prints on standard output the candidate report of the boxes\n"
-         "(per detection, the detections of other tracks of its frame at an L1 distance\n"
-         "below N pixels; frames after the first), and writes on request:\n"
+         "Reads a tracks file (rows frame,id,left,top,width,height[,...]) and a video\n"
+         "or a folder of images, prints on standard output the candidate report of the\n"
+         "boxes (per detection, the detections of other tracks of its frame at an L1\n"
+         "distance below N pixels; frames after the first), and writes on request:\n"
          "  --csv FILE           one row per candidate pair of every frame\n"
-         "  --overlay DIR        frame_NNNNNN.png per frame with boxes: tracks and pairs drawn\n"
-         "  --overlay-video FILE the same drawing for every frame, as an AVI (Motion-JPEG)\n"
+         "  --overlay DIR        frame_NNNNNN.png per frame with boxes, tracks and pairs\n"
+         "                       drawn\n"
+         "  --overlay-video FILE the same drawing for every frame, a Motion-JPEG AVI\n"
          "  --detections DIR     objects_info_h<q+1>_<f>.txt per object and frame\n"
          "  --radius N           the L1 limit in pixels (default 80)\n"
          "  --progress, --quiet  progress on standard error always, or never (default:\n"
