@@ -15,6 +15,7 @@
 #include "pair_pass.h"
 #include "progress.h"
 #include "table.h"
+#include "trackpair/detections.h"
 #include "tracks.h"
 
 namespace trackvideo {
@@ -26,10 +27,6 @@ constexpr std::size_t kRowBlock = std::size_t{1} << 16;
 
 std::string in_folder(const std::string& dir, const std::string& name) {
   return dir.empty() || dir.back() == '/' ? dir + name : dir + "/" + name;
-}
-
-std::string detection_file_name(int q, int f) {
-  return "objects_info_h" + std::to_string(q + 1) + "_" + std::to_string(f) + ".txt";
 }
 
 std::string overlay_file_name(int f) {
@@ -112,7 +109,7 @@ std::string run(const options& o, std::FILE* out, std::FILE* err) {
       rows.clear();
     }
     for (int q = 0; !o.detections.empty() && q < t.objects(); ++q) {
-      why = outputs.write_closed(in_folder(o.detections, detection_file_name(q, f)),
+      why = outputs.write_closed(in_folder(o.detections, trackpair::detection_file_name(q, f - 1)),
                                  r->detection_text(q));
       if (!why.empty()) return why;
     }
