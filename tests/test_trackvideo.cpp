@@ -473,6 +473,7 @@ TEST(EndToEndTrackvideo, BadInputChangesNoOutputAndPrintsNothing) {
       {{"--tracks", (s.root / "none.txt").string(), "--frames", frames}, "No such file"},
       {{"--tracks", good, "--video", not_video.string()}, "cannot open"},
       {{"--tracks", good, "--video", (s.root / "none.avi").string()}, "No such file"},
+      {{"--tracks", good, "--video", copy.string()}, "as a video"},  // text, not a video
       {{"--tracks", good, "--frames", (s.root / "none").string()}, "cannot open"},
       {{"--tracks", good, "--frames", frames, "--overlay", plain_file.string()}, "not a folder"},
       {{"--tracks", good, "--frames", frames, "--csv", (s.root / "no/x.csv").string()}, ""},

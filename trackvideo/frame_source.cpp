@@ -68,9 +68,13 @@ std::string frame_source::open_video(const std::string& path) {
   // cameras and devices (slow, and leaking in their libraries) rather than
   // files. A file neither opens is a failed open(), or an exception from the
   // back end, both the same failure to us.
+  // FFmpeg also "decodes" any text file, as ANSI art: a tracks file given as
+  // the video would run to the end with nonsense frames. That codec is refused.
+  const int text_codec = cv::VideoWriter::fourcc('a', 'n', 's', 'i');
   for (const int backend : {cv::CAP_FFMPEG, cv::CAP_OPENCV_MJPEG}) {
     try {
-      if (video_.open(path, backend) && video_.isOpened()) {
+      if (video_.open(path, backend) && video_.isOpened() &&
+          static_cast<int>(video_.get(cv::CAP_PROP_FOURCC)) != text_codec) {
         const double rate = video_.get(cv::CAP_PROP_FPS);
         fps_ = std::isfinite(rate) && rate > 0 && rate < 1000 ? rate : kFolderFramesPerSecond;
         return "";
