@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(g++ cmake make libgtest-dev
           libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
+          libopencv-videoio-dev
           libjpeg62-turbo-dev libpng-dev
           groff-base man-db)
 [ $# -gt 0 ] && packages=("$@")

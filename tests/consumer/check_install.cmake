@@ -4,7 +4,7 @@
 #   cmake -DBUILD_DIR=... -DWORK_DIR=... -DSOURCE_DIR=... -DVERSION=4.2 -DPOINTER_SIZE=8
 #         -DCXX_COMPILER=... -DBUILD_TYPE=... -DGENERATOR=... [-DMAKE_PROGRAM=...]
 #         -DBINDIR=bin -DLIBDIR=lib -DINCLUDEDIR=include -DMANDIR=share/man
-#         -DHISTFEAT=ON|OFF -P check_install.cmake
+#         -DHISTFEAT=ON|OFF -DTRACKVIDEO=ON|OFF -P check_install.cmake
 #
 # 1. cmake --install BUILD_DIR --prefix WORK_DIR/stage, then the prefix is
 #    moved to WORK_DIR/prefix: the package must not depend on where it was
@@ -56,6 +56,9 @@ set(expected
 if(HISTFEAT)
   list(APPEND expected ${BINDIR}/histfeat ${MANDIR}/man1/histfeat.1)
 endif()
+if(TRACKVIDEO)
+  list(APPEND expected ${BINDIR}/trackvideo ${MANDIR}/man1/trackvideo.1)
+endif()
 # Every header of the library, the internal ones included (the public
 # headers' inline code needs them), no more and no less.
 file(GLOB_RECURSE source_headers RELATIVE ${SOURCE_DIR}/lib/include/tavo
@@ -82,6 +85,9 @@ file(GLOB installed_programs RELATIVE ${prefix}/${BINDIR} ${prefix}/${BINDIR}/*)
 set(programs trackpair)
 if(HISTFEAT)
   list(APPEND programs histfeat)
+endif()
+if(TRACKVIDEO)
+  list(APPEND programs trackvideo)
 endif()
 list(SORT installed_programs)
 list(SORT programs)

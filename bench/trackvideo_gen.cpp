@@ -1,0 +1,217 @@
+// bench/trackvideo_gen.cpp - writes the trackvideo benchmark input.
+//
+//   trackvideo_gen DIR [FRAMES [OBJECTS]]      (default 500 100)
+//
+// Writes into DIR (created if missing), for a 320 x 240 video of FRAMES frames
+// in which OBJECTS coloured objects move over a moving textured background:
+//
+//   video.avi           Motion-JPEG AVI at 25 frames a second (OpenCV's built-in
+//                       writer);
+//   tracks.txt          three detections per object and frame, one row each,
+//                       "frame,id,left,top,width,height,1,-1,-1,-1", ids 1..OBJECTS;
+//   frames/frame_NN.jpg the AVI's own JPEG frames, byte for byte, as files
+//                       (frame_01.jpg .. frame_500.jpg), so that a program
+//                       reading the folder and histfeat reading the files decode
+//                       the very same bytes;
+//   footage/            the same detections in examples/pipeline.sh's layout:
+//                       boxes.txt ("object frame" and three boxes x1 y1 x2 y2)
+//                       and frame_NN.jpg, hard links to the files in frames/.
+//
+// Objects: boxes of 10..30 x 20..60 pixels (people at this resolution), moving
+// in straight lines at up to 1.5 pixels a frame and bouncing off the borders;
+// each frame's three detections are the box and two copies with every corner
+// moved by up to 2 pixels, as a detector proposing candidates would. All
+// positions are integers (fixed point, 1/16 pixel) drawn from a fixed 64-bit
+// generator, so the tracks depend only on the arguments. Prints one summary line.
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kWidth = 320, kHeight = 240;
+constexpr double kFps = 25;
+constexpr int kDetections = 3;
+constexpr int kFixed = 16;  // positions in 1/16 pixel
+
+// splitmix64: small, fast and the same everywhere.
+class generator {
+ public:
+  explicit generator(std::uint64_t seed) : state_(seed) {}
+  std::uint64_t next() {
+    std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+  }
+  int uniform(int lo, int hi) {  // [lo, hi]
+    return lo + static_cast<int>(next() % static_cast<std::uint64_t>(hi - lo + 1));
+  }
+
+ private:
+  std::uint64_t state_;
+};
+
+struct box {
+  int x1, y1, x2, y2;
+};
+
+struct object {
+  int width, height;  // pixels
+  int x, y;           // top-left corner, fixed point
+  int vx, vy;         // per frame, fixed point
+  cv::Scalar upper, lower;
+};
+
+// The box moved (not cut) so that it lies inside the frame.
+box inside(box b) {
+  const int dx = std::max(0, -b.x1) - std::max(0, b.x2 - (kWidth - 1));
+  const int dy = std::max(0, -b.y1) - std::max(0, b.y2 - (kHeight - 1));
+  return {b.x1 + dx, b.y1 + dy, b.x2 + dx, b.y2 + dy};
+}
+
+void step(object& o) {
+  const int max_x = (kWidth - o.width) * kFixed, max_y = (kHeight - o.height) * kFixed;
+  o.x += o.vx;
+  o.y += o.vy;
+  if (o.x < 0 || o.x > max_x) {
+    o.vx = -o.vx;
+    o.x = std::clamp(o.x, 0, max_x);
+  }
+  if (o.y < 0 || o.y > max_y) {
+    o.vy = -o.vy;
+    o.y = std::clamp(o.y, 0, max_y);
+  }
+}
+
+// The JPEG frames of a Motion-JPEG AVI: the "00dc" chunks of its "movi" list.
+std::vector<std::string> avi_frames(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::string avi((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto u32 = [&](std::size_t at) {
+    std::uint32_t v = 0;
+    for (int k = 3; k >= 0; --k) v = v << 8 | static_cast<unsigned char>(avi[at + k]);
+    return static_cast<std::size_t>(v);
+  };
+  std::vector<std::string> frames;
+  const std::size_t movi = avi.find("movi");
+  if (movi == std::string::npos || movi < 8 || avi.compare(movi - 8, 4, "LIST") != 0) return frames;
+  const std::size_t end = std::min(avi.size(), movi + u32(movi - 4));
+  for (std::size_t at = movi + 4; at + 8 <= end;) {
+    const std::size_t size = u32(at + 4);
+    if (at + 8 + size > end) break;
+    if (avi.compare(at, 4, "00dc") == 0) frames.push_back(avi.substr(at + 8, size));
+    at += 8 + size + (size & 1);
+  }
+  return frames;
+}
+
+[[noreturn]] void fail(const std::string& why) {
+  std::fprintf(stderr, "trackvideo_gen: %s\n", why.c_str());
+  std::exit(1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || argc > 4) {
+    std::fprintf(stderr, "usage: trackvideo_gen DIR [FRAMES [OBJECTS]]\n");
+    return 2;
+  }
+  const fs::path dir = argv[1];
+  const int frames = argc > 2 ? std::atoi(argv[2]) : 500;
+  const int objects = argc > 3 ? std::atoi(argv[3]) : 100;
+  if (frames < 1 || objects < 1) fail("FRAMES and OBJECTS must be positive");
+  fs::create_directories(dir / "frames");
+  fs::create_directories(dir / "footage");
+
+  generator g(20261209);
+  std::vector<object> all(objects);
+  for (object& o : all) {
+    o.width = g.uniform(10, 30);
+    o.height = g.uniform(20, 60);
+    o.x = g.uniform(0, (kWidth - o.width) * kFixed);
+    o.y = g.uniform(0, (kHeight - o.height) * kFixed);
+    o.vx = g.uniform(-24, 24);
+    o.vy = g.uniform(-12, 12);
+    o.upper = cv::Scalar(g.uniform(0, 255), g.uniform(0, 255), g.uniform(0, 255));
+    o.lower = cv::Scalar(g.uniform(0, 255), g.uniform(0, 255), g.uniform(0, 255));
+  }
+
+  // Background: blurred noise with a grid, twice the frame, scrolled diagonally.
+  cv::Mat texture(2 * kHeight, 2 * kWidth, CV_8UC3);
+  cv::RNG rng(20261209);
+  rng.fill(texture, cv::RNG::UNIFORM, cv::Scalar::all(40), cv::Scalar::all(200));
+  cv::GaussianBlur(texture, texture, cv::Size(7, 7), 2);
+  for (int x = 0; x < texture.cols; x += 24)
+    cv::line(texture, {x, 0}, {x, texture.rows - 1}, cv::Scalar(90, 110, 90));
+  for (int y = 0; y < texture.rows; y += 24)
+    cv::line(texture, {0, y}, {texture.cols - 1, y}, cv::Scalar(90, 110, 90));
+
+  const std::string video_path = (dir / "video.avi").string();
+  cv::VideoWriter writer(video_path, cv::CAP_OPENCV_MJPEG,
+                         cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), kFps,
+                         cv::Size(kWidth, kHeight), true);
+  if (!writer.isOpened()) fail("cannot write " + video_path);
+  std::ofstream tracks(dir / "tracks.txt"), boxes(dir / "footage" / "boxes.txt");
+  boxes << "# object frame, then three candidate boxes x1 y1 x2 y2 (inclusive, 320 x 240)\n";
+  std::vector<std::vector<box>> detections(objects);
+  for (int f = 1; f <= frames; ++f) {
+    const int ox = f % kWidth, oy = (f / 2) % kHeight;
+    cv::Mat frame = texture(cv::Rect(ox, oy, kWidth, kHeight)).clone();
+    for (int q = 0; q < objects; ++q) {
+      object& o = all[q];
+      if (f > 1) step(o);
+      const box b = {o.x / kFixed, o.y / kFixed, o.x / kFixed + o.width - 1,
+                     o.y / kFixed + o.height - 1};
+      const int split = b.y1 + o.height * 2 / 5;
+      cv::rectangle(frame, cv::Point(b.x1, b.y1), cv::Point(b.x2, split), o.upper, cv::FILLED);
+      cv::rectangle(frame, cv::Point(b.x1, split + 1), cv::Point(b.x2, b.y2), o.lower, cv::FILLED);
+      detections[q] = {b};
+      for (int k = 1; k < kDetections; ++k)
+        detections[q].push_back(inside({b.x1 + g.uniform(-2, 2), b.y1 + g.uniform(-2, 2),
+                                        b.x2 + g.uniform(-2, 2), b.y2 + g.uniform(-2, 2)}));
+    }
+    writer.write(frame);
+    for (int q = 0; q < objects; ++q) {
+      boxes << q + 1 << ' ' << f;
+      for (const box& d : detections[q]) {
+        tracks << f << ',' << q + 1 << ',' << d.x1 << ',' << d.y1 << ',' << d.x2 - d.x1 + 1 << ','
+               << d.y2 - d.y1 + 1 << ",1,-1,-1,-1\n";
+        boxes << ' ' << d.x1 << ' ' << d.y1 << ' ' << d.x2 << ' ' << d.y2;
+      }
+      boxes << '\n';
+    }
+  }
+  writer.release();
+  if (!tracks.flush() || !boxes.flush()) fail("cannot write the tracks into " + dir.string());
+
+  const std::vector<std::string> jpegs = avi_frames(video_path);
+  if (static_cast<int>(jpegs.size()) != frames)
+    fail(video_path + " holds " + std::to_string(jpegs.size()) + " frames, not " +
+         std::to_string(frames));
+  for (int f = 1; f <= frames; ++f) {
+    char name[32];
+    std::snprintf(name, sizeof name, "frame_%02d.jpg", f);
+    const fs::path file = dir / "frames" / name, link = dir / "footage" / name;
+    std::ofstream(file, std::ios::binary) << jpegs[f - 1];
+    fs::remove(link);
+    fs::create_hard_link(file, link);
+  }
+  std::printf("%d frames %d x %d, %d objects, %d boxes, %ju bytes of video\n", frames, kWidth,
+              kHeight, objects, frames * objects * kDetections,
+              static_cast<std::uintmax_t>(fs::file_size(video_path)));
+  return 0;
+}

@@ -1,0 +1,235 @@
+// trackvideo's pictures: outlines, tags and pair lines checked pixel by pixel on
+// black frames; the palette; PNG bytes decoded back; AVIs read back with
+// OpenCV's reader in a scratch directory.
+
+#include "overlay.h"
+
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/videoio.hpp>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace trackvideo;
+
+namespace {
+
+cv::Vec3b pixel_of(const cv::Scalar& c) {
+  return cv::Vec3b(static_cast<uchar>(c[0]), static_cast<uchar>(c[1]), static_cast<uchar>(c[2]));
+}
+
+cv::Mat black(int width, int height) {
+  return cv::Mat(height, width, CV_8UC3, cv::Scalar::all(0));
+}
+
+// Every pixel of the box's outline that lies in the frame, listed as (x, y).
+std::vector<cv::Point> edge_pixels(const drawn_box& b, const cv::Mat& frame) {
+  std::vector<cv::Point> points;
+  for (int y = b.y1; y <= b.y2; ++y)
+    for (int x = b.x1; x <= b.x2; ++x)
+      if ((x == b.x1 || x == b.x2 || y == b.y1 || y == b.y2) && x >= 0 && y >= 0 &&
+          x < frame.cols && y < frame.rows)
+        points.emplace_back(x, y);
+  return points;
+}
+
+void expect_outline(const cv::Mat& frame, const drawn_box& b) {
+  const cv::Vec3b colour = pixel_of(track_colour(b.id));
+  for (const cv::Point& p : edge_pixels(b, frame))
+    ASSERT_EQ(frame.at<cv::Vec3b>(p), colour) << "id " << b.id << " at " << p;
+}
+
+bool any_pixel_of(const cv::Mat& frame, const cv::Rect& area, const cv::Vec3b& colour) {
+  const cv::Mat part = frame(area & cv::Rect(0, 0, frame.cols, frame.rows));
+  for (int y = 0; y < part.rows; ++y)
+    for (int x = 0; x < part.cols; ++x)
+      if (part.at<cv::Vec3b>(y, x) == colour) return true;
+  return false;
+}
+
+int l1(const cv::Scalar& a, const cv::Scalar& b) {
+  return static_cast<int>(std::abs(a[0] - b[0]) + std::abs(a[1] - b[1]) + std::abs(a[2] - b[2]));
+}
+
+class scratch_dir {
+ public:
+  scratch_dir() : path_(fs::temp_directory_path() / ("test_overlay." + std::to_string(getpid()))) {
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+  }
+  ~scratch_dir() { fs::remove_all(path_); }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+}  // namespace
+
+// Box 3 has room for its tag above; box 17 touches the top, so its tag goes
+// inside; box 40's tag lands across box 3's bottom-right corner, which must stay
+// drawn.
+TEST(Drawing, OutlinesLieExactlyOnTheCornersInTheTrackColourUnderAnyTag) {
+  cv::Mat frame = black(120, 90);
+  const std::vector<drawn_box> boxes = {
+      {3, 10, 30, 50, 70}, {17, 70, 0, 100, 40}, {40, 40, 75, 60, 88}};
+  draw_overlay(frame, boxes, {});
+  for (const drawn_box& b : boxes) expect_outline(frame, b);
+
+  // Nothing one pixel outside box 3 on the left or below it, nor inside it away from the tags.
+  for (int y = 30; y <= 70; ++y) EXPECT_EQ(frame.at<cv::Vec3b>(y, 9), cv::Vec3b(0, 0, 0)) << y;
+  for (int x = 10; x <= 39; ++x) EXPECT_EQ(frame.at<cv::Vec3b>(71, x), cv::Vec3b(0, 0, 0)) << x;
+  for (int y = 31; y <= 34; ++y) EXPECT_EQ(frame.at<cv::Vec3b>(y, 30), cv::Vec3b(0, 0, 0)) << y;
+
+  // Each tag near its box's top-left corner: above boxes 3 and 40, inside box 17.
+  EXPECT_TRUE(any_pixel_of(frame, cv::Rect(10, 15, 20, 15), pixel_of(track_colour(3))));
+  EXPECT_TRUE(any_pixel_of(frame, cv::Rect(71, 1, 20, 15), pixel_of(track_colour(17))));
+  EXPECT_TRUE(any_pixel_of(frame, cv::Rect(51, 64, 10, 11), pixel_of(track_colour(40))));
+}
+
+// Centres (10, 20) and (50, 40): the midpoint (30, 30) is on the line either way round.
+TEST(Drawing, PairLinePassesThroughTheMidpointOfTheCentresAndBadIndicesAreSkipped) {
+  const std::vector<drawn_box> boxes = {{1, 5, 15, 15, 25}, {2, 45, 35, 55, 45}};
+  for (auto pair : {std::make_pair(0, 1), std::make_pair(1, 0)}) {
+    cv::Mat frame = black(80, 60);
+    draw_overlay(frame, boxes, {pair, {0, 2}, {-1, 1}, {INT_MAX, INT_MIN}});
+    EXPECT_EQ(frame.at<cv::Vec3b>(30, 30), pixel_of(pair_colour()));
+    EXPECT_EQ(frame.at<cv::Vec3b>(20, 10), pixel_of(pair_colour()));
+    EXPECT_EQ(frame.at<cv::Vec3b>(40, 50), pixel_of(pair_colour()));
+    EXPECT_EQ(frame.at<cv::Vec3b>(10, 30), cv::Vec3b(0, 0, 0));
+  }
+}
+
+TEST(Drawing, BoxesOutsideTheFrameAreClippedOrSkipped) {
+  const drawn_box partly = {5, -10, -5, 10, 8};
+  const std::vector<drawn_box> outside = {{6, 100, 100, 120, 120}, {7, -50, -50, -40, -40},
+                                          {8, 40, 0, 60, 10},      {9, INT_MIN, 5, -1, 9},
+                                          {10, 20, 20, 10, 25},    {11, 5, 9, 6, 8}};
+  cv::Mat frame = black(40, 30);
+  draw_overlay(frame, outside, {{0, 2}, {1, 3}});  // lines that pass by the frame
+  EXPECT_EQ(cv::countNonZero(frame.reshape(1)), 0);
+
+  std::vector<drawn_box> boxes = outside;
+  boxes.push_back(partly);
+  boxes.push_back({12, INT_MIN, INT_MIN, INT_MAX, INT_MAX});  // covers the frame, edges outside
+  draw_overlay(frame, boxes, {{7, 1}, {0, 2}});
+  expect_outline(frame, partly);
+  EXPECT_EQ(edge_pixels(partly, frame).size(), 11u + 9u - 1u);  // right and bottom edges
+
+  // Centres a billion pixels apart on row 7: the clipped line crosses the frame on that row.
+  cv::Mat wide = black(40, 30);
+  draw_overlay(wide, {{9, INT_MIN, 5, -1, 9}, {13, 0, 7, INT_MAX, 7}}, {{0, 1}});
+  for (int x = 0; x < 40; ++x) EXPECT_EQ(wide.at<cv::Vec3b>(7, x), pixel_of(pair_colour())) << x;
+
+  cv::Mat grey(30, 40, CV_8UC1, cv::Scalar(0)), empty;
+  draw_overlay(grey, boxes, {{0, 1}});
+  draw_overlay(empty, boxes, {{0, 1}});
+  EXPECT_EQ(cv::countNonZero(grey), 0);
+}
+
+// Distinct by a margin over 0..99, far apart for ids up to three apart, and
+// never near black (brightest channel) or white (darkest channel), so neither
+// the background nor the white pair lines can be mistaken for a track.
+TEST(TrackColour, HundredIdsDistinctNeighboursFarApartNoneNearBlackOrWhite) {
+  for (int i = 0; i < 100; ++i) {
+    const cv::Scalar a = track_colour(i);
+    EXPECT_EQ(a, track_colour(i));
+    const double brightest = std::max({a[0], a[1], a[2]}), darkest = std::min({a[0], a[1], a[2]});
+    EXPECT_GE(brightest, 160) << i;
+    EXPECT_LE(brightest, 255) << i;
+    EXPECT_LE(darkest, 110) << i;
+    EXPECT_GE(darkest, 0) << i;
+    for (int j = i + 1; j < 100; ++j) {
+      EXPECT_GE(l1(a, track_colour(j)), 15) << i << " " << j;
+      if (j - i <= 3) {
+        EXPECT_GE(l1(a, track_colour(j)), 100) << i << " " << j;
+      }
+    }
+  }
+  for (int id : {-1, INT_MIN, INT_MAX}) EXPECT_GE(l1(track_colour(id), pair_colour()), 100) << id;
+}
+
+TEST(EncodePng, RoundTripsThroughImdecodeAndRefusesAnEmptyFrame) {
+  cv::Mat frame(23, 37, CV_8UC3);
+  cv::randu(frame, cv::Scalar::all(0), cv::Scalar::all(256));
+  std::vector<unsigned char> bytes(5, 0xAB);
+  ASSERT_EQ(encode_png(frame, bytes), "");
+  const cv::Mat back = cv::imdecode(bytes, cv::IMREAD_UNCHANGED);
+  ASSERT_EQ(back.type(), CV_8UC3);
+  ASSERT_EQ(back.size(), frame.size());
+  EXPECT_EQ(cv::norm(back, frame, cv::NORM_INF), 0);
+
+  EXPECT_NE(encode_png(cv::Mat(), bytes), "");
+  EXPECT_TRUE(bytes.empty());
+}
+
+// Frame k is grey k * 20, so the order survives JPEG; one wrong frame in the
+// middle is refused and leaves the file usable. Closed explicitly, then by the
+// destructor.
+TEST(OverlayVideo, FramesReadBackWithTheirCountSizeRateAndOrder) {
+  scratch_dir dir;
+  const int kFrames = 12, kWidth = 64, kHeight = 48;
+  for (bool explicit_close : {true, false}) {
+    const std::string path =
+        (dir.path() / ("overlay.tmp" + std::to_string(explicit_close))).string();
+    {
+      overlay_video video;
+      ASSERT_EQ(video.open(path, 25, kWidth, kHeight), "");
+      EXPECT_NE(video.open(path + "b", 25, kWidth, kHeight), "");
+      for (int k = 0; k < kFrames; ++k) {
+        ASSERT_EQ(video.write(cv::Mat(kHeight, kWidth, CV_8UC3, cv::Scalar::all(k * 20))), "");
+        if (k == kFrames / 2) {
+          EXPECT_NE(video.write(black(kWidth + 1, kHeight)), "");
+          EXPECT_NE(video.write(cv::Mat(kHeight, kWidth, CV_8UC1, cv::Scalar(0))), "");
+        }
+      }
+      EXPECT_EQ(video.frames(), kFrames);
+      if (explicit_close) {
+        EXPECT_EQ(video.close(), "");
+        EXPECT_FALSE(video.is_open());
+        EXPECT_EQ(video.close(), "");
+      }
+    }
+    EXPECT_FALSE(fs::exists(path + ".avi"));
+
+    cv::VideoCapture capture(path);
+    ASSERT_TRUE(capture.isOpened()) << path;
+    EXPECT_EQ(capture.get(cv::CAP_PROP_FRAME_COUNT), kFrames);
+    EXPECT_EQ(capture.get(cv::CAP_PROP_FRAME_WIDTH), kWidth);
+    EXPECT_EQ(capture.get(cv::CAP_PROP_FRAME_HEIGHT), kHeight);
+    EXPECT_EQ(capture.get(cv::CAP_PROP_FPS), 25);
+    int read = 0;
+    for (cv::Mat frame; capture.read(frame); ++read) {
+      ASSERT_EQ(frame.size(), cv::Size(kWidth, kHeight));
+      EXPECT_NEAR(cv::mean(frame)[1], read * 20, 3) << read;
+    }
+    EXPECT_EQ(read, kFrames);
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+}
+
+TEST(OverlayVideo, MissingDirectoryOrBadParametersFailWithAMessage) {
+  scratch_dir dir;
+  const std::string missing = (dir.path() / "missing" / "out.avi").string();
+  const std::string path = (dir.path() / "out").string();
+  overlay_video video;
+  const std::string why = video.open(missing, 25, 64, 48);
+  EXPECT_NE(why.find(missing), std::string::npos) << why;
+  EXPECT_NE(why.find("No such file or directory"), std::string::npos) << why;
+  EXPECT_NE(video.open(path, 0, 64, 48), "");
+  EXPECT_NE(video.open(path, NAN, 64, 48), "");
+  EXPECT_NE(video.open(path, 25, 0, 48), "");
+  EXPECT_NE(video.open(path, 25, 64, -1), "");
+  EXPECT_FALSE(video.is_open());
+  EXPECT_NE(video.write(black(64, 48)), "");
+  EXPECT_EQ(video.close(), "");
+  EXPECT_TRUE(fs::is_empty(dir.path()));
+}

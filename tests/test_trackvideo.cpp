@@ -1,0 +1,588 @@
+// trackvideo: the tracks file, the command line, frame order, table rows and
+// progress called directly; the program end to end on the bundled footage
+// against the project's own histfeat and trackpair run on the same boxes, its
+// pictures reopened with OpenCV, and every kind of bad input.
+
+#include <gtest/gtest.h>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/videoio.hpp>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <tuple>
+
+#include "child.h"
+#include "frame_source.h"
+#include "hist_distance.h"
+#include "options.h"
+#include "progress.h"
+#include "table.h"
+#include "tracks.h"
+#include "trackpair/trackpair_core.h"
+
+namespace fs = std::filesystem;
+using namespace trackvideo;
+using tavo_test::child_options;
+using tavo_test::file_text;
+using tavo_test::run_child;
+
+namespace {
+
+const fs::path kFootage = fs::path(TAVO_EXAMPLES_DIR) / "footage";
+const fs::path kTracks = kFootage / "tracks.txt";
+
+struct scratch {
+  fs::path root;
+  scratch() {
+    std::string name = (fs::temp_directory_path() / "trackvideo-test.XXXXXX").string();
+    if (!::mkdtemp(name.data())) throw std::runtime_error("mkdtemp failed");
+    root = name;
+  }
+  ~scratch() {
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+  }
+  fs::path write(const std::string& name, const std::string& text) const {
+    std::ofstream(root / name, std::ios::binary) << text;
+    return root / name;
+  }
+};
+
+std::vector<std::string> words(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> w;
+  for (std::string s; in >> s;) w.push_back(s);
+  return w;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) out.push_back(l);
+  return out;
+}
+
+tracks parsed(const std::string& text) {
+  tracks t;
+  const std::string why = parse_tracks(text, "t.txt", t);
+  EXPECT_EQ(why, "");
+  EXPECT_EQ(t.verify(), "");
+  return t;
+}
+
+std::vector<int> box_fields(const track_box& b) {
+  return {b.frame, b.object, b.det, b.line, b.x1, b.y1, b.x2, b.y2};
+}
+
+}  // namespace
+
+// ---- tracks -------------------------------------------------------------------
+
+TEST(TrackvideoTracksFile, SeparatorsExtraColumnsCrlfAndRoundingHalfAwayFromZero) {
+  const tracks t = parsed(
+      "2 3 -4.5 0 10 3\n"  // blanks; -4.5 rounds to -5, 5.5 to 6
+      "1,7,10.4,20.5,5,5,1,-1,-1,-1\r\n"
+      "\n"
+      "  \t\r\n"
+      "2 , 7, 1 ,2,3,4\n"
+      "2,7,0,0,1,1");  // no final newline
+  EXPECT_EQ(t.ids, (std::vector<int>{3, 7}));
+  EXPECT_EQ(t.last_frame, 2);
+  ASSERT_EQ(t.boxes.size(), 4u);
+  // Sorted by (frame, object), file order within: det counts per (object, frame).
+  EXPECT_EQ(box_fields(t.boxes[0]), (std::vector<int>{1, 1, 0, 2, 10, 21, 14, 25}));
+  EXPECT_EQ(box_fields(t.boxes[1]), (std::vector<int>{2, 0, 0, 1, -5, 0, 5, 2}));
+  EXPECT_EQ(box_fields(t.boxes[2]), (std::vector<int>{2, 1, 0, 5, 1, 2, 3, 5}));
+  EXPECT_EQ(box_fields(t.boxes[3]), (std::vector<int>{2, 1, 1, 6, 0, 0, 0, 0}));
+}
+
+TEST(TrackvideoTracksFile, IdsAsIntegralRealsNotContiguousAndFramesWithoutRows) {
+  const tracks t = parsed("5.0,10,0,0,2,2\n5,2.0,0,0,2,2\n5,10,1,1,2,2\n");
+  EXPECT_EQ(t.ids, (std::vector<int>{2, 10}));
+  EXPECT_EQ(t.last_frame, 5);
+  ASSERT_EQ(t.boxes.size(), 3u);
+  EXPECT_EQ(t.boxes[0].object, 0);
+  EXPECT_EQ(t.boxes[2].det, 1);
+  tracks empty;
+  EXPECT_EQ(parse_tracks("\n\n", "e", empty), "");
+  EXPECT_EQ(empty.last_frame, 0);
+}
+
+TEST(TrackvideoTracksFile, EveryBadRowNamesTheFileAndItsLine) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"1,1,0,0,5", "expected at least 6 columns"},
+      {"1,,0,0,5,5", "column 2 (id) is empty"},
+      {"1,1,0,0,5,", "column 6 (height) is empty"},
+      {"0,1,0,0,5,5", "frame 0"},
+      {"1.5,1,0,0,5,5", "frame '1.5' is not a whole number"},
+      {"x,1,0,0,5,5", "frame 'x' is not a number"},
+      {"1,-1,0,0,5,5", "needs track ids"},
+      {"1,-2,0,0,5,5", "id -2 is negative"},
+      {"1,2.5,0,0,5,5", "id '2.5' is not a whole number"},
+      {"1,3000000000,0,0,5,5", "id '3000000000' is out of range"},
+      {"1,1,nan,0,5,5", "left 'nan' is not a finite number"},
+      {"1,1,0,0,inf,5", "width 'inf' is not a finite number"},
+      {"1,1,0,0,5,5x", "height '5x' is not a finite number"},
+      {"1,1,3e9,0,5,5", "does not fit"},
+      {"1,1,2147483647,0,5,5", "does not fit"},
+      {"1,1,0,0,0.4,5", "empty after rounding"},
+      {"1,1,0,0,5,-3", "empty after rounding"},
+  };
+  for (const auto& [row, expected] : cases) {
+    tracks t;
+    const std::string why = parse_tracks("1,1,0,0,5,5\n" + std::string(row) + "\n", "t.txt", t);
+    EXPECT_EQ(why.rfind("t.txt:2: ", 0), 0u) << row << " -> " << why;
+    EXPECT_NE(why.find(expected), std::string::npos) << row << " -> " << why;
+  }
+  scratch s;
+  tracks t;
+  EXPECT_NE(read_tracks((s.root / "missing").string(), t).find("No such file"), std::string::npos);
+  EXPECT_NE(read_tracks(s.root.string(), t).find("Is a directory"), std::string::npos);
+}
+
+// ---- command line ---------------------------------------------------------------
+
+TEST(TrackvideoCommandLine, ValuesInBothFormsAndTheDefaults) {
+  options o;
+  const char* a[] = {"trackvideo", "--tracks",     "t",      "--frames=d", "--csv",
+                     "c",          "--radius=200", "--quiet"};
+  ASSERT_EQ(parse_options(8, a, o), "");
+  EXPECT_EQ(o.tracks, "t");
+  EXPECT_EQ(o.frames, "d");
+  EXPECT_EQ(o.csv, "c");
+  EXPECT_EQ(o.radius, 200);
+  EXPECT_EQ(o.progress, progress_mode::never);
+  const char* b[] = {"trackvideo", "--video", "v", "--tracks", "t"};
+  ASSERT_EQ(parse_options(5, b, o), "");
+  EXPECT_EQ(o.radius, kDefaultRadius);
+  EXPECT_EQ(o.progress, progress_mode::automatic);
+  EXPECT_TRUE(o.overlay.empty() && o.overlay_video.empty() && o.detections.empty());
+}
+
+TEST(TrackvideoCommandLine, MisuseIsAUsageError) {
+  const std::vector<std::vector<const char*>> cases = {
+      {"--video", "v"},
+      {"--tracks", "t"},
+      {"--tracks", "t", "--video", "v", "--frames", "d"},
+      {"--tracks", "t", "--video"},
+      {"--tracks", "t", "--video", "v", "--tracks", "u"},
+      {"--tracks", "t", "--video", "v", "--radius", "0"},
+      {"--tracks", "t", "--video", "v", "--radius", "-5"},
+      {"--tracks", "t", "--video", "v", "--radius", "8x"},
+      {"--tracks", "t", "--video", "v", "--radius", "99999999999999999999"},
+      {"--tracks", "t", "--video", "v", "--progress", "--quiet"},
+      {"--tracks", "t", "--video", "v", "--colour"},
+      {"--tracks", "t", "--video", "v", "extra"},
+      {"--tracks=", "--video", "v"},
+  };
+  for (const auto& c : cases) {
+    std::vector<const char*> argv{"trackvideo"};
+    argv.insert(argv.end(), c.begin(), c.end());
+    options o;
+    EXPECT_NE(parse_options(static_cast<int>(argv.size()), argv.data(), o), "")
+        << ::testing::PrintToString(c);
+  }
+}
+
+// ---- frames ---------------------------------------------------------------------
+
+TEST(TrackvideoFrameSource, NaturalOrderImagesOnlyAnyCase) {
+  std::vector<std::string> names = {"f10.png", "f2.png", "f02.png", "f1b.png", "a", "f1.png", "f"};
+  std::sort(names.begin(), names.end(), natural_less);
+  EXPECT_EQ(names, (std::vector<std::string>{"a", "f", "f1.png", "f1b.png", "f02.png", "f2.png",
+                                             "f10.png"}));
+  for (const char* yes : {"a.JPG", "b.jpeg", "c.Png", "d.bmp", "e.tif", "f.TIFF", "g.webp", "h.ppm",
+                          "i.pgm", "j.pnm"})
+    EXPECT_TRUE(has_image_extension(yes)) << yes;
+  for (const char* no : {"tracks.txt", "png", ".png", "x.png.bak", "y.gif"})
+    EXPECT_FALSE(has_image_extension(no)) << no;
+
+  scratch s;
+  const cv::Mat grey(4, 6, CV_8UC1, cv::Scalar(7));
+  cv::imwrite((s.root / "10.png").string(), grey);
+  cv::imwrite((s.root / "2.PNG").string(), cv::Mat(5, 3, CV_8UC3, cv::Scalar(1, 2, 3)));
+  s.write("notes.txt", "not a frame");
+  fs::create_directory(s.root / "sub.png");
+  frame_source src;
+  ASSERT_EQ(src.open_folder(s.root.string()), "");
+  ASSERT_EQ(src.images().size(), 2u);
+  cv::Mat frame;
+  ASSERT_EQ(src.next(frame), "");
+  EXPECT_EQ(frame.cols, 3);  // 2.PNG before 10.png
+  EXPECT_EQ(frame.at<cv::Vec3b>(0, 0), cv::Vec3b(1, 2, 3));
+  ASSERT_EQ(src.next(frame), "");
+  EXPECT_EQ(frame.type(), CV_8UC3);  // a grey image comes as three channels
+  EXPECT_EQ(frame.at<cv::Vec3b>(3, 5), cv::Vec3b(7, 7, 7));
+  EXPECT_NE(src.skip().find("no frame 3 (the folder holds 2 images)"), std::string::npos);
+  EXPECT_NE(src.open_folder((s.root / "none").string()), "");
+}
+
+// ---- table and progress ---------------------------------------------------------
+
+TEST(TrackvideoTable, RowFromCornersDetsFromOneAndSixDecimals) {
+  std::string out;
+  append_pair_row(out, 3, pair_side{4, 0, 10, 20, 29, 59}, pair_side{12, 2, -3, -4, -3, -4}, 77,
+                  0.1234567f);
+  EXPECT_EQ(out, "3,4,1,12,3,77,0.123457,10,20,20,40,-3,-4,1,1\n");
+  out.clear();
+  append_pair_row(out, 1, pair_side{0, 0, INT_MIN, INT_MIN, INT_MAX, INT_MAX},
+                  pair_side{1, 0, 0, 0, 0, 0}, 0, 0.0f);
+  EXPECT_EQ(out, "1,0,1,1,1,0,0.000000,-2147483648,-2147483648,4294967296,4294967296,0,0,1,1\n");
+  EXPECT_EQ(std::string(kCsvHeader),
+            "frame,id_a,det_a,id_b,det_b,l1,hist_l1,left_a,top_a,width_a,height_a,left_b,top_b,"
+            "width_b,height_b\n");
+}
+
+TEST(TrackvideoProgress, ThrottledLastFrameAlwaysShownAndLineEndedOnlyWhenEnabled) {
+  for (bool enabled : {true, false}) {
+    std::FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    {
+      progress p(enabled, 1000, f);
+      for (int n = 1; n <= 1000; ++n) p.update(n);
+    }  // the destructor ends the line
+    std::rewind(f);
+    std::string text;
+    for (int c; (c = std::fgetc(f)) != EOF;) text += static_cast<char>(c);
+    std::fclose(f);
+    if (!enabled) {
+      EXPECT_EQ(text, "");
+      continue;
+    }
+    EXPECT_EQ(text.rfind("\rtrackvideo: frame 1 of 1000 (0%), ", 0), 0u) << text;
+    EXPECT_NE(text.find("\rtrackvideo: frame 1000 of 1000 (100%), "), std::string::npos) << text;
+    EXPECT_EQ(text.back(), '\n');
+    EXPECT_LT(std::count(text.begin(), text.end(), '\r'), 100);  // not one line per frame
+  }
+  EXPECT_TRUE(progress_wanted(progress_mode::always, -1));
+  EXPECT_FALSE(progress_wanted(progress_mode::never, 2));
+  EXPECT_FALSE(progress_wanted(progress_mode::automatic, -1));
+}
+
+TEST(TrackvideoHistDistance, FourChainsAtOnceGiveCompareHistExactly) {
+  // Values as records hold them (multiples of small fractions) and arbitrary
+  // floats, where a different order of additions would show in the last bits.
+  std::mt19937 random(7);
+  std::uniform_real_distribution<float> any(0.0f, 0.333f);
+  std::vector<float> values(12 * kRecordValues);
+  for (std::size_t i = 0; i < values.size(); ++i)
+    values[i] = i % 3 == 0 ? float(int(i % 17)) * (0.333f / 17) : any(random);
+  for (std::size_t n = 0; n <= 9; ++n) {  // every remainder of four, and none
+    std::vector<std::pair<int, int>> pairs;
+    for (std::size_t k = 0; k < n; ++k) pairs.emplace_back(int(random() % 12), int(random() % 12));
+    std::vector<float> out;
+    hist_l1_distances(values.data(), pairs, out);
+    ASSERT_EQ(out.size(), n);
+    for (std::size_t k = 0; k < n; ++k) {
+      const float expected =
+          compare_hist(&values[std::size_t(pairs[k].first) * kRecordValues],
+                       &values[std::size_t(pairs[k].second) * kRecordValues], kRecordValues);
+      EXPECT_EQ(out[k], expected) << n << " pairs, pair " << k;
+    }
+  }
+}
+
+// ---- end to end -------------------------------------------------------------------
+
+namespace {
+
+tavo_test::child_result run_trackvideo(std::vector<std::string> args, const child_options& o = {}) {
+  args.insert(args.begin(), TRACKVIDEO_EXE);
+  return run_child(args, o);
+}
+
+// The 64 values of record `det` (0-based) of a detection file.
+std::vector<double> record_values(const fs::path& file, int det) {
+  const std::vector<std::string> l = lines(file_text(file));
+  const std::vector<std::string> w = words(l.at(static_cast<std::size_t>(det) + 1));
+  std::vector<double> v;
+  for (std::size_t i = 4; i < w.size(); ++i) v.push_back(std::stod(w[i]));
+  return v;
+}
+
+// Every line of the report as (q, r, s) -> its candidates (a, b).
+using candidates = std::map<std::tuple<int, int, int>, std::vector<std::pair<int, int>>>;
+candidates parse_report(const std::string& report) {
+  candidates c;
+  for (const std::string& line : lines(report)) {
+    const std::vector<std::string> w = words(line);
+    auto& list = c[{std::stoi(w.at(0)), std::stoi(w.at(1)), std::stoi(w.at(2))}];
+    for (std::size_t i = 3; i + 1 < w.size(); i += 2)
+      list.emplace_back(std::stoi(w[i]), std::stoi(w[i + 1]));
+  }
+  return c;
+}
+
+void expect_one_error_line(const tavo_test::child_result& r, const std::string& what) {
+  EXPECT_EQ(r.out, "") << what;
+  EXPECT_EQ(r.err.rfind("trackvideo: ", 0), 0u) << what << ": " << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << what << ": " << r.err;
+}
+
+}  // namespace
+
+TEST(EndToEndTrackvideoFootage, ReportRecordsAndTableMatchHistfeatAndTrackpair) {
+  scratch s;
+  const fs::path route = s.root / "route", det = s.root / "det", csv = s.root / "pairs.csv";
+  const auto file_route =
+      run_child({"/bin/bash", PIPELINE_SCRIPT, HISTFEAT_EXE, TRACKPAIR_EXE, route.string()});
+  ASSERT_EQ(file_route.status, 0) << file_route.err;
+  const auto r = run_trackvideo({"--tracks", kTracks.string(), "--frames", kFootage.string(),
+                                 "--detections", det.string(), "--csv", csv.string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");  // not a terminal: no progress
+  ASSERT_FALSE(file_route.out.empty());
+  EXPECT_EQ(r.out, file_route.out);
+
+  // Every detection file is histfeat's, byte for byte, and trackpair reads them
+  // into the same report.
+  int files = 0;
+  for (const auto& entry : fs::directory_iterator(det)) {
+    ++files;
+    EXPECT_EQ(file_text(entry.path()), file_text(route / entry.path().filename()))
+        << entry.path().filename();
+  }
+  EXPECT_EQ(files, 4 * 30);
+  child_options in_det;
+  in_det.dir = det.string();
+  EXPECT_EQ(run_child({TRACKPAIR_EXE, "4", "30"}, in_det).out, r.out);
+
+  // The table: the report's pairs (each once) from the second frame on, plus
+  // those of the first; l1 from the boxes; hist_l1 from the records.
+  const std::vector<std::string> rows = lines(file_text(csv));
+  ASSERT_GT(rows.size(), 1u);
+  EXPECT_EQ(rows[0] + "\n", kCsvHeader);
+  std::set<std::tuple<int, int, int, int, int>> table_pairs, report_pairs;
+  std::tuple<int, int, int, int, int> previous{0, 0, 0, 0, 0};
+  int first_frame_rows = 0;
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    std::vector<long long> v;
+    std::stringstream in(rows[i]);
+    for (std::string field; std::getline(in, field, ',');)
+      v.push_back(field.find('.') == std::string::npos ? std::stoll(field) : 0);
+    ASSERT_EQ(v.size(), 15u) << rows[i];
+    const auto key = std::make_tuple(int(v[0]), int(v[1]), int(v[2]), int(v[3]), int(v[4]));
+    EXPECT_LT(previous, key) << rows[i];
+    EXPECT_LT(v[1], v[3]);
+    previous = key;
+    long long l1 = 0;
+    for (int k = 0; k < 2; ++k)  // left/top, then right/bottom from the widths
+      l1 += std::llabs(v[7 + k] - v[11 + k]) +
+            std::llabs(v[7 + k] + v[9 + k] - v[11 + k] - v[13 + k]);
+    EXPECT_EQ(v[5], l1) << rows[i];
+    EXPECT_LT(l1, 80);
+    const auto name = [&](long long id) {
+      return det / ("objects_info_h" + std::to_string(id) + "_" + std::to_string(v[0]) + ".txt");
+    };
+    const std::vector<double> a = record_values(name(v[1]), int(v[2]) - 1),
+                              b = record_values(name(v[3]), int(v[4]) - 1);
+    double hist_l1 = 0;
+    for (std::size_t k = 0; k < 64; ++k) hist_l1 += std::fabs(a.at(k) - b.at(k));
+    EXPECT_NEAR(std::stod(rows[i].substr(rows[i].find('.') - 1)), hist_l1, 2e-5) << rows[i];
+    if (v[0] == 1)
+      ++first_frame_rows;
+    else
+      table_pairs.insert(key);
+  }
+  for (const auto& [k, list] : parse_report(r.out))
+    for (const auto& [a, b] : list)
+      if (std::get<0>(k) < a)  // ids are q + 1 here
+        report_pairs.insert(std::make_tuple(std::get<1>(k) + 1, std::get<0>(k) + 1,
+                                            std::get<2>(k) + 1, a + 1, b + 1));
+  EXPECT_FALSE(report_pairs.empty());
+  EXPECT_EQ(table_pairs, report_pairs);
+  EXPECT_GT(first_frame_rows, 0);
+}
+
+TEST(EndToEndTrackvideoFootage, WiderRadiusOverlayVideoAndTheVideoAsInput) {
+  scratch s;
+  const auto base = run_trackvideo({"--tracks", kTracks.string(), "--frames", kFootage.string()});
+  ASSERT_EQ(base.status, 0) << base.err;
+  const auto wide = run_trackvideo(
+      {"--tracks", kTracks.string(), "--frames", kFootage.string(), "--radius", "300"});
+  ASSERT_EQ(wide.status, 0) << wide.err;
+  const candidates narrow_c = parse_report(base.out), wide_c = parse_report(wide.out);
+  std::size_t narrow_n = 0, wide_n = 0;
+  for (const auto& [k, list] : narrow_c) {
+    const auto& w = wide_c.at(k);
+    for (const auto& p : list) EXPECT_NE(std::find(w.begin(), w.end(), p), w.end());
+    narrow_n += list.size();
+    wide_n += w.size();
+  }
+  EXPECT_GT(wide_n, narrow_n);
+
+  const fs::path avi = s.root / "overlay.avi", pngs = s.root / "png";
+  const auto drawn = run_trackvideo({"--tracks", kTracks.string(), "--frames", kFootage.string(),
+                                     "--overlay-video", avi.string(), "--overlay", pngs.string()});
+  ASSERT_EQ(drawn.status, 0) << drawn.err;
+  EXPECT_EQ(drawn.out, base.out);
+  cv::VideoCapture video(avi.string());
+  ASSERT_TRUE(video.isOpened());
+  EXPECT_DOUBLE_EQ(video.get(cv::CAP_PROP_FPS), kFolderFramesPerSecond);
+  int frames = 0;
+  for (cv::Mat f; video.read(f); ++frames) EXPECT_EQ(f.size(), cv::Size(320, 240));
+  EXPECT_EQ(frames, 30);
+  for (int f = 1; f <= 30; ++f) {
+    char name[32];
+    std::snprintf(name, sizeof name, "frame_%06d.png", f);
+    EXPECT_EQ(cv::imread((pngs / name).string()).size(), cv::Size(320, 240)) << name;
+  }
+
+  // The report depends on the boxes alone: the same from the video. A frame
+  // the video lacks fails the run.
+  const auto from_video = run_trackvideo({"--tracks", kTracks.string(), "--video", avi.string()});
+  ASSERT_EQ(from_video.status, 0) << from_video.err;
+  EXPECT_EQ(from_video.out, base.out);
+  const fs::path longer = s.write("longer.txt", file_text(kTracks) + "31,1,5,5,10,10\n");
+  const auto short_video = run_trackvideo({"--tracks", longer.string(), "--video", avi.string()});
+  EXPECT_EQ(short_video.status, 1);
+  EXPECT_NE(short_video.err.find("no frame 31"), std::string::npos) << short_video.err;
+  expect_one_error_line(short_video, "video too short");
+}
+
+TEST(EndToEndTrackvideo, BadInputChangesNoOutputAndPrintsNothing) {
+  scratch s;
+  const std::string tracks_text = file_text(kTracks);
+  const fs::path bad_row = s.write("bad_row.txt", "1,1,0,0,5,5\n\n1,2,0,0,x,5\n");
+  const fs::path outside = s.write("outside.txt", tracks_text + "2,9,400,10,5,5\n");
+  const fs::path longer = s.write("longer.txt", tracks_text + "31,1,5,5,10,10\n");
+  const fs::path not_video = s.write("video.avi", "not a video\n");
+  const fs::path plain_file = s.write("plain", "x");
+  const fs::path copy = s.write("copy.txt", tracks_text);
+  const fs::path old_csv = s.write("old.csv", "old\n");
+  const std::string frames = kFootage.string(), good = kTracks.string();
+  struct bad_case {
+    std::vector<std::string> args;
+    const char* expected;
+  };
+  const bad_case cases[] = {
+      {{"--tracks", bad_row.string(), "--frames", frames}, "bad_row.txt:3: width 'x'"},
+      {{"--tracks", outside.string(), "--frames", frames}, "outside.txt:361: "},
+      {{"--tracks", longer.string(), "--frames", frames}, "no frame 31"},
+      {{"--tracks", (s.root / "none.txt").string(), "--frames", frames}, "No such file"},
+      {{"--tracks", good, "--video", not_video.string()}, "cannot open"},
+      {{"--tracks", good, "--video", (s.root / "none.avi").string()}, "No such file"},
+      {{"--tracks", good, "--video", copy.string()}, "as a video"},  // text, not a video
+      {{"--tracks", good, "--frames", (s.root / "none").string()}, "cannot open"},
+      {{"--tracks", good, "--frames", frames, "--overlay", plain_file.string()}, "not a folder"},
+      {{"--tracks", good, "--frames", frames, "--csv", (s.root / "no/x.csv").string()}, ""},
+      {{"--tracks", copy.string(), "--frames", frames, "--csv", copy.string()}, ""},
+      {{"--tracks", good, "--frames", frames, "--overlay-video", s.root.string()}, ""},
+  };
+  std::set<fs::path> before;
+  for (const auto& e : fs::directory_iterator(s.root)) before.insert(e.path());
+  for (const bad_case& c : cases) {
+    std::vector<std::string> args = c.args;
+    for (const char* extra : {"--csv", "--detections", "--overlay-video"}) {
+      if (std::find(args.begin(), args.end(), extra) != args.end()) continue;
+      args.push_back(extra);
+      args.push_back(extra == std::string("--csv") ? old_csv.string()
+                                                   : (s.root / (extra + 2)).string());
+    }
+    const auto r = run_trackvideo(args);
+    const std::string what = ::testing::PrintToString(c.args);
+    EXPECT_EQ(r.status, 1) << what;
+    expect_one_error_line(r, what);
+    EXPECT_NE(r.err.find(c.expected), std::string::npos) << what << ": " << r.err;
+    EXPECT_EQ(file_text(old_csv), "old\n") << what;
+    EXPECT_EQ(file_text(plain_file), "x") << what;
+    EXPECT_EQ(file_text(copy), tracks_text) << what;
+    std::set<fs::path> after;
+    for (const auto& e : fs::directory_iterator(s.root)) after.insert(e.path());
+    EXPECT_EQ(after, before) << what;  // no folder created, no temporary left
+  }
+
+  const auto misuse = run_trackvideo({"--tracks", good, "--frames", frames, "--radius", "0"});
+  EXPECT_EQ(misuse.status, 2);
+  EXPECT_EQ(misuse.out, "");
+  EXPECT_EQ(misuse.err.rfind("trackvideo: --radius '0'", 0), 0u) << misuse.err;
+  EXPECT_NE(misuse.err.find("usage: trackvideo"), std::string::npos);
+  const auto help = run_trackvideo({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: trackvideo", 0), 0u);
+  EXPECT_EQ(run_trackvideo({"--version"}).out, "trackvideo " TRACKVIDEO_VERSION "\n");
+}
+
+TEST(EndToEndTrackvideo, HintOnLargeFramesWithoutPairsUnlessQuiet) {
+  scratch s;
+  fs::create_directory(s.root / "frames");
+  cv::imwrite((s.root / "frames" / "1.png").string(),
+              cv::Mat(300, 400, CV_8UC3, cv::Scalar(9, 99, 199)));
+  const fs::path t = s.write("t.txt", "1,1,0,0,50,50\n1,2,200,200,50,50\n");
+  const fs::path csv = s.root / "pairs.csv";
+  const std::vector<std::string> args = {
+      "--tracks", t.string(), "--frames", (s.root / "frames").string(), "--csv", csv.string()};
+  const auto r = run_trackvideo(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");  // one frame: the report starts at the second
+  EXPECT_EQ(file_text(csv), kCsvHeader);
+  EXPECT_EQ(r.err.rfind("trackvideo: ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find("--radius"), std::string::npos) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
+  std::vector<std::string> quiet = args;
+  quiet.push_back("--quiet");
+  EXPECT_EQ(run_trackvideo(quiet).err, "");
+  std::vector<std::string> wide = args;
+  wide.insert(wide.end(), {"--radius", "1000"});
+  const auto found = run_trackvideo(wide);
+  EXPECT_EQ(found.err, "");
+  EXPECT_EQ(lines(file_text(csv)).size(), 2u);  // the pair, found with the wider radius
+}
+
+TEST(EndToEndTrackvideo, AbsentObjectsGiveZeroFilesThatTrackpairReadsIntoTheSameReport) {
+  // Ids 5 and 70 (objects 0 and 1): 70 is absent from frame 2 and 5 from
+  // frame 3; each has two detections in the frame it holds alone.
+  scratch s;
+  const fs::path t = s.write("t.txt",
+                             "1,5,100,100,20,40\n1,70,110,105,20,40\n2,5,120,100,20,40\n"
+                             "2,5,121,101,20,40\n3,70,130,100,20,40\n3,70,10,10,20,40\n");
+  const fs::path det = s.root / "det";
+  const auto r = run_trackvideo(
+      {"--tracks", t.string(), "--frames", kFootage.string(), "--detections", det.string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "0 1 0 \n0 1 1 \n1 2 0 \n1 2 1 \n");  // no other object in frames 2, 3
+  EXPECT_EQ(file_text(det / "objects_info_h2_2.txt"), "0\n");
+  EXPECT_EQ(file_text(det / "objects_info_h1_3.txt"), "0\n");
+  EXPECT_EQ(lines(file_text(det / "objects_info_h1_2.txt")).size(), 3u);  // count, two records
+  child_options in_det;
+  in_det.dir = det.string();
+  const auto tp = run_child({TRACKPAIR_EXE, "2", "3"}, in_det);
+  EXPECT_EQ(tp.status, 0) << tp.err;
+  EXPECT_EQ(tp.out, r.out);
+}
+
+TEST(EndToEndTrackvideo, AnOutputTheCallerMayNotWriteIsRefusedAndKept) {
+  // Root may write a file of mode 0444: as root, trackvideo runs as nobody.
+  const char* setpriv = "/usr/bin/setpriv";
+  std::vector<std::string> command = {TRACKVIDEO_EXE};
+  if (::geteuid() == 0) {
+    if (::access(setpriv, X_OK) != 0) GTEST_SKIP() << "root, and no setpriv to drop privileges";
+    command.insert(command.begin(), {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"});
+  }
+  scratch s;
+  fs::permissions(s.root, fs::perms(0777));
+  fs::create_directory(s.root / "frames");
+  fs::copy_file(kFootage / "frame_01.jpg", s.root / "frames" / "1.jpg");
+  const fs::path t = s.write("t.txt", "1,1,10,10,20,20\n1,2,15,12,20,20\n");
+  const fs::path csv = s.write("old.csv", "previous\n");
+  fs::permissions(csv, fs::perms(0444));
+  command.insert(command.end(), {"--tracks", t.string(), "--frames", (s.root / "frames").string(),
+                                 "--csv", csv.string(), "--detections", (s.root / "det").string()});
+  const auto r = run_child(command);
+  EXPECT_EQ(r.status, 1);
+  expect_one_error_line(r, "read-only output");
+  EXPECT_NE(r.err.find("Permission denied"), std::string::npos) << r.err;
+  EXPECT_EQ(file_text(csv), "previous\n");
+  EXPECT_FALSE(fs::exists(s.root / "det"));
+}

@@ -1,0 +1,60 @@
+// trackvideo/frame_records.cpp - the records of one frame (see frame_records.h).
+#include "frame_records.h"
+
+#include <algorithm>
+
+namespace trackvideo {
+
+namespace {
+constexpr int kWrittenColourBins = 24;  // of the 32-bin red and green histograms
+constexpr int kBlueBins = 16;
+static_assert(2 * kWrittenColourBins + kBlueBins == kRecordValues, "a record holds 64 values");
+}  // namespace
+
+void frame_records::reset(int f, std::size_t at) {
+  frame = f;
+  first = last = at;
+  decoded = false;
+  values.clear();
+  present.clear();
+  start.clear();
+}
+
+std::string frame_records::detection_text(int q) const {
+  const auto it = std::lower_bound(present.begin(), present.end(), q);
+  if (it == present.end() || *it != q) return "0\n";
+  const std::size_t k = static_cast<std::size_t>(it - present.begin());
+  return std::to_string(end(k) - start[k]) + "\n" + records[k];
+}
+
+std::string record_maker::make(int f, std::size_t first, std::size_t last, frame_records& out) {
+  const bool decoded = out.decoded;
+  out.reset(f, first);
+  out.decoded = decoded;
+  out.last = last;
+  out.values.resize((last - first) * kRecordValues);
+  const cv::Mat& image = out.image;
+  const histfeat::frame_planes planes =
+      histfeat::split_frame(image.data, image.cols, image.rows, image.step[0], plane_storage_);
+  for (std::size_t i = first; i < last; ++i) {
+    const track_box& b = tracks_.boxes[i];
+    if (out.present.empty() || out.present.back() != b.object) {
+      out.present.push_back(b.object);
+      out.start.push_back(i - first);
+      if (out.records.size() < out.present.size()) out.records.emplace_back();
+      out.records[out.present.size() - 1].clear();
+    }
+    const std::string why = histfeat::append_box_record(
+        out.records[out.present.size() - 1], planes, histfeat::box{b.x1, b.y1, b.x2, b.y2}, hist_);
+    if (!why.empty())
+      return tracks_.file + ":" + std::to_string(b.line) + ": box " + why + " of frame " +
+             std::to_string(f);
+    float* v = &out.values[(i - first) * kRecordValues];
+    v = std::copy_n(hist_.rhist.begin(), kWrittenColourBins, v);
+    v = std::copy_n(hist_.ghist.begin(), kWrittenColourBins, v);
+    std::copy_n(hist_.bhist.begin(), kBlueBins, v);
+  }
+  return "";
+}
+
+}  // namespace trackvideo

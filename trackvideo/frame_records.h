@@ -1,0 +1,67 @@
+// trackvideo/frame_records.h - the records of one frame's boxes: the first
+// half of the work on a frame, the part that reads its pixels.
+//
+// For frame f and its boxes (a run of tracks::boxes, sorted by object and
+// det), record_maker::make() computes through histfeat's core the record of
+// every box: the text histfeat writes (kept per object, for the detection
+// files) and its 64 written values (for hist_l1). It reads the tracks and the
+// pixels only, so it may run in another thread than the rest of the run.
+//
+// Ownership: a frame_records owns its image, texts and values; make() reuses
+// them (no allocation per box once they have grown), as record_maker reuses
+// its planes and histograms. Cost: O(area of the frame) for the planes plus
+// O(area of the boxes) for the histograms.
+#ifndef TRACKVIDEO_FRAME_RECORDS_H
+#define TRACKVIDEO_FRAME_RECORDS_H
+
+#include <opencv2/core.hpp>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "hist_distance.h"
+#include "histfeat/record.h"
+#include "tracks.h"
+
+namespace trackvideo {
+
+struct frame_records {
+  int frame = 0;                     // f, from 1
+  std::size_t first = 0, last = 0;   // its boxes: tracks::boxes[first, last)
+  bool decoded = false;              // whether `image` holds the frame
+  cv::Mat image;                     // the frame, 8-bit BGR, when decoded
+  std::vector<float> values;         // kRecordValues per box, in box order
+  std::vector<int> present;          // the objects of the frame, ascending
+  std::vector<std::size_t> start;    // per present object: its first box (from 0)
+  std::vector<std::string> records;  // per present object: its records' text
+                                     // (records.size() may exceed present.size())
+
+  std::size_t boxes() const { return last - first; }
+  // The boxes of present object k: [start[k], end(k)).
+  std::size_t end(std::size_t k) const { return k + 1 < present.size() ? start[k + 1] : boxes(); }
+  // The detection file text of object q for this frame: the count line, then
+  // its records ("0\n" when q has no box here). O(log objects + text).
+  std::string detection_text(int q) const;
+  // Frame f with no records, keeping the buffers.
+  void reset(int f, std::size_t at);
+};
+
+class record_maker {
+ public:
+  explicit record_maker(const tracks& t) : tracks_(t) {}
+  // Fills `out` for frame f, boxes [first, last), over out.image (decoded).
+  // "" or "FILE:LINE: box (x1 y1 x2 y2) lies outside the W x H image of
+  // frame F" (histfeat's words) for a box wholly outside the frame.
+  std::string make(int f, std::size_t first, std::size_t last, frame_records& out);
+
+ private:
+  const tracks& tracks_;
+  std::vector<std::uint8_t> plane_storage_;
+  histfeat::histograms hist_;
+};
+
+}  // namespace trackvideo
+
+#endif  // TRACKVIDEO_FRAME_RECORDS_H

@@ -1,0 +1,30 @@
+// trackvideo/hist_distance.h - hist_l1 of many pairs of records at once.
+//
+// The table's hist_l1 is compare_hist over the two records' 64 values: a float
+// sum rounded to single precision after each term, so each pair is one chain
+// of 64 dependent additions. A frame of the benchmark has about 2,000 pairs,
+// and one pair at a time leaves the processor waiting on that chain; this
+// computes four pairs side by side, each with exactly compare_hist's
+// operations in its order (so exactly its result; a test compares the two).
+// Pure function; O(64) per pair, no allocation.
+#ifndef TRACKVIDEO_HIST_DISTANCE_H
+#define TRACKVIDEO_HIST_DISTANCE_H
+
+#include <cstddef>
+#include <utility>
+#include <vector>
+
+namespace trackvideo {
+
+// Values per record after its corners.
+constexpr int kRecordValues = 64;
+
+// out[k] = compare_hist(values + kRecordValues * pairs[k].first,
+//                       values + kRecordValues * pairs[k].second, kRecordValues)
+// for every k; `out` is resized to pairs.size().
+void hist_l1_distances(const float* values, const std::vector<std::pair<int, int>>& pairs,
+                       std::vector<float>& out);
+
+}  // namespace trackvideo
+
+#endif  // TRACKVIDEO_HIST_DISTANCE_H

@@ -1,0 +1,242 @@
+#include "overlay.h"
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace trackvideo {
+
+namespace {
+
+// 2^32 / golden ratio: id * kGoldenStep mod 2^32 is the id's hue as a fraction
+// of the circle, so that consecutive ids land far apart and later ids fall into
+// the widest gaps left.
+constexpr std::uint32_t kGoldenStep = 0x9E3779B9u;
+// Two saturations and two brightnesses, alternating with the id, separate hues
+// that come close after many golden steps (ids 0..99: no two colours within 20
+// of each other in the sum of channel differences, neighbours at least 136).
+constexpr double kSaturation[2] = {0.9, 0.65};
+constexpr double kValue[2] = {1.0, 0.8};
+
+// The tag: digits of Hershey's plain font, 8 pixels high at 0.8 (legible over a
+// 320 x 240 frame), larger over bigger frames; one pixel of margin around them.
+constexpr int kTagFont = cv::FONT_HERSHEY_PLAIN;
+constexpr double kTagScale = 0.8;
+constexpr double kLargeTagScale = 1.2;
+constexpr int kLargeFrameRows = 480;
+constexpr int kTagMargin = 1;
+
+constexpr int kPngCompression = 1;  // zlib's fastest level
+
+// Frame rates the AVI header can carry as whole frames a second.
+constexpr double kMinFps = 1, kMaxFps = 1000;
+
+const char kStagingSuffix[] = ".avi";
+
+cv::Vec3b to_pixel(const cv::Scalar& c) {
+  return cv::Vec3b(cv::saturate_cast<uchar>(c[0]), cv::saturate_cast<uchar>(c[1]),
+                   cv::saturate_cast<uchar>(c[2]));
+}
+
+// The box's visible part, or false when it is empty or wholly outside.
+bool visible_part(const drawn_box& b, int cols, int rows, cv::Rect& part) {
+  if (b.x2 < b.x1 || b.y2 < b.y1) return false;
+  if (b.x2 < 0 || b.y2 < 0 || b.x1 >= cols || b.y1 >= rows) return false;
+  const int left = std::max(b.x1, 0), top = std::max(b.y1, 0);
+  const int right = std::min(b.x2, cols - 1), bottom = std::min(b.y2, rows - 1);
+  part = cv::Rect(left, top, right - left + 1, bottom - top + 1);
+  return true;
+}
+
+// The id in a filled tag of the track's colour above the visible top-left
+// corner, or just inside it when the frame leaves no room above.
+void draw_tag(cv::Mat& frame, const drawn_box& b, const cv::Rect& part) {
+  const std::string text = std::to_string(b.id);
+  const double scale = frame.rows >= kLargeFrameRows ? kLargeTagScale : kTagScale;
+  int baseline = 0;
+  const cv::Size size = cv::getTextSize(text, kTagFont, scale, 1, &baseline);
+  const int width = size.width + 2 * kTagMargin, height = size.height + 2 * kTagMargin;
+  cv::Point corner(part.x, part.y - height);
+  if (corner.y < 0) corner = cv::Point(part.x + 1, part.y + 1);
+  const cv::Scalar colour = track_colour(b.id);
+  cv::rectangle(frame, cv::Rect(corner.x, corner.y, width, height), colour, cv::FILLED);
+  // Dark digits on light tags, light on dark (ITU-R BT.601 luma).
+  const double luma = 0.114 * colour[0] + 0.587 * colour[1] + 0.299 * colour[2];
+  const cv::Scalar ink = luma >= 128 ? cv::Scalar(0, 0, 0) : cv::Scalar(255, 255, 255);
+  cv::putText(frame, text, cv::Point(corner.x + kTagMargin, corner.y + kTagMargin + size.height),
+              kTagFont, scale, ink, 1, cv::LINE_8);
+}
+
+// Each edge that lies inside the frame, over the visible part only.
+void draw_outline(cv::Mat& frame, const drawn_box& b, const cv::Rect& part) {
+  const cv::Vec3b pixel = to_pixel(track_colour(b.id));
+  const int right = part.x + part.width - 1, bottom = part.y + part.height - 1;
+  for (int row : {b.y1, b.y2}) {
+    if (row < 0 || row >= frame.rows) continue;
+    cv::Vec3b* line = frame.ptr<cv::Vec3b>(row);
+    std::fill(line + part.x, line + right + 1, pixel);
+  }
+  for (int col : {b.x1, b.x2}) {
+    if (col < 0 || col >= frame.cols) continue;
+    for (int row = part.y; row <= bottom; ++row) frame.at<cv::Vec3b>(row, col) = pixel;
+  }
+}
+
+// Floor of the mean of two ints, without overflow.
+long long centre(int a, int b) {
+  const long long sum = static_cast<long long>(a) + b;
+  return sum >= 0 ? sum / 2 : -((-sum + 1) / 2);
+}
+
+}  // namespace
+
+cv::Scalar track_colour(int id) {
+  const std::uint32_t key = static_cast<std::uint32_t>(id);
+  const double hue = static_cast<std::uint32_t>(key * kGoldenStep) / 4294967296.0 * 6;  // [0, 6)
+  const double s = kSaturation[key % 2], v = kValue[(key / 2) % 2];
+  const int sector = static_cast<int>(hue);
+  const double f = hue - sector;
+  const double p = v * (1 - s), q = v * (1 - s * f), t = v * (1 - s * (1 - f));
+  double r, g, b;
+  switch (sector) {
+    case 0:
+      r = v, g = t, b = p;
+      break;
+    case 1:
+      r = q, g = v, b = p;
+      break;
+    case 2:
+      r = p, g = v, b = t;
+      break;
+    case 3:
+      r = p, g = q, b = v;
+      break;
+    case 4:
+      r = t, g = p, b = v;
+      break;
+    default:
+      r = v, g = p, b = q;
+      break;
+  }
+  return cv::Scalar(std::round(b * 255), std::round(g * 255), std::round(r * 255));
+}
+
+cv::Scalar pair_colour() {
+  return cv::Scalar(255, 255, 255);
+}
+
+void draw_overlay(cv::Mat& frame, const std::vector<drawn_box>& boxes,
+                  const std::vector<std::pair<int, int>>& pairs) {
+  if (frame.empty() || frame.type() != CV_8UC3) return;
+  std::vector<cv::Rect> parts(boxes.size());
+  std::vector<bool> shown(boxes.size());
+  for (std::size_t k = 0; k < boxes.size(); ++k) {
+    shown[k] = visible_part(boxes[k], frame.cols, frame.rows, parts[k]);
+    if (shown[k]) draw_tag(frame, boxes[k], parts[k]);
+  }
+  for (std::size_t k = 0; k < boxes.size(); ++k)
+    if (shown[k]) draw_outline(frame, boxes[k], parts[k]);
+
+  const long long count = static_cast<long long>(boxes.size());
+  for (const auto& [i, j] : pairs) {
+    if (i < 0 || j < 0 || i >= count || j >= count) continue;
+    const drawn_box &a = boxes[i], &b = boxes[j];
+    cv::Point2l from(centre(a.x1, a.x2), centre(a.y1, a.y2));
+    cv::Point2l to(centre(b.x1, b.x2), centre(b.y1, b.y2));
+    if (!cv::clipLine(cv::Size2l(frame.cols, frame.rows), from, to)) continue;
+    cv::line(frame, cv::Point(static_cast<int>(from.x), static_cast<int>(from.y)),
+             cv::Point(static_cast<int>(to.x), static_cast<int>(to.y)), pair_colour(), 1,
+             cv::LINE_8);
+  }
+}
+
+std::string encode_png(const cv::Mat& frame, std::vector<unsigned char>& out) {
+  out.clear();
+  if (frame.empty()) return "cannot encode an empty frame as PNG";
+  try {
+    std::vector<unsigned char> bytes;
+    if (!cv::imencode(".png", frame, bytes, {cv::IMWRITE_PNG_COMPRESSION, kPngCompression}))
+      return "cannot encode the frame as PNG";
+    out.insert(out.end(), bytes.begin(), bytes.end());
+  } catch (const cv::Exception& e) {
+    return "cannot encode the frame as PNG: " + e.err;
+  }
+  return "";
+}
+
+overlay_video::~overlay_video() {
+  close();
+}
+
+std::string overlay_video::open(const std::string& path, double fps, int width, int height) {
+  if (!staging_.empty()) return "cannot open " + path + ": " + path_ + " is still open";
+  if (!(fps > 0) || !std::isfinite(fps))
+    return "cannot write " + path + ": frame rate " + std::to_string(fps) + " is not positive";
+  if (width <= 0 || height <= 0)
+    return "cannot write " + path + ": frame size " + std::to_string(width) + " x " +
+           std::to_string(height) + " is not positive";
+  const std::string staging = path + kStagingSuffix;
+  // OpenCV only says whether it opened the file; creating it first says why not.
+  if (std::FILE* probe = std::fopen(staging.c_str(), "wb")) {
+    std::fclose(probe);
+  } else {
+    return "cannot create " + path + ": " + std::strerror(errno);
+  }
+  bool opened = false;
+  try {
+    opened =
+        writer_.open(staging, cv::CAP_OPENCV_MJPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'),
+                     std::clamp(std::round(fps), kMinFps, kMaxFps), cv::Size(width, height), true);
+  } catch (const cv::Exception&) {
+    opened = false;
+  }
+  if (!opened) {
+    std::remove(staging.c_str());
+    return "cannot write a Motion-JPEG AVI to " + path;
+  }
+  path_ = path;
+  staging_ = staging;
+  size_ = cv::Size(width, height);
+  frames_ = 0;
+  return "";
+}
+
+std::string overlay_video::write(const cv::Mat& frame) {
+  if (staging_.empty()) return "cannot add a frame: the overlay video is not open";
+  if (frame.type() != CV_8UC3 || frame.size() != size_)
+    return "cannot add a frame of " + std::to_string(frame.cols) + " x " +
+           std::to_string(frame.rows) + " (" + std::to_string(frame.channels()) + " channels) to " +
+           path_ + ": its frames are " + std::to_string(size_.width) + " x " +
+           std::to_string(size_.height) + ", 8-bit BGR";
+  try {
+    writer_.write(frame);
+  } catch (const cv::Exception& e) {
+    return "cannot write to " + path_ + ": " + e.err;
+  }
+  ++frames_;
+  return "";
+}
+
+std::string overlay_video::close() {
+  if (staging_.empty()) return "";
+  std::string why;
+  try {
+    writer_.release();
+  } catch (const cv::Exception& e) {
+    why = "cannot finish " + path_ + ": " + e.err;
+  }
+  if (why.empty() && std::rename(staging_.c_str(), path_.c_str()) != 0)
+    why = "cannot rename " + staging_ + " to " + path_ + ": " + std::strerror(errno);
+  if (!why.empty()) std::remove(staging_.c_str());
+  staging_.clear();
+  path_.clear();
+  return why;
+}
+
+}  // namespace trackvideo

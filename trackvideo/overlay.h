@@ -1,0 +1,104 @@
+// trackvideo's pictures: tracked boxes and candidate pairs drawn over a frame,
+// and the drawn frames written out as PNG files or as one Motion-JPEG AVI.
+//
+// Drawing. Each box is a one-pixel outline exactly on its inclusive corners, in
+// its track's colour (`track_colour`), so a reader can check a box pixel by pixel
+// against the tracks file (a thicker or antialiased outline would hide where the
+// box ends). Its id sits in a small tag of the same colour just
+// above its top-left corner (inside the box when there is no room above). Tags
+// are drawn before any outline, so no tag hides an edge pixel of any box; the
+// pair lines come last, over everything, in `pair_colour()` (white: no track has
+// it).
+//
+// Ownership. Nothing here keeps a frame: draw_overlay changes the caller's frame
+// in place; encode_png appends to the caller's buffer; overlay_video owns its
+// open file only.
+//
+// Errors. Drawing never fails (what cannot be drawn is skipped, nothing throws);
+// encoding and writing return "" or one line saying what is wrong, in the form
+// the program prints after "trackvideo: ".
+
+#ifndef TRACKVIDEO_OVERLAY_H
+#define TRACKVIDEO_OVERLAY_H
+
+#include <opencv2/core.hpp>
+#include <opencv2/videoio.hpp>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace trackvideo {
+
+// One box to draw: the track's id (as in the tracks file) and its inclusive
+// corners (x column, y row). Any int values; x2 < x1 or y2 < y1 draws nothing.
+struct drawn_box {
+  int id;
+  int x1, y1, x2, y2;
+};
+
+// The colour (B, G, R) of track `id`, for any int: a function of the id alone
+// (stable across runs and machines). Hues step by the golden angle, so ids next
+// to each other differ by at least 137 degrees of hue and 100 consecutive ids
+// never collide; saturation and brightness stay high, so no colour is near black
+// or white. Constant time.
+cv::Scalar track_colour(int id);
+
+// The colour of the lines between candidate pairs.
+cv::Scalar pair_colour();
+
+// Draws onto `frame` (CV_8UC3, BGR; anything else is left as it is): the tags,
+// then the outlines, each clipped to the frame and skipped when wholly outside;
+// then, for each pair (i, j) of indices into `boxes`, a one-pixel line between
+// the centres ((x1 + x2) / 2, (y1 + y2) / 2) of boxes[i] and boxes[j], clipped
+// (pairs with an index out of range are skipped). Cost: O(perimeter) per box,
+// plus its tag (a few hundred pixels) and O(length) per line.
+void draw_overlay(cv::Mat& frame, const std::vector<drawn_box>& boxes,
+                  const std::vector<std::pair<int, int>>& pairs);
+
+// The frame as PNG file bytes, appended to `out` after clearing it. "" or what
+// is wrong (an empty frame, or OpenCV's encoder failing). O(pixels): deflate at
+// its fastest level, since overlays are written for every frame of a run.
+std::string encode_png(const cv::Mat& frame, std::vector<unsigned char>& out);
+
+// An AVI of Motion-JPEG frames through OpenCV's built-in writer (no external
+// codec), written to `path`. That writer accepts only names ending in ".avi", so
+// the file is written as `path` + ".avi" and renamed to `path` by close() (the
+// destructor closes too); a failed open leaves no file behind. The frame rate is
+// kept as a whole number of frames a second (the writer rounds it), 1 to 1000.
+// Not copyable: it owns the open file. Memory: the writer's buffer of one
+// encoded frame.
+class overlay_video {
+ public:
+  overlay_video() = default;
+  overlay_video(const overlay_video&) = delete;
+  overlay_video& operator=(const overlay_video&) = delete;
+  ~overlay_video();
+
+  // Starts the file. fps > 0; width, height > 0; not open already. "" or what is
+  // wrong ("cannot create PATH: No such file or directory", ...).
+  std::string open(const std::string& path, double fps, int width, int height);
+
+  // Appends one frame: CV_8UC3, of the size given to open. "" or what is wrong;
+  // a wrong frame is not written and the file stays usable. The encoder's write
+  // errors (a full disk) are not reported by OpenCV and go unnoticed.
+  std::string write(const cv::Mat& frame);
+
+  // Finishes the file (the frame count is written into its header) and renames
+  // it to the path given to open. "" or what is wrong; nothing to do when not
+  // open. Done by the destructor too, whose message is lost.
+  std::string close();
+
+  bool is_open() const { return !staging_.empty(); }
+  long long frames() const { return frames_; }  // frames written since open
+
+ private:
+  cv::VideoWriter writer_;
+  std::string path_, staging_;  // staging_ = path_ + ".avi" while open, else empty
+  cv::Size size_;
+  long long frames_ = 0;
+};
+
+}  // namespace trackvideo
+
+#endif  // TRACKVIDEO_OVERLAY_H

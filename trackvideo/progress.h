@@ -1,0 +1,47 @@
+// trackvideo/progress.h - the progress line on standard error.
+//
+// One line "trackvideo: frame n of N (p%), s s" rewritten in place with '\r',
+// at most every kInterval (the first and the last frame always), ended with a
+// newline by finish(). A disabled progress writes nothing at all. The stream
+// is borrowed. Cost: a clock read per update; a write only when shown.
+#ifndef TRACKVIDEO_PROGRESS_H
+#define TRACKVIDEO_PROGRESS_H
+
+#include <chrono>
+#include <cstdio>
+
+#include "options.h"
+
+namespace trackvideo {
+
+class progress {
+ public:
+  using clock = std::chrono::steady_clock;
+  static constexpr std::chrono::milliseconds kInterval{100};
+
+  progress(bool enabled, long long total, std::FILE* err)
+      : enabled_(enabled), total_(total), err_(err), start_(clock::now()) {}
+  ~progress() { finish(); }
+  progress(const progress&) = delete;
+  progress& operator=(const progress&) = delete;
+  // Frame `n` (1 .. total) is done.
+  void update(long long n);
+  // Ends the line, if any was shown; later calls do nothing.
+  void finish();
+
+ private:
+  void show(long long n, clock::time_point now);
+
+  bool enabled_;
+  long long total_;
+  std::FILE* err_;
+  clock::time_point start_, last_{};
+  bool shown_ = false;
+};
+
+// Whether progress is shown: as `mode` says, or (automatic) when `fd` is a terminal.
+bool progress_wanted(progress_mode mode, int fd);
+
+}  // namespace trackvideo
+
+#endif  // TRACKVIDEO_PROGRESS_H

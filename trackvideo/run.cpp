@@ -1,0 +1,185 @@
+// trackvideo/run.cpp - the frame loop and the commit of the outputs (see run.h).
+#include "run.h"
+
+#include <opencv2/core/utils/logger.hpp>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "frame_reader.h"
+#include "frame_source.h"
+#include "outputs.h"
+#include "overlay.h"
+#include "pair_pass.h"
+#include "progress.h"
+#include "table.h"
+#include "trackpair/detections.h"
+#include "tracks.h"
+
+namespace trackvideo {
+
+namespace {
+
+// Table rows are handed to the pending file in blocks of about this size.
+constexpr std::size_t kRowBlock = std::size_t{1} << 16;
+
+std::string in_folder(const std::string& dir, const std::string& name) {
+  return dir.empty() || dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
+std::string overlay_file_name(int f) {
+  char name[32];
+  std::snprintf(name, sizeof name, "frame_%06d.png", f);
+  return name;
+}
+
+// Copies the whole of `from` (rewound) to `to` and flushes it.
+std::string copy_report(std::FILE* from, std::FILE* to) {
+  std::rewind(from);
+  char buffer[1 << 16];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, from)) > 0;)
+    if (std::fwrite(buffer, 1, n, to) != n) break;
+  if (std::ferror(from)) return "cannot write the report: " + std::string(std::strerror(errno));
+  if (std::fflush(to) != 0 || std::ferror(to))
+    return "cannot write the report: " + std::string(std::strerror(errno));
+  return "";
+}
+
+struct file_closer {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+}  // namespace
+
+std::string run(const options& o, std::FILE* out, std::FILE* err) {
+  // Every failure is reported as one line of ours.
+  cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+  tracks t;
+  std::string why = read_tracks(o.tracks, t);
+  if (!why.empty()) return why;
+  frame_source source;
+  why = o.video.empty() ? source.open_folder(o.frames) : source.open_video(o.video);
+  if (!why.empty()) return why;
+  if (o.video.empty() && static_cast<long long>(source.images().size()) < t.last_frame)
+    return o.frames + ": no frame " + std::to_string(source.images().size() + 1) +
+           " (the folder holds " + std::to_string(source.images().size()) +
+           " images, the tracks go to frame " + std::to_string(t.last_frame) + ")";
+
+  std::vector<std::string> inputs = source.images();
+  inputs.push_back(o.tracks);
+  if (!o.video.empty()) inputs.push_back(o.video);
+  output_set outputs(inputs);
+  for (const std::string* dir : {&o.overlay, &o.detections})
+    if (!dir->empty() && !(why = outputs.prepare_folder(*dir)).empty()) return why;
+  histfeat::atomic_file* csv = nullptr;
+  histfeat::atomic_file* video_file = nullptr;
+  if (!o.csv.empty() && !(why = outputs.open(o.csv, csv)).empty()) return why;
+  if (!o.overlay_video.empty()) {
+    if (!(why = outputs.open(o.overlay_video, video_file)).empty()) return why;
+    // The encoder writes the temporary by its name.
+    if (!(why = video_file->close()).empty()) return why;
+  }
+
+  trackpair::box_dictionary boxes;
+  pair_pass pass(t, o.radius);
+  overlay_video video;
+  bool video_open = false;
+  progress shown(progress_wanted(o.progress, ::fileno(err)), t.last_frame, err);
+  std::vector<drawn_box> drawn;
+  std::vector<unsigned char> png;
+  const std::vector<std::pair<int, int>> no_pairs;
+  std::string rows = csv ? kCsvHeader : "";
+  bool large = false;
+  long long pairs_found = 0;
+
+  frame_reader reader(t, source, video_file != nullptr);
+  for (int f = 1; f <= t.last_frame; ++f) {
+    frame_records* r = reader.next(why);
+    if (r == nullptr) return why;
+    cv::Mat& frame = r->image;
+    if (r->decoded) large = large || frame.cols > kHintWidth || frame.rows > kHintHeight;
+    const bool has_boxes = r->boxes() > 0;
+    if (has_boxes) pass.process(*r, boxes, csv ? &rows : nullptr);
+    const std::vector<std::pair<int, int>>& pairs = has_boxes ? pass.pairs() : no_pairs;
+    pairs_found += static_cast<long long>(pairs.size());
+    if (csv && rows.size() >= kRowBlock) {
+      if (!(why = csv->write(rows.data(), rows.size())).empty()) return why;
+      rows.clear();
+    }
+    for (int q = 0; !o.detections.empty() && q < t.objects(); ++q) {
+      why = outputs.write_closed(in_folder(o.detections, trackpair::detection_file_name(q, f - 1)),
+                                 r->detection_text(q));
+      if (!why.empty()) return why;
+    }
+    if (has_boxes && (video_file || !o.overlay.empty())) {
+      drawn.clear();
+      for (std::size_t k = r->first; k < r->last; ++k) {
+        const track_box& b = t.boxes[k];
+        drawn.push_back(
+            drawn_box{t.ids[static_cast<std::size_t>(b.object)], b.x1, b.y1, b.x2, b.y2});
+      }
+      draw_overlay(frame, drawn, pairs);
+    }
+    if (has_boxes && !o.overlay.empty()) {
+      if (!(why = encode_png(frame, png)).empty()) return why;
+      const std::string text(png.begin(), png.end());
+      if (!(why = outputs.write_closed(in_folder(o.overlay, overlay_file_name(f)), text)).empty())
+        return why;
+    }
+    if (video_file) {
+      if (!video_open) {
+        why = video.open(video_file->temp_path(), source.fps(), frame.cols, frame.rows);
+        if (!why.empty()) return o.overlay_video + ": " + why;
+        video_open = true;
+      }
+      if (!(why = video.write(frame)).empty())
+        return o.overlay_video + ": frame " + std::to_string(f) + ": " + why;
+    }
+    shown.update(f);
+  }
+  shown.finish();
+  if (csv) {
+    if (!rows.empty() && !(why = csv->write(rows.data(), rows.size())).empty()) return why;
+    if (!(why = csv->close()).empty()) return why;
+  }
+  if (video_open && !(why = video.close()).empty()) return o.overlay_video + ": " + why;
+
+  std::unique_ptr<std::FILE, file_closer> report(std::tmpfile());
+  if (!report) return "cannot write the report: " + std::string(std::strerror(errno));
+  if (!(why = trackpair::write_report(boxes, 1, o.radius, report.get())).empty()) return why;
+  if (std::fflush(report.get()) != 0)
+    return "cannot write the report: " + std::string(std::strerror(errno));
+  if (!(why = outputs.commit_all()).empty()) return why;
+  if (!(why = copy_report(report.get(), out)).empty()) return why;
+  if (large && pairs_found == 0 && t.objects() >= 2 && o.progress != progress_mode::never)
+    std::fprintf(err,
+                 "trackvideo: no candidate pairs: the limit is an L1 distance below %lld pixels "
+                 "(four corner differences summed); --radius N sets it for larger frames\n",
+                 o.radius);
+  return "";
+}
+
+int trackvideo_main(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
+  options o;
+  const std::string why = parse_options(argc, argv, o);
+  if (!why.empty()) {
+    std::fprintf(err, "trackvideo: %s\n%s", why.c_str(), usage().c_str());
+    return 2;
+  }
+  if (o.help) {
+    std::fputs(usage().c_str(), out);
+    return std::fflush(out) == 0 ? 0 : 1;
+  }
+  if (o.version) {
+    std::fprintf(out, "trackvideo %s\n", TRACKVIDEO_VERSION);
+    return std::fflush(out) == 0 ? 0 : 1;
+  }
+  const std::string failure = run(o, out, err);
+  if (failure.empty()) return 0;
+  std::fprintf(err, "trackvideo: %s\n", failure.c_str());
+  return 1;
+}
+
+}  // namespace trackvideo

@@ -1,0 +1,239 @@
+// trackvideo/tracks.cpp - reading the tracks file (see tracks.h).
+#include "tracks.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace trackvideo {
+
+namespace {
+
+constexpr int kColumns = 6;  // frame, id, left, top, width, height
+const char* const kColumnNames[kColumns] = {"frame", "id", "left", "top", "width", "height"};
+
+bool is_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\r';
+}
+
+// Splits one line (without its '\n') into its first kColumns fields. A field
+// ends at a blank or a comma; blanks around a comma belong to the separator.
+// Returns the number of fields found (at most kColumns), or -1 - i when field i
+// is empty (two commas in a row, or a comma first).
+int split_fields(const char* p, const char* end, std::string (&fields)[kColumns]) {
+  int n = 0;
+  while (p < end && is_blank(*p)) ++p;
+  while (p < end && n < kColumns) {
+    const char* start = p;
+    while (p < end && !is_blank(*p) && *p != ',') ++p;
+    if (p == start) return -1 - n;  // a comma where a value belongs
+    fields[n++].assign(start, p);
+    while (p < end && is_blank(*p)) ++p;
+    if (p < end && *p == ',') {
+      ++p;
+      while (p < end && is_blank(*p)) ++p;
+      if (p == end && n < kColumns) return -1 - n;
+    }
+  }
+  return n;
+}
+
+bool parse_real(const std::string& field, double& value) {
+  const char* s = field.c_str();
+  char* stop = nullptr;
+  errno = 0;
+  value = std::strtod(s, &stop);
+  return stop != s && *stop == '\0' && std::isfinite(value);
+}
+
+// An integer column: a real with no fraction that fits an int.
+bool parse_integral(const std::string& field, long long& value, std::string& why) {
+  double v = 0;
+  if (!parse_real(field, v)) {
+    why = "is not a number";
+    return false;
+  }
+  if (v != std::floor(v)) {
+    why = "is not a whole number";
+    return false;
+  }
+  if (v < INT_MIN || v > INT_MAX) {
+    why = "is out of range";
+    return false;
+  }
+  value = static_cast<long long>(v);
+  return true;
+}
+
+// round(v) as an int, half away from zero; false when it does not fit.
+bool round_to_int(double v, long long& out) {
+  if (!(std::fabs(v) < 4.0e9)) return false;
+  out = std::lround(v);
+  return out >= INT_MIN && out <= INT_MAX;
+}
+
+std::string quoted(const std::string& field) {
+  std::string q = "'";
+  for (char c : field.substr(0, 40)) q += (c >= 0x20 && c < 0x7f) ? c : '?';
+  if (field.size() > 40) q += "...";
+  return q + "'";
+}
+
+struct row {
+  int frame, id, line;
+  int x1, y1, x2, y2;
+};
+
+// Parses the fields of one row into `r` or returns what is wrong.
+std::string parse_row(const std::string (&f)[kColumns], row& r) {
+  long long frame = 0, id = 0;
+  std::string why;
+  if (!parse_integral(f[0], frame, why)) return "frame " + quoted(f[0]) + " " + why;
+  if (frame < 1) return "frame " + f[0] + " is not a frame number (frames count from 1)";
+  if (!parse_integral(f[1], id, why)) return "id " + quoted(f[1]) + " " + why;
+  if (id == kNoTrackId)
+    return "id -1: trackvideo needs track ids (a tracker's output), not bare detections";
+  if (id < 0) return "id " + f[1] + " is negative";
+  double v[4];
+  for (int i = 0; i < 4; ++i)
+    if (!parse_real(f[2 + i], v[i]))
+      return kColumnNames[2 + i] + std::string(" ") + quoted(f[2 + i]) + " is not a finite number";
+  long long x1, y1, x2, y2;
+  if (!round_to_int(v[0], x1) || !round_to_int(v[1], y1) || !round_to_int(v[0] + v[2], x2) ||
+      !round_to_int(v[1] + v[3], y2) || x2 - 1 < INT_MIN || y2 - 1 < INT_MIN)
+    return "the box does not fit the range of pixel coordinates";
+  --x2;
+  --y2;
+  if (x2 < x1 || y2 < y1)
+    return "the box is empty after rounding to pixels (width " + f[4] + ", height " + f[5] + ")";
+  r.frame = static_cast<int>(frame);
+  r.id = static_cast<int>(id);
+  r.x1 = static_cast<int>(x1);
+  r.y1 = static_cast<int>(y1);
+  r.x2 = static_cast<int>(x2);
+  r.y2 = static_cast<int>(y2);
+  return "";
+}
+
+std::string errno_text(int e) {
+  return std::strerror(e);
+}
+
+}  // namespace
+
+std::string parse_tracks(const std::string& text, const std::string& name, tracks& out) {
+  out = tracks{};
+  out.file = name;
+  std::vector<row> rows;
+  std::string fields[kColumns];
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  for (int line = 1; p < end; ++line) {
+    const char* eol =
+        static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+    if (eol == nullptr) eol = end;
+    const char* q = p;
+    while (q < eol && is_blank(*q)) ++q;
+    if (q < eol) {
+      if (line == INT_MAX) return name + ": too many lines";
+      const int n = split_fields(p, eol, fields);
+      auto at = [&] { return name + ":" + std::to_string(line) + ": "; };
+      if (n < 0)
+        return at() + "column " + std::to_string(-n) + " (" + kColumnNames[-1 - n] + ") is empty";
+      if (n < kColumns)
+        return at() + "expected at least 6 columns (frame,id,left,top,width,height), found " +
+               std::to_string(n);
+      row r{};
+      std::string why = parse_row(fields, r);
+      if (!why.empty()) return at() + why;
+      r.line = line;
+      rows.push_back(r);
+    }
+    p = eol + (eol < end ? 1 : 0);
+  }
+
+  for (const row& r : rows) out.ids.push_back(r.id);
+  std::sort(out.ids.begin(), out.ids.end());
+  out.ids.erase(std::unique(out.ids.begin(), out.ids.end()), out.ids.end());
+  out.boxes.reserve(rows.size());
+  for (const row& r : rows) {
+    const int object =
+        static_cast<int>(std::lower_bound(out.ids.begin(), out.ids.end(), r.id) - out.ids.begin());
+    out.boxes.push_back(track_box{r.frame, object, 0, r.line, r.x1, r.y1, r.x2, r.y2});
+    out.last_frame = std::max(out.last_frame, r.frame);
+  }
+  // File order is kept within (frame, object): that order numbers the detections.
+  std::stable_sort(out.boxes.begin(), out.boxes.end(), [](const track_box& a, const track_box& b) {
+    return a.frame != b.frame ? a.frame < b.frame : a.object < b.object;
+  });
+  for (std::size_t i = 1; i < out.boxes.size(); ++i) {
+    const track_box& prev = out.boxes[i - 1];
+    track_box& b = out.boxes[i];
+    if (b.frame == prev.frame && b.object == prev.object) b.det = prev.det + 1;
+  }
+  return "";
+}
+
+std::string read_tracks(const std::string& path, tracks& out) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return "cannot open " + path + ": " + errno_text(errno);
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    const int e = errno;
+    ::close(fd);
+    return "cannot read " + path + ": " + errno_text(e);
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    // A FIFO or a device might never end: only regular files are read.
+    return "cannot read " + path + ": " +
+           (S_ISDIR(st.st_mode) ? errno_text(EISDIR) : "not a regular file");
+  }
+  std::string text;
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int e = errno;
+      ::close(fd);
+      return "cannot read " + path + ": " + errno_text(e);
+    }
+    if (n == 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return parse_tracks(text, path, out);
+}
+
+std::string tracks::verify() const {
+  for (std::size_t i = 1; i < ids.size(); ++i)
+    if (ids[i - 1] >= ids[i]) return "ids not ascending and distinct at " + std::to_string(i);
+  int last = 0;
+  for (std::size_t i = 0; i < boxes.size(); ++i) {
+    const track_box& b = boxes[i];
+    if (b.object < 0 || b.object >= objects())
+      return "box " + std::to_string(i) + ": object out of range";
+    if (b.frame < 1 || b.x2 < b.x1 || b.y2 < b.y1)
+      return "box " + std::to_string(i) + ": bad frame or corners";
+    const bool same = i > 0 && boxes[i - 1].frame == b.frame && boxes[i - 1].object == b.object;
+    if (i > 0 && !same &&
+        (boxes[i - 1].frame > b.frame ||
+         (boxes[i - 1].frame == b.frame && boxes[i - 1].object > b.object)))
+      return "box " + std::to_string(i) + ": out of order";
+    if (b.det != (same ? boxes[i - 1].det + 1 : 0))
+      return "box " + std::to_string(i) + ": det not consecutive";
+    last = std::max(last, b.frame);
+  }
+  if (last != last_frame) return "last_frame is not the largest frame";
+  return "";
+}
+
+}  // namespace trackvideo

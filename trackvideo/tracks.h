@@ -1,0 +1,73 @@
+// trackvideo/tracks.h - the tracks file: one row per box,
+// "frame,id,left,top,width,height[,more columns]".
+//
+// What it is
+//   The whole file read and checked at once, before any frame is decoded, and
+//   turned into the boxes the rest of the program walks frame by frame.
+//   Columns are separated by a comma (blanks around it allowed) or by blanks
+//   and tabs; columns after the sixth are ignored; a line may end in CRLF;
+//   lines holding only blanks are skipped.
+//
+//   frame   an integer >= 1 ("7" or an integral real such as "7.0")
+//   id      an integer >= 0 written the same ways; -1 (a detection without an
+//           identity) is refused with "needs track ids"
+//   left, top, width, height   finite reals
+//
+//   A box gets inclusive corners x1 = round(left), y1 = round(top),
+//   x2 = round(left + width) - 1, y2 = round(top + height) - 1, rounding half
+//   away from zero; every corner must fit an int and the box must not be empty
+//   (x2 >= x1, y2 >= y1).
+//
+// Objects and detections
+//   Objects are the distinct ids in ascending order: object q is ids[q].
+//   The detections of one object in one frame are its rows of that frame in
+//   file order, s = 0, 1, ...; objects may be absent from any frame.
+//
+// Data
+//   boxes         sorted by (frame, object, det); det counts from 0 within
+//                 (object, frame); line is the row's line in the file (from 1).
+//   last_frame    F, the largest frame of any row (0 for a file without rows).
+//   verify() checks the order, the det numbering and the object indices.
+//
+// Cost: O(n log n) for n rows (one sort); memory 32 bytes per row plus the ids.
+// Failure: "" on success, otherwise "FILE:LINE: what is wrong" (or "FILE:
+// <reason>" when the file cannot be read); `out` is then unspecified.
+#ifndef TRACKVIDEO_TRACKS_H
+#define TRACKVIDEO_TRACKS_H
+
+#include <string>
+#include <vector>
+
+namespace trackvideo {
+
+// The id that marks a detection without an identity.
+constexpr int kNoTrackId = -1;
+
+struct track_box {
+  int frame;           // >= 1
+  int object;          // index into tracks::ids
+  int det;             // 0-based within (object, frame)
+  int line;            // line of the row in the tracks file, from 1
+  int x1, y1, x2, y2;  // inclusive corners, x1 <= x2, y1 <= y2
+};
+
+struct tracks {
+  std::string file;              // the name messages give
+  std::vector<int> ids;          // ascending, distinct
+  std::vector<track_box> boxes;  // sorted by (frame, object, det)
+  int last_frame = 0;
+
+  // The object count O.
+  int objects() const { return static_cast<int>(ids.size()); }
+  // "" when every invariant above holds, else the first that does not. O(n).
+  std::string verify() const;
+};
+
+// Parses the text of a tracks file; `name` is the file name used in messages.
+std::string parse_tracks(const std::string& text, const std::string& name, tracks& out);
+// Reads and parses the file at `path`. Only regular files are read.
+std::string read_tracks(const std::string& path, tracks& out);
+
+}  // namespace trackvideo
+
+#endif  // TRACKVIDEO_TRACKS_H
