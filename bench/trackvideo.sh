@@ -9,12 +9,12 @@
 # source tree), generates with trackvideo_gen into $DATA_DIR (default
 # /tmp/tavo-trackvideo-data; generated again only when the generator changed) a
 # 500-frame 320 x 240 Motion-JPEG AVI with 100 tracks of three boxes per frame
-# (150,000 boxes), the same frames as JPEG files (the AVI's own JPEG bytes) and
+# (150,000 boxes), the same frames as JPEG files (encoded apart by libjpeg) and
 # the same boxes in examples/pipeline.sh's layout. Then:
 #   1. once, untimed: every run's report must be the same; trackvideo's
 #      --detections files over the JPEG folder must equal histfeat's byte for
 #      byte; over the video they are compared and the differing files counted
-#      (the video is decoded by another JPEG decoder than the files);
+#      (the video holds other JPEG encodings of the frames than the files);
 #   2. ROUNDS rounds (default 5), the order of the routes alternating from
 #      round to round so that a busy machine slows both alike:
 #        video   trackvideo --tracks T --video V --csv C

@@ -9,10 +9,12 @@
 //                       writer);
 //   tracks.txt          three detections per object and frame, one row each,
 //                       "frame,id,left,top,width,height,1,-1,-1,-1", ids 1..OBJECTS;
-//   frames/frame_NN.jpg the AVI's own JPEG frames, byte for byte, as files
-//                       (frame_01.jpg .. frame_500.jpg), so that a program
-//                       reading the folder and histfeat reading the files decode
-//                       the very same bytes;
+//   frames/frame_NN.jpg the same frames encoded by libjpeg (quality 95) as files
+//                       (frame_01.jpg .. frame_500.jpg): a program reading the
+//                       folder and histfeat reading the files decode the very
+//                       same bytes. (The AVI's own frames are not used: OpenCV's
+//                       built-in writer ends some of them early, and histfeat
+//                       refuses a JPEG that its decoder warns about.)
 //   footage/            the same detections in examples/pipeline.sh's layout:
 //                       boxes.txt ("object frame" and three boxes x1 y1 x2 y2)
 //                       and frame_NN.jpg, hard links to the files in frames/.
@@ -24,6 +26,7 @@
 // positions are integers (fixed point, 1/16 pixel) drawn from a fixed 64-bit
 // generator, so the tracks depend only on the arguments. Prints one summary line.
 #include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
@@ -96,28 +99,6 @@ void step(object& o) {
   }
 }
 
-// The JPEG frames of a Motion-JPEG AVI: the "00dc" chunks of its "movi" list.
-std::vector<std::string> avi_frames(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  const std::string avi((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  auto u32 = [&](std::size_t at) {
-    std::uint32_t v = 0;
-    for (int k = 3; k >= 0; --k) v = v << 8 | static_cast<unsigned char>(avi[at + k]);
-    return static_cast<std::size_t>(v);
-  };
-  std::vector<std::string> frames;
-  const std::size_t movi = avi.find("movi");
-  if (movi == std::string::npos || movi < 8 || avi.compare(movi - 8, 4, "LIST") != 0) return frames;
-  const std::size_t end = std::min(avi.size(), movi + u32(movi - 4));
-  for (std::size_t at = movi + 4; at + 8 <= end;) {
-    const std::size_t size = u32(at + 4);
-    if (at + 8 + size > end) break;
-    if (avi.compare(at, 4, "00dc") == 0) frames.push_back(avi.substr(at + 8, size));
-    at += 8 + size + (size & 1);
-  }
-  return frames;
-}
-
 [[noreturn]] void fail(const std::string& why) {
   std::fprintf(stderr, "trackvideo_gen: %s\n", why.c_str());
   std::exit(1);
@@ -185,6 +166,13 @@ int main(int argc, char** argv) {
                                         b.x2 + g.uniform(-2, 2), b.y2 + g.uniform(-2, 2)}));
     }
     writer.write(frame);
+    char name[32];
+    std::snprintf(name, sizeof name, "frame_%02d.jpg", f);
+    const fs::path file = dir / "frames" / name, link = dir / "footage" / name;
+    if (!cv::imwrite(file.string(), frame, {cv::IMWRITE_JPEG_QUALITY, 95}))
+      fail("cannot write " + file.string());
+    fs::remove(link);
+    fs::create_hard_link(file, link);
     for (int q = 0; q < objects; ++q) {
       boxes << q + 1 << ' ' << f;
       for (const box& d : detections[q]) {
@@ -198,18 +186,6 @@ int main(int argc, char** argv) {
   writer.release();
   if (!tracks.flush() || !boxes.flush()) fail("cannot write the tracks into " + dir.string());
 
-  const std::vector<std::string> jpegs = avi_frames(video_path);
-  if (static_cast<int>(jpegs.size()) != frames)
-    fail(video_path + " holds " + std::to_string(jpegs.size()) + " frames, not " +
-         std::to_string(frames));
-  for (int f = 1; f <= frames; ++f) {
-    char name[32];
-    std::snprintf(name, sizeof name, "frame_%02d.jpg", f);
-    const fs::path file = dir / "frames" / name, link = dir / "footage" / name;
-    std::ofstream(file, std::ios::binary) << jpegs[f - 1];
-    fs::remove(link);
-    fs::create_hard_link(file, link);
-  }
   std::printf("%d frames %d x %d, %d objects, %d boxes, %ju bytes of video\n", frames, kWidth,
               kHeight, objects, frames * objects * kDetections,
               static_cast<std::uintmax_t>(fs::file_size(video_path)));
