@@ -5,7 +5,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "frame_reader.h"
@@ -176,7 +178,17 @@ int trackvideo_main(int argc, const char* const* argv, std::FILE* out, std::FILE
     std::fprintf(out, "trackvideo %s\n", TRACKVIDEO_VERSION);
     return std::fflush(out) == 0 ? 0 : 1;
   }
-  const std::string failure = run(o, out, err);
+  std::string failure;
+  // Running out of memory (or an OpenCV failure) anywhere in the run ends it
+  // like bad input: the outputs' temporaries go as the stack unwinds, and
+  // nothing is committed.
+  try {
+    failure = run(o, out, err);
+  } catch (const std::bad_alloc&) {
+    failure = "out of memory";
+  } catch (const std::exception& e) {
+    failure = e.what();
+  }
   if (failure.empty()) return 0;
   std::fprintf(err, "trackvideo: %s\n", failure.c_str());
   return 1;
