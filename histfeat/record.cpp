@@ -111,8 +111,7 @@ std::string format_record(const box& b, const histograms& h) {
   return line;
 }
 
-std::string append_box_record(std::string& text, const frame_planes& planes, const box& b,
-                              histograms& h) {
+std::string box_record_histograms(const frame_planes& planes, const box& b, histograms& h) {
   auto pair = [](int low, int high) {
     return " (" + std::to_string(high) + " < " + std::to_string(low) + ")";
   };
@@ -125,8 +124,14 @@ std::string append_box_record(std::string& text, const frame_planes& planes, con
            ' ' + std::to_string(b.y2) + ") lies outside the " + std::to_string(width) + " x " +
            std::to_string(height) + " image";
   box_histograms(planes, *selection, h);
-  append_record(text, b, h);
   return "";
+}
+
+std::string append_box_record(std::string& text, const frame_planes& planes, const box& b,
+                              histograms& h) {
+  std::string why = box_record_histograms(planes, b, h);
+  if (why.empty()) append_record(text, b, h);
+  return why;
 }
 
 }  // namespace histfeat

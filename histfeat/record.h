@@ -85,6 +85,9 @@ frame_planes split_frame(const std::uint8_t* pixels, int width, int height, std:
 // leaves `text` unchanged. O(area of the clipped box).
 std::string append_box_record(std::string& text, const frame_planes& planes, const box& b,
                               histograms& h);
+// append_box_record without the text: the same checks and messages, the
+// histograms in `h`, for callers that need the values but not the record line.
+std::string box_record_histograms(const frame_planes& planes, const box& b, histograms& h);
 
 }  // namespace histfeat
 

@@ -358,6 +358,14 @@ TEST(EndToEndTrackvideoFootage, ReportRecordsAndTableMatchHistfeatAndTrackpair) 
   in_det.dir = det.string();
   EXPECT_EQ(run_child({TRACKPAIR_EXE, "4", "30"}, in_det).out, r.out);
 
+  // Without detection files the records' text is never made: the same table.
+  const fs::path csv_alone = s.root / "alone.csv";
+  ASSERT_EQ(run_trackvideo({"--tracks", kTracks.string(), "--frames", kFootage.string(), "--csv",
+                            csv_alone.string()})
+                .status,
+            0);
+  EXPECT_EQ(file_text(csv_alone), file_text(csv));
+
   // The table: the report's pairs (each once) from the second frame on, plus
   // those of the first; l1 from the boxes; hist_l1 from the records.
   const std::vector<std::string> rows = lines(file_text(csv));

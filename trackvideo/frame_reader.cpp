@@ -3,11 +3,12 @@
 
 namespace trackvideo {
 
-frame_reader::frame_reader(const tracks& t, frame_source& source, bool decode_every_frame)
+frame_reader::frame_reader(const tracks& t, frame_source& source, bool decode_every_frame,
+                           bool with_text)
     : tracks_(t),
       source_(source),
       decode_every_frame_(decode_every_frame),
-      maker_(t),
+      maker_(t, with_text),
       thread_(&frame_reader::work, this) {}
 
 frame_reader::~frame_reader() {

@@ -30,7 +30,8 @@ namespace trackvideo {
 
 class frame_reader {
  public:
-  frame_reader(const tracks& t, frame_source& source, bool decode_every_frame);
+  // with_text: whether the records' text is made (record_maker).
+  frame_reader(const tracks& t, frame_source& source, bool decode_every_frame, bool with_text);
   ~frame_reader();
   frame_reader(const frame_reader&) = delete;
   frame_reader& operator=(const frame_reader&) = delete;

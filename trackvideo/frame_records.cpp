@@ -44,8 +44,11 @@ std::string record_maker::make(int f, std::size_t first, std::size_t last, frame
       if (out.records.size() < out.present.size()) out.records.emplace_back();
       out.records[out.present.size() - 1].clear();
     }
-    const std::string why = histfeat::append_box_record(
-        out.records[out.present.size() - 1], planes, histfeat::box{b.x1, b.y1, b.x2, b.y2}, hist_);
+    const histfeat::box corners{b.x1, b.y1, b.x2, b.y2};
+    const std::string why = with_text_
+                                ? histfeat::append_box_record(out.records[out.present.size() - 1],
+                                                              planes, corners, hist_)
+                                : histfeat::box_record_histograms(planes, corners, hist_);
     if (!why.empty())
       return tracks_.file + ":" + std::to_string(b.line) + ": box " + why + " of frame " +
              std::to_string(f);

@@ -96,7 +96,7 @@ std::string run(const options& o, std::FILE* out, std::FILE* err) {
   bool large = false;
   long long pairs_found = 0;
 
-  frame_reader reader(t, source, video_file != nullptr);
+  frame_reader reader(t, source, video_file != nullptr, !o.detections.empty());
   for (int f = 1; f <= t.last_frame; ++f) {
     frame_records* r = reader.next(why);
     if (r == nullptr) return why;
