@@ -45,7 +45,7 @@ base=$build/bench/trackpair_baseline
 peer=(/usr/bin/python3 "$root/bench/trackpair_peer.py")
 
 # ---- the input -----------------------------------------------------------------------
-stamp="$objects $detections $frames $(md5sum < "$root/bench/trackpair_gen.cpp" | cut -c1-32)"
+stamp="$objects $detections $frames $(cat "$root/bench/trackpair_gen.cpp" "$root/bench/generator.h" | md5sum | cut -c1-32)"
 if [ ! -f "$data/.stamp" ] || [ "$(cat "$data/.stamp")" != "$stamp" ]; then
   echo "Generating the input in $data ..." >&2
   rm -rf "$data"

@@ -29,28 +29,9 @@
 #include <string>
 #include <vector>
 
+#include "generator.h"
+
 namespace {
-
-// splitmix64: small, fast and the same everywhere.
-class generator {
- public:
-  explicit generator(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t next() {
-    std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    return z ^ (z >> 31);
-  }
-  // Uniform in [lo, hi] (hi - lo small against 2^64).
-  int uniform(int lo, int hi) {
-    return lo + static_cast<int>(next() % static_cast<std::uint64_t>(hi - lo + 1));
-  }
-  // Uniform in [0, 1).
-  double real() { return static_cast<double>(next() >> 11) * (1.0 / 9007199254740992.0); }
-
- private:
-  std::uint64_t state_;
-};
 
 struct track {
   double cx, cy;        // mean centre

@@ -46,7 +46,7 @@ cmake --build "$build" -j 2 --target trackvideo histfeat trackpair trackvideo_ge
 trackvideo=$build/trackvideo/trackvideo
 
 # ---- the input -----------------------------------------------------------------------
-stamp="$frames $objects $(md5sum < "$root/bench/trackvideo_gen.cpp" | cut -c1-32)"
+stamp="$frames $objects $(cat "$root/bench/trackvideo_gen.cpp" "$root/bench/generator.h" | md5sum | cut -c1-32)"
 if [ ! -f "$data/.stamp" ] || [ "$(cat "$data/.stamp")" != "$stamp" ]; then
   echo "Generating the input in $data ..." >&2
   rm -rf "$data"

@@ -40,6 +40,8 @@
 #include <string>
 #include <vector>
 
+#include "generator.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -48,24 +50,6 @@ constexpr int kWidth = 320, kHeight = 240;
 constexpr double kFps = 25;
 constexpr int kDetections = 3;
 constexpr int kFixed = 16;  // positions in 1/16 pixel
-
-// splitmix64: small, fast and the same everywhere.
-class generator {
- public:
-  explicit generator(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t next() {
-    std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    return z ^ (z >> 31);
-  }
-  int uniform(int lo, int hi) {  // [lo, hi]
-    return lo + static_cast<int>(next() % static_cast<std::uint64_t>(hi - lo + 1));
-  }
-
- private:
-  std::uint64_t state_;
-};
 
 struct box {
   int x1, y1, x2, y2;

@@ -29,13 +29,13 @@ namespace tavo_test {
 // How a child is run. The defaults: the working directory of the test,
 // standard input from /dev/null, standard output and error captured.
 struct child_options {
-  std::string dir;             // working directory ("" keeps the test's)
-  std::string stdin_path;      // standard input from this file ("" : /dev/null)
-  std::string stdout_path;     // standard output to this file (e.g. /dev/full), not captured
-  bool close_stdout = false;   // no standard output at all (descriptor 1 closed)
-  bool broken_pipe = false;    // standard output a pipe whose reader is gone
-  long address_space_mb = 0;   // RLIMIT_AS in MiB (0: none); not applied under AddressSanitizer
-  long asan_allocation_mb = 0; // under AddressSanitizer: max_allocation_size_mb (0: none)
+  std::string dir;               // working directory ("" keeps the test's)
+  std::string stdin_path;        // standard input from this file ("" : /dev/null)
+  std::string stdout_path;       // standard output to this file (e.g. /dev/full), not captured
+  bool close_stdout = false;     // no standard output at all (descriptor 1 closed)
+  bool broken_pipe = false;      // standard output a pipe whose reader is gone
+  long address_space_mb = 0;     // RLIMIT_AS in MiB (0: none); not applied under AddressSanitizer
+  long asan_allocation_mb = 0;   // under AddressSanitizer: max_allocation_size_mb (0: none)
   std::vector<std::string> env;  // "NAME=value" set in the child
   unsigned seconds = 120;        // SIGALRM after this long
 };
@@ -57,6 +57,43 @@ inline constexpr bool address_space_limits_apply() {
 #endif
 }
 
+// A fresh directory under the system's temporary directory, removed with
+// everything in it at scope exit.
+class scratch_dir {
+ public:
+  scratch_dir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tavo-test.XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~scratch_dir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  scratch_dir(const scratch_dir&) = delete;
+  scratch_dir& operator=(const scratch_dir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  // Writes `text` to the file `name` in the directory; its path.
+  std::filesystem::path write(const std::string& name, const std::string& text) const {
+    std::ofstream(path_ / name, std::ios::binary) << text;
+    return path_ / name;
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// `command` as a user without privileges would run it, for tests of files
+// the caller may not write: unchanged when the test is not root; as root,
+// through setpriv as nobody. Empty when root has no setpriv (skip the test).
+inline std::vector<std::string> unprivileged(std::vector<std::string> command) {
+  const char* setpriv = "/usr/bin/setpriv";
+  if (::geteuid() != 0) return command;
+  if (::access(setpriv, X_OK) != 0) return {};
+  command.insert(command.begin(), {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"});
+  return command;
+}
+
 inline std::string file_text(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
@@ -64,10 +101,8 @@ inline std::string file_text(const std::filesystem::path& p) {
 
 // Runs args[0] with argv = args (args[0] is also the invocation name).
 inline child_result run_child(const std::vector<std::string>& args, const child_options& o = {}) {
-  namespace fs = std::filesystem;
-  std::string capture = (fs::temp_directory_path() / "tavo-child.XXXXXX").string();
-  if (!::mkdtemp(capture.data())) throw std::runtime_error("mkdtemp failed");
-  const std::string out_file = capture + "/stdout", err_file = capture + "/stderr";
+  const scratch_dir capture;
+  const std::string out_file = capture.path() / "stdout", err_file = capture.path() / "stderr";
   const std::string out_path = o.stdout_path.empty() ? out_file : o.stdout_path;
   const std::string in_path = o.stdin_path.empty() ? "/dev/null" : o.stdin_path;
 
@@ -107,11 +142,10 @@ inline child_result run_child(const std::vector<std::string>& args, const child_
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
     const int i = ::open(in_path.c_str(), O_RDONLY);
-    const int out = o.broken_pipe ? pipe_fds[1]
-                                  : ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int out =
+        o.broken_pipe ? pipe_fds[1] : ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (i < 0 || out < 0 || err < 0 || ::dup2(i, 0) < 0 || ::dup2(out, 1) < 0 ||
-        ::dup2(err, 2) < 0)
+    if (i < 0 || out < 0 || err < 0 || ::dup2(i, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
       ::_exit(126);
     if (!o.dir.empty() && ::chdir(o.dir.c_str()) != 0) ::_exit(126);
     if (o.close_stdout) ::close(1);
@@ -132,8 +166,6 @@ inline child_result run_child(const std::vector<std::string>& args, const child_
   if (o.stdout_path.empty() && !o.close_stdout && !o.broken_pipe) r.out = file_text(out_file);
   r.err = file_text(err_file);
   r.max_rss_kb = usage.ru_maxrss;
-  std::error_code ignored;
-  fs::remove_all(capture, ignored);
   return r;
 }
 

@@ -57,19 +57,9 @@ std::vector<std::string> split(const std::string& text, char sep) {
 
 // A directory removed with everything in it at scope exit; `work` is the
 // working directory of runs, the captured streams stay beside it.
-struct scratch {
-  fs::path root, work;
-  scratch() {
-    std::string name = (fs::temp_directory_path() / "histfeat-test.XXXXXX").string();
-    if (!::mkdtemp(name.data())) throw std::runtime_error("mkdtemp failed");
-    root = name;
-    work = root / "work";
-    fs::create_directory(work);
-  }
-  ~scratch() {
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
-  }
+struct scratch : tavo_test::scratch_dir {
+  const fs::path root = path(), work = root / "work";
+  scratch() { fs::create_directory(work); }
 };
 
 // A run's status, output and error (tests/child.h's result, also for in-process runs).
@@ -1218,12 +1208,8 @@ TEST(SafeDefaultsOutput, SpecialFilesStayLinksAreFollowedModesKeptLongNamesWork)
 
 TEST(SafeDefaultsOutput, AnOutputTheCallerMayNotWriteIsRefused) {
   // Root may write a file of mode 0444: as root, histfeat runs as nobody.
-  const char* setpriv = "/usr/bin/setpriv";
-  std::vector<std::string> command = {HISTFEAT_EXE};
-  if (::geteuid() == 0) {
-    if (::access(setpriv, X_OK) != 0) GTEST_SKIP() << "root, and no setpriv to drop privileges";
-    command.insert(command.begin(), {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"});
-  }
+  std::vector<std::string> command = tavo_test::unprivileged({HISTFEAT_EXE});
+  if (command.empty()) GTEST_SKIP() << "root, and no setpriv to drop privileges";
   scratch s;
   fs::permissions(s.root, fs::perms(0755));
   fs::permissions(s.work, fs::perms(0777));

@@ -5,6 +5,8 @@
 
 #include "histfeat/atomic_file.h"
 
+#include "child.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
@@ -27,17 +29,8 @@ using histfeat::write_file_replacing;
 
 namespace {
 
-struct scratch {
-  fs::path dir;
-  scratch() {
-    std::string name = (fs::temp_directory_path() / "atomic-file-test.XXXXXX").string();
-    if (!::mkdtemp(name.data())) throw std::runtime_error("mkdtemp failed");
-    dir = name;
-  }
-  ~scratch() {
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
-  }
+struct scratch : tavo_test::scratch_dir {
+  const fs::path dir = path();
   std::set<std::string> names() const {
     std::set<std::string> n;
     for (const auto& e : fs::directory_iterator(dir)) n.insert(e.path().filename().string());

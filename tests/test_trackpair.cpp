@@ -39,25 +39,7 @@ using trackpair::file_box;
 // ---- helpers ------------------------------------------------------------------
 
 // A fresh directory under the system's temp dir, removed with its contents.
-class scratch_dir {
- public:
-  scratch_dir() {
-    std::string pattern = (fs::temp_directory_path() / "trackpair-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~scratch_dir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-  void write(const std::string& name, const std::string& text) const {
-    std::ofstream(path_ / name, std::ios::binary) << text;
-  }
-
- private:
-  fs::path path_;
-};
+using tavo_test::scratch_dir;
 
 // Boxes of every (object, frame index), in file order: layout[q][r].
 using layout = std::vector<std::vector<std::vector<file_box>>>;

@@ -42,21 +42,8 @@ namespace {
 const fs::path kFootage = fs::path(TAVO_EXAMPLES_DIR) / "footage";
 const fs::path kTracks = kFootage / "tracks.txt";
 
-struct scratch {
-  fs::path root;
-  scratch() {
-    std::string name = (fs::temp_directory_path() / "trackvideo-test.XXXXXX").string();
-    if (!::mkdtemp(name.data())) throw std::runtime_error("mkdtemp failed");
-    root = name;
-  }
-  ~scratch() {
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
-  }
-  fs::path write(const std::string& name, const std::string& text) const {
-    std::ofstream(root / name, std::ios::binary) << text;
-    return root / name;
-  }
+struct scratch : tavo_test::scratch_dir {
+  const fs::path root = path();
 };
 
 std::vector<std::string> words(const std::string& line) {
@@ -572,12 +559,8 @@ TEST(EndToEndTrackvideo, AbsentObjectsGiveZeroFilesThatTrackpairReadsIntoTheSame
 
 TEST(EndToEndTrackvideo, AnOutputTheCallerMayNotWriteIsRefusedAndKept) {
   // Root may write a file of mode 0444: as root, trackvideo runs as nobody.
-  const char* setpriv = "/usr/bin/setpriv";
-  std::vector<std::string> command = {TRACKVIDEO_EXE};
-  if (::geteuid() == 0) {
-    if (::access(setpriv, X_OK) != 0) GTEST_SKIP() << "root, and no setpriv to drop privileges";
-    command.insert(command.begin(), {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"});
-  }
+  std::vector<std::string> command = tavo_test::unprivileged({TRACKVIDEO_EXE});
+  if (command.empty()) GTEST_SKIP() << "root, and no setpriv to drop privileges";
   scratch s;
   fs::permissions(s.root, fs::perms(0777));
   fs::create_directory(s.root / "frames");

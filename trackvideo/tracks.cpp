@@ -1,16 +1,13 @@
 // trackvideo/tracks.cpp - reading the tracks file (see tracks.h).
 #include "tracks.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "trackpair/detections.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 
 namespace trackvideo {
 
@@ -79,11 +76,9 @@ bool round_to_int(double v, long long& out) {
   return out >= INT_MIN && out <= INT_MAX;
 }
 
+// A field as messages quote it, as trackpair quotes its tokens.
 std::string quoted(const std::string& field) {
-  std::string q = "'";
-  for (char c : field.substr(0, 40)) q += (c >= 0x20 && c < 0x7f) ? c : '?';
-  if (field.size() > 40) q += "...";
-  return q + "'";
+  return trackpair::quote_token(field.data(), field.data() + field.size());
 }
 
 struct row {
@@ -120,10 +115,6 @@ std::string parse_row(const std::string (&f)[kColumns], row& r) {
   r.x2 = static_cast<int>(x2);
   r.y2 = static_cast<int>(y2);
   return "";
-}
-
-std::string errno_text(int e) {
-  return std::strerror(e);
 }
 
 }  // namespace
@@ -182,34 +173,11 @@ std::string parse_tracks(const std::string& text, const std::string& name, track
 }
 
 std::string read_tracks(const std::string& path, tracks& out) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return "cannot open " + path + ": " + errno_text(errno);
-  struct stat st;
-  if (::fstat(fd, &st) != 0) {
-    const int e = errno;
-    ::close(fd);
-    return "cannot read " + path + ": " + errno_text(e);
-  }
-  if (!S_ISREG(st.st_mode)) {
-    ::close(fd);
-    // A FIFO or a device might never end: only regular files are read.
-    return "cannot read " + path + ": " +
-           (S_ISDIR(st.st_mode) ? errno_text(EISDIR) : "not a regular file");
-  }
+  // Regular files only, checked on the open file: a FIFO or a device might
+  // never end (trackpair's reader, which its detection files go through).
   std::string text;
-  char buffer[1 << 16];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int e = errno;
-      ::close(fd);
-      return "cannot read " + path + ": " + errno_text(e);
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
+  const std::string why = trackpair::read_file(path.c_str(), text);
+  if (!why.empty()) return "cannot open " + path + ": " + why;
   return parse_tracks(text, path, out);
 }
 
