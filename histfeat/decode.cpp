@@ -185,8 +185,7 @@ std::string run_libpng(const image_source& source, std::FILE* file, long long ma
 
 // --- OpenCV --------------------------------------------------------------------------
 
-std::string run_opencv(const image_source& source, std::vector<std::uint8_t>& storage,
-                       frame_planes& planes) {
+std::string run_opencv(const image_source& source, bgr_image& out) {
   const int flags = cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION;
   cv::Mat image;
   try {
@@ -202,7 +201,13 @@ std::string run_opencv(const image_source& source, std::vector<std::uint8_t>& st
   }
   if (image.empty() || image.type() != CV_8UC3)
     return "cannot decode " + source.path + " as a colour image";
-  planes = split_frame(image.data, image.cols, image.rows, image.step, storage);
+  out.width = image.cols;
+  out.height = image.rows;
+  out.row_bytes = 3 * static_cast<std::size_t>(image.cols);
+  out.pixels.resize(out.row_bytes * static_cast<std::size_t>(image.rows));
+  for (int y = 0; y < image.rows; ++y)
+    std::memcpy(out.pixels.data() + out.row_bytes * static_cast<std::size_t>(y), image.ptr(y),
+                out.row_bytes);
   return "";
 }
 
@@ -212,8 +217,7 @@ struct file_closer {
 
 }  // namespace
 
-std::string decode_frame(const image_source& source, long long max_pixels,
-                         std::vector<std::uint8_t>& storage, frame_planes& planes) {
+std::string decode_image(const image_source& source, long long max_pixels, bgr_image& image) {
   static const unsigned char jpeg_magic[] = {0xFF, 0xD8, 0xFF};
   static const unsigned char png_magic[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
   unsigned char head[sizeof png_magic] = {};
@@ -230,22 +234,32 @@ std::string decode_frame(const image_source& source, long long max_pixels,
   }
   const bool jpeg = head_size >= sizeof jpeg_magic && !std::memcmp(head, jpeg_magic, 3);
   const bool png = head_size == sizeof png_magic && !std::memcmp(head, png_magic, 8);
-  if (!jpeg && !png) return run_opencv(source, storage, planes);
+  if (!jpeg && !png) return run_opencv(source, image);
 
-  std::vector<std::uint8_t> pixels;
   std::vector<png_bytep> rows;
   int width = 0, height = 0;
   bool four_components = false, too_large = false;
-  std::string why =
-      jpeg ? run_libjpeg(source, file.get(), max_pixels, pixels, width, height, four_components,
-                         too_large)
-           : run_libpng(source, file.get(), max_pixels, pixels, rows, width, height, too_large);
+  std::string why = jpeg ? run_libjpeg(source, file.get(), max_pixels, image.pixels, width,
+                                       height, four_components, too_large)
+                         : run_libpng(source, file.get(), max_pixels, image.pixels, rows, width,
+                                      height, too_large);
   if (!why.empty()) return source.path + ": " + why;
   if (too_large)
     return source.path + ": " + std::to_string(width) + " x " + std::to_string(height) +
            " pixels, more than the limit of " + std::to_string(max_pixels);
-  if (four_components) return run_opencv(source, storage, planes);
-  planes = split_frame(pixels.data(), width, height, 3 * static_cast<std::size_t>(width), storage);
+  if (four_components) return run_opencv(source, image);
+  image.width = width;
+  image.height = height;
+  image.row_bytes = 3 * static_cast<std::size_t>(width);
+  return "";
+}
+
+std::string decode_frame(const image_source& source, long long max_pixels,
+                         std::vector<std::uint8_t>& storage, frame_planes& planes) {
+  bgr_image image;
+  const std::string why = decode_image(source, max_pixels, image);
+  if (!why.empty()) return why;
+  planes = split_frame(image.pixels.data(), image.width, image.height, image.row_bytes, storage);
   return "";
 }
 

@@ -34,7 +34,20 @@ struct image_source {
   std::string path;  // also the name in messages
 };
 
-// Decodes `source` into `planes` (views into `storage`, see split_frame).
+// An image decoded to 8-bit blue, green, red samples, row after row: `height`
+// rows of `row_bytes` bytes (at least 3 x `width`) in `pixels`.
+struct bgr_image {
+  std::vector<std::uint8_t> pixels;
+  int width = 0, height = 0;
+  std::size_t row_bytes = 0;
+};
+
+// Decodes `source` into `image` (its vector reused). Returns "" or what is
+// wrong, as decode_frame. Throws std::bad_alloc when memory runs out.
+std::string decode_image(const image_source& source, long long max_pixels, bgr_image& image);
+
+// decode_image, then the image split into `planes` (views into `storage`, see
+// split_frame).
 // Returns "" or what is wrong: "PATH: <the decoder's message>", "PATH: W x H
 // pixels, more than the limit of N" or "cannot decode PATH as a colour image".
 // Throws std::bad_alloc when memory runs out.

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(g++ cmake make libgtest-dev
           libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
           libopencv-videoio-dev
+          libavformat-dev libavcodec-dev libswscale-dev libavutil-dev pkg-config
           libjpeg62-turbo-dev libpng-dev
           groff-base man-db)
 [ $# -gt 0 ] && packages=("$@")

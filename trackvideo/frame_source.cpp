@@ -1,10 +1,10 @@
 // trackvideo/frame_source.cpp - video or folder frames (see frame_source.h).
-#include "frame_source.h"
+#include "trackvideo/frame_source.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
+#include "histfeat/internal.h"
 
 #include <algorithm>
 #include <cctype>
@@ -12,13 +12,22 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <new>
 
 namespace trackvideo {
 
 namespace fs = std::filesystem;
 
-bool natural_less(const std::string& a, const std::string& b) {
+namespace {
+
+// The natural comparison of a and b (<0, 0, >0), letters folded to lower case
+// when `fold`.
+int natural_compare(const std::string& a, const std::string& b, bool fold) {
   auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  auto byte = [fold](char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    return fold && u >= 'A' && u <= 'Z' ? u + ('a' - 'A') : u;
+  };
   std::size_t i = 0, j = 0;
   while (i < a.size() && j < b.size()) {
     if (digit(a[i]) && digit(b[j])) {
@@ -30,19 +39,27 @@ bool natural_less(const std::string& a, const std::string& b) {
       std::size_t si = i, sj = j;
       while (si + 1 < ei && a[si] == '0') ++si;
       while (sj + 1 < ej && b[sj] == '0') ++sj;
-      if (ei - si != ej - sj) return ei - si < ej - sj;
+      if (ei - si != ej - sj) return ei - si < ej - sj ? -1 : 1;
       const int c = a.compare(si, ei - si, b, sj, ej - sj);
-      if (c != 0) return c < 0;
+      if (c != 0) return c;
       i = ei;
       j = ej;
     } else {
-      if (a[i] != b[j]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+      if (byte(a[i]) != byte(b[j])) return byte(a[i]) < byte(b[j]) ? -1 : 1;
       ++i;
       ++j;
     }
   }
-  if (i < a.size() || j < b.size()) return j < b.size() && i == a.size();
-  return a < b;
+  if (i < a.size()) return 1;
+  if (j < b.size()) return -1;
+  return 0;
+}
+
+}  // namespace
+
+bool natural_less(const std::string& a, const std::string& b) {
+  const int c = natural_compare(a, b, true);
+  return c != 0 ? c < 0 : a < b;
 }
 
 bool has_image_extension(const std::string& name) {
@@ -59,30 +76,16 @@ bool has_image_extension(const std::string& name) {
 std::string frame_source::open_video(const std::string& path) {
   name_ = path;
   is_video_ = true;
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return "cannot open " + path + ": " + std::strerror(errno);
-  if (S_ISDIR(st.st_mode)) return "cannot open " + path + ": " + std::strerror(EISDIR);
-  if (!S_ISREG(st.st_mode)) return "cannot open " + path + ": not a regular file";
-  // FFmpeg reads nearly every video file; OpenCV's own Motion-JPEG reader
-  // needs no external library. Other back ends are not asked: they probe
-  // cameras and devices (slow, and leaking in their libraries) rather than
-  // files. A file neither opens is a failed open(), or an exception from the
-  // back end, both the same failure to us.
-  // FFmpeg also "decodes" any text file, as ANSI art: a tracks file given as
-  // the video would run to the end with nonsense frames. That codec is refused.
-  const int text_codec = cv::VideoWriter::fourcc('a', 'n', 's', 'i');
-  for (const int backend : {cv::CAP_FFMPEG, cv::CAP_OPENCV_MJPEG}) {
-    try {
-      if (video_.open(path, backend) && video_.isOpened() &&
-          static_cast<int>(video_.get(cv::CAP_PROP_FOURCC)) != text_codec) {
-        const double rate = video_.get(cv::CAP_PROP_FPS);
-        fps_ = std::isfinite(rate) && rate > 0 && rate < 1000 ? rate : kFolderFramesPerSecond;
-        return "";
-      }
-    } catch (const cv::Exception&) {
-    }
+  position_ = 0;
+  images_.clear();
+  video_ = std::make_unique<video_decoder>();
+  const std::string why = video_->open(path, max_pixels_);
+  if (!why.empty()) {
+    video_.reset();
+    return why;
   }
-  return "cannot open " + path + " as a video";
+  fps_ = video_->fps(kFolderFramesPerSecond);
+  return "";
 }
 
 std::string frame_source::open_folder(const std::string& dir) {
@@ -95,11 +98,14 @@ std::string frame_source::open_folder(const std::string& dir) {
   for (; it != fs::directory_iterator(); it.increment(ec)) {
     const std::string name = it->path().filename().string();
     std::error_code ignored;
-    if (has_image_extension(name) && it->is_regular_file(ignored)) names.push_back(name);
+    if (name[0] != '.' && has_image_extension(name) && it->is_regular_file(ignored))
+      names.push_back(name);
   }
   if (ec) return "cannot read " + dir + ": " + ec.message();
   std::sort(names.begin(), names.end(), natural_less);
   images_.clear();
+  position_ = 0;
+  video_.reset();
   for (const std::string& n : names) images_.push_back((fs::path(dir) / n).string());
   return "";
 }
@@ -108,55 +114,81 @@ std::string frame_source::missing() const {
   const std::string f = std::to_string(position_ + 1);
   if (is_video_)
     return name_ + ": no frame " + f + " (the video ends after " + std::to_string(position_) +
-           " frames)";
+           (position_ == 1 ? " frame)" : " frames)");
   return name_ + ": no frame " + f + " (the folder holds " + std::to_string(images_.size()) +
-         " images)";
+         (images_.size() == 1 ? " image)" : " images)");
+}
+
+std::string frame_source::next_video(cv::Mat* frame) {
+  if (!video_) return missing();  // after a failure
+  bool ended = false;
+  std::string why = video_->next(frame, ended);
+  if (why.empty() && ended) why = missing();
+  if (!why.empty()) video_.reset();
+  return why;
+}
+
+std::string frame_source::next_image(cv::Mat& frame) {
+  if (position_ >= static_cast<long long>(images_.size())) return missing();
+  const std::string& path = images_[static_cast<std::size_t>(position_)];
+  // The file read whole through the descriptor that was checked.
+  int fd = -1;
+  struct stat st;
+  std::string why = histfeat::open_regular(path, fd, st);
+  if (!why.empty()) return why;
+  file_bytes_.clear();
+  const std::size_t expected = st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0;
+  file_bytes_.resize(std::max<std::size_t>(expected, 1) + 1);
+  std::size_t have = 0;
+  for (;;) {
+    if (have == file_bytes_.size()) file_bytes_.resize(2 * have);
+    const ssize_t n = ::read(fd, file_bytes_.data() + have, file_bytes_.size() - have);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      why = "cannot read " + path + ": " + std::strerror(errno);
+      break;
+    }
+    if (n == 0) break;
+    have += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  if (!why.empty()) return why;
+  // An empty file is no image (and the decoder would read a null source by name).
+  if (have == 0) return "cannot decode " + path + " as a colour image";
+  why = histfeat::decode_image({file_bytes_.data(), have, path}, max_pixels_, image_);
+  if (!why.empty()) return why;
+  frame.create(image_.height, image_.width, CV_8UC3);
+  const std::size_t row = 3 * static_cast<std::size_t>(image_.width);
+  for (int y = 0; y < image_.height; ++y)
+    std::memcpy(frame.ptr(y), image_.pixels.data() + image_.row_bytes * static_cast<std::size_t>(y),
+                row);
+  return "";
 }
 
 std::string frame_source::next(cv::Mat& frame) {
-  if (is_video_) {
-    try {
-      if (!video_.read(frame) || frame.empty()) return missing();
-    } catch (const cv::Exception&) {
-      return name_ + ": cannot decode frame " + std::to_string(position_ + 1);
-    }
-  } else {
-    if (position_ >= static_cast<long long>(images_.size())) return missing();
-    const std::string& path = images_[static_cast<std::size_t>(position_)];
-    try {
-      frame = cv::imread(path, cv::IMREAD_COLOR);
-    } catch (const cv::Exception&) {
-      frame.release();
-    }
-    if (frame.empty()) return "cannot decode " + path + " as an image";
+  std::string why;
+  try {
+    why = is_video_ ? next_video(&frame) : next_image(frame);
+  } catch (const std::bad_alloc&) {
+    why = "out of memory";
   }
-  if (frame.type() != CV_8UC3) {
-    cv::Mat converted;
-    if (frame.depth() != CV_8U)
-      return name_ + ": frame " + std::to_string(position_ + 1) + " is not 8-bit";
-    if (frame.channels() == 1)
-      cv::cvtColor(frame, converted, cv::COLOR_GRAY2BGR);
-    else if (frame.channels() == 4)
-      cv::cvtColor(frame, converted, cv::COLOR_BGRA2BGR);
-    else
-      return name_ + ": frame " + std::to_string(position_ + 1) + " has an unsupported layout";
-    frame = converted;
-  }
+  if (!why.empty()) return why;
   ++position_;
   return "";
 }
 
 std::string frame_source::skip() {
+  std::string why;
   if (is_video_) {
-    bool got = false;
     try {
-      got = video_.grab();
-    } catch (const cv::Exception&) {
+      why = next_video(nullptr);
+    } catch (const std::bad_alloc&) {
+      why = "out of memory";
     }
-    if (!got) return missing();
   } else if (position_ >= static_cast<long long>(images_.size())) {
-    return missing();
+    why = missing();
   }
+  if (!why.empty()) return why;
   ++position_;
   return "";
 }

@@ -1,25 +1,32 @@
 // trackvideo/frame_source.h - the frames of a run, in order, one at a time:
 // a video file, or the images of a folder.
 //
-// Video: a file OpenCV's video I/O opens through FFmpeg or its own Motion-JPEG
-// reader; frame f is the f-th decoded frame.
+// Video: a file FFmpeg's libraries read (video_decoder.h); frame f is the f-th
+// decoded frame, with the pixels OpenCV's FFmpeg capture gives.
 // Folder: the regular files of the folder whose names end in an image
-// extension (.jpg .jpeg .png .bmp .tif .tiff .webp .ppm .pgm .pnm, any case),
-// in natural name order (see natural_less); other entries are ignored.
+// extension (.jpg .jpeg .png .bmp .tif .tiff .webp .ppm .pgm .pnm, any case)
+// and do not start with '.', in natural name order (see natural_less); other
+// entries are ignored. Each image is decoded as histfeat decodes it
+// (histfeat/decode.h), so that the records of a folder are histfeat's.
 //
-// Ownership: the source owns its decoder; the frame handed out is the
-// caller's cv::Mat (overwritten by each next()). Only regular files are opened
-// (a FIFO or a device might never deliver a frame). Cost: next() decodes one
-// frame; skip() passes one without decoding an image (a video still reads
-// it); memory is one decoded frame.
+// Frames of more than `max_pixels` pixels are refused. Ownership: the source
+// owns its decoder; the frame handed out is the caller's cv::Mat (overwritten
+// by each next()). Only regular files are opened, and the check is made on the
+// open descriptor (a FIFO or a device might never deliver a frame). Cost:
+// next() decodes one frame; skip() passes one without decoding an image (a
+// video still decodes it); memory is one decoded frame, plus an image's file.
 #ifndef TRACKVIDEO_FRAME_SOURCE_H
 #define TRACKVIDEO_FRAME_SOURCE_H
 
 #include <opencv2/core.hpp>
-#include <opencv2/videoio.hpp>
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "histfeat/decode.h"
+#include "trackvideo/video_decoder.h"
 
 namespace trackvideo {
 
@@ -27,7 +34,8 @@ namespace trackvideo {
 constexpr double kFolderFramesPerSecond = 10.0;
 
 // Natural order: runs of digits compare as numbers ("2.png" < "10.png"),
-// everything else byte by byte; names equal that way ("01" and "1") fall
+// letters without regard to case ("IMG5.JPG" after "img1.jpg"), everything
+// else byte by byte; names equal that way ("01" and "1", "a" and "A") fall
 // back to plain byte order, so the order is total.
 bool natural_less(const std::string& a, const std::string& b);
 
@@ -36,14 +44,19 @@ bool has_image_extension(const std::string& name);
 
 class frame_source {
  public:
-  // "" or what is wrong ("cannot open PATH: <reason>", "cannot open PATH as a video").
+  explicit frame_source(long long max_pixels = histfeat::kDefaultMaxPixels)
+      : max_pixels_(max_pixels) {}
+
+  // "" or what is wrong ("cannot open PATH: <reason>", "cannot open PATH as a
+  // video", "PATH: W x H pixels, more than the limit of N", "out of memory").
   std::string open_video(const std::string& path);
   // Lists the images of `dir`. "" or "cannot open DIR: <reason>".
   std::string open_folder(const std::string& dir);
 
-  // Decodes the next frame into `frame` as 8-bit BGR (grey and alpha images
-  // are converted). "" or what is wrong, e.g. "VIDEO: no frame 31 (the video
-  // ends after 30 frames)" or "cannot decode PATH as an image".
+  // Decodes the next frame into `frame` as 8-bit BGR. "" or what is wrong,
+  // e.g. "VIDEO: no frame 31 (the video ends after 30 frames)", "VIDEO: frame
+  // 22 cannot be decoded: <reason>", "IMAGE: <the decoder's message>", "cannot
+  // open IMAGE: <reason>" or "out of memory".
   std::string next(cv::Mat& frame);
   // Passes the next frame; fails as next() does when there is none.
   std::string skip();
@@ -57,11 +70,16 @@ class frame_source {
 
  private:
   std::string missing() const;
+  std::string next_video(cv::Mat* frame);
+  std::string next_image(cv::Mat& frame);
 
+  long long max_pixels_;
   std::string name_;
   bool is_video_ = false;
-  cv::VideoCapture video_;
+  std::unique_ptr<video_decoder> video_;
   std::vector<std::string> images_;
+  std::vector<unsigned char> file_bytes_;  // an image's file, reused
+  histfeat::bgr_image image_;              // its pixels, reused
   long long position_ = 0;
   double fps_ = kFolderFramesPerSecond;
 };

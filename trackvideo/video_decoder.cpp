@@ -1,0 +1,385 @@
+// trackvideo/video_decoder.cpp - video frames through FFmpeg's libraries (see
+// video_decoder.h).
+#include "trackvideo/video_decoder.h"
+
+#include "histfeat/internal.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <opencv2/core.hpp>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <thread>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/display.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+namespace trackvideo {
+
+namespace {
+
+// Formats are guessed from the first bytes; a guess weaker than this is no
+// video. Random bytes get at most a quarter of the full score (an MPEG program
+// stream or a raw elementary stream seeing a few start codes by chance), and
+// no more than the name's extension would give a format that has no signature
+// of its own (AVPROBE_SCORE_EXTENSION); a real container (AVI, MP4, Matroska,
+// MPEG-TS) scores the full AVPROBE_SCORE_MAX.
+constexpr int kMinProbeScore = AVPROBE_SCORE_EXTENSION + 1;
+
+// What FFmpeg says while a video is read: the first error of the demuxer, and
+// the first error or warning of the decoder (any of its threads). Guarded by
+// `mutex`: the decoder's threads log concurrently.
+struct log_sink {
+  std::mutex mutex;
+  std::string demuxer, decoder;
+};
+
+void keep_line(std::string& into, const char* fmt, va_list args) {
+  if (!into.empty()) return;
+  char line[256];
+  std::vsnprintf(line, sizeof line, fmt, args);
+  std::size_t n = std::strlen(line);
+  while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r' || line[n - 1] == ' ')) --n;
+  into.assign(line, n);
+  for (char& c : into)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  if (into.empty()) into = "unspecified error";
+}
+
+// The process's one log callback: nothing is printed; messages of our contexts
+// are kept in their sink (the contexts' `opaque`, copied by FFmpeg into the
+// contexts of the decoder's threads).
+extern "C" void quiet_log(void* context, int level, const char* fmt, va_list args) {
+  if (context == nullptr || level > AV_LOG_WARNING) return;
+  const AVClass* type = *static_cast<const AVClass* const*>(context);
+  log_sink* sink = nullptr;
+  bool from_decoder = false;
+  if (type == avcodec_get_class()) {
+    sink = static_cast<log_sink*>(static_cast<AVCodecContext*>(context)->opaque);
+    from_decoder = true;
+  } else if (type == avformat_get_class() && level <= AV_LOG_ERROR) {
+    sink = static_cast<log_sink*>(static_cast<AVFormatContext*>(context)->opaque);
+  }
+  if (sink == nullptr) return;
+  std::lock_guard<std::mutex> lock(sink->mutex);
+  keep_line(from_decoder ? sink->decoder : sink->demuxer, fmt, args);
+}
+
+void install_quiet_log() {
+  static std::once_flag once;
+  std::call_once(once, [] { av_log_set_callback(quiet_log); });
+}
+
+std::string error_text(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, text, sizeof text);
+  return text;
+}
+
+// Reads the open descriptor (a regular file) for the demuxer.
+struct file_input {
+  int fd = -1;
+  long long size = 0;
+};
+
+extern "C" int read_input(void* opaque, std::uint8_t* buffer, int n) {
+  const file_input* in = static_cast<const file_input*>(opaque);
+  ssize_t got;
+  do {
+    got = ::read(in->fd, buffer, static_cast<std::size_t>(n));
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) return AVERROR(errno);
+  return got == 0 ? AVERROR_EOF : static_cast<int>(got);
+}
+
+extern "C" std::int64_t seek_input(void* opaque, std::int64_t offset, int whence) {
+  const file_input* in = static_cast<const file_input*>(opaque);
+  if (whence & AVSEEK_SIZE) return in->size;
+  const off_t at = ::lseek(in->fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+  return at < 0 ? AVERROR(errno) : static_cast<std::int64_t>(at);
+}
+
+bool text_picture_codec(AVCodecID id) {
+  return id == AV_CODEC_ID_ANSI || id == AV_CODEC_ID_BINTEXT || id == AV_CODEC_ID_XBIN ||
+         id == AV_CODEC_ID_IDF;
+}
+
+}  // namespace
+
+// FFmpeg's objects, freed in reverse order by the destructor.
+struct video_decoder::state {
+  log_sink log;
+  file_input input;
+  AVIOContext* io = nullptr;
+  AVFormatContext* format = nullptr;
+  AVCodecContext* codec = nullptr;
+  AVPacket* packet = nullptr;
+  AVFrame* picture = nullptr;
+  AVFrame* bgr = nullptr;  // the converted picture, at the coded size
+  SwsContext* scaler = nullptr;
+  int stream = -1;
+  int width = 0, height = 0;  // the stream's size: the part of `bgr` handed out
+  int rotation = 0;           // degrees clockwise the frames are turned (0, 90, 180, 270)
+  bool draining = false;      // the input has ended; the decoder gives what it holds
+
+  ~state() {
+    sws_freeContext(scaler);
+    av_frame_free(&bgr);
+    av_frame_free(&picture);
+    av_packet_free(&packet);
+    avcodec_free_context(&codec);
+    avformat_close_input(&format);
+    if (io) av_freep(&io->buffer);
+    avio_context_free(&io);
+    if (input.fd >= 0) ::close(input.fd);
+  }
+};
+
+video_decoder::video_decoder() = default;
+video_decoder::~video_decoder() = default;
+
+std::string video_decoder::open(const std::string& path, long long max_pixels) {
+  install_quiet_log();
+  name_ = path;
+  max_pixels_ = max_pixels;
+  frames_ = 0;
+  s_.reset();
+  s_ = std::make_unique<state>();
+  state& s = *s_;
+  const std::string refused = "cannot open " + path + " as a video";
+  const std::string no_memory = "out of memory";
+
+  struct stat st;
+  std::string why = histfeat::open_regular(path, s.input.fd, st);
+  if (!why.empty()) return why;
+  s.input.size = static_cast<long long>(st.st_size);
+
+  constexpr int kBufferBytes = 1 << 16;
+  auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferBytes));
+  if (!buffer) return no_memory;
+  s.io = avio_alloc_context(buffer, kBufferBytes, 0, &s.input, read_input, nullptr, seek_input);
+  if (!s.io) {
+    av_free(buffer);
+    return no_memory;
+  }
+  s.format = avformat_alloc_context();
+  if (!s.format) return no_memory;
+  s.format->pb = s.io;
+  s.format->flags |= AVFMT_FLAG_CUSTOM_IO;
+  s.format->opaque = &s.log;
+  // The name helps the guess of a format only by its extension, which alone
+  // never reaches kMinProbeScore.
+  int err = avformat_open_input(&s.format, path.c_str(), nullptr, nullptr);
+  if (err == AVERROR(ENOMEM)) return no_memory;
+  if (err < 0) return refused;  // s.format freed by FFmpeg
+  if (s.format->probe_score < kMinProbeScore || std::strcmp(s.format->iformat->name, "tty") == 0)
+    return refused;
+  err = avformat_find_stream_info(s.format, nullptr);
+  if (err == AVERROR(ENOMEM)) return no_memory;
+  if (err < 0) return refused;
+
+  // The first video stream, as OpenCV takes it.
+  for (unsigned i = 0; i < s.format->nb_streams; ++i)
+    if (s.format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+      s.stream = static_cast<int>(i);
+      break;
+    }
+  if (s.stream < 0) return refused;
+  AVStream* stream = s.format->streams[s.stream];
+  const AVCodecParameters* par = stream->codecpar;
+  if (text_picture_codec(par->codec_id) || par->format == AV_PIX_FMT_NONE || par->width <= 0 ||
+      par->height <= 0)
+    return refused;
+  if (static_cast<long long>(par->width) * par->height > max_pixels)
+    return path + ": " + std::to_string(par->width) + " x " + std::to_string(par->height) +
+           " pixels, more than the limit of " + std::to_string(max_pixels);
+  const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
+  if (!decoder) return refused;
+  s.codec = avcodec_alloc_context3(decoder);
+  if (!s.codec) return no_memory;
+  err = avcodec_parameters_to_context(s.codec, par);
+  if (err < 0) return err == AVERROR(ENOMEM) ? no_memory : refused;
+  s.codec->opaque = &s.log;
+  // Frame and slice threads, as many as cores (FFmpeg's choice).
+  s.codec->thread_count = 0;
+  s.codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+  s.codec->max_pixels = max_pixels;
+  err = avcodec_open2(s.codec, decoder, nullptr);
+  if (err == AVERROR(ENOMEM)) return no_memory;
+  if (err < 0) return refused;
+  // A size the decoder changed at opening stays the stream's (as in OpenCV).
+  if (par->width && s.codec->width != par->width) s.codec->width = par->width;
+  if (par->height && s.codec->height != par->height) s.codec->height = par->height;
+  s.width = par->width;
+  s.height = par->height;
+
+  const std::uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+  if (matrix) {
+    const double angle = av_display_rotation_get(reinterpret_cast<const std::int32_t*>(matrix));
+    if (std::isfinite(angle)) {
+      int turn = -static_cast<int>(std::lround(angle));
+      if (turn < 0) turn += 360;
+      s.rotation = turn == 90 || turn == 180 || turn == 270 ? turn : 0;
+    }
+  }
+
+  s.packet = av_packet_alloc();
+  s.picture = av_frame_alloc();
+  s.bgr = av_frame_alloc();
+  if (!s.packet || !s.picture || !s.bgr) return no_memory;
+  std::lock_guard<std::mutex> lock(s.log.mutex);
+  s.log.demuxer.clear();  // what the guessing and probing said of other formats
+  s.log.decoder.clear();
+  return "";
+}
+
+double video_decoder::fps(double fallback) const {
+  if (!s_ || !s_->format || s_->stream < 0) return fallback;
+  const AVRational r = av_guess_frame_rate(s_->format, s_->format->streams[s_->stream], nullptr);
+  const double rate = r.num == 0 || r.den == 0 ? 0.0 : av_q2d(r);
+  return std::isfinite(rate) && rate > 0 && rate < 1000 ? rate : fallback;
+}
+
+std::string video_decoder::fail_frame(const std::string& reason) {
+  return name_ + ": frame " + std::to_string(frames_ + 1) + " cannot be decoded: " + reason;
+}
+
+std::string video_decoder::next(cv::Mat* frame, bool& ended) {
+  state& s = *s_;
+  ended = false;
+  auto logged = [&s](bool demuxer) {
+    std::lock_guard<std::mutex> lock(s.log.mutex);
+    return demuxer ? s.log.demuxer : s.log.decoder;
+  };
+  for (;;) {
+    int err = avcodec_receive_frame(s.codec, s.picture);
+    if (err == 0) {
+      std::string complaint = logged(false);
+      if (complaint.empty() &&
+          ((s.picture->flags & AV_FRAME_FLAG_CORRUPT) || s.picture->decode_error_flags))
+        complaint = "the decoder marks it damaged";
+      if (!complaint.empty()) return fail_frame(complaint);
+      if (static_cast<long long>(s.picture->width) * s.picture->height > max_pixels_)
+        return name_ + ": frame " + std::to_string(frames_ + 1) + " has " +
+               std::to_string(s.picture->width) + " x " + std::to_string(s.picture->height) +
+               " pixels, more than the limit of " + std::to_string(max_pixels_);
+      std::string why = frame ? convert(*frame) : "";
+      av_frame_unref(s.picture);
+      if (!why.empty()) return why;
+      ++frames_;
+      return "";
+    }
+    if (err == AVERROR(ENOMEM)) return "out of memory";
+    if (err == AVERROR_EOF) {
+      // A complaint about a frame the decoder then dropped: the video is damaged,
+      // not short.
+      const std::string complaint = logged(false);
+      if (!complaint.empty()) return fail_frame(complaint);
+      ended = true;
+      return "";
+    }
+    if (err != AVERROR(EAGAIN)) {
+      const std::string complaint = logged(false);
+      return fail_frame(complaint.empty() ? error_text(err) : complaint);
+    }
+    if (s.draining) {  // nothing more will come
+      ended = true;
+      return "";
+    }
+
+    err = av_read_frame(s.format, s.packet);
+    bool end_of_input = false;
+    if (err == AVERROR(ENOMEM)) return "out of memory";
+    if (err < 0) {
+      // The end of the file, or a demuxer that found the file cut short: the
+      // frames end here. Any other failure is damage.
+      if (err != AVERROR_EOF && !avio_feof(s.format->pb)) {
+        const std::string complaint = logged(true);
+        return fail_frame(complaint.empty() ? error_text(err) : complaint);
+      }
+      end_of_input = true;
+    } else if (s.packet->stream_index != s.stream) {
+      av_packet_unref(s.packet);
+      continue;
+    } else if (s.packet->flags & AV_PKT_FLAG_CORRUPT) {
+      // Marked by the demuxer: cut by the end of the file (the frames end
+      // here), else damaged.
+      av_packet_unref(s.packet);
+      if (!avio_feof(s.format->pb)) return fail_frame("the container marks its data damaged");
+      end_of_input = true;
+    }
+    if (end_of_input) {
+      s.draining = true;
+      err = avcodec_send_packet(s.codec, nullptr);
+    } else {
+      err = avcodec_send_packet(s.codec, s.packet);
+      av_packet_unref(s.packet);
+    }
+    if (err == AVERROR(ENOMEM)) return "out of memory";
+    if (err < 0 && err != AVERROR(EAGAIN) && err != AVERROR_EOF) {
+      const std::string complaint = logged(false);
+      return fail_frame(complaint.empty() ? error_text(err) : complaint);
+    }
+  }
+}
+
+// As OpenCV converts: swscale at the decoder's coded size (bicubic), into a
+// picture of that size, of which the stream's size is handed out.
+std::string video_decoder::convert(cv::Mat& frame) {
+  state& s = *s_;
+  const AVFrame* p = s.picture;
+  const int buffer_width = s.codec->coded_width > 0 ? s.codec->coded_width : p->width;
+  const int buffer_height = s.codec->coded_height > 0 ? s.codec->coded_height : p->height;
+  if (static_cast<long long>(buffer_width) * buffer_height > max_pixels_)
+    return name_ + ": frame " + std::to_string(frames_ + 1) + " has " +
+           std::to_string(buffer_width) + " x " + std::to_string(buffer_height) +
+           " pixels, more than the limit of " + std::to_string(max_pixels_);
+  if (!s.bgr->data[0] || s.bgr->width != buffer_width || s.bgr->height != buffer_height) {
+    av_frame_unref(s.bgr);
+    s.bgr->format = AV_PIX_FMT_BGR24;
+    s.bgr->width = buffer_width;
+    s.bgr->height = buffer_height;
+    if (av_frame_get_buffer(s.bgr, 32) < 0) return "out of memory";
+  }
+  s.scaler = sws_getCachedContext(s.scaler, buffer_width, buffer_height,
+                                  static_cast<AVPixelFormat>(p->format), buffer_width,
+                                  buffer_height, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr,
+                                  nullptr);
+  if (!s.scaler) return fail_frame("its pixel format cannot be converted");
+  sws_scale(s.scaler, p->data, p->linesize, 0, p->height, s.bgr->data, s.bgr->linesize);
+  // The stream's size, within what was converted.
+  const int width = std::min(s.width > 0 ? s.width : p->width, buffer_width);
+  const int height = std::min(s.height > 0 ? s.height : p->height, buffer_height);
+  const cv::Mat converted(height, width, CV_8UC3, s.bgr->data[0],
+                          static_cast<std::size_t>(s.bgr->linesize[0]));
+  switch (s.rotation) {
+    case 90:
+      cv::rotate(converted, frame, cv::ROTATE_90_CLOCKWISE);
+      break;
+    case 180:
+      cv::rotate(converted, frame, cv::ROTATE_180);
+      break;
+    case 270:
+      cv::rotate(converted, frame, cv::ROTATE_90_COUNTERCLOCKWISE);
+      break;
+    default:
+      converted.copyTo(frame);
+  }
+  return "";
+}
+
+}  // namespace trackvideo
