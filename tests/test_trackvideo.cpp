@@ -182,39 +182,6 @@ TEST(TrackvideoCommandLine, MisuseIsAUsageError) {
   }
 }
 
-// ---- frames ---------------------------------------------------------------------
-
-TEST(TrackvideoFrameSource, NaturalOrderImagesOnlyAnyCase) {
-  std::vector<std::string> names = {"f10.png", "f2.png", "f02.png", "f1b.png", "a", "f1.png", "f"};
-  std::sort(names.begin(), names.end(), natural_less);
-  EXPECT_EQ(names, (std::vector<std::string>{"a", "f", "f1.png", "f1b.png", "f02.png", "f2.png",
-                                             "f10.png"}));
-  for (const char* yes : {"a.JPG", "b.jpeg", "c.Png", "d.bmp", "e.tif", "f.TIFF", "g.webp", "h.ppm",
-                          "i.pgm", "j.pnm"})
-    EXPECT_TRUE(has_image_extension(yes)) << yes;
-  for (const char* no : {"tracks.txt", "png", ".png", "x.png.bak", "y.gif"})
-    EXPECT_FALSE(has_image_extension(no)) << no;
-
-  scratch s;
-  const cv::Mat grey(4, 6, CV_8UC1, cv::Scalar(7));
-  cv::imwrite((s.root / "10.png").string(), grey);
-  cv::imwrite((s.root / "2.PNG").string(), cv::Mat(5, 3, CV_8UC3, cv::Scalar(1, 2, 3)));
-  s.write("notes.txt", "not a frame");
-  fs::create_directory(s.root / "sub.png");
-  frame_source src;
-  ASSERT_EQ(src.open_folder(s.root.string()), "");
-  ASSERT_EQ(src.images().size(), 2u);
-  cv::Mat frame;
-  ASSERT_EQ(src.next(frame), "");
-  EXPECT_EQ(frame.cols, 3);  // 2.PNG before 10.png
-  EXPECT_EQ(frame.at<cv::Vec3b>(0, 0), cv::Vec3b(1, 2, 3));
-  ASSERT_EQ(src.next(frame), "");
-  EXPECT_EQ(frame.type(), CV_8UC3);  // a grey image comes as three channels
-  EXPECT_EQ(frame.at<cv::Vec3b>(3, 5), cv::Vec3b(7, 7, 7));
-  EXPECT_NE(src.skip().find("no frame 3 (the folder holds 2 images)"), std::string::npos);
-  EXPECT_NE(src.open_folder((s.root / "none").string()), "");
-}
-
 // ---- table and progress ---------------------------------------------------------
 
 TEST(TrackvideoTable, RowFromCornersDetsFromOneAndSixDecimals) {

@@ -268,11 +268,15 @@ std::string video_decoder::next(cv::Mat* frame, bool& ended) {
   for (;;) {
     int err = avcodec_receive_frame(s.codec, s.picture);
     if (err == 0) {
-      std::string complaint = logged(false);
-      if (complaint.empty() &&
-          ((s.picture->flags & AV_FRAME_FLAG_CORRUPT) || s.picture->decode_error_flags))
-        complaint = "the decoder marks it damaged";
+      const std::string complaint = logged(false);
+      // A complaint may come from this frame or from one decoded after it but
+      // not yet handed out (in another frame thread, or held back for
+      // reordering): it fails this frame, so that no damaged frame is ever
+      // handed out (the damage may lie a few frames later). The decoder's own
+      // mark is not enough: with frame threads it may be set too late.
       if (!complaint.empty()) return fail_frame(complaint);
+      if ((s.picture->flags & AV_FRAME_FLAG_CORRUPT) || s.picture->decode_error_flags)
+        return fail_frame("the decoder marks it damaged");
       if (static_cast<long long>(s.picture->width) * s.picture->height > max_pixels_)
         return name_ + ": frame " + std::to_string(frames_ + 1) + " has " +
                std::to_string(s.picture->width) + " x " + std::to_string(s.picture->height) +

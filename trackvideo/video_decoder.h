@@ -13,7 +13,11 @@
 // format are refused at open(). A frame the decoder complains about (an error,
 // or a warning about its data), marks corrupt, or fails to deliver fails with
 // one line naming the video and the frame; FFmpeg's own log never reaches the
-// terminal (a callback keeps the first such message for that line).
+// terminal (a callback keeps the first such message for that line). A complaint
+// cannot always be tied to its frame (the decoder's threads and reordering keep
+// a few frames in flight): it fails the first frame not yet handed out, so no
+// damaged frame is handed out, though the frame named may precede the damage.
+// A file that ends within a frame ends the video before that frame.
 //
 // Ownership: the decoder owns its FFmpeg contexts and the descriptor; the frame
 // handed out is the caller's cv::Mat, rewritten by each next(). Cost: next()
