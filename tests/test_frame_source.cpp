@@ -17,6 +17,11 @@
 #include "child.h"
 #include "trackvideo/frame_source.h"
 
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/display.h>
+}
+
 namespace fs = std::filesystem;
 using trackvideo::frame_source;
 
@@ -64,6 +69,42 @@ std::pair<int, std::string> read_all(frame_source& src) {
   return {n, why};
 }
 
+// Copies the first stream of `in` into `out` with a display matrix that turns
+// it by `degrees` counterclockwise, as a phone marks its videos. False on failure.
+bool remux_turned(const fs::path& in, const fs::path& out, double degrees) {
+  AVFormatContext* from = nullptr;
+  if (avformat_open_input(&from, in.c_str(), nullptr, nullptr) < 0) return false;
+  AVFormatContext* to = nullptr;
+  bool ok = avformat_find_stream_info(from, nullptr) >= 0 &&
+            avformat_alloc_output_context2(&to, nullptr, nullptr, out.c_str()) >= 0;
+  AVStream* stream = ok ? avformat_new_stream(to, nullptr) : nullptr;
+  ok = stream && avcodec_parameters_copy(stream->codecpar, from->streams[0]->codecpar) >= 0;
+  if (ok) {
+    stream->codecpar->codec_tag = 0;
+    stream->time_base = from->streams[0]->time_base;
+    auto* matrix = reinterpret_cast<std::int32_t*>(
+        av_stream_new_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(std::int32_t)));
+    ok = matrix != nullptr;
+    if (ok) av_display_rotation_set(matrix, degrees);
+  }
+  ok = ok && avio_open(&to->pb, out.c_str(), AVIO_FLAG_WRITE) >= 0 &&
+       avformat_write_header(to, nullptr) >= 0;
+  AVPacket* packet = av_packet_alloc();
+  while (ok && av_read_frame(from, packet) >= 0) {
+    if (packet->stream_index == 0) {
+      av_packet_rescale_ts(packet, from->streams[0]->time_base, stream->time_base);
+      ok = av_interleaved_write_frame(to, packet) >= 0;
+    }
+    av_packet_unref(packet);
+  }
+  ok = ok && av_write_trailer(to) >= 0;
+  av_packet_free(&packet);
+  if (to && to->pb) avio_closep(&to->pb);
+  avformat_free_context(to);
+  avformat_close_input(&from);
+  return ok;
+}
+
 const int kMjpg = cv::VideoWriter::fourcc('M', 'J', 'P', 'G');
 const int kAvc1 = cv::VideoWriter::fourcc('a', 'v', 'c', '1');
 
@@ -95,6 +136,29 @@ TEST(TrackvideoVideoDecoder, EveryPixelAndTheRateAsOpenCVOnMotionJpegAndH264) {
       EXPECT_EQ(cv::norm(m, expected[f], cv::NORM_INF), 0) << name << " frame " << f + 1;
     }
     EXPECT_EQ(src.next(m), p.string() + ": no frame 15 (the video ends after 14 frames)");
+  }
+}
+
+// A phone's video is stored unturned with a matrix saying how to show it;
+// OpenCV turns the frames, and so must we (each angle its own way).
+TEST(TrackvideoVideoDecoder, TurnedAsOpenCVTurnsByTheDisplayMatrix) {
+  tavo_test::scratch_dir s;
+  const fs::path plain = make_video(s.path() / "plain.mp4", kAvc1, 3, cv::Size(48, 32));
+  ASSERT_FALSE(plain.empty());
+  for (const double degrees : {90.0, 180.0, 270.0}) {
+    const fs::path turned = s.path() / ("turned" + std::to_string(int(degrees)) + ".mp4");
+    ASSERT_TRUE(remux_turned(plain, turned, degrees)) << degrees;
+    const std::vector<cv::Mat> expected = opencv_frames(turned);
+    ASSERT_EQ(expected.size(), 3u);
+    ASSERT_EQ(expected[0].size(), degrees == 180 ? cv::Size(48, 32) : cv::Size(32, 48));
+    frame_source src;
+    ASSERT_EQ(src.open_video(turned.string()), "");
+    cv::Mat m;
+    for (const cv::Mat& e : expected) {
+      ASSERT_EQ(src.next(m), "") << degrees;
+      ASSERT_EQ(m.size(), e.size()) << degrees;
+      EXPECT_EQ(cv::norm(m, e, cv::NORM_INF), 0) << degrees;
+    }
   }
 }
 

@@ -133,7 +133,9 @@ struct video_decoder::state {
   SwsContext* scaler = nullptr;
   int stream = -1;
   int width = 0, height = 0;  // the stream's size: the part of `bgr` handed out
-  int rotation = 0;           // degrees clockwise the frames are turned (0, 90, 180, 270)
+  // Minus the display matrix's angle, in [0, 360): 90 turns the frames a
+  // quarter counterclockwise, 270 clockwise, 180 half round (as OpenCV does).
+  int rotation = 0;
   bool draining = false;      // the input has ended; the decoder gives what it holds
 
   ~state() {
@@ -372,13 +374,13 @@ std::string video_decoder::convert(cv::Mat& frame) {
                           static_cast<std::size_t>(s.bgr->linesize[0]));
   switch (s.rotation) {
     case 90:
-      cv::rotate(converted, frame, cv::ROTATE_90_CLOCKWISE);
+      cv::rotate(converted, frame, cv::ROTATE_90_COUNTERCLOCKWISE);
       break;
     case 180:
       cv::rotate(converted, frame, cv::ROTATE_180);
       break;
     case 270:
-      cv::rotate(converted, frame, cv::ROTATE_90_COUNTERCLOCKWISE);
+      cv::rotate(converted, frame, cv::ROTATE_90_CLOCKWISE);
       break;
     default:
       converted.copyTo(frame);

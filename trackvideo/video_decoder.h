@@ -3,7 +3,8 @@
 //
 // A frame's pixels are those OpenCV's FFmpeg capture gives for it: the decoded
 // picture converted to 8-bit blue, green, red by swscale (bicubic, at the
-// decoder's coded size, then cut to the stream's size). The decoder runs FFmpeg's
+// decoder's coded size, then cut to the stream's size, then turned as the
+// stream's display matrix says, by quarter turns). The decoder runs FFmpeg's
 // own threads (frame and slice threads, as many as cores), which change neither
 // the frames nor their order.
 //
