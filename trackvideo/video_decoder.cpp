@@ -18,7 +18,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
-#include <thread>
+#include <set>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -60,21 +60,27 @@ void keep_line(std::string& into, const char* fmt, va_list args) {
   if (into.empty()) into = "unspecified error";
 }
 
+// The sinks of the decoders alive: a context's `opaque` is taken for a sink
+// only when it is one of them (another user of FFmpeg may set it to anything).
+std::mutex sinks_mutex;
+std::set<const void*> live_sinks;
+
 // The process's one log callback: nothing is printed; messages of our contexts
 // are kept in their sink (the contexts' `opaque`, copied by FFmpeg into the
 // contexts of the decoder's threads).
 extern "C" void quiet_log(void* context, int level, const char* fmt, va_list args) {
   if (context == nullptr || level > AV_LOG_WARNING) return;
   const AVClass* type = *static_cast<const AVClass* const*>(context);
-  log_sink* sink = nullptr;
-  bool from_decoder = false;
-  if (type == avcodec_get_class()) {
-    sink = static_cast<log_sink*>(static_cast<AVCodecContext*>(context)->opaque);
-    from_decoder = true;
-  } else if (type == avformat_get_class() && level <= AV_LOG_ERROR) {
-    sink = static_cast<log_sink*>(static_cast<AVFormatContext*>(context)->opaque);
-  }
-  if (sink == nullptr) return;
+  void* opaque = nullptr;
+  const bool from_decoder = type == avcodec_get_class();
+  if (from_decoder)
+    opaque = static_cast<AVCodecContext*>(context)->opaque;
+  else if (type == avformat_get_class() && level <= AV_LOG_ERROR)
+    opaque = static_cast<AVFormatContext*>(context)->opaque;
+  if (opaque == nullptr) return;
+  std::lock_guard<std::mutex> registry(sinks_mutex);  // the sink outlives this call
+  if (live_sinks.count(opaque) == 0) return;
+  log_sink* sink = static_cast<log_sink*>(opaque);
   std::lock_guard<std::mutex> lock(sink->mutex);
   keep_line(from_decoder ? sink->decoder : sink->demuxer, fmt, args);
 }
@@ -138,6 +144,10 @@ struct video_decoder::state {
   int rotation = 0;
   bool draining = false;      // the input has ended; the decoder gives what it holds
 
+  state() {
+    std::lock_guard<std::mutex> lock(sinks_mutex);
+    live_sinks.insert(&log);
+  }
   ~state() {
     sws_freeContext(scaler);
     av_frame_free(&bgr);
@@ -148,6 +158,8 @@ struct video_decoder::state {
     if (io) av_freep(&io->buffer);
     avio_context_free(&io);
     if (input.fd >= 0) ::close(input.fd);
+    std::lock_guard<std::mutex> lock(sinks_mutex);
+    live_sinks.erase(&log);
   }
 };
 
