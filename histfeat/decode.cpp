@@ -239,8 +239,8 @@ std::string decode_image(const image_source& source, long long max_pixels, bgr_i
   std::vector<png_bytep> rows;
   int width = 0, height = 0;
   bool four_components = false, too_large = false;
-  std::string why = jpeg ? run_libjpeg(source, file.get(), max_pixels, image.pixels, width,
-                                       height, four_components, too_large)
+  std::string why = jpeg ? run_libjpeg(source, file.get(), max_pixels, image.pixels, width, height,
+                                       four_components, too_large)
                          : run_libpng(source, file.get(), max_pixels, image.pixels, rows, width,
                                       height, too_large);
   if (!why.empty()) return source.path + ": " + why;

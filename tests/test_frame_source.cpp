@@ -27,7 +27,9 @@ using trackvideo::frame_source;
 
 namespace {
 
-std::string bytes_of(const fs::path& p) { return tavo_test::file_text(p); }
+std::string bytes_of(const fs::path& p) {
+  return tavo_test::file_text(p);
+}
 
 void write_bytes(const fs::path& p, const std::string& bytes) {
   std::ofstream(p, std::ios::binary) << bytes;
@@ -264,12 +266,13 @@ namespace {
 // `jpeg` with an APP1 Exif segment saying "rotate 90 degrees to display"
 // (orientation 6) right after its start marker.
 std::string with_exif_orientation_6(const std::string& jpeg) {
-  const std::string tiff("II*\0\x08\0\0\0"        // little-endian TIFF, first IFD at 8
-                         "\x01\0"                 // one entry:
-                         "\x12\x01\x03\0\x01\0\0\0"  // orientation, SHORT, count 1,
-                         "\x06\0\0\0"             // value 6
-                         "\0\0\0\0",              // no next IFD
-                         26);
+  const std::string tiff(
+      "II*\0\x08\0\0\0"           // little-endian TIFF, first IFD at 8
+      "\x01\0"                    // one entry:
+      "\x12\x01\x03\0\x01\0\0\0"  // orientation, SHORT, count 1,
+      "\x06\0\0\0"                // value 6
+      "\0\0\0\0",                 // no next IFD
+      26);
   const std::string body = std::string("Exif\0\0", 6) + tiff;
   const std::size_t length = body.size() + 2;
   std::string segment = "\xFF\xE1";
@@ -309,9 +312,9 @@ TEST(EndToEndTrackvideoImages, ExifRotatedAndCutJpegAsHistfeat) {
                                   "1,1,40,20,24,20,1,-1,-1,-1\n");
   const fs::path pos = s.write("pos.txt", "30 5 59 34 0 0 9 9 40 20 63 39\n");
   const fs::path det = s.path() / "det", expected = s.path() / "expected.txt";
-  const auto tv = tavo_test::run_child({TRACKVIDEO_EXE, "--tracks", tracks.string(), "--frames",
-                                        (s.path() / "rotated").string(), "--detections",
-                                        det.string()});
+  const auto tv =
+      tavo_test::run_child({TRACKVIDEO_EXE, "--tracks", tracks.string(), "--frames",
+                            (s.path() / "rotated").string(), "--detections", det.string()});
   ASSERT_EQ(tv.status, 0) << tv.err;
   const auto hf =
       tavo_test::run_child({HISTFEAT_EXE, rotated.string(), pos.string(), expected.string()});
@@ -335,12 +338,12 @@ TEST(EndToEndTrackvideoImages, ExifRotatedAndCutJpegAsHistfeat) {
 }
 
 TEST(TrackvideoFrameSource, NaturalCaseFoldedOrderHiddenFilesSkippedImagesOnly) {
-  std::vector<std::string> names = {"f10.png", "f2.png",   "f02.png", "f1b.png", "a",
-                                    "f1.png",  "IMG5.JPG", "img1.jpg", "B", "b", "F3.png"};
+  std::vector<std::string> names = {"f10.png",  "f2.png",   "f02.png", "f1b.png", "a",     "f1.png",
+                                    "IMG5.JPG", "img1.jpg", "B",       "b",       "F3.png"};
   std::sort(names.begin(), names.end(), trackvideo::natural_less);
-  EXPECT_EQ(names, (std::vector<std::string>{"a", "B", "b", "f1.png", "f1b.png", "f02.png",
-                                             "f2.png", "F3.png", "f10.png", "img1.jpg",
-                                             "IMG5.JPG"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"a", "B", "b", "f1.png", "f1b.png", "f02.png", "f2.png",
+                                      "F3.png", "f10.png", "img1.jpg", "IMG5.JPG"}));
   for (const char* yes : {"a.JPG", "b.jpeg", "c.Png", "d.bmp", "e.tif", "f.TIFF", "g.webp", "h.ppm",
                           "i.pgm", "j.pnm"})
     EXPECT_TRUE(trackvideo::has_image_extension(yes)) << yes;
@@ -354,16 +357,19 @@ TEST(TrackvideoFrameSource, NaturalCaseFoldedOrderHiddenFilesSkippedImagesOnly) 
   cv::imwrite((s.path() / "._2.png").string(), grey);  // a copying tool's leftovers
   cv::imwrite((s.path() / ".hidden.png").string(), grey);
   s.write("notes.txt", "not a frame");
-  s.write("3.png", "");  // empty: listed, then refused
+  s.write("30.png", "");  // empty: listed, then refused
   fs::create_directory(s.path() / "sub.png");
   frame_source src;
   ASSERT_EQ(src.open_folder(s.path().string()), "");
   ASSERT_EQ(src.images().size(), 3u);
   cv::Mat frame;
   ASSERT_EQ(src.next(frame), "");
-  EXPECT_EQ(frame.cols, 3);  // 2.PNG before 3.png and 10.png
+  EXPECT_EQ(frame.cols, 3);  // 2.PNG before 10.png and 30.png
   EXPECT_EQ(frame.at<cv::Vec3b>(0, 0), cv::Vec3b(1, 2, 3));
-  const std::string empty = (s.path() / "3.png").string();
+  ASSERT_EQ(src.next(frame), "");
+  EXPECT_EQ(frame.type(), CV_8UC3);  // a grey image comes as three channels
+  EXPECT_EQ(frame.at<cv::Vec3b>(3, 5), cv::Vec3b(7, 7, 7));
+  const std::string empty = (s.path() / "30.png").string();
   EXPECT_EQ(src.next(frame), "cannot decode " + empty + " as a colour image");
 
   // A name swapped for a FIFO after the listing is refused, not waited on.

@@ -142,7 +142,7 @@ struct video_decoder::state {
   // Minus the display matrix's angle, in [0, 360): 90 turns the frames a
   // quarter counterclockwise, 270 clockwise, 180 half round (as OpenCV does).
   int rotation = 0;
-  bool draining = false;      // the input has ended; the decoder gives what it holds
+  bool draining = false;  // the input has ended; the decoder gives what it holds
 
   state() {
     std::lock_guard<std::mutex> lock(sinks_mutex);
@@ -373,10 +373,9 @@ std::string video_decoder::convert(cv::Mat& frame) {
     s.bgr->height = buffer_height;
     if (av_frame_get_buffer(s.bgr, 32) < 0) return "out of memory";
   }
-  s.scaler = sws_getCachedContext(s.scaler, buffer_width, buffer_height,
-                                  static_cast<AVPixelFormat>(p->format), buffer_width,
-                                  buffer_height, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr,
-                                  nullptr);
+  s.scaler = sws_getCachedContext(
+      s.scaler, buffer_width, buffer_height, static_cast<AVPixelFormat>(p->format), buffer_width,
+      buffer_height, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
   if (!s.scaler) return fail_frame("its pixel format cannot be converted");
   sws_scale(s.scaler, p->data, p->linesize, 0, p->height, s.bgr->data, s.bgr->linesize);
   // The stream's size, within what was converted.
