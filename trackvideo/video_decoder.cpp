@@ -19,6 +19,7 @@
 #include <mutex>
 #include <new>
 #include <set>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -202,7 +203,14 @@ std::string video_decoder::open(const std::string& path, long long max_pixels) {
   if (err < 0) return refused;  // s.format freed by FFmpeg
   if (s.format->probe_score < kMinProbeScore || std::strcmp(s.format->iformat->name, "tty") == 0)
     return refused;
-  err = avformat_find_stream_info(s.format, nullptr);
+  {
+    // Probing decodes a few frames: no larger than the limit either.
+    std::vector<AVDictionary*> options(s.format->nb_streams, nullptr);
+    const std::string limit = std::to_string(max_pixels);
+    for (AVDictionary*& o : options) av_dict_set(&o, "max_pixels", limit.c_str(), 0);
+    err = avformat_find_stream_info(s.format, options.empty() ? nullptr : options.data());
+    for (AVDictionary*& o : options) av_dict_free(&o);
+  }
   if (err == AVERROR(ENOMEM)) return no_memory;
   if (err < 0) return refused;
 
@@ -215,12 +223,13 @@ std::string video_decoder::open(const std::string& path, long long max_pixels) {
   if (s.stream < 0) return refused;
   AVStream* stream = s.format->streams[s.stream];
   const AVCodecParameters* par = stream->codecpar;
-  if (text_picture_codec(par->codec_id) || par->format == AV_PIX_FMT_NONE || par->width <= 0 ||
-      par->height <= 0)
-    return refused;
+  // Before the pixel format: a stream over the limit was not probed.
   if (static_cast<long long>(par->width) * par->height > max_pixels)
     return path + ": " + std::to_string(par->width) + " x " + std::to_string(par->height) +
            " pixels, more than the limit of " + std::to_string(max_pixels);
+  if (text_picture_codec(par->codec_id) || par->format == AV_PIX_FMT_NONE || par->width <= 0 ||
+      par->height <= 0)
+    return refused;
   const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
   if (!decoder) return refused;
   s.codec = avcodec_alloc_context3(decoder);
