@@ -181,6 +181,12 @@ TEST(TrackvideoVideoDecoder, HostileVideosFailWithOneLineAndTheirCause) {
   write_bytes(s.path() / "random.h261", noise);
   write_bytes(s.path() / "tracks.txt", "1,1,10,10,5,5,1,-1,-1,-1\n");
   write_bytes(s.path() / "art.ans", "\x1b[31mred\x1b[0m text\n");
+  // Sound alone: a real container without a video stream.
+  std::string wav(
+      "RIFF\x24\x10\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x80\x3e\0\0\x02\0"
+      "\x10\0data\0\x10\0\0",
+      44);
+  write_bytes(s.path() / "sound.wav", wav + std::string(4096, '\x10'));
   const std::string avi_bytes = bytes_of(avi);
   write_bytes(s.path() / "cut.avi", avi_bytes.substr(0, avi_bytes.size() / 2));
   // The middle of the coded frames (the index is at the end) overwritten.
@@ -199,6 +205,7 @@ TEST(TrackvideoVideoDecoder, HostileVideosFailWithOneLineAndTheirCause) {
       {"random.h261", " as a video", ""},
       {"tracks.txt", " as a video", ""},
       {"art.ans", " as a video", ""},
+      {"sound.wav", " as a video", ""},
       {"cut.avi", "", ": no frame "},
       {"damaged.mp4", "", " cannot be decoded: "},
       {"one.avi", "", ": no frame 2 (the video ends after 1 frame)"},

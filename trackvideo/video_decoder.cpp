@@ -177,6 +177,10 @@ std::string video_decoder::open(const std::string& path, long long max_pixels) {
   state& s = *s_;
   const std::string refused = "cannot open " + path + " as a video";
   const std::string no_memory = "out of memory";
+  auto too_large = [&](int width, int height) {
+    return path + ": " + std::to_string(width) + " x " + std::to_string(height) +
+           " pixels, more than the limit of " + std::to_string(max_pixels);
+  };
 
   struct stat st;
   std::string why = histfeat::open_regular(path, s.input.fd, st);
@@ -203,8 +207,16 @@ std::string video_decoder::open(const std::string& path, long long max_pixels) {
   if (err < 0) return refused;  // s.format freed by FFmpeg
   if (s.format->probe_score < kMinProbeScore || std::strcmp(s.format->iformat->name, "tty") == 0)
     return refused;
+  // The size a container states is checked before probing decodes anything.
+  for (unsigned i = 0; i < s.format->nb_streams; ++i) {
+    const AVCodecParameters* par = s.format->streams[i]->codecpar;
+    if (par->codec_type != AVMEDIA_TYPE_VIDEO) continue;
+    if (static_cast<long long>(par->width) * par->height > max_pixels)
+      return too_large(par->width, par->height);
+    break;
+  }
   {
-    // Probing decodes a few frames: no larger than the limit either.
+    // Probing decodes a few frames: none larger than the limit either.
     std::vector<AVDictionary*> options(s.format->nb_streams, nullptr);
     const std::string limit = std::to_string(max_pixels);
     for (AVDictionary*& o : options) av_dict_set(&o, "max_pixels", limit.c_str(), 0);
@@ -212,7 +224,7 @@ std::string video_decoder::open(const std::string& path, long long max_pixels) {
     for (AVDictionary*& o : options) av_dict_free(&o);
   }
   if (err == AVERROR(ENOMEM)) return no_memory;
-  if (err < 0) return refused;
+  const int probed = err;
 
   // The first video stream, as OpenCV takes it.
   for (unsigned i = 0; i < s.format->nb_streams; ++i)
@@ -223,10 +235,9 @@ std::string video_decoder::open(const std::string& path, long long max_pixels) {
   if (s.stream < 0) return refused;
   AVStream* stream = s.format->streams[s.stream];
   const AVCodecParameters* par = stream->codecpar;
-  // Before the pixel format: a stream over the limit was not probed.
   if (static_cast<long long>(par->width) * par->height > max_pixels)
-    return path + ": " + std::to_string(par->width) + " x " + std::to_string(par->height) +
-           " pixels, more than the limit of " + std::to_string(max_pixels);
+    return too_large(par->width, par->height);
+  if (probed < 0) return refused;
   if (text_picture_codec(par->codec_id) || par->format == AV_PIX_FMT_NONE || par->width <= 0 ||
       par->height <= 0)
     return refused;
