@@ -114,11 +114,15 @@ const int kAvc1 = cv::VideoWriter::fourcc('a', 'v', 'c', '1');
 
 // ---- videos ------------------------------------------------------------------------
 
-TEST(TrackvideoVideoDecoder, EveryPixelAndTheRateAsOpenCVOnMotionJpegAndH264) {
+TEST(TrackvideoVideoDecoder, EveryPixelAndTheRateAsOpenCVInAviMp4MkvTsAndMpg) {
   tavo_test::scratch_dir s;
   // 100 x 74: H.264 codes 112 x 80, so the cut to the stream's size is checked.
+  // MPEG-TS and MPEG-1 program streams: formats FFmpeg guesses weakly from the
+  // first bytes.
+  const int mpeg1 = cv::VideoWriter::fourcc('P', 'I', 'M', '1');
   for (const auto& [name, fourcc] :
-       {std::pair{"v.avi", kMjpg}, std::pair{"v.mp4", kAvc1}, std::pair{"v.mkv", kAvc1}}) {
+       {std::pair{"v.avi", kMjpg}, std::pair{"v.mp4", kAvc1}, std::pair{"v.mkv", kAvc1},
+        std::pair{"v.ts", kAvc1}, std::pair{"v.mpg", mpeg1}}) {
     const fs::path p = make_video(s.path() / name, fourcc, 14, cv::Size(100, 74));
     ASSERT_FALSE(p.empty()) << name << ": no encoder";
     const std::vector<cv::Mat> expected = opencv_frames(p);
