@@ -7,7 +7,7 @@
 
 #include <ext/stdio_filebuf.h>
 
-#include "support.h"
+#include "tests/support.h"
 
 #include <algorithm>
 #include <climits>

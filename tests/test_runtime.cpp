@@ -29,7 +29,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support.h"
+#include "tests/support.h"
 
 extern char** environ;
 

@@ -22,13 +22,14 @@
 #include <sstream>
 #include <tuple>
 
-#include "child.h"
-#include "frame_source.h"
-#include "hist_distance.h"
-#include "options.h"
-#include "progress.h"
-#include "table.h"
-#include "tracks.h"
+#include "tests/child.h"
+#include "trackvideo/frame_source.h"
+#include "trackvideo/hist_distance.h"
+#include "trackvideo/options.h"
+#include "trackvideo/progress.h"
+#include "trackvideo/table.h"
+#include "trackvideo/tracks.h"
+#include "histfeat/record.h"
 #include "trackpair/trackpair_core.h"
 
 namespace fs = std::filesystem;

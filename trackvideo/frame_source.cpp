@@ -1,5 +1,5 @@
 // trackvideo/frame_source.cpp - video or folder frames (see frame_source.h).
-#include "frame_source.h"
+#include "trackvideo/frame_source.h"
 
 #include <sys/stat.h>
 

@@ -1,5 +1,5 @@
 // trackvideo/options.cpp - the command line (see options.h).
-#include "options.h"
+#include "trackvideo/options.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,13 +1,15 @@
 // trackvideo/tracks.cpp - reading the tracks file (see tracks.h).
-#include "tracks.h"
+#include "trackvideo/tracks.h"
 
-#include "trackpair/detections.h"
+#include "common/input_file.h"
+#include "common/tokens.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 namespace trackvideo {
 
@@ -78,7 +80,7 @@ bool round_to_int(double v, long long& out) {
 
 // A field as messages quote it, as trackpair quotes its tokens.
 std::string quoted(const std::string& field) {
-  return trackpair::quote_token(field.data(), field.data() + field.size());
+  return common::quote_token(field);
 }
 
 struct row {
@@ -176,7 +178,7 @@ std::string read_tracks(const std::string& path, tracks& out) {
   // Regular files only, checked on the open file: a FIFO or a device might
   // never end (trackpair's reader, which its detection files go through).
   std::string text;
-  const std::string why = trackpair::read_file(path.c_str(), text);
+  const std::string why = common::read_file(path, text);
   if (!why.empty()) return "cannot open " + path + ": " + why;
   return parse_tracks(text, path, out);
 }
