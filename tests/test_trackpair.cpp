@@ -125,44 +125,16 @@ tavo_test::child_options stdout_to(const char* path) {
 
 // ---- token checks -------------------------------------------------------------
 
-TEST(Tokens, IntegerIsSignAndDigitsThatFitAnInt) {
-  const std::pair<const char*, int> good[] = {{"0", 0},
-                                              {"-0", 0},
-                                              {"+7", 7},
-                                              {"007", 7},
-                                              {"-42", -42},
-                                              {"2147483647", INT_MAX},
-                                              {"-2147483648", INT_MIN}};
-  for (const auto& [text, expect] : good) {
-    int value = 12345;
-    EXPECT_TRUE(trackpair::parse_int_token(text, value)) << "'" << text << "'";
-    EXPECT_EQ(value, expect) << "'" << text << "'";
-  }
-  for (const char* text : {"2147483648", "-2147483649", "99999999999999999999999", "", "+", "-",
-                           "12.5", "5x", " 5", "5 ", "0x10", "1e3", "--1", "+-1", "abc"}) {
+TEST(Tokens, EmptyOrBlankEdgedTokensAreRefusedAndAFailureLeavesTheValue) {
+  // The cases a file's tokens never take (the differential tests below
+  // cover the rest).
+  for (const char* text : {"", " 5", "5 ", "\t5"}) {
     int value = 12345;
     EXPECT_FALSE(trackpair::parse_int_token(text, value)) << "'" << text << "'";
     EXPECT_EQ(value, 12345) << "'" << text << "'";
+    const std::string t = text;
+    EXPECT_FALSE(trackpair::is_real_token(t.c_str(), t.c_str() + t.size())) << "'" << t << "'";
   }
-}
-
-TEST(Tokens, RealIsWhatStrtofReadsWhole) {
-  const struct {
-    const char* text;
-    bool ok;
-  } cases[] = {
-      {"1", true},    {"-0.5", true},  {"1e-3", true},  {"nan", true}, {"inf", true},
-      {"-INF", true}, {"0x1p3", true}, {"1e50", true},  {".5", true},  {"", false},
-      {"abc", false}, {"1.5x", false}, {"1..2", false}, {"e5", false}, {".", false},
-      {"1e", false},  {" 1", false},   {"-", false},
-  };
-  for (const auto& c : cases) {
-    const std::string t = c.text;
-    EXPECT_EQ(trackpair::is_real_token(t.c_str(), t.c_str() + t.size()), c.ok) << "'" << t << "'";
-  }
-  // The values of reals are not used: only acceptance counts.
-  const std::string t = "-2.25";
-  EXPECT_TRUE(trackpair::is_real_token(t.c_str(), t.c_str() + t.size()));
 }
 
 TEST(Tokens, FilesSplitOnEveryBlankAndKeepOtherBytesInTheirTokens) {
@@ -290,7 +262,6 @@ TEST(Passes, ReadingStoresEveryBoxPermutedAndReportMatchesReference) {
     int total = 0;
     for (int q = 0; q < 4; ++q)
       for (int r = 1; r < 5; ++r) {
-        EXPECT_EQ(node_num[q][r], int(boxes[q][r].size()));
         for (int s = 0; s < int(boxes[q][r].size()); ++s, ++total) {
           ASSERT_NE(it, nullptr);
           const auto& k = dict.key(it);
@@ -326,10 +297,8 @@ TEST(Passes, ReadingStopsAtTheFirstBadFileInReadingOrder) {
   dir.write("objects_info_h2_2.txt", "x");
   in_directory(dir, [&] {
     trackpair::box_dictionary dict;
-    node_num[0][2] = 99;  // left over from an earlier run
     const std::string error = trackpair::read_detections(2, 3, dict);
     EXPECT_EQ(error.rfind("objects_info_h1_3.txt: record 1:", 0), 0u) << error;
-    EXPECT_EQ(node_num[0][2], 0);
     EXPECT_EQ(dict.size(), 2);  // only the file read before it
   });
 }
@@ -536,7 +505,8 @@ std::string one_record_with(int at, const std::string& token) {
 // Tokens at the edges of what the fast paths handle: digit counts around the
 // point where the integer scan hands over to the exact check, INT_MIN/INT_MAX
 // and their neighbours, the "d.dddddd" form with each byte just outside
-// '0' .. '9' ('/' and ':'), and the forms only strtof knows.
+// '0' .. '9' ('/' and ':'), the forms only strtof knows, and a few plain
+// signs, leading zeros and letters.
 std::vector<std::string> edge_tokens() {
   std::vector<std::string> t = {"0",
                                 "-0",
@@ -610,7 +580,15 @@ std::vector<std::string> edge_tokens() {
                                 "1.2345/7",
                                 "1.2345:7",
                                 "1.23456/",
-                                "1.23456:"};
+                                "1.23456:",
+                                "+7",
+                                "007",
+                                "-42",
+                                "5x",
+                                "12.5",
+                                "abc",
+                                "e5",
+                                "-INF"};
   // Every byte of a "d.dddddd" token replaced by each neighbour of a digit.
   for (int at = 0; at < 8; ++at)
     for (const char c : {'/', ':', '.', '0', 'e', '-'}) {
@@ -654,9 +632,7 @@ TEST(FastParsers, IntegersAgreeWithStrtolOnEdgesAndRandomTokens) {
     accepted += ok;
     int value = 12345;
     EXPECT_EQ(trackpair::parse_int_token(t.c_str(), value), ok) << "'" << t << "'";
-    if (ok) {
-      EXPECT_EQ(value, expect) << "'" << t << "'";
-    }
+    EXPECT_EQ(value, ok ? expect : 12345) << "'" << t << "'";  // left alone on failure
     // The same token as a box value of a record, through the file parser's
     // own scan, in the first and the last of the four places.
     for (const int at : {0, 3}) {
