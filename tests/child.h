@@ -61,6 +61,15 @@ inline constexpr bool address_space_limits_apply() {
 #endif
 }
 
+// Writes `text` to the file at `p`, replacing it. Throws when the file cannot
+// be written whole, so a test never goes on with an input it did not make.
+inline void write_file(const std::filesystem::path& p, const std::string& text) {
+  std::ofstream f(p, std::ios::binary);
+  f << text;
+  f.close();
+  if (!f) throw std::runtime_error("cannot write " + p.string());
+}
+
 // A fresh directory under the system's temporary directory, removed with
 // everything in it at scope exit.
 class scratch_dir {
@@ -80,12 +89,8 @@ class scratch_dir {
   // Writes `text` to the file `name` in the directory; its path. Throws
   // when the file cannot be written whole.
   std::filesystem::path write(const std::string& name, const std::string& text) const {
-    const std::filesystem::path p = path_ / name;
-    std::ofstream f(p, std::ios::binary);
-    f << text;
-    f.close();
-    if (!f) throw std::runtime_error("cannot write " + p.string());
-    return p;
+    write_file(path_ / name, text);
+    return path_ / name;
   }
 
  private:

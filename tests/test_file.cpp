@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -60,7 +61,10 @@ bool exists(const std::string& path) {
 }
 
 void make_file(const std::string& path, const std::string& text = "") {
-  std::ofstream(path, std::ios::binary) << text;
+  std::ofstream f(path, std::ios::binary);
+  f << text;
+  f.close();
+  if (!f) throw std::runtime_error("cannot write " + path);
 }
 
 class FileTest : public testing::Test {

@@ -47,7 +47,7 @@ std::string slurp(const fs::path& p) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 void spit(const fs::path& p, const std::string& text) {
-  std::ofstream(p, std::ios::binary) << text;
+  tavo_test::write_file(p, text);
 }
 std::vector<std::string> split(const std::string& text, char sep) {
   std::vector<std::string> parts;
