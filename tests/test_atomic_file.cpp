@@ -43,7 +43,7 @@ std::string slurp(const fs::path& p) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 void spit(const fs::path& p, const std::string& text) {
-  std::ofstream(p, std::ios::binary) << text;
+  tavo_test::write_file(p, text);
 }
 int open_descriptors() {
   return static_cast<int>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));

@@ -127,44 +127,16 @@ tavo_test::child_options stdout_to(const char* path) {
 
 // ---- token checks -------------------------------------------------------------
 
-TEST(Tokens, IntegerIsSignAndDigitsThatFitAnInt) {
-  const std::pair<const char*, int> good[] = {{"0", 0},
-                                              {"-0", 0},
-                                              {"+7", 7},
-                                              {"007", 7},
-                                              {"-42", -42},
-                                              {"2147483647", INT_MAX},
-                                              {"-2147483648", INT_MIN}};
-  for (const auto& [text, expect] : good) {
-    int value = 12345;
-    EXPECT_TRUE(common::parse_int_token(text, value)) << "'" << text << "'";
-    EXPECT_EQ(value, expect) << "'" << text << "'";
-  }
-  for (const char* text : {"2147483648", "-2147483649", "99999999999999999999999", "", "+", "-",
-                           "12.5", "5x", " 5", "5 ", "0x10", "1e3", "--1", "+-1", "abc"}) {
+TEST(Tokens, EmptyOrBlankEdgedTokensAreRefusedAndAFailureLeavesTheValue) {
+  // The cases a file's tokens never take (the differential tests below
+  // cover the rest).
+  for (const char* text : {"", " 5", "5 ", "\t5"}) {
     int value = 12345;
     EXPECT_FALSE(common::parse_int_token(text, value)) << "'" << text << "'";
     EXPECT_EQ(value, 12345) << "'" << text << "'";
+    const std::string t = text;
+    EXPECT_FALSE(trackpair::is_real_token(t.c_str(), t.c_str() + t.size())) << "'" << t << "'";
   }
-}
-
-TEST(Tokens, RealIsWhatStrtofReadsWhole) {
-  const struct {
-    const char* text;
-    bool ok;
-  } cases[] = {
-      {"1", true},    {"-0.5", true},  {"1e-3", true},  {"nan", true}, {"inf", true},
-      {"-INF", true}, {"0x1p3", true}, {"1e50", true},  {".5", true},  {"", false},
-      {"abc", false}, {"1.5x", false}, {"1..2", false}, {"e5", false}, {".", false},
-      {"1e", false},  {" 1", false},   {"-", false},
-  };
-  for (const auto& c : cases) {
-    const std::string t = c.text;
-    EXPECT_EQ(trackpair::is_real_token(t.c_str(), t.c_str() + t.size()), c.ok) << "'" << t << "'";
-  }
-  // The values of reals are not used: only acceptance counts.
-  const std::string t = "-2.25";
-  EXPECT_TRUE(trackpair::is_real_token(t.c_str(), t.c_str() + t.size()));
 }
 
 TEST(Tokens, FilesSplitOnEveryBlankAndKeepOtherBytesInTheirTokens) {
@@ -512,7 +484,8 @@ std::string one_record_with(int at, const std::string& token) {
 // Tokens at the edges of what the fast paths handle: digit counts around the
 // point where the integer scan hands over to the exact check, INT_MIN/INT_MAX
 // and their neighbours, the "d.dddddd" form with each byte just outside
-// '0' .. '9' ('/' and ':'), and the forms only strtof knows.
+// '0' .. '9' ('/' and ':'), the forms only strtof knows, and a few plain
+// signs, leading zeros and letters.
 std::vector<std::string> edge_tokens() {
   std::vector<std::string> t = {"0",
                                 "-0",
@@ -586,7 +559,15 @@ std::vector<std::string> edge_tokens() {
                                 "1.2345/7",
                                 "1.2345:7",
                                 "1.23456/",
-                                "1.23456:"};
+                                "1.23456:",
+                                "+7",
+                                "007",
+                                "-42",
+                                "5x",
+                                "12.5",
+                                "abc",
+                                "e5",
+                                "-INF"};
   // Every byte of a "d.dddddd" token replaced by each neighbour of a digit.
   for (int at = 0; at < 8; ++at)
     for (const char c : {'/', ':', '.', '0', 'e', '-'}) {
@@ -630,9 +611,7 @@ TEST(FastParsers, IntegersAgreeWithStrtolOnEdgesAndRandomTokens) {
     accepted += ok;
     int value = 12345;
     EXPECT_EQ(common::parse_int_token(t.c_str(), value), ok) << "'" << t << "'";
-    if (ok) {
-      EXPECT_EQ(value, expect) << "'" << t << "'";
-    }
+    EXPECT_EQ(value, ok ? expect : 12345) << "'" << t << "'";  // left alone on failure
     // The same token as a box value of a record, through the file parser's
     // own scan, in the first and the last of the four places.
     for (const int at : {0, 3}) {
