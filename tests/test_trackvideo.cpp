@@ -337,6 +337,9 @@ TEST(EndToEndTrackvideo, BadInputChangesNoOutputAndPrintsNothing) {
   const fs::path plain_file = s.write("plain", "x");
   const fs::path copy = s.write("copy.txt", tracks_text);
   const fs::path old_csv = s.write("old.csv", "old\n");
+  const fs::path no_rows = s.write("no_rows.txt", "frame,id,left,top,width,height\n\n");
+  const fs::path folder_avi = s.root / "folder.avi";
+  fs::create_directory(folder_avi);
   const std::string frames = kFootage.string(), good = kTracks.string();
   struct bad_case {
     std::vector<std::string> args;
@@ -354,7 +357,8 @@ TEST(EndToEndTrackvideo, BadInputChangesNoOutputAndPrintsNothing) {
       {{"--tracks", good, "--frames", frames, "--overlay", plain_file.string()}, "not a folder"},
       {{"--tracks", good, "--frames", frames, "--csv", (s.root / "no/x.csv").string()}, ""},
       {{"--tracks", copy.string(), "--frames", frames, "--csv", copy.string()}, ""},
-      {{"--tracks", good, "--frames", frames, "--overlay-video", s.root.string()}, ""},
+      {{"--tracks", good, "--frames", frames, "--overlay-video", folder_avi.string()}, ""},
+      {{"--tracks", no_rows.string(), "--frames", frames}, "no_rows.txt: no rows"},
   };
   std::set<fs::path> before;
   for (const auto& e : fs::directory_iterator(s.root)) before.insert(e.path());
@@ -363,8 +367,9 @@ TEST(EndToEndTrackvideo, BadInputChangesNoOutputAndPrintsNothing) {
     for (const char* extra : {"--csv", "--detections", "--overlay-video"}) {
       if (std::find(args.begin(), args.end(), extra) != args.end()) continue;
       args.push_back(extra);
-      args.push_back(extra == std::string("--csv") ? old_csv.string()
-                                                   : (s.root / (extra + 2)).string());
+      args.push_back(extra == std::string("--csv")          ? old_csv.string()
+                     : extra == std::string("--detections") ? (s.root / "detections").string()
+                                                            : (s.root / "overlay.avi").string());
     }
     const auto r = run_trackvideo(args);
     const std::string what = ::testing::PrintToString(c.args);
