@@ -108,11 +108,15 @@ TEST(TrackvideoTracksFile, ByteOrderMarkHeaderLineAndNoRows) {
 // Fields are plain decimals: an optional sign, digits with an optional
 // fraction, an optional exponent; nothing strtod would also take.
 TEST(TrackvideoTracksFile, PlainDecimalsOnly) {
-  const tracks t = parsed("+1,+2,.5,-.5e+1,3.,2E0\n1e1,20e-1,0,0,1,1\n");
-  ASSERT_EQ(t.boxes.size(), 2u);
-  EXPECT_EQ(box_fields(t.boxes[0]), (std::vector<int>{1, 0, 0, 1, 1, -5, 3, -4}));
-  EXPECT_EQ(t.boxes[1].frame, 10);
-  EXPECT_EQ(t.ids, (std::vector<int>{2}));
+  // Integers of 15 digits and fewer are read apart from the others.
+  const tracks t = parsed(
+      "+1,+2,.5,-.5e+1,3.,2E0\n1e1,20e-1,0,0,1,1\n"
+      "000000000000002,-000000000000000,000000000000010,-0000000000000010,5,5\n");
+  ASSERT_EQ(t.boxes.size(), 3u);
+  EXPECT_EQ(box_fields(t.boxes[0]), (std::vector<int>{1, 1, 0, 1, 1, -5, 3, -4}));
+  EXPECT_EQ(box_fields(t.boxes[1]), (std::vector<int>{2, 0, 0, 3, 10, -10, 14, -6}));
+  EXPECT_EQ(t.boxes[2].frame, 10);
+  EXPECT_EQ(t.ids, (std::vector<int>{0, 2}));
 }
 
 TEST(TrackvideoTracksFile, EveryBadRowNamesTheFileAndItsLine) {

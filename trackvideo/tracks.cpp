@@ -73,6 +73,20 @@ enum class number { ok, not_a_number, out_of_range };
 
 // A plain decimal as a finite double.
 number parse_real(const std::string& field, double& value) {
+  // The common case first: an integer of up to 15 digits, exact in a double,
+  // read without strtod.
+  const char* p = field.data();
+  const char* const end = p + field.size();
+  const bool negative = p < end && *p == '-';
+  if (p < end && (*p == '-' || *p == '+')) ++p;
+  if (p < end && end - p <= 15) {
+    long long v = 0;
+    while (p < end && *p >= '0' && *p <= '9') v = v * 10 + (*p++ - '0');
+    if (p == end) {
+      value = static_cast<double>(negative ? -v : v);
+      return number::ok;
+    }
+  }
   if (!is_decimal(field)) return number::not_a_number;
   value = std::strtod(field.c_str(), nullptr);  // the whole field: it holds no NUL
   return std::isfinite(value) ? number::ok : number::out_of_range;
