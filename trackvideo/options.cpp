@@ -6,7 +6,7 @@
 #include <climits>
 #include <cstdlib>
 
-#include "trackpair/detections.h"
+#include "common/tokens.h"
 
 namespace trackvideo {
 
@@ -14,7 +14,7 @@ namespace {
 
 // A value as messages quote it, as tokens are.
 std::string quoted(const std::string& value) {
-  return trackpair::quote_token(value.data(), value.data() + value.size());
+  return common::quote_token(value);
 }
 
 // Reads the value of `name`: a whole decimal number from 1 to `most`, digits
