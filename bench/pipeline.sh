@@ -28,6 +28,7 @@
 # less time in histfeat than trackpair spends on the whole report.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/bench/timing.sh"
 rounds=${1:-3}
 build=${BUILD_DIR:-/tmp/tavo-pipeline-bench-build}
 data=${DATA_DIR:-/tmp/tavo-pipeline-data}
@@ -79,23 +80,11 @@ per_frame_pipeline() {
   )
 }
 
-# The wrappers: $bin/histfeat and $bin/trackpair run the real programs and
+# The wrappers (bench/timing.sh): $bin/histfeat and $bin/trackpair run the real programs and
 # append "name wall_s user_s sys_s peak_kB" to the file named in $TIMING_LOG.
 bin=$work/bin
 rm -rf "$work"
-mkdir -p "$bin"
-for program in histfeat trackpair; do
-  cat > "$bin/$program" <<WRAP
-#!/bin/bash
-start=\$EPOCHREALTIME
-/usr/bin/time -f "%U %S %M" -o "\$TIMING_LOG.time" "$build/$program/$program" "\$@"
-status=\$?
-end=\$EPOCHREALTIME
-echo "$program \$(awk -v s="\$start" -v e="\$end" 'BEGIN { printf "%.6f", e - s }') \$(cat "\$TIMING_LOG.time")" >> "\$TIMING_LOG"
-exit \$status
-WRAP
-  chmod +x "$bin/$program"
-done
+timing_wrappers "$bin" "$build" histfeat trackpair
 
 results=$work/results  # "case round histfeat_s trackpair_s driver_s user_s sys_s peak_kB lines"
 : > "$results"

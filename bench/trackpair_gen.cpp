@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-#include "generator.h"
+#include "bench/generator.h"
 
 namespace {
 

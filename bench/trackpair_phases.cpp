@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "detections.h"
-#include "trackpair_core.h"
+#include "trackpair/detections.h"
+#include "trackpair/trackpair_core.h"
 
 namespace {
 

@@ -30,6 +30,7 @@
 # Work files go to $WORK_DIR (default /tmp/tavo-trackvideo-work).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/bench/timing.sh"
 rounds=${1:-5}
 build=${BUILD_DIR:-$root/build-bench}
 data=${DATA_DIR:-/tmp/tavo-trackvideo-data}
@@ -57,23 +58,11 @@ tracks=$data/tracks.txt
 video=$data/video.avi
 
 # ---- the runs -------------------------------------------------------------------------
-# histfeat and trackpair run through wrappers that append
+# histfeat and trackpair run through wrappers (bench/timing.sh) that append
 # "name wall_s user_s sys_s peak_kB" to the file named in $TIMING_LOG.
 bin=$work/bin
 rm -rf "$work"
-mkdir -p "$bin"
-for program in histfeat trackpair; do
-  cat > "$bin/$program" <<WRAP
-#!/bin/bash
-start=\$EPOCHREALTIME
-/usr/bin/time -f "%U %S %M" -o "\$TIMING_LOG.time" "$build/$program/$program" "\$@"
-status=\$?
-end=\$EPOCHREALTIME
-echo "$program \$(awk -v s="\$start" -v e="\$end" 'BEGIN { printf "%.6f", e - s }') \$(tail -n 1 "\$TIMING_LOG.time")" >> "\$TIMING_LOG"
-exit \$status
-WRAP
-  chmod +x "$bin/$program"
-done
+timing_wrappers "$bin" "$build" histfeat trackpair
 
 results=$work/results  # "case round wall_s user_s sys_s peak_kB"
 : > "$results"

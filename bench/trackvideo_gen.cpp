@@ -40,7 +40,7 @@
 #include <string>
 #include <vector>
 
-#include "generator.h"
+#include "bench/generator.h"
 
 namespace fs = std::filesystem;
 

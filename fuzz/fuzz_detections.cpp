@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "detections.h"
+#include "trackpair/detections.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <iterator>
 #include <map>
 
-#include "fuzz_bytes.h"
+#include "fuzz/fuzz_bytes.h"
 #include "tavo/dictionary.h"
 
 namespace {
@@ -55,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto found = m.find(k);
         fuzz_require((item != nullptr) == (found != m.end()));
         fuzz_require(d.defined(k) == (found != m.end()));
-        if (item != nullptr) fuzz_require(d.inf(item) == found->second && d.access(k) == found->second);
+        if (item != nullptr)
+          fuzz_require(d.inf(item) == found->second && d.access(k) == found->second);
         break;
       }
       case 4: {  // delete the item at a position

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_bytes.h"
+#include "fuzz/fuzz_bytes.h"
 #include "tavo/string.h"
 
 namespace {
@@ -79,7 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool second = in.below(2) == 0;
   const std::string tail = middle + (second ? "%d" : "") + literal(in);
   const int y = in.small_int();
-  const std::int64_t raw = static_cast<std::int64_t>(in.small_int()) * (std::int64_t{1} << (in.below(4) * 12));
+  const std::int64_t raw =
+      static_cast<std::int64_t>(in.small_int()) * (std::int64_t{1} << (in.below(4) * 12));
 
   static const char int_conv[] = "dixXou";
   static const char real_conv[] = "feEgGaA";

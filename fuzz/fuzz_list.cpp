@@ -6,7 +6,7 @@
 #include <iterator>
 #include <list>
 
-#include "fuzz_bytes.h"
+#include "fuzz/fuzz_bytes.h"
 #include "tavo/dlist.h"
 
 namespace {
@@ -120,7 +120,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           auto item = l.search(v);
           const auto found = std::find(s.begin(), s.end(), v);
           fuzz_require((item != nullptr) == (found != s.end()));
-          if (item != nullptr) fuzz_require(l.rank(v) == 1 + static_cast<int>(std::distance(s.begin(), found)));
+          if (item != nullptr)
+            fuzz_require(l.rank(v) == 1 + static_cast<int>(std::distance(s.begin(), found)));
         }
         break;
       }

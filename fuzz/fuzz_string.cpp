@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "fuzz_bytes.h"
+#include "fuzz/fuzz_bytes.h"
 #include "tavo/string.h"
 
 namespace {

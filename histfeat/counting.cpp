@@ -1,11 +1,12 @@
-// Counting the samples of a box into histograms and normalising them.
+// Counting the samples of a box into histograms, normalising them, and the L1
+// distance of two histograms.
 
 #include "histfeat/internal.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cassert>
 #include <cstdint>
-#include <cstring>
 
 namespace histfeat {
 
@@ -18,32 +19,18 @@ const std::uint8_t* row_of(const sample_plane& plane, const region& selection, i
          static_cast<std::size_t>(selection.x);
 }
 
-// True when no mask sample of `selection` is zero, so the mask can be left unread.
-bool mask_selects_all(const sample_plane& mask, const region& selection) {
-  const std::size_t width = static_cast<std::size_t>(selection.width);
-  for (int y = 0; y < selection.height; ++y)
-    if (std::memchr(row_of(mask, selection, y), 0, width)) return false;
-  return true;
-}
-
-// counts[0 .. 256 >> shift) = the samples of `selection` (where `mask` is non-zero,
-// or all when mask is nullptr) by bin v >> shift. The hot loop of the program:
-// one load, shift and increment per sample. Four sub-histograms taken in turn let
-// a run of equal samples (common in images) proceed without waiting on the
-// previous increment of the same counter.
-void count_bins(const sample_plane& plane, const sample_plane* mask, const region& selection,
-                int shift, std::uint64_t* counts) {
+// counts[0 .. 256 >> shift) = the samples of `selection` by bin v >> shift. The hot loop of the
+// program: one load, shift and increment per sample. Four sub-histograms taken in turn let a run of
+// equal samples (common in images) proceed without waiting on the previous increment of the same
+// counter.
+void count_bins(const sample_plane& plane, const region& selection, int shift,
+                std::uint64_t* counts) {
   const int bins = kMaxBins >> shift;
   std::uint64_t sub[4][kMaxBins];
   for (auto& s : sub) std::fill(s, s + bins, 0);
   const int width = selection.width;
   for (int y = 0; y < selection.height; ++y) {
     const std::uint8_t* p = row_of(plane, selection, y);
-    if (mask) {
-      const std::uint8_t* m = row_of(*mask, selection, y);
-      for (int x = 0; x < width; ++x) sub[x & 3][p[x] >> shift] += m[x] != 0;
-      continue;
-    }
     int x = 0;
     for (; x + 4 <= width; x += 4) {
       ++sub[0][p[x] >> shift];
@@ -64,8 +51,8 @@ int bin_shift(int bins) {
   return shift;
 }
 
-// values[i] = normalised counts[i], as normalise() computes them (the counts are
-// exact integers, so their double total is the same).
+// values[i] = normalised_bin(counts[i], their total); all zeros when nothing
+// was counted.
 void normalise_into(const std::uint64_t* counts, int bins, std::vector<float>& values) {
   double total = 0;
   for (int i = 0; i < bins; ++i) total += static_cast<double>(counts[i]);
@@ -77,16 +64,13 @@ void normalise_into(const std::uint64_t* counts, int bins, std::vector<float>& v
 
 }  // namespace
 
-std::vector<double> bin_counts(const sample_plane& plane, const sample_plane* mask,
-                               const region& selection, int bins) {
+std::vector<double> bin_counts(const sample_plane& plane, const region& selection, int bins) {
   assert(selection.x >= 0 && selection.y >= 0 && selection.width >= 1 && selection.height >= 1 &&
          selection.x + selection.width <= plane.width &&
          selection.y + selection.height <= plane.height && "selection inside the plane");
   // Sample v lands in bin floor(v * bins / 256) = v >> shift, 255 in the last.
-  const int shift = bin_shift(bins);
-  if (mask && mask_selects_all(*mask, selection)) mask = nullptr;
   std::uint64_t counts[kMaxBins];
-  count_bins(plane, mask, selection, shift, counts);
+  count_bins(plane, selection, bin_shift(bins), counts);
   return std::vector<double>(counts, counts + bins);
 }
 
@@ -94,24 +78,13 @@ float normalised_bin(double count, double total) {
   return static_cast<float>(count * (kHistogramSum / total));
 }
 
-std::vector<float> normalise(const std::vector<double>& counts) {
-  double total = 0;
-  for (double c : counts) total += c;
-  std::vector<float> values(counts.size(), 0.0f);
-  if (total > 0)
-    for (std::size_t i = 0; i < counts.size(); ++i) values[i] = normalised_bin(counts[i], total);
-  return values;
-}
-
 void box_histograms(const frame_planes& planes, const region& selection, histograms& into) {
-  // The mask is checked once for the box; a run's mask (all 255) is then not read.
-  const sample_plane* mask = mask_selects_all(planes.mask, selection) ? nullptr : &planes.mask;
   std::uint64_t counts[kColourBins];
-  count_bins(planes.red, mask, selection, bin_shift(kColourBins), counts);
+  count_bins(planes.red, selection, bin_shift(kColourBins), counts);
   normalise_into(counts, kColourBins, into.rhist);
-  count_bins(planes.green, mask, selection, bin_shift(kColourBins), counts);
+  count_bins(planes.green, selection, bin_shift(kColourBins), counts);
   normalise_into(counts, kColourBins, into.ghist);
-  count_bins(planes.blue, mask, selection, bin_shift(kBlueBins), counts);
+  count_bins(planes.blue, selection, bin_shift(kBlueBins), counts);
   normalise_into(counts, kBlueBins, into.bhist);
 }
 
@@ -122,3 +95,10 @@ histograms box_histograms(const frame_planes& planes, const region& selection) {
 }
 
 }  // namespace histfeat
+
+float compare_hist(float* a, float* b, int n) {
+  float sum = 0;
+  for (int i = 0; i < n; ++i)
+    sum = static_cast<float>(sum + std::fabs(static_cast<double>(a[i]) - b[i]));
+  return sum;
+}

@@ -3,6 +3,9 @@
 #include "histfeat/histfeat.h"
 #include "histfeat/internal.h"
 
+#include "common/atomic_file.h"
+#include "common/input_file.h"
+
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -16,16 +19,17 @@ std::string process_frame(frame_cache& frames, const std::string& image_file,
                           const std::string& boxes_file, const std::string& output_file,
                           std::ostream& out) {
   const std::vector<std::string> inputs{image_file, boxes_file};
-  if (std::string refused = check_output(output_file, inputs); !refused.empty()) return refused;
+  if (std::string refused = common::check_output(output_file, inputs); !refused.empty())
+    return refused;
   std::string why;
   const frame_planes* planes = frames.load(image_file, why);
   if (!planes) return why;
 
   int fd = -1;
   struct stat box_state;
-  why = open_regular(boxes_file, fd, box_state);
-  if (fd < 0) return why;
-  fd_reader box_bytes(fd);
+  why = common::open_regular(boxes_file, fd, box_state);
+  if (fd < 0) return "cannot open " + boxes_file + ": " + why;
+  common::fd_reader box_bytes(fd);
   std::istream fp_pos(&box_bytes);
 
   // Built in memory, no allocation per box: the histograms and the record text
@@ -55,7 +59,7 @@ std::string process_frame(frame_cache& frames, const std::string& image_file,
              (outside ? ' ' + image_file : "");
     }
   }
-  return write_file_replacing(output_file, records, inputs);
+  return common::write_file_replacing(output_file, records, inputs);
 }
 
 }  // namespace histfeat

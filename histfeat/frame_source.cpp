@@ -4,10 +4,9 @@
 #include "histfeat/frame_source.h"
 
 #include "histfeat/decode.h"
-#include "histfeat/internal.h"
+#include "common/input_file.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -26,34 +25,6 @@ std::string cannot_open(const std::string& path, const std::string& reason) {
 }
 
 }  // namespace
-
-bool frame_cache::read_whole(int fd, long long size, bool& readable) {
-  readable = true;
-  if (size > kMaxFileBytes) {
-    file_bytes_.clear();
-    return false;
-  }
-  std::size_t got = 0;
-  file_bytes_.resize(static_cast<std::size_t>(size));
-  for (;;) {
-    if (got == file_bytes_.size()) {  // the file grew since fstat
-      if (got >= kMaxFileBytes) {
-        file_bytes_.clear();
-        return false;
-      }
-      file_bytes_.resize(std::min<std::size_t>(kMaxFileBytes, 2 * got + 65536));
-    }
-    ssize_t n = ::read(fd, file_bytes_.data() + got, file_bytes_.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      readable = n == 0;
-      break;
-    }
-    got += static_cast<std::size_t>(n);
-  }
-  file_bytes_.resize(got);
-  return true;
-}
 
 void frame_cache::forget(const file_id& id) {
   auto found = entries_.find(id);
@@ -79,18 +50,17 @@ const frame_planes* frame_cache::load(const std::string& path, std::string& why)
   }
   forget(id);  // changed since it was decoded, if it was
 
-  // Only a regular file is read. One of reasonable size is read through one descriptor, its state
-  // taken from that descriptor, so the entry describes the very bytes decoded; a huge one is left
-  // to the decoder to read and not kept.
-  int fd = -1;
+  // Only a regular file is read. One of reasonable size is read through one
+  // descriptor, its state taken from that descriptor, so the entry describes the
+  // very bytes decoded; a huge one is left to the decoder to read and not kept.
   struct stat read_state;
-  why = open_regular(path, fd, read_state);
-  if (fd < 0) return nullptr;
-  bool readable = true;
-  const bool keep = read_whole(fd, read_state.st_size, readable);
-  ::close(fd);
-
-  if (keep && (!readable || file_bytes_.empty())) {
+  const std::string refused = common::read_file(path, file_bytes_, &read_state, kMaxFileBytes);
+  const bool keep = refused.empty();
+  if (!keep && refused != common::kLargerThanLimit) {
+    why = cannot_open(path, refused);
+    return nullptr;
+  }
+  if (keep && file_bytes_.empty()) {
     why = "cannot decode " + path + " as a colour image";
     return nullptr;
   }
@@ -100,7 +70,9 @@ const frame_planes* frame_cache::load(const std::string& path, std::string& why)
           {},
           {},
           ++uses_};
-  const image_source source{keep ? file_bytes_.data() : nullptr, file_bytes_.size(), path};
+  const image_source source{
+      keep ? reinterpret_cast<const unsigned char*>(file_bytes_.data()) : nullptr,
+      file_bytes_.size(), path};
   why = decode_frame(source, max_pixels_, e.samples, e.planes);
   if (!why.empty()) return nullptr;
   ++decodes_;
@@ -138,15 +110,12 @@ std::string frame_cache::verify() const {
     total += e.samples.size();
     const std::size_t area = static_cast<std::size_t>(e.planes.red.width) *
                              static_cast<std::size_t>(e.planes.red.height);
-    const sample_plane* planes[4] = {&e.planes.red, &e.planes.green, &e.planes.blue,
-                                     &e.planes.mask};
-    if (e.samples.size() != 4 * area) return "an entry's samples are not four planes";
-    for (std::size_t k = 0; k < 4; ++k)
+    const sample_plane* planes[3] = {&e.planes.red, &e.planes.green, &e.planes.blue};
+    if (e.samples.size() != 3 * area) return "an entry's samples are not three planes";
+    for (std::size_t k = 0; k < 3; ++k)
       if (planes[k]->data != e.samples.data() + k * area ||
           planes[k]->stride != static_cast<std::size_t>(e.planes.red.width))
         return "an entry's planes do not view its samples";
-    for (std::size_t i = 3 * area; i < 4 * area; ++i)
-      if (e.samples[i] != 255) return "an entry's mask is not all 255";
     if (e.last_use > uses_) return "an entry used after the last use";
   }
   if (total != bytes_) return "bytes() is not the sum of the entries' samples";

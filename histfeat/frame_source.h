@@ -2,7 +2,7 @@
 // file is unchanged.
 //
 // frame_cache keeps decoded frames by file, least recently used dropped first. A
-// frame is the image's channels 0, 1, 2 as three planes and a mask of 255 (see
+// frame is the image's channels 0, 1, 2 as three planes (see
 // split_frame in record.h), all owned by the cache. Frames are keyed by the
 // file's identity (device and inode), so links and other names of one file share
 // an entry; an entry is used only while the file still has the size,
@@ -13,7 +13,7 @@
 // larger one is decoded by name each time.
 //
 // Cost: one stat() per load; a miss adds reading the file and decoding it.
-// Memory: 4 bytes per pixel and frame; the frames kept total at most
+// Memory: 3 bytes per pixel and frame; the frames kept total at most
 // `byte_limit` bytes, except that the frame just loaded is always kept. Not
 // shared between threads.
 
@@ -65,28 +65,25 @@ class frame_cache {
   };
   struct entry {
     long long size, mtime_ns, ctime_ns;  // the file's state when decoded
-    std::vector<std::uint8_t> samples;   // red, green, blue, mask: one plane after the other
+    std::vector<std::uint8_t> samples;   // red, green, blue: one plane after the other
     frame_planes planes;                 // views into `samples`
     unsigned long long last_use;
   };
 
-  // Reads the open file `fd` whole into file_bytes_; false when it is larger than
-  // kMaxFileBytes (file_bytes_ then empty). `readable` false after a read error.
-  bool read_whole(int fd, long long size, bool& readable);
   void forget(const file_id& id);
   void drop_least_recent_beyond_limit(const file_id& keep);
 
   // Invariants: bytes_ = the sum of samples.size() over entries_; bytes_ <=
-  // byte_limit_ unless one entry is kept; an entry's samples are its four
-  // planes one after the other (4 bytes per pixel, the mask all 255), which its
-  // `planes` view; last_use <= uses_.
+  // byte_limit_ unless one entry is kept; an entry's samples are its three
+  // planes one after the other (3 bytes per pixel), which its `planes` view;
+  // last_use <= uses_.
   std::size_t byte_limit_;
   long long max_pixels_;
   std::size_t bytes_ = 0, decodes_ = 0;
   unsigned long long uses_ = 0;
   std::unordered_map<file_id, entry, file_id_hash> entries_;
-  entry unkept_{};                         // the last frame of a file not kept
-  std::vector<unsigned char> file_bytes_;  // read buffer, reused
+  entry unkept_{};          // the last frame of a file not kept
+  std::string file_bytes_;  // read buffer, reused
 };
 
 }  // namespace histfeat

@@ -13,7 +13,7 @@
 //
 // Failure. A failed run writes one line "histfeat: <what is wrong>" to the error
 // stream, returns 1 and leaves an existing output file as it was: the output goes
-// through an atomic_file (atomic_file.h).
+// through an atomic_file (common/atomic_file.h).
 //
 // Batch. `histfeat --batch LIST` processes many frames in one process through
 // one frame_cache (frame_source.h), so a frame listed again (the same file, also
@@ -26,7 +26,6 @@
 #ifndef HISTFEAT_HISTFEAT_H
 #define HISTFEAT_HISTFEAT_H
 
-#include "histfeat/atomic_file.h"
 #include "histfeat/frame_source.h"
 #include "histfeat/record.h"
 

@@ -73,9 +73,9 @@ frame_planes split_frame(const std::uint8_t* pixels, int width, int height, std:
          "a whole image");
   const std::size_t w = static_cast<std::size_t>(width),
                     area = w * static_cast<std::size_t>(height);
-  storage.resize(4 * area);
-  std::uint8_t* plane[4];
-  for (std::size_t k = 0; k < 4; ++k) plane[k] = storage.data() + k * area;
+  storage.resize(3 * area);
+  std::uint8_t* plane[3];
+  for (std::size_t k = 0; k < 3; ++k) plane[k] = storage.data() + k * area;
   for (std::size_t y = 0; y < static_cast<std::size_t>(height); ++y) {
     const std::uint8_t* p = pixels + y * row_bytes;
     std::uint8_t *c0 = plane[0] + y * w, *c1 = plane[1] + y * w, *c2 = plane[2] + y * w;
@@ -85,9 +85,8 @@ frame_planes split_frame(const std::uint8_t* pixels, int width, int height, std:
       c2[x] = p[2];
     }
   }
-  std::fill(plane[3], plane[3] + area, std::uint8_t{255});
   auto view = [&](const std::uint8_t* p) { return sample_plane{p, width, height, w}; };
-  return frame_planes{view(plane[0]), view(plane[1]), view(plane[2]), view(plane[3])};
+  return frame_planes{view(plane[0]), view(plane[1]), view(plane[2])};
 }
 
 void append_record(std::string& text, const box& b, const histograms& h) {

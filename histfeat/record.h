@@ -51,10 +51,9 @@ struct sample_plane {
   std::size_t stride;
 };
 
-// The planes of one frame, all of the same size. `mask` selects the samples that
-// count: 255 everywhere in a run, so every sample of a box counts.
+// The planes of one frame, all of the same size. Every sample of a box counts.
 struct frame_planes {
-  sample_plane red, green, blue, mask;
+  sample_plane red, green, blue;
 };
 
 // The three normalised histograms of one box (all bins, not only the written ones).
@@ -70,8 +69,8 @@ std::optional<region> clip_box(const box& b, int width, int height);
 // Splits an interleaved 8-bit three-channel image (pixel p of row y at
 // pixels + y * row_bytes + 3 * p, channels 0, 1, 2 in that order, as OpenCV
 // decodes: blue, green, red) into the planes red = channel 0, green = channel 1,
-// blue = channel 2 and a mask of 255, held in `storage` (resized to 4 bytes per
-// pixel, reused between calls). The planes are views into `storage`, valid until
+// blue = channel 2, held in `storage` (resized to 3 bytes per pixel, reused
+// between calls). The planes are views into `storage`, valid until
 // its next change. Precondition: width, height >= 1, row_bytes >= 3 * width.
 // O(width * height).
 frame_planes split_frame(const std::uint8_t* pixels, int width, int height, std::size_t row_bytes,
@@ -90,5 +89,10 @@ std::string append_box_record(std::string& text, const frame_planes& planes, con
 std::string box_record_histograms(const frame_planes& planes, const box& b, histograms& h);
 
 }  // namespace histfeat
+
+// The L1 distance of two histograms of n values: the sum of |a[i] - b[i]| for
+// i < n, each term in double, added into a float sum that is rounded to
+// single precision after every addition. n <= 0 gives 0. O(n).
+float compare_hist(float* a, float* b, int n);
 
 #endif  // HISTFEAT_RECORD_H

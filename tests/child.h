@@ -5,7 +5,9 @@
 // Every run is ended by SIGALRM after `seconds`, so a program that would
 // never end fails its test instead of hanging the suite. Between fork and
 // exec the child makes only async-signal-safe calls (OpenCV in the parent
-// may have started threads).
+// may have started threads), and it keeps only descriptors 0, 1 and 2: a
+// descriptor the test holds open never reaches the program. Failures of the
+// runner itself (fork, wait4, a scratch file not written) throw.
 #ifndef TAVO_TESTS_CHILD_H
 #define TAVO_TESTS_CHILD_H
 
@@ -15,8 +17,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -57,6 +61,15 @@ inline constexpr bool address_space_limits_apply() {
 #endif
 }
 
+// Writes `text` to the file at `p`, replacing it. Throws when the file cannot
+// be written whole, so a test never goes on with an input it did not make.
+inline void write_file(const std::filesystem::path& p, const std::string& text) {
+  std::ofstream f(p, std::ios::binary);
+  f << text;
+  f.close();
+  if (!f) throw std::runtime_error("cannot write " + p.string());
+}
+
 // A fresh directory under the system's temporary directory, removed with
 // everything in it at scope exit.
 class scratch_dir {
@@ -73,9 +86,10 @@ class scratch_dir {
   scratch_dir(const scratch_dir&) = delete;
   scratch_dir& operator=(const scratch_dir&) = delete;
   const std::filesystem::path& path() const { return path_; }
-  // Writes `text` to the file `name` in the directory; its path.
+  // Writes `text` to the file `name` in the directory; its path. Throws
+  // when the file cannot be written whole.
   std::filesystem::path write(const std::string& name, const std::string& text) const {
-    std::ofstream(path_ / name, std::ios::binary) << text;
+    write_file(path_ / name, text);
     return path_ / name;
   }
 
@@ -97,6 +111,15 @@ inline std::vector<std::string> unprivileged(std::vector<std::string> command) {
 inline std::string file_text(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Closes every descriptor from `low` on; `end` bounds the loop used when
+// close_range is not available. Async-signal-safe.
+inline void close_from(int low, long end) {
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+  if (::close_range(unsigned(low), ~0U, 0) == 0) return;
+#endif
+  for (long fd = low; fd < end; ++fd) ::close(int(fd));
 }
 
 // Runs args[0] with argv = args (args[0] is also the invocation name).
@@ -132,6 +155,9 @@ inline child_result run_child(const std::vector<std::string>& args, const child_
   envp.push_back(nullptr);
   const rlim_t bytes = rlim_t(o.address_space_mb) << 20;
   const rlimit limit{bytes, bytes};
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) != 0) throw std::runtime_error("getrlimit failed");
+  const long fd_end = files.rlim_cur == RLIM_INFINITY ? 1L << 20 : long(files.rlim_cur);
 
   int pipe_fds[2] = {-1, -1};
   if (o.broken_pipe) {
@@ -147,6 +173,7 @@ inline child_result run_child(const std::vector<std::string>& args, const child_
     const int err = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (i < 0 || out < 0 || err < 0 || ::dup2(i, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
       ::_exit(126);
+    close_from(3, fd_end);
     if (!o.dir.empty() && ::chdir(o.dir.c_str()) != 0) ::_exit(126);
     if (o.close_stdout) ::close(1);
     if (address_space_limits_apply() && o.address_space_mb > 0 &&
@@ -160,7 +187,11 @@ inline child_result run_child(const std::vector<std::string>& args, const child_
   if (o.broken_pipe) ::close(pipe_fds[1]);
   int wstatus = 0;
   rusage usage{};
-  ::wait4(pid, &wstatus, 0, &usage);
+  pid_t waited;
+  do {
+    waited = ::wait4(pid, &wstatus, 0, &usage);
+  } while (waited < 0 && errno == EINTR);
+  if (waited != pid) throw std::runtime_error(std::string("wait4 failed: ") + std::strerror(errno));
   child_result r;
   r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
   if (o.stdout_path.empty() && !o.close_stdout && !o.broken_pipe) r.out = file_text(out_file);

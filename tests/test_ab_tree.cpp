@@ -2,7 +2,7 @@
 // copying, clearing, checked against std::map and verify().
 #include <gtest/gtest.h>
 
-#include "support.h"
+#include "tests/support.h"
 
 #include <algorithm>
 #include <climits>

@@ -7,7 +7,7 @@
 
 #include <ext/stdio_filebuf.h>
 
-#include "support.h"
+#include "tests/support.h"
 
 #include <algorithm>
 #include <climits>
@@ -503,6 +503,35 @@ TEST_F(ListSort, QuickSortMakesTheExchangesOfTheArraySort) {
       ASSERT_EQ(index.at(d[k]), *static_cast<int*>(b[k + 1]));
     }
   }
+}
+
+TEST_F(ListSort, QuickSortWithAnArgumentSortsAsWithout) {
+  // Callers may pass an int; whatever its value, the items end in the same
+  // places after the same comparisons as with quick_sort().
+  std::mt19937 rng(29);
+  for (int id : {tavo_id_int, tavo_id_other}) {
+    for (int arg : {0, 1, -7, INT_MAX}) {
+      int_dlist A({}, id), B({}, id);
+      A.set_natural(id == tavo_id_int);
+      B.set_natural(id == tavo_id_int);
+      std::map<dlink*, int> index;
+      for (int k = 0; k < 80; ++k) {
+        const int key = int(rng() % 7);
+        index[A.add(key)] = index[B.add(key)] = k;
+      }
+      A.quick_sort();
+      B.quick_sort(arg);
+      ASSERT_EQ(values(B), values(A));
+      const positions a = items(A), b = items(B);
+      for (std::size_t k = 0; k < a.size(); ++k) ASSERT_EQ(index.at(b[k]), index.at(a[k]));
+      EXPECT_EQ(B.cmp_calls, A.cmp_calls);
+      EXPECT_TRUE(B.verify());
+    }
+  }
+  tavo_list<int> T{5, 3, 9, 1, 3}, U = T;
+  T.sort();
+  U.quick_sort(3);  // the typed list offers it too
+  EXPECT_EQ(elements(U), elements(T));
 }
 
 // The natural merge sort pass by pass, as defined, on (key, tag) pairs with

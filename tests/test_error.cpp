@@ -16,7 +16,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support.h"
+#include "tests/support.h"
 
 namespace {
 

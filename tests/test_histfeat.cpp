@@ -1,12 +1,14 @@
 // histfeat: histogram, box and record functions on synthetic planes; the frame
 // cache; the command line; the real program in its three forms on frames of the
 // bundled footage in scratch directories; the demo pipeline on the whole footage. Expected records
-// are computed here by direct pixel counting (frames decoded with cv::imread, as the program does),
-// never by the program's own functions.
+// are computed here by direct pixel counting (frames decoded with cv::imread, which gives the
+// very planes the program's own decoder gives: test_histfeat_decode.cpp), never by the program's
+// own functions.
 
 #include "histfeat/histfeat.h"
 #include "histfeat/internal.h"
-#include "child.h"
+#include "common/atomic_file.h"
+#include "tests/child.h"
 
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
@@ -46,7 +48,7 @@ std::string slurp(const fs::path& p) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 void spit(const fs::path& p, const std::string& text) {
-  std::ofstream(p, std::ios::binary) << text;
+  tavo_test::write_file(p, text);
 }
 std::vector<std::string> split(const std::string& text, char sep) {
   std::vector<std::string> parts;
@@ -128,12 +130,12 @@ cv::Mat decode(const std::string& path) {
   return cv::imread(path, cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION);
 }
 
-// Three planes and a mask of w x h samples made by fill(x, y) -> {c0, c1, c2}.
+// Three planes of w x h samples made by fill(x, y) -> {c0, c1, c2}.
 struct synthetic {
   int w, h;
-  std::vector<std::uint8_t> c[3], mask;
+  std::vector<std::uint8_t> c[3];
   template <typename F>
-  synthetic(int width, int height, F fill) : w(width), h(height), mask(width * height, 255) {
+  synthetic(int width, int height, F fill) : w(width), h(height) {
     for (auto& p : c) p.resize(w * h);
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) {
@@ -144,7 +146,7 @@ struct synthetic {
   sample_plane plane(const std::vector<std::uint8_t>& p) const {
     return {p.data(), w, h, static_cast<std::size_t>(w)};
   }
-  frame_planes planes() const { return {plane(c[0]), plane(c[1]), plane(c[2]), plane(mask)}; }
+  frame_planes planes() const { return {plane(c[0]), plane(c[1]), plane(c[2])}; }
 };
 
 }  // namespace
@@ -154,16 +156,16 @@ struct synthetic {
 TEST(BinCounts, EveryValueOnceSpreadsEvenlyAnd255LandsInTheLastBin) {
   synthetic s(16, 16, [](int x, int y) { return std::array<int, 3>{y * 16 + x, 255, 0}; });
   for (int bins = 1; bins <= 256; bins *= 2) {
-    std::vector<double> counts = bin_counts(s.plane(s.c[0]), nullptr, {0, 0, 16, 16}, bins);
+    std::vector<double> counts = bin_counts(s.plane(s.c[0]), {0, 0, 16, 16}, bins);
     EXPECT_EQ(counts, std::vector<double>(bins, 256.0 / bins)) << bins << " bins";
-    std::vector<double> white = bin_counts(s.plane(s.c[1]), nullptr, {0, 0, 16, 16}, bins);
+    std::vector<double> white = bin_counts(s.plane(s.c[1]), {0, 0, 16, 16}, bins);
     EXPECT_EQ(white.back(), 256) << bins << " bins";
   }
   // Each single value: bin floor(v * N / 256).
   for (int v = 0; v < 256; ++v) {
     std::uint8_t sample = static_cast<std::uint8_t>(v);
     for (int bins : {32, 16}) {
-      std::vector<double> counts = bin_counts({&sample, 1, 1, 1}, nullptr, {0, 0, 1, 1}, bins);
+      std::vector<double> counts = bin_counts({&sample, 1, 1, 1}, {0, 0, 1, 1}, bins);
       std::vector<double> expected(bins, 0.0);
       expected[v * bins / 256] = 1;
       ASSERT_EQ(counts, expected) << "value " << v << ", " << bins << " bins";
@@ -171,49 +173,35 @@ TEST(BinCounts, EveryValueOnceSpreadsEvenlyAnd255LandsInTheLastBin) {
   }
 }
 
-TEST(BinCounts, CountsOnlyTheSelectionAndTheMask) {
+TEST(BinCounts, CountsOnlyTheSelection) {
   // Plane 8 wide with stride 11 (padding holds 200); selection 3..5 x 1..2 holds
-  // 100, everything else 50; the mask hides column 5.
-  std::vector<std::uint8_t> samples(11 * 4, 200), mask(11 * 4, 255);
+  // 100, everything else 50.
+  std::vector<std::uint8_t> samples(11 * 4, 200);
   for (int y = 0; y < 4; ++y)
-    for (int x = 0; x < 8; ++x) {
+    for (int x = 0; x < 8; ++x)
       samples[y * 11 + x] = (x >= 3 && x <= 5 && y >= 1 && y <= 2) ? 100 : 50;
-      if (x == 5) mask[y * 11 + x] = 0;
-    }
-  sample_plane plane{samples.data(), 8, 4, 11}, hide{mask.data(), 8, 4, 11};
-  EXPECT_EQ(bin_counts(plane, nullptr, {3, 1, 3, 2}, 16)[100 / 16], 6);
-  std::vector<double> masked = bin_counts(plane, &hide, {3, 1, 3, 2}, 16);
-  EXPECT_EQ(std::accumulate(masked.begin(), masked.end(), 0.0), 4);
-  EXPECT_EQ(bin_counts(plane, nullptr, {0, 0, 8, 4}, 16)[50 / 16], 32 - 6);
+  sample_plane plane{samples.data(), 8, 4, 11};
+  EXPECT_EQ(bin_counts(plane, {3, 1, 3, 2}, 16)[100 / 16], 6);
+  EXPECT_EQ(bin_counts(plane, {0, 0, 8, 4}, 16)[50 / 16], 32 - 6);
+  EXPECT_EQ(bin_counts(plane, {0, 0, 8, 4}, 16)[200 / 16], 0);
 }
 
-TEST(BinCounts, MatchCountingByHandOnRandomPlanesMasksAndSelections) {
-  // Widths 1..13 cover every remainder of the four-sample unrolling; masks are
-  // all set, or zero in a few rows only, or sparse.
+TEST(BinCounts, MatchCountingByHandOnRandomPlanesAndSelections) {
+  // Widths 1..13 cover every remainder of the four-sample unrolling.
   std::mt19937 random(7);
   for (int round = 0; round < 300; ++round) {
     const int w = 1 + random() % 13, h = 1 + random() % 9, stride = w + random() % 5;
-    std::vector<std::uint8_t> samples(stride * h), mask(stride * h, 255);
+    std::vector<std::uint8_t> samples(stride * h);
     for (auto& v : samples) v = static_cast<std::uint8_t>(random());
-    const int kind = round % 3;
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x)
-        if ((kind == 1 && y % 3 == 1 && x == y % w) || (kind == 2 && random() % 2))
-          mask[y * stride + x] = 0;
-    const sample_plane plane{samples.data(), w, h, static_cast<std::size_t>(stride)},
-        hide{mask.data(), w, h, static_cast<std::size_t>(stride)};
+    const sample_plane plane{samples.data(), w, h, static_cast<std::size_t>(stride)};
     const int x0 = random() % w, y0 = random() % h;
     const region r{x0, y0, 1 + static_cast<int>(random() % (w - x0)),
                    1 + static_cast<int>(random() % (h - y0))};
     for (int bins : {1, 16, 32, 256}) {
-      std::vector<double> all(bins), masked(bins);
+      std::vector<double> all(bins);
       for (int y = r.y; y < r.y + r.height; ++y)
-        for (int x = r.x; x < r.x + r.width; ++x) {
-          all[samples[y * stride + x] * bins / 256] += 1;
-          masked[samples[y * stride + x] * bins / 256] += mask[y * stride + x] != 0;
-        }
-      ASSERT_EQ(bin_counts(plane, nullptr, r, bins), all) << "round " << round;
-      ASSERT_EQ(bin_counts(plane, &hide, r, bins), masked) << "round " << round;
+        for (int x = r.x; x < r.x + r.width; ++x) all[samples[y * stride + x] * bins / 256] += 1;
+      ASSERT_EQ(bin_counts(plane, r, bins), all) << "round " << round;
     }
   }
 }
@@ -222,38 +210,50 @@ TEST(BinCounts, StayExactPastFloatPrecision) {
   // 2^24 + 1 samples: a float count would round to 2^24.
   const int odd = (1 << 24) + 1;
   std::vector<std::uint8_t> zeros(odd, 0);
-  EXPECT_EQ(bin_counts({zeros.data(), odd, 1, zeros.size()}, nullptr, {0, 0, odd, 1}, 16)[0], odd);
+  EXPECT_EQ(bin_counts({zeros.data(), odd, 1, zeros.size()}, {0, 0, odd, 1}, 16)[0], odd);
   std::vector<std::uint8_t> square(4097 * 4097, 7);  // 16785409 samples, tall tiles
-  EXPECT_EQ(bin_counts({square.data(), 4097, 4097, 4097}, nullptr, {0, 0, 4097, 4097}, 32)[0],
+  EXPECT_EQ(bin_counts({square.data(), 4097, 4097, 4097}, {0, 0, 4097, 4097}, 32)[0],
             4097.0 * 4097.0);
 }
 
-TEST(Normalise, IsTheFloatOfADoubleScaleNotASingleOne) {
-  int single_precision_differs = 0;
-  for (int total = 1; total <= 600; ++total) {
-    double factor = 0.333 / total;
-    for (int count = 0; count <= total; ++count) {
-      float v = normalised_bin(count, total);
-      ASSERT_EQ(v, static_cast<float>(count * factor)) << count << "/" << total;
-      // What scaling with a float factor (cv::normalize, convertTo) would print.
-      float f = static_cast<float>(count) * static_cast<float>(factor);
-      char a[32], b[32];
-      std::snprintf(a, sizeof a, "%f", static_cast<double>(v));
-      std::snprintf(b, sizeof b, "%f", static_cast<double>(f));
-      single_precision_differs += std::string(a) != b;
-    }
+TEST(Normalise, PrintsTheShareToSixDecimalsWhereAFloatScaleIsOneOff) {
+  // count * 0.333 / total worked by hand; scaling by a float factor
+  // (cv::normalize, convertTo) prints each of the first five one off.
+  const struct {
+    int count, total;
+    const char* printed;
+  } cases[] = {{31, 41, "0.251780"}, {57, 67, "0.283299"}, {66, 73, "0.301068"},
+               {57, 77, "0.246506"}, {29, 79, "0.122241"}, {0, 7, "0.000000"},
+               {7, 7, "0.333000"}};
+  for (const auto& c : cases) {
+    char printed[32];
+    std::snprintf(printed, sizeof printed, "%f",
+                  static_cast<double>(normalised_bin(c.count, c.total)));
+    EXPECT_STREQ(printed, c.printed) << c.count << "/" << c.total;
   }
-  EXPECT_GT(single_precision_differs, 0) << "the check above would not see float scaling";
 }
 
-TEST(Normalise, SumsTo0333OverAllBinsAndLeavesEmptyCountsZero) {
-  std::vector<double> counts = {3, 0, 17, 1, 250, 9, 0, 44};
-  std::vector<float> values = normalise(counts);
-  double total = std::accumulate(counts.begin(), counts.end(), 0.0);
-  EXPECT_NEAR(std::accumulate(values.begin(), values.end(), 0.0), 0.333, 1e-6);
-  for (std::size_t i = 0; i < counts.size(); ++i)
-    EXPECT_NEAR(values[i], counts[i] / total * 0.333, 1e-8);
-  EXPECT_EQ(normalise(std::vector<double>(16, 0.0)), std::vector<float>(16, 0.0f));
+TEST(CompareHist, RoundsTheSumToFloatAfterEveryTerm) {
+  const float two24 = 16777216.0f;  // 2^24: above it floats step by 2
+  const struct {
+    std::vector<float> a, b;
+    int n;
+    float expect;
+  } cases[] = {
+      {{1, 2, 3}, {3, 2, 1}, 3, 4},
+      {{1, 2, 3}, {3, 2, 1}, 2, 2},
+      {{1, 2}, {0, 0}, 0, 0},
+      {{1, 2}, {0, 0}, -3, 0},
+      {{0.5f, -0.25f}, {-0.5f, 0.25f}, 2, 1.5f},
+      // 2^24 + 1 + 1: each step rounds back to 2^24 (a double sum would give 2^24 + 2).
+      {{two24, 1, 1}, {0, 0, 0}, 3, two24},
+      // The term 2^24 - (-1) is 2^24 + 1 only in double; 1 + (2^24 + 1) = 2^24 + 2.
+      {{1, two24}, {0, -1}, 2, two24 + 2},
+  };
+  for (const auto& c : cases) {
+    std::vector<float> a = c.a, b = c.b;
+    EXPECT_EQ(compare_hist(a.data(), b.data(), c.n), c.expect);
+  }
 }
 
 TEST(BoxHistograms, WhiteOnePixelAndBrightBoxes) {
@@ -319,14 +319,14 @@ TEST(Record, SplitFrameTakesChannelsInOrderSkipsRowPaddingAndReusesStorage) {
                                                                         : 200 + y);
   std::vector<std::uint8_t> storage(1000, 7);
   frame_planes p = split_frame(pixels.data(), 3, 2, 11, storage);
-  EXPECT_EQ(storage.size(), 4u * 6);
-  const sample_plane* planes[4] = {&p.red, &p.green, &p.blue, &p.mask};
-  for (int k = 0; k < 4; ++k) {
+  EXPECT_EQ(storage.size(), 3u * 6);
+  const sample_plane* planes[3] = {&p.red, &p.green, &p.blue};
+  for (int k = 0; k < 3; ++k) {
     EXPECT_EQ(planes[k]->width, 3);
     EXPECT_EQ(planes[k]->height, 2);
     for (int y = 0; y < 2; ++y)
       for (int x = 0; x < 3; ++x) {
-        const int expected = k == 0 ? 10 * x + y : k == 1 ? 100 + x : k == 2 ? 200 + y : 255;
+        const int expected = k == 0 ? 10 * x + y : k == 1 ? 100 + x : 200 + y;
         EXPECT_EQ(planes[k]->data[y * planes[k]->stride + x], expected)
             << k << ' ' << x << ' ' << y;
       }
@@ -334,7 +334,7 @@ TEST(Record, SplitFrameTakesChannelsInOrderSkipsRowPaddingAndReusesStorage) {
   // A second, smaller frame in the same storage: the planes describe it alone.
   const std::uint8_t one[3] = {1, 2, 3};
   p = split_frame(one, 1, 1, 3, storage);
-  EXPECT_EQ(storage, (std::vector<std::uint8_t>{1, 2, 3, 255}));
+  EXPECT_EQ(storage, (std::vector<std::uint8_t>{1, 2, 3}));
   EXPECT_EQ(p.blue.data, storage.data() + 2);
 }
 
@@ -404,17 +404,17 @@ TEST(Record, WriteReplacesAtomicallyKeepingTheModeOrWithUmaskPermissions) {
   spit(out, "old contents that are longer\n");
   fs::permissions(out, fs::perms(0604));
   mode_t old_mask = ::umask(027);
-  EXPECT_EQ(write_file_replacing(out.string(), "new\n"), "");
-  EXPECT_EQ(write_file_replacing(fresh.string(), "fresh\n"), "");
+  EXPECT_EQ(common::write_file_replacing(out.string(), "new\n"), "");
+  EXPECT_EQ(common::write_file_replacing(fresh.string(), "fresh\n"), "");
   ::umask(old_mask);
   EXPECT_EQ(slurp(out), "new\n");
   EXPECT_EQ(fs::status(out).permissions(), fs::perms(0604)) << "the existing file's mode";
   EXPECT_EQ(fs::status(fresh).permissions(), fs::perms(0640)) << "a new file: 0666 less umask";
   fs::remove(fresh);
   fs::create_directory(s.work / "taken");
-  EXPECT_EQ(write_file_replacing((s.work / "taken").string(), "x"),
+  EXPECT_EQ(common::write_file_replacing((s.work / "taken").string(), "x"),
             "cannot write " + (s.work / "taken").string() + ": Is a directory");
-  EXPECT_EQ(write_file_replacing((s.work / "no/such").string(), "x"),
+  EXPECT_EQ(common::write_file_replacing((s.work / "no/such").string(), "x"),
             "cannot write " + (s.work / "no/such").string() + ": No such file or directory");
   EXPECT_EQ(std::distance(fs::directory_iterator(s.work), {}), 2) << "temporary file left";
 }
@@ -443,7 +443,6 @@ TEST(FrameCache, DecodesAFileOnceWhateverItsNameAndAgainWhenItChanges) {
   EXPECT_EQ(p->red.data[0], 10);
   EXPECT_EQ(p->green.data[23], 128);
   EXPECT_EQ(p->blue.data[5], 255);
-  EXPECT_EQ(p->mask.data[17], 255);
   ASSERT_TRUE(cache.load(a.string(), why));
   ASSERT_TRUE(cache.load(b.string(), why));
   ASSERT_TRUE(cache.load((s.work / "c.png").string(), why));
@@ -480,7 +479,7 @@ TEST(FrameCache, KeepsWithinItsLimitDroppingTheLeastRecentlyUsed) {
   scratch s;
   for (int k = 0; k < 4; ++k) write_picture(s.work / (std::to_string(k) + ".png"), 6, 4, 50 * k);
   auto name = [&s](int k) { return (s.work / (std::to_string(k) + ".png")).string(); };
-  const std::size_t frame_bytes = 4 * 6 * 4;
+  const std::size_t frame_bytes = 3 * 6 * 4;
   frame_cache cache(2 * frame_bytes);  // room for two frames
   std::string why;
   for (int k : {0, 1, 0, 2}) ASSERT_TRUE(cache.load(name(k), why)) << why;  // 1 is dropped
@@ -566,13 +565,6 @@ TEST(CommandLine, BatchListThatCannotBeOpenedOrHoldsNoFrame) {
 // --- Box list and clipping ----------------------------------------------------
 
 TEST(BoxList, IntegersOnlyAndAtLeastTwelve) {
-  int v = 0;
-  for (auto [text, value] : std::vector<std::pair<std::string, int>>{
-           {"0", 0}, {"-7", -7}, {"+12", 12}, {"2147483647", INT_MAX}, {"-2147483648", INT_MIN}})
-    EXPECT_TRUE(parse_int(text, v) && v == value) << text;
-  for (std::string bad : {"", "1.5", "12abc", "abc", "0x10", "2147483648", "-", "1e3"})
-    EXPECT_FALSE(parse_int(bad, v)) << bad;
-
   std::istringstream in("1 2\t3\n4   5 6 7 8\n9 10 x 12");
   box b{};
   EXPECT_EQ(read_box(in, 0, b), "");
@@ -613,8 +605,6 @@ TEST(BoxList, ARejectedTokenIsQuotedCutToFortyBytesAndPrintable) {
   EXPECT_EQ(read_box(big, 0, b), "item 1 ('" + std::string(40, '7') + "'...) is not an integer");
   std::istringstream hostile("1 \x1b[2J\a\x7f\xff 3 4");
   EXPECT_EQ(read_box(hostile, 0, b), "item 2 ('?[2J\?\?\?') is not an integer");
-  EXPECT_EQ(quote_token(std::string(40, 'a')), "'" + std::string(40, 'a') + "'");
-  EXPECT_EQ(quote_token(std::string(41, 'a')), "'" + std::string(40, 'a') + "'...");
 }
 
 TEST(Clip, OverEachEdgeInsideAndWhollyOutside) {
@@ -1097,9 +1087,9 @@ TEST(SafeDefaults, HostileBoxListsAndImagesEndWithOneLine) {
   }
 }
 
-TEST(SafeDefaults, ATruncatedImageEndsTheRunOneWayOrTheOther) {
-  // The decoder fills in what a cut JPEG lacks: the run may succeed on what
-  // it gets, or fail with one line; either way it ends, whole.
+TEST(SafeDefaults, ATruncatedImageIsRefusedWithOneLineAndTheOutputKept) {
+  // A JPEG cut anywhere, even just before its end marker, is refused: no
+  // histograms of what the decoder would have filled in.
   const std::string good = "1 1 9 9\n", frame = slurp(frame_path(2));
   for (const std::size_t keep : {frame.size() / 3, frame.size() - 2, std::size_t{700}}) {
     scratch s;
@@ -1107,24 +1097,16 @@ TEST(SafeDefaults, ATruncatedImageEndsTheRunOneWayOrTheOther) {
     spit(s.work / "pos.txt", good + good + good);
     spit(s.work / "objects_info_1.txt", "3\nprevious run\n");
     outcome r = run_confined(s, 30);
-    const std::string output = slurp(s.work / "objects_info_1.txt");
-    if (r.status == 0) {
-      EXPECT_EQ(split(output, '\n').size(), 4u) << keep;
-      EXPECT_EQ(r.err, "") << keep;
-    } else {
-      EXPECT_EQ(r.status, 1) << keep
-                             << (r.signalled() ? ": ended by a signal (SIGALRM: did not end)" : "");
-      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << keep << ": " << r.err;
-      EXPECT_EQ(output, "3\nprevious run\n") << keep;
-    }
+    EXPECT_EQ(r.status, 1) << keep
+                           << (r.signalled() ? ": ended by a signal (SIGALRM: did not end)" : "");
+    EXPECT_EQ(r.err.rfind("histfeat: ", 0), 0u) << keep << ": " << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << keep << ": " << r.err;
+    EXPECT_EQ(slurp(s.work / "objects_info_1.txt"), "3\nprevious run\n") << keep;
   }
 }
 
-// Known to fail: histfeat reads "pos.txt" token by token without a bound, so
-// a box list that is /dev/zero grows one token until memory runs out; and
-// opening a FIFO nobody writes ("v200.jpg" or "pos.txt") waits for ever.
-// The fix: refuse anything but a regular file before reading (stat after an
-// open with O_NONBLOCK), as trackpair does. Enable this test with it.
+// A box list that never ends (/dev/zero) or a FIFO nobody writes (image or
+// box list) is refused at once, not read until memory runs out or waited on.
 TEST(SafeDefaults, EndlessOrSilentSpecialFilesEndWithOneLine) {
   const std::string good = "1 1 9 9\n";
   for (const char* which : {"pos.txt is /dev/zero", "pos.txt is a FIFO", "v200.jpg is a FIFO"}) {

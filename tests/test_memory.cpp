@@ -24,7 +24,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support.h"
+#include "tests/support.h"
 
 // ---- a malloc that fails on demand ------------------------------------------------
 // test_memory is linked with -Wl,--wrap=malloc,--wrap=calloc,--wrap=free:

@@ -26,7 +26,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support.h"
+#include "tests/support.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
-// trackvideo: the tracks file, the command line, frame order, table rows and
-// progress called directly; the program end to end on the bundled footage
+// trackvideo: frame order, table rows, progress and histogram distances called
+// directly (the tracks file and the command line have test_tracks and
+// test_options); the program end to end on the bundled footage
 // against the project's own histfeat and trackpair run on the same boxes, its
 // pictures reopened with OpenCV, and every kind of bad input.
 
@@ -22,13 +23,13 @@
 #include <sstream>
 #include <tuple>
 
-#include "child.h"
-#include "frame_source.h"
-#include "hist_distance.h"
-#include "options.h"
-#include "progress.h"
-#include "table.h"
-#include "tracks.h"
+#include "tests/child.h"
+#include "trackvideo/frame_source.h"
+#include "trackvideo/hist_distance.h"
+#include "trackvideo/options.h"
+#include "trackvideo/progress.h"
+#include "trackvideo/table.h"
+#include "histfeat/record.h"
 #include "trackpair/trackpair_core.h"
 
 namespace fs = std::filesystem;
@@ -60,127 +61,7 @@ std::vector<std::string> lines(const std::string& text) {
   return out;
 }
 
-tracks parsed(const std::string& text) {
-  tracks t;
-  const std::string why = parse_tracks(text, "t.txt", t);
-  EXPECT_EQ(why, "");
-  EXPECT_EQ(t.verify(), "");
-  return t;
-}
-
-std::vector<int> box_fields(const track_box& b) {
-  return {b.frame, b.object, b.det, b.line, b.x1, b.y1, b.x2, b.y2};
-}
-
 }  // namespace
-
-// ---- tracks -------------------------------------------------------------------
-
-TEST(TrackvideoTracksFile, SeparatorsExtraColumnsCrlfAndRoundingHalfAwayFromZero) {
-  const tracks t = parsed(
-      "2 3 -4.5 0 10 3\n"  // blanks; -4.5 rounds to -5, 5.5 to 6
-      "1,7,10.4,20.5,5,5,1,-1,-1,-1\r\n"
-      "\n"
-      "  \t\r\n"
-      "2 , 7, 1 ,2,3,4\n"
-      "2,7,0,0,1,1");  // no final newline
-  EXPECT_EQ(t.ids, (std::vector<int>{3, 7}));
-  EXPECT_EQ(t.last_frame, 2);
-  ASSERT_EQ(t.boxes.size(), 4u);
-  // Sorted by (frame, object), file order within: det counts per (object, frame).
-  EXPECT_EQ(box_fields(t.boxes[0]), (std::vector<int>{1, 1, 0, 2, 10, 21, 14, 25}));
-  EXPECT_EQ(box_fields(t.boxes[1]), (std::vector<int>{2, 0, 0, 1, -5, 0, 5, 2}));
-  EXPECT_EQ(box_fields(t.boxes[2]), (std::vector<int>{2, 1, 0, 5, 1, 2, 3, 5}));
-  EXPECT_EQ(box_fields(t.boxes[3]), (std::vector<int>{2, 1, 1, 6, 0, 0, 0, 0}));
-}
-
-TEST(TrackvideoTracksFile, IdsAsIntegralRealsNotContiguousAndFramesWithoutRows) {
-  const tracks t = parsed("5.0,10,0,0,2,2\n5,2.0,0,0,2,2\n5,10,1,1,2,2\n");
-  EXPECT_EQ(t.ids, (std::vector<int>{2, 10}));
-  EXPECT_EQ(t.last_frame, 5);
-  ASSERT_EQ(t.boxes.size(), 3u);
-  EXPECT_EQ(t.boxes[0].object, 0);
-  EXPECT_EQ(t.boxes[2].det, 1);
-  tracks empty;
-  EXPECT_EQ(parse_tracks("\n\n", "e", empty), "");
-  EXPECT_EQ(empty.last_frame, 0);
-}
-
-TEST(TrackvideoTracksFile, EveryBadRowNamesTheFileAndItsLine) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"1,1,0,0,5", "expected at least 6 columns"},
-      {"1,,0,0,5,5", "column 2 (id) is empty"},
-      {"1,1,0,0,5,", "column 6 (height) is empty"},
-      {"0,1,0,0,5,5", "frame 0"},
-      {"1.5,1,0,0,5,5", "frame '1.5' is not a whole number"},
-      {"x,1,0,0,5,5", "frame 'x' is not a number"},
-      {"1,-1,0,0,5,5", "needs track ids"},
-      {"1,-2,0,0,5,5", "id -2 is negative"},
-      {"1,2.5,0,0,5,5", "id '2.5' is not a whole number"},
-      {"1,3000000000,0,0,5,5", "id '3000000000' is out of range"},
-      {"1,1,nan,0,5,5", "left 'nan' is not a finite number"},
-      {"1,1,0,0,inf,5", "width 'inf' is not a finite number"},
-      {"1,1,0,0,5,5x", "height '5x' is not a finite number"},
-      {"1,1,3e9,0,5,5", "does not fit"},
-      {"1,1,2147483647,0,5,5", "does not fit"},
-      {"1,1,0,0,0.4,5", "empty after rounding"},
-      {"1,1,0,0,5,-3", "empty after rounding"},
-  };
-  for (const auto& [row, expected] : cases) {
-    tracks t;
-    const std::string why = parse_tracks("1,1,0,0,5,5\n" + std::string(row) + "\n", "t.txt", t);
-    EXPECT_EQ(why.rfind("t.txt:2: ", 0), 0u) << row << " -> " << why;
-    EXPECT_NE(why.find(expected), std::string::npos) << row << " -> " << why;
-  }
-  scratch s;
-  tracks t;
-  EXPECT_NE(read_tracks((s.root / "missing").string(), t).find("No such file"), std::string::npos);
-  EXPECT_NE(read_tracks(s.root.string(), t).find("Is a directory"), std::string::npos);
-}
-
-// ---- command line ---------------------------------------------------------------
-
-TEST(TrackvideoCommandLine, ValuesInBothFormsAndTheDefaults) {
-  options o;
-  const char* a[] = {"trackvideo", "--tracks",     "t",      "--frames=d", "--csv",
-                     "c",          "--radius=200", "--quiet"};
-  ASSERT_EQ(parse_options(8, a, o), "");
-  EXPECT_EQ(o.tracks, "t");
-  EXPECT_EQ(o.frames, "d");
-  EXPECT_EQ(o.csv, "c");
-  EXPECT_EQ(o.radius, 200);
-  EXPECT_EQ(o.progress, progress_mode::never);
-  const char* b[] = {"trackvideo", "--video", "v", "--tracks", "t"};
-  ASSERT_EQ(parse_options(5, b, o), "");
-  EXPECT_EQ(o.radius, kDefaultRadius);
-  EXPECT_EQ(o.progress, progress_mode::automatic);
-  EXPECT_TRUE(o.overlay.empty() && o.overlay_video.empty() && o.detections.empty());
-}
-
-TEST(TrackvideoCommandLine, MisuseIsAUsageError) {
-  const std::vector<std::vector<const char*>> cases = {
-      {"--video", "v"},
-      {"--tracks", "t"},
-      {"--tracks", "t", "--video", "v", "--frames", "d"},
-      {"--tracks", "t", "--video"},
-      {"--tracks", "t", "--video", "v", "--tracks", "u"},
-      {"--tracks", "t", "--video", "v", "--radius", "0"},
-      {"--tracks", "t", "--video", "v", "--radius", "-5"},
-      {"--tracks", "t", "--video", "v", "--radius", "8x"},
-      {"--tracks", "t", "--video", "v", "--radius", "99999999999999999999"},
-      {"--tracks", "t", "--video", "v", "--progress", "--quiet"},
-      {"--tracks", "t", "--video", "v", "--colour"},
-      {"--tracks", "t", "--video", "v", "extra"},
-      {"--tracks=", "--video", "v"},
-  };
-  for (const auto& c : cases) {
-    std::vector<const char*> argv{"trackvideo"};
-    argv.insert(argv.end(), c.begin(), c.end());
-    options o;
-    EXPECT_NE(parse_options(static_cast<int>(argv.size()), argv.data(), o), "")
-        << ::testing::PrintToString(c);
-  }
-}
 
 // ---- table and progress ---------------------------------------------------------
 
@@ -423,6 +304,9 @@ TEST(EndToEndTrackvideo, BadInputChangesNoOutputAndPrintsNothing) {
   const fs::path plain_file = s.write("plain", "x");
   const fs::path copy = s.write("copy.txt", tracks_text);
   const fs::path old_csv = s.write("old.csv", "old\n");
+  const fs::path no_rows = s.write("no_rows.txt", "frame,id,left,top,width,height\n\n");
+  const fs::path folder_avi = s.root / "folder.avi";
+  fs::create_directory(folder_avi);
   const std::string frames = kFootage.string(), good = kTracks.string();
   struct bad_case {
     std::vector<std::string> args;
@@ -440,7 +324,8 @@ TEST(EndToEndTrackvideo, BadInputChangesNoOutputAndPrintsNothing) {
       {{"--tracks", good, "--frames", frames, "--overlay", plain_file.string()}, "not a folder"},
       {{"--tracks", good, "--frames", frames, "--csv", (s.root / "no/x.csv").string()}, ""},
       {{"--tracks", copy.string(), "--frames", frames, "--csv", copy.string()}, ""},
-      {{"--tracks", good, "--frames", frames, "--overlay-video", s.root.string()}, ""},
+      {{"--tracks", good, "--frames", frames, "--overlay-video", folder_avi.string()}, ""},
+      {{"--tracks", no_rows.string(), "--frames", frames}, "no_rows.txt: no rows"},
   };
   std::set<fs::path> before;
   for (const auto& e : fs::directory_iterator(s.root)) before.insert(e.path());
@@ -449,8 +334,9 @@ TEST(EndToEndTrackvideo, BadInputChangesNoOutputAndPrintsNothing) {
     for (const char* extra : {"--csv", "--detections", "--overlay-video"}) {
       if (std::find(args.begin(), args.end(), extra) != args.end()) continue;
       args.push_back(extra);
-      args.push_back(extra == std::string("--csv") ? old_csv.string()
-                                                   : (s.root / (extra + 2)).string());
+      args.push_back(extra == std::string("--csv")          ? old_csv.string()
+                     : extra == std::string("--detections") ? (s.root / "detections").string()
+                                                            : (s.root / "overlay.avi").string());
     }
     const auto r = run_trackvideo(args);
     const std::string what = ::testing::PrintToString(c.args);

@@ -1,5 +1,8 @@
 // trackpair/detections.cpp - detection files (see detections.h).
-#include "detections.h"
+#include "trackpair/detections.h"
+
+#include "common/input_file.h"
+#include "common/tokens.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,8 +17,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-
-int node_num[trackpair::max_objects][trackpair::max_frames];
 
 namespace trackpair {
 
@@ -41,28 +42,6 @@ inline bool next_token(const char*& p, const char* stop, const char*& begin, con
 }
 
 }  // namespace
-
-bool parse_int_token(const char* begin, const char* end, int& value) {
-  const char* p = begin;
-  bool negative = false;
-  if (p < end && (*p == '+' || *p == '-')) negative = (*p++ == '-');
-  if (p == end) return false;  // empty, or a sign alone
-  // The bound keeps the magnitude from overflowing however many digits
-  // follow (INT_MIN's magnitude is one more than INT_MAX).
-  const long long bound = negative ? -static_cast<long long>(INT_MIN) : INT_MAX;
-  long long magnitude = 0;
-  for (; p < end; ++p) {
-    if (!is_digit(*p)) return false;
-    magnitude = magnitude * 10 + (*p - '0');
-    if (magnitude > bound) return false;
-  }
-  value = static_cast<int>(negative ? -magnitude : magnitude);
-  return true;
-}
-
-bool parse_int_token(const char* text, int& value) {
-  return parse_int_token(text, text + std::strlen(text), value);
-}
 
 namespace {
 
@@ -118,60 +97,13 @@ bool is_real_token(const char* begin, const char* end) {
   return begin != end && !is_blank(*begin) && real_token_end(begin, end) == end;
 }
 
-std::string quote_token(const char* begin, const char* end) {
-  constexpr std::ptrdiff_t shown = 40;
-  std::string q = "'";
-  for (const char* p = begin; p < end && p - begin < shown; ++p)
-    q += (*p >= 0x20 && *p < 0x7f) ? *p : '?';
-  q += '\'';
-  if (end - begin > shown) q += "...";
-  return q;
-}
-
 std::string parse_count_argument(const char* what, const char* text, int limit, int& value) {
-  if (!parse_int_token(text, value))
-    return std::string(what) + " " + quote_token(text, text + std::strlen(text)) +
+  if (!common::parse_int_token(text, text + std::strlen(text), value))
+    return std::string(what) + " " + common::quote_token(text, text + std::strlen(text)) +
            " is not a whole number";
   if (value > limit)
     return std::string(what) + " " + std::to_string(value) + " exceeds " + std::to_string(limit);
   return "";
-}
-
-std::string read_file(const char* name, std::string& text) {
-  // O_NONBLOCK: opening a FIFO would wait for a writer. Regular files ignore it.
-  const int fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  const char* refused = fd < 0 ? std::strerror(errno) : nullptr;
-  if (fd < 0) {
-    text.clear();
-    return refused;
-  }
-  const struct closer {
-    int fd;
-    ~closer() { ::close(fd); }
-  } closing{fd};
-  struct stat st;
-  if (::fstat(fd, &st) != 0)
-    refused = std::strerror(errno);
-  else if (S_ISDIR(st.st_mode))
-    refused = std::strerror(EISDIR);  // as reading it would say
-  else if (!S_ISREG(st.st_mode))
-    refused = "not a regular file";  // a device or FIFO may never end, nor start
-  // Room for the whole file and one byte more: a read that does not fill it
-  // has met the end, and a regular file thus costs one read. The text only
-  // grows where it is short, so that a run of similar files fills no bytes.
-  std::size_t size = 0, room = refused ? 0 : static_cast<std::size_t>(st.st_size) + 1;
-  while (refused == nullptr) {
-    if (text.size() < size + room) text.resize(size + room);
-    const ssize_t n = ::read(fd, &text[size], room);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) refused = std::strerror(errno);
-    if (n <= 0) break;
-    size += static_cast<std::size_t>(n);
-    if (static_cast<std::size_t>(n) < room) break;
-    room = std::max<std::size_t>(size, 4096);  // the file grew since fstat
-  }
-  text.resize(refused ? 0 : size);
-  return refused ? refused : "";
 }
 
 std::string parse_detection_text(const std::string& text, std::vector<file_box>& boxes) {
@@ -181,8 +113,8 @@ std::string parse_detection_text(const std::string& text, std::vector<file_box>&
   const char *begin, *end;
   if (!next_token(p, stop, begin, end)) return "";  // no count at all: no detections
   int count = 0;
-  if (!parse_int_token(begin, end, count))
-    return "the count " + quote_token(begin, end) + " is not an integer";
+  if (!common::parse_int_token(begin, end, count))
+    return "the count " + common::quote_token(begin, end) + " is not an integer";
   if (count < 0) return "the count " + std::to_string(count) + " is negative";
   for (int s = 0; s < count; ++s) {
     const auto record = [s] { return "record " + std::to_string(s + 1) + ": "; };
@@ -193,8 +125,8 @@ std::string parse_detection_text(const std::string& text, std::vector<file_box>&
     file_box box;
     for (int t = 0; t < 4; ++t) {
       if (!next_token(p, stop, begin, end)) return incomplete(t);
-      if (!parse_int_token(begin, end, box[t]))
-        return record() + quote_token(begin, end) + " is not an integer";
+      if (!common::parse_int_token(begin, end, box[t]))
+        return record() + common::quote_token(begin, end) + " is not an integer";
     }
     // One step per blank or real: histfeat's bins take one word test each,
     // their blank with them; the rest real_token_end (tests compare the two).
@@ -211,7 +143,7 @@ std::string parse_detection_text(const std::string& text, std::vector<file_box>&
         ++t;
       } else {
         next_token(p, stop, begin, end);
-        return record() + quote_token(begin, end) + " is not a number";
+        return record() + common::quote_token(begin, end) + " is not a number";
       }
     }
     boxes.push_back(box);
@@ -227,20 +159,17 @@ std::string detection_file_name(int q, int r) {
 
 std::string read_detections(int objects, int frames, box_dictionary& boxes) {
   assert(objects <= max_objects && frames <= max_frames);
-  for (int q = 0; q < objects; ++q)
-    for (int r = 1; r < frames; ++r) node_num[q][r] = 0;
   try {
     std::string text;
     std::vector<file_box> found;
     for (int q = 0; q < objects; ++q)
       for (int r = 1; r < frames; ++r) {
         const std::string name = detection_file_name(q, r);
-        std::string error = read_file(name.c_str(), text);
+        std::string error = common::read_file(name, text);
         if (error.empty()) error = parse_detection_text(text, found);
         if (!error.empty()) return name + ": " + error;
-        node_num[q][r] = static_cast<int>(found.size());
-        for (int s = 0; s < node_num[q][r]; ++s)
-          boxes.insert(box_key(q, r, s),
+        for (std::size_t s = 0; s < found.size(); ++s)
+          boxes.insert(box_key(q, r, static_cast<int>(s)),
                        box_info(found[s][0], found[s][2], found[s][1], found[s][3]));
       }
   } catch (const std::bad_alloc&) {

@@ -7,9 +7,8 @@
 //   Tokens after the N-th record are not read.
 //
 // Tokens
-//   integer: an optional sign and decimal digits whose value fits an int,
-//            nothing else ("+7", "-0" and "007" are integers; "12.5", "5x",
-//            " 5" and "2147483648" are not).
+//   integer: common::parse_int_token (common/tokens.h): an optional sign and
+//            decimal digits whose value fits an int, nothing else.
 //   real:    a token that strtof reads whole ("1e-3", "nan", "inf", "0x1p3"
 //            and out-of-range values such as "1e50" included).
 //   Whitespace is what isspace() accepts in the "C" locale: blank, \t, \n,
@@ -24,17 +23,12 @@
 #include <string>
 #include <vector>
 
-#include "trackpair_core.h"
+#include "trackpair/trackpair_core.h"
 
 namespace trackpair {
-constexpr int max_objects = 100;  // limits of the program, the size of node_num
+
+constexpr int max_objects = 100;  // the limits of the program's command line
 constexpr int max_frames = 500;
-}  // namespace trackpair
-
-// Detection counts per [object][frame index]; zero at program start.
-extern int node_num[trackpair::max_objects][trackpair::max_frames];
-
-namespace trackpair {
 
 constexpr int hist_bins = 64;  // histogram reals after the four box integers
 constexpr int record_tokens = 4 + hist_bins;
@@ -42,30 +36,15 @@ constexpr int record_tokens = 4 + hist_bins;
 // The four box integers of one record in file order (b1 b2 b3 b4).
 using file_box = std::array<int, 4>;
 
-// True when [begin, end) is an integer as defined above; its value goes to
-// `value` (left alone otherwise). O(length); reads nothing outside the range.
-bool parse_int_token(const char* begin, const char* end, int& value);
-bool parse_int_token(const char* text, int& value);  // NUL-terminated
-
 // True when strtof reads the token [begin, end) whole. Precondition: *end is
 // whitespace or NUL, where strtof stops. Plain decimals ("0.015625", "-7",
 // ".5") are decided by one scan of their bytes, the rest by strtof. O(length).
 bool is_real_token(const char* begin, const char* end);
 
-// A token as messages quote it: between single quotes, bytes outside
-// printable ASCII shown as '?', cut to 40 bytes with "..." after it.
-std::string quote_token(const char* begin, const char* end);
-
 // Checks a command-line count: an integer no greater than `limit`. `what`
 // names it in the message ("num_of_objects '5x' is not a whole number",
 // "num_of_frames 501 exceeds 500").
 std::string parse_count_argument(const char* what, const char* text, int limit, int& value);
-
-// Replaces `text` by the whole file `name`. Only regular files (symbolic links
-// followed) are read: a device, FIFO or socket is refused at once with "not a
-// regular file", so no input can make the reading endless; other failures
-// give the system's reason ("No such file or directory", "Is a directory").
-std::string read_file(const char* name, std::string& text);
 
 // Parses the text of one detection file into the boxes of its N records, in
 // file order (`boxes` is replaced). On bad input says what is wrong: "the
@@ -78,12 +57,13 @@ std::string parse_detection_text(const std::string& text, std::vector<file_box>&
 std::string detection_file_name(int q, int r);
 
 // The reading pass: for q < objects and 1 <= r < frames, in that order, reads
-// the file of (q, r) from the current directory, sets node_num[q][r] to its
-// count N and inserts its boxes with keys (q, r, 0 .. N-1) as (b1, b3, b2, b4).
+// the file of (q, r) from the current directory (common::read_file: regular
+// files only) and inserts the boxes of its N records with keys
+// (q, r, 0 .. N-1) as (b1, b3, b2, b4).
 // Preconditions: objects <= max_objects, frames <= max_frames, none of the
 // keys in `boxes`. Stops at the first bad file, naming it
-// ("objects_info_h1_2.txt: record 4: 'abc' is not a number"); that file's
-// count stays 0 and none of its boxes is inserted. "out of memory" when a
+// ("objects_info_h1_2.txt: record 4: 'abc' is not a number"); none of that
+// file's boxes is inserted. "out of memory" when a
 // buffer cannot grow. Cost: the files' size plus O(log n) per detection.
 std::string read_detections(int objects, int frames, box_dictionary& boxes);
 

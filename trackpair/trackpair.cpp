@@ -8,8 +8,8 @@
 #include <new>
 #include <string>
 
-#include "detections.h"
-#include "trackpair_core.h"
+#include "trackpair/detections.h"
+#include "trackpair/trackpair_core.h"
 
 namespace {
 

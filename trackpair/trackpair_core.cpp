@@ -1,5 +1,5 @@
 // trackpair/trackpair_core.cpp - candidate pairs of detections (see trackpair_core.h).
-#include "trackpair_core.h"
+#include "trackpair/trackpair_core.h"
 
 #include <algorithm>
 #include <array>
@@ -15,13 +15,6 @@
 #include <utility>
 
 #include "tavo/error.h"
-
-float compare_hist(float* a, float* b, int n) {
-  float sum = 0;
-  for (int i = 0; i < n; ++i)
-    sum = static_cast<float>(sum + std::fabs(static_cast<double>(a[i]) - b[i]));
-  return sum;
-}
 
 namespace trackpair {
 

@@ -33,11 +33,6 @@
 
 #include "tavo/dictionary.h"
 
-// Sum of |a[i] - b[i]| for i < n: each term in double, added into a float sum
-// that is rounded to single precision after every addition. n <= 0 gives 0.
-// The association does not use it.
-float compare_hist(float* a, float* b, int n);
-
 namespace trackpair {
 
 using box_key = tavo_three_tuple<int, int, int>;       // (object q, frame index r, detection s)

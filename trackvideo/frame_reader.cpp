@@ -1,5 +1,5 @@
 // trackvideo/frame_reader.cpp - the reading thread (see frame_reader.h).
-#include "frame_reader.h"
+#include "trackvideo/frame_reader.h"
 
 namespace trackvideo {
 

@@ -22,9 +22,9 @@
 #include <string>
 #include <thread>
 
-#include "frame_records.h"
-#include "frame_source.h"
-#include "tracks.h"
+#include "trackvideo/frame_records.h"
+#include "trackvideo/frame_source.h"
+#include "trackvideo/tracks.h"
 
 namespace trackvideo {
 

@@ -1,5 +1,5 @@
 // trackvideo/frame_records.cpp - the records of one frame (see frame_records.h).
-#include "frame_records.h"
+#include "trackvideo/frame_records.h"
 
 #include <algorithm>
 

@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "hist_distance.h"
+#include "trackvideo/hist_distance.h"
 #include "histfeat/record.h"
-#include "tracks.h"
+#include "trackvideo/tracks.h"
 
 namespace trackvideo {
 

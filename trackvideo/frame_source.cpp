@@ -1,14 +1,10 @@
 // trackvideo/frame_source.cpp - video or folder frames (see frame_source.h).
 #include "trackvideo/frame_source.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include "histfeat/internal.h"
+#include "common/input_file.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -132,30 +128,13 @@ std::string frame_source::next_image(cv::Mat& frame) {
   if (position_ >= static_cast<long long>(images_.size())) return missing();
   const std::string& path = images_[static_cast<std::size_t>(position_)];
   // The file read whole through the descriptor that was checked.
-  int fd = -1;
-  struct stat st;
-  std::string why = histfeat::open_regular(path, fd, st);
-  if (!why.empty()) return why;
-  file_bytes_.clear();
-  const std::size_t expected = st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0;
-  file_bytes_.resize(std::max<std::size_t>(expected, 1) + 1);
-  std::size_t have = 0;
-  for (;;) {
-    if (have == file_bytes_.size()) file_bytes_.resize(2 * have);
-    const ssize_t n = ::read(fd, file_bytes_.data() + have, file_bytes_.size() - have);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      why = "cannot read " + path + ": " + std::strerror(errno);
-      break;
-    }
-    if (n == 0) break;
-    have += static_cast<std::size_t>(n);
-  }
-  ::close(fd);
-  if (!why.empty()) return why;
+  std::string why = common::read_file(path, file_bytes_);
+  if (!why.empty()) return "cannot open " + path + ": " + why;
   // An empty file is no image (and the decoder would read a null source by name).
-  if (have == 0) return "cannot decode " + path + " as a colour image";
-  why = histfeat::decode_image({file_bytes_.data(), have, path}, max_pixels_, image_);
+  if (file_bytes_.empty()) return "cannot decode " + path + " as a colour image";
+  why = histfeat::decode_image(
+      {reinterpret_cast<const unsigned char*>(file_bytes_.data()), file_bytes_.size(), path},
+      max_pixels_, image_);
   if (!why.empty()) return why;
   frame.create(image_.height, image_.width, CV_8UC3);
   const std::size_t row = 3 * static_cast<std::size_t>(image_.width);

@@ -78,7 +78,7 @@ class frame_source {
   bool is_video_ = false;
   std::unique_ptr<video_decoder> video_;
   std::vector<std::string> images_;
-  std::vector<unsigned char> file_bytes_;  // an image's file, reused
+  std::string file_bytes_;                 // an image's file, reused
   histfeat::bgr_image image_;              // its pixels, reused
   long long position_ = 0;
   double fps_ = kFolderFramesPerSecond;

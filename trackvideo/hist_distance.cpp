@@ -1,9 +1,9 @@
 // trackvideo/hist_distance.cpp - four compare_hist chains at once (see hist_distance.h).
-#include "hist_distance.h"
+#include "trackvideo/hist_distance.h"
 
 #include <cmath>
 
-#include "trackpair/trackpair_core.h"
+#include "histfeat/record.h"
 
 namespace trackvideo {
 

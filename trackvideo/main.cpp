@@ -3,7 +3,7 @@
 // trackvideo_core (run.h), where the tests call it.
 #include <cstdio>
 
-#include "run.h"
+#include "trackvideo/run.h"
 
 int main(int argc, char** argv) {
   return trackvideo::trackvideo_main(argc, argv, stdout, stderr);

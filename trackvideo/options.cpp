@@ -1,22 +1,46 @@
 // trackvideo/options.cpp - the command line (see options.h).
-#include "options.h"
+#include "trackvideo/options.h"
 
+#include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
+
+#include "common/tokens.h"
 
 namespace trackvideo {
 
 namespace {
 
-// A whole decimal number >= 1 that fits long long, nothing else.
-bool parse_radius(const std::string& text, long long& value) {
-  if (text.empty() || text[0] < '0' || text[0] > '9') return false;
-  char* stop = nullptr;
+// A value as messages quote it, as tokens are.
+std::string quoted(const std::string& value) {
+  return common::quote_token(value);
+}
+
+// Reads the value of `name`: a whole decimal number from 1 to `most`, digits
+// only. "" or what is wrong.
+std::string parse_count(const std::string& name, const std::string& text, long long most,
+                        const char* why_most, long long& value) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+    return name + " " + quoted(text) + " is not a whole number >= 1";
   errno = 0;
-  const long long v = std::strtoll(text.c_str(), &stop, 10);
-  if (errno != 0 || *stop != '\0' || v < 1) return false;
+  const long long v = std::strtoll(text.c_str(), nullptr, 10);
+  if (errno == ERANGE || v > most)
+    return name + " " + quoted(text) + " is too large (at most " + std::to_string(most) + why_most +
+           ")";
+  if (v < 1) return name + " " + quoted(text) + " is not a whole number >= 1";
   value = v;
-  return true;
+  return "";
+}
+
+// Whether the last component of `path` is NAME.avi, in any case.
+bool is_avi_name(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.size() <= 4) return false;
+  std::string ext = name.substr(name.size() - 4);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext == ".avi";
 }
 
 }  // namespace
@@ -24,7 +48,7 @@ bool parse_radius(const std::string& text, long long& value) {
 std::string usage() {
   return "usage: trackvideo --tracks FILE (--video FILE | --frames DIR) [--csv FILE]\n"
          "                  [--overlay DIR] [--overlay-video FILE] [--detections DIR]\n"
-         "                  [--radius N] [--progress | --quiet]\n"
+         "                  [--radius N] [--max-pixels N] [--progress | --quiet]\n"
          "       trackvideo --help | --version\n"
          "\n"
          "Reads a tracks file (rows frame,id,left,top,width,height[,...]) and a video\n"
@@ -34,9 +58,13 @@ std::string usage() {
          "  --csv FILE           one row per candidate pair of every frame\n"
          "  --overlay DIR        frame_NNNNNN.png per frame with boxes, tracks and pairs\n"
          "                       drawn\n"
-         "  --overlay-video FILE the same drawing for every frame, a Motion-JPEG AVI\n"
+         "  --overlay-video FILE the same drawing for every frame, a Motion-JPEG AVI (FILE\n"
+         "                       ends in .avi)\n"
          "  --detections DIR     objects_info_h<q+1>_<f>.txt per object and frame\n"
          "  --radius N           the L1 limit in pixels (default 80)\n"
+         "  --max-pixels N       refuse frames of more than N pixels (default " +
+         std::to_string(histfeat::kDefaultMaxPixels) +
+         ")\n"
          "  --progress, --quiet  progress on standard error always, or never (default:\n"
          "                       when standard error is a terminal)\n"
          "Outputs are written only when the whole run succeeds.\n";
@@ -48,12 +76,13 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
     const char* name;
     std::string* target;
   };
-  std::string radius;
+  std::string radius, max_pixels;
   const valued with_value[] = {
       {"--tracks", &out.tracks},         {"--video", &out.video},
       {"--frames", &out.frames},         {"--csv", &out.csv},
       {"--overlay", &out.overlay},       {"--overlay-video", &out.overlay_video},
-      {"--detections", &out.detections}, {"--radius", &radius}};
+      {"--detections", &out.detections}, {"--radius", &radius},
+      {"--max-pixels", &max_pixels}};
   bool seen[sizeof with_value / sizeof with_value[0]] = {};
   bool progress = false, quiet = false;
   for (int i = 1; i < argc; ++i) {
@@ -85,22 +114,34 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
       if (eq != std::string::npos) {
         *with_value[k].target = arg.substr(eq + 1);
       } else {
-        if (i + 1 >= argc) return name + " needs a value";
+        // "--csv --quiet": the value is missing, not "--quiet".
+        if (i + 1 >= argc || std::string(argv[i + 1]).rfind("--", 0) == 0)
+          return name + " needs a value";
         *with_value[k].target = argv[++i];
       }
       if (with_value[k].target->empty()) return name + " needs a value";
     }
     if (!known) {
-      if (arg.size() > 1 && arg[0] == '-') return "unknown option '" + arg + "'";
-      return "unexpected argument '" + arg + "'";
+      if (arg.size() > 1 && arg[0] == '-') return "unknown option " + quoted(arg);
+      return "unexpected argument " + quoted(arg);
     }
   }
   if (out.tracks.empty()) return "--tracks FILE is required";
   if (out.video.empty() == out.frames.empty())
     return out.video.empty() ? "--video FILE or --frames DIR is required"
                              : "--video and --frames exclude each other";
-  if (!radius.empty() && !parse_radius(radius, out.radius))
-    return "--radius '" + radius + "' is not a whole number >= 1";
+  if (!radius.empty()) {
+    const std::string why = parse_count("--radius", radius, kMaxRadius,
+                                        ", beyond the distance of any two boxes", out.radius);
+    if (!why.empty()) return why;
+  }
+  if (!max_pixels.empty()) {
+    const std::string why = parse_count("--max-pixels", max_pixels, LLONG_MAX, "", out.max_pixels);
+    if (!why.empty()) return why;
+  }
+  if (!out.overlay_video.empty() && !is_avi_name(out.overlay_video))
+    return "--overlay-video " + quoted(out.overlay_video) +
+           ": only AVI (Motion-JPEG) is written; give a name ending in .avi";
   if (progress && quiet) return "--progress and --quiet exclude each other";
   out.progress = progress ? progress_mode::always
                  : quiet  ? progress_mode::never

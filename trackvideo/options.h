@@ -2,20 +2,28 @@
 //
 //   trackvideo --tracks FILE (--video FILE | --frames DIR) [--csv FILE]
 //              [--overlay DIR] [--overlay-video FILE] [--detections DIR]
-//              [--radius N] [--progress | --quiet]
+//              [--radius N] [--max-pixels N] [--progress | --quiet]
 //   trackvideo --help | --version
 //
-// Every option taking a value accepts "--name VALUE" and "--name=VALUE". No
-// state; parse_options is O(argc).
+// Every option taking a value accepts "--name VALUE" and "--name=VALUE"; in
+// the first form a VALUE starting with "--" is taken for the next option (the
+// value is then missing), so that "--csv --quiet" names no file "--quiet".
+// No state; parse_options is O(argc).
 #ifndef TRACKVIDEO_OPTIONS_H
 #define TRACKVIDEO_OPTIONS_H
 
 #include <string>
 
+#include "histfeat/decode.h"
+
 namespace trackvideo {
 
 // The L1 limit of a candidate pair unless --radius says otherwise.
 constexpr long long kDefaultRadius = 80;
+// The largest --radius: 2^36, beyond the L1 distance of any two boxes of int
+// corners (at most 4 * (2^32 - 1)), so it finds every pair. Larger values are
+// refused as too large rather than clamped: nothing larger finds more.
+constexpr long long kMaxRadius = 1LL << 36;
 
 enum class progress_mode { automatic, always, never };  // default, --progress, --quiet
 
@@ -23,13 +31,17 @@ struct options {
   bool help = false, version = false;                   // the run is then only the text asked for
   std::string tracks, video, frames;                    // exactly one of video and frames is set
   std::string csv, overlay, overlay_video, detections;  // "" when not asked for
-  long long radius = kDefaultRadius;                    // >= 1
+  long long radius = kDefaultRadius;                    // 1 .. kMaxRadius
+  long long max_pixels = histfeat::kDefaultMaxPixels;   // >= 1: larger frames are refused
   progress_mode progress = progress_mode::automatic;
 };
 
 // Fills `out` from argv[1 .. argc-1]. Returns "" or what is wrong (a usage
 // error: unknown option, missing value, --tracks or the frame source missing
-// or given twice, --radius not a whole number >= 1, --progress with --quiet).
+// or given twice, --radius not a whole number from 1 to kMaxRadius,
+// --max-pixels not a whole number >= 1, an --overlay-video name not ending in
+// .avi (in any case), --progress with --quiet). Values are quoted in messages
+// as tokens are.
 std::string parse_options(int argc, const char* const* argv, options& out);
 
 // The usage text (--help prints it on standard output; usage errors on

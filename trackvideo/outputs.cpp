@@ -1,5 +1,5 @@
 // trackvideo/outputs.cpp - pending output files (see outputs.h).
-#include "outputs.h"
+#include "trackvideo/outputs.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,7 +21,7 @@ std::string output_set::prepare_folder(const std::string& dir) {
   return "";
 }
 
-std::string output_set::open(const std::string& path, histfeat::atomic_file*& file) {
+std::string output_set::open(const std::string& path, common::atomic_file*& file) {
   files_.emplace_back();
   const std::string why = files_.back().open(path, inputs_);
   if (!why.empty()) {
@@ -33,7 +33,7 @@ std::string output_set::open(const std::string& path, histfeat::atomic_file*& fi
 }
 
 std::string output_set::write_closed(const std::string& path, const std::string& text) {
-  histfeat::atomic_file* file = nullptr;
+  common::atomic_file* file = nullptr;
   std::string why = open(path, file);
   if (why.empty()) why = file->write(text.data(), text.size());
   if (why.empty()) why = file->close();
@@ -41,7 +41,7 @@ std::string output_set::write_closed(const std::string& path, const std::string&
 }
 
 std::string output_set::commit_all() {
-  for (histfeat::atomic_file& f : files_) {
+  for (common::atomic_file& f : files_) {
     const std::string why = f.commit();
     if (!why.empty()) return why;
   }
@@ -51,7 +51,7 @@ std::string output_set::commit_all() {
 }
 
 void output_set::discard_all() {
-  for (histfeat::atomic_file& f : files_) f.discard();
+  for (common::atomic_file& f : files_) f.discard();
   files_.clear();
   // Newest first, so that a folder made inside another goes before it.
   for (auto it = created_.rbegin(); it != created_.rend(); ++it) ::rmdir(it->c_str());

@@ -1,7 +1,7 @@
 // trackvideo/outputs.h - the output files of a run, written as temporaries
 // and committed together once the whole run has succeeded.
 //
-// Every file is a histfeat::atomic_file (a temporary beside its final path,
+// Every file is a common::atomic_file (a temporary beside its final path,
 // removed by discard, by the destructor and when SIGINT, SIGTERM or SIGHUP
 // ends the process). Files are closed after writing, so thousands may wait
 // for their commit while only a few descriptors are open. An output folder
@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "histfeat/atomic_file.h"
+#include "common/atomic_file.h"
 
 namespace trackvideo {
 
@@ -36,7 +36,7 @@ class output_set {
   std::string prepare_folder(const std::string& dir);
   // A new pending file for `path`; "" with `file` set, or what is wrong (as
   // atomic_file::open, with the path named).
-  std::string open(const std::string& path, histfeat::atomic_file*& file);
+  std::string open(const std::string& path, common::atomic_file*& file);
   // Writes `text` to a new pending file for `path` and closes it.
   std::string write_closed(const std::string& path, const std::string& text);
   // Commits every pending file in the order opened; stops at the first failure.
@@ -46,7 +46,7 @@ class output_set {
 
  private:
   std::vector<std::string> inputs_;
-  std::deque<histfeat::atomic_file> files_;
+  std::deque<common::atomic_file> files_;
   std::vector<std::string> created_;  // folders made by prepare_folder
 };
 

@@ -1,4 +1,4 @@
-#include "overlay.h"
+#include "trackvideo/overlay.h"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>

@@ -1,7 +1,7 @@
 // trackvideo/pair_pass.cpp - the pairs and rows of one frame (see pair_pass.h).
-#include "pair_pass.h"
+#include "trackvideo/pair_pass.h"
 
-#include "table.h"
+#include "trackvideo/table.h"
 
 namespace trackvideo {
 

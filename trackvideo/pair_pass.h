@@ -18,9 +18,9 @@
 #include <utility>
 #include <vector>
 
-#include "frame_records.h"
+#include "trackvideo/frame_records.h"
 #include "trackpair/trackpair_core.h"
-#include "tracks.h"
+#include "trackvideo/tracks.h"
 
 namespace trackvideo {
 

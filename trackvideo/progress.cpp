@@ -1,5 +1,5 @@
 // trackvideo/progress.cpp - the progress line (see progress.h).
-#include "progress.h"
+#include "trackvideo/progress.h"
 
 #include <unistd.h>
 

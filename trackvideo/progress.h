@@ -10,7 +10,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "options.h"
+#include "trackvideo/options.h"
 
 namespace trackvideo {
 

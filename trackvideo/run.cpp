@@ -1,5 +1,5 @@
 // trackvideo/run.cpp - the frame loop and the commit of the outputs (see run.h).
-#include "run.h"
+#include "trackvideo/run.h"
 
 #include <opencv2/core/utils/logger.hpp>
 
@@ -10,15 +10,15 @@
 #include <new>
 #include <vector>
 
-#include "frame_reader.h"
-#include "frame_source.h"
-#include "outputs.h"
-#include "overlay.h"
-#include "pair_pass.h"
-#include "progress.h"
-#include "table.h"
+#include "trackvideo/frame_reader.h"
+#include "trackvideo/frame_source.h"
+#include "trackvideo/outputs.h"
+#include "trackvideo/overlay.h"
+#include "trackvideo/pair_pass.h"
+#include "trackvideo/progress.h"
+#include "trackvideo/table.h"
 #include "trackpair/detections.h"
-#include "tracks.h"
+#include "trackvideo/tracks.h"
 
 namespace trackvideo {
 
@@ -61,7 +61,7 @@ std::string run(const options& o, std::FILE* out, std::FILE* err) {
   tracks t;
   std::string why = read_tracks(o.tracks, t);
   if (!why.empty()) return why;
-  frame_source source;
+  frame_source source(o.max_pixels);
   why = o.video.empty() ? source.open_folder(o.frames) : source.open_video(o.video);
   if (!why.empty()) return why;
   if (o.video.empty() && static_cast<long long>(source.images().size()) < t.last_frame)
@@ -75,8 +75,8 @@ std::string run(const options& o, std::FILE* out, std::FILE* err) {
   output_set outputs(inputs);
   for (const std::string* dir : {&o.overlay, &o.detections})
     if (!dir->empty() && !(why = outputs.prepare_folder(*dir)).empty()) return why;
-  histfeat::atomic_file* csv = nullptr;
-  histfeat::atomic_file* video_file = nullptr;
+  common::atomic_file* csv = nullptr;
+  common::atomic_file* video_file = nullptr;
   if (!o.csv.empty() && !(why = outputs.open(o.csv, csv)).empty()) return why;
   if (!o.overlay_video.empty()) {
     if (!(why = outputs.open(o.overlay_video, video_file)).empty()) return why;

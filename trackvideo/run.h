@@ -20,7 +20,7 @@
 #include <cstdio>
 #include <string>
 
-#include "options.h"
+#include "trackvideo/options.h"
 
 namespace trackvideo {
 

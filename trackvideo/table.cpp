@@ -1,5 +1,5 @@
 // trackvideo/table.cpp - the --csv rows (see table.h).
-#include "table.h"
+#include "trackvideo/table.h"
 
 #include <charconv>
 

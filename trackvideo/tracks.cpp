@@ -1,13 +1,14 @@
 // trackvideo/tracks.cpp - reading the tracks file (see tracks.h).
-#include "tracks.h"
+#include "trackvideo/tracks.h"
 
-#include "trackpair/detections.h"
+#include "common/input_file.h"
+#include "common/tokens.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 namespace trackvideo {
 
@@ -42,19 +43,61 @@ int split_fields(const char* p, const char* end, std::string (&fields)[kColumns]
   return n;
 }
 
-bool parse_real(const std::string& field, double& value) {
-  const char* s = field.c_str();
-  char* stop = nullptr;
-  errno = 0;
-  value = std::strtod(s, &stop);
-  return stop != s && *stop == '\0' && std::isfinite(value);
+// Whether `field` is a plain decimal: an optional sign, digits with an
+// optional fraction (at least one digit in all), an optional exponent. No
+// blanks, no hexadecimal, no inf or nan, no other bytes (a NUL included).
+bool is_decimal(const std::string& field) {
+  const char* p = field.data();
+  const char* const end = p + field.size();
+  auto digits = [&p, end] {
+    const char* const from = p;
+    while (p < end && *p >= '0' && *p <= '9') ++p;
+    return p - from;
+  };
+  if (p < end && (*p == '+' || *p == '-')) ++p;
+  std::ptrdiff_t n = digits();
+  if (p < end && *p == '.') {
+    ++p;
+    n += digits();
+  }
+  if (n == 0) return false;
+  if (p < end && (*p == 'e' || *p == 'E')) {
+    ++p;
+    if (p < end && (*p == '+' || *p == '-')) ++p;
+    if (digits() == 0) return false;
+  }
+  return p == end;
 }
 
-// An integer column: a real with no fraction that fits an int.
+enum class number { ok, not_a_number, out_of_range };
+
+// A plain decimal as a finite double.
+number parse_real(const std::string& field, double& value) {
+  // The common case first: an integer of up to 15 digits, exact in a double,
+  // read without strtod.
+  const char* p = field.data();
+  const char* const end = p + field.size();
+  const bool negative = p < end && *p == '-';
+  if (p < end && (*p == '-' || *p == '+')) ++p;
+  if (p < end && end - p <= 15) {
+    long long v = 0;
+    while (p < end && *p >= '0' && *p <= '9') v = v * 10 + (*p++ - '0');
+    if (p == end) {
+      value = static_cast<double>(negative ? -v : v);
+      return number::ok;
+    }
+  }
+  if (!is_decimal(field)) return number::not_a_number;
+  value = std::strtod(field.c_str(), nullptr);  // the whole field: it holds no NUL
+  return std::isfinite(value) ? number::ok : number::out_of_range;
+}
+
+// An integer column: a plain decimal with no fraction that fits an int.
 bool parse_integral(const std::string& field, long long& value, std::string& why) {
   double v = 0;
-  if (!parse_real(field, v)) {
-    why = "is not a number";
+  const number n = parse_real(field, v);
+  if (n != number::ok) {
+    why = n == number::not_a_number ? "is not a number" : "is out of range";
     return false;
   }
   if (v != std::floor(v)) {
@@ -76,9 +119,23 @@ bool round_to_int(double v, long long& out) {
   return out >= INT_MIN && out <= INT_MAX;
 }
 
-// A field as messages quote it, as trackpair quotes its tokens.
+// A field as messages quote it, as tokens are quoted.
 std::string quoted(const std::string& field) {
-  return trackpair::quote_token(field.data(), field.data() + field.size());
+  return common::quote_token(field);
+}
+
+// A file name as messages give it: whole when every byte is printable ASCII,
+// else quoted as tokens are, so that no byte reaches the terminal raw.
+std::string shown_name(const std::string& name) {
+  for (const char c : name)
+    if (c < 0x20 || c > 0x7e) return quoted(name);
+  return name;
+}
+
+// Whether a field starts as a number may: a first field that does not is a
+// header's. A row mistyped after its first byte stays an error.
+bool starts_like_number(char c) {
+  return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
 }
 
 struct row {
@@ -91,15 +148,18 @@ std::string parse_row(const std::string (&f)[kColumns], row& r) {
   long long frame = 0, id = 0;
   std::string why;
   if (!parse_integral(f[0], frame, why)) return "frame " + quoted(f[0]) + " " + why;
-  if (frame < 1) return "frame " + f[0] + " is not a frame number (frames count from 1)";
+  if (frame < 1) return "frame " + quoted(f[0]) + " is not a frame number (frames count from 1)";
   if (!parse_integral(f[1], id, why)) return "id " + quoted(f[1]) + " " + why;
   if (id == kNoTrackId)
     return "id -1: trackvideo needs track ids (a tracker's output), not bare detections";
-  if (id < 0) return "id " + f[1] + " is negative";
+  if (id < 0) return "id " + quoted(f[1]) + " is negative";
   double v[4];
-  for (int i = 0; i < 4; ++i)
-    if (!parse_real(f[2 + i], v[i]))
-      return kColumnNames[2 + i] + std::string(" ") + quoted(f[2 + i]) + " is not a finite number";
+  for (int i = 0; i < 4; ++i) {
+    const number n = parse_real(f[2 + i], v[i]);
+    if (n != number::ok)
+      return kColumnNames[2 + i] + std::string(" ") + quoted(f[2 + i]) +
+             (n == number::not_a_number ? " is not a number" : " is out of range");
+  }
   long long x1, y1, x2, y2;
   if (!round_to_int(v[0], x1) || !round_to_int(v[1], y1) || !round_to_int(v[0] + v[2], x2) ||
       !round_to_int(v[1] + v[3], y2) || x2 - 1 < INT_MIN || y2 - 1 < INT_MIN)
@@ -107,7 +167,8 @@ std::string parse_row(const std::string (&f)[kColumns], row& r) {
   --x2;
   --y2;
   if (x2 < x1 || y2 < y1)
-    return "the box is empty after rounding to pixels (width " + f[4] + ", height " + f[5] + ")";
+    return "the box is empty after rounding to pixels (width " + quoted(f[4]) + ", height " +
+           quoted(f[5]) + ")";
   r.frame = static_cast<int>(frame);
   r.id = static_cast<int>(id);
   r.x1 = static_cast<int>(x1);
@@ -126,6 +187,9 @@ std::string parse_tracks(const std::string& text, const std::string& name, track
   std::string fields[kColumns];
   const char* p = text.data();
   const char* const end = p + text.size();
+  // One UTF-8 byte-order mark, as some editors put first.
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) p += 3;
+  bool first = true;  // no line but blank ones so far
   for (int line = 1; p < end; ++line) {
     const char* eol =
         static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
@@ -133,22 +197,28 @@ std::string parse_tracks(const std::string& text, const std::string& name, track
     const char* q = p;
     while (q < eol && is_blank(*q)) ++q;
     if (q < eol) {
-      if (line == INT_MAX) return name + ": too many lines";
-      const int n = split_fields(p, eol, fields);
-      auto at = [&] { return name + ":" + std::to_string(line) + ": "; };
-      if (n < 0)
-        return at() + "column " + std::to_string(-n) + " (" + kColumnNames[-1 - n] + ") is empty";
-      if (n < kColumns)
-        return at() + "expected at least 6 columns (frame,id,left,top,width,height), found " +
-               std::to_string(n);
-      row r{};
-      std::string why = parse_row(fields, r);
-      if (!why.empty()) return at() + why;
-      r.line = line;
-      rows.push_back(r);
+      if (line == INT_MAX) return shown_name(name) + ": too many lines";
+      if (first && *q != ',' && !starts_like_number(*q)) {
+        out.header_line = line;
+      } else {
+        const int n = split_fields(p, eol, fields);
+        auto at = [&] { return shown_name(name) + ":" + std::to_string(line) + ": "; };
+        if (n < 0)
+          return at() + "column " + std::to_string(-n) + " (" + kColumnNames[-1 - n] + ") is empty";
+        if (n < kColumns)
+          return at() + "expected at least 6 columns (frame,id,left,top,width,height), found " +
+                 std::to_string(n);
+        row r{};
+        std::string why = parse_row(fields, r);
+        if (!why.empty()) return at() + why;
+        r.line = line;
+        rows.push_back(r);
+      }
+      first = false;
     }
     p = eol + (eol < end ? 1 : 0);
   }
+  if (rows.empty()) return shown_name(name) + ": no rows";
 
   for (const row& r : rows) out.ids.push_back(r.id);
   std::sort(out.ids.begin(), out.ids.end());
@@ -176,17 +246,25 @@ std::string read_tracks(const std::string& path, tracks& out) {
   // Regular files only, checked on the open file: a FIFO or a device might
   // never end (trackpair's reader, which its detection files go through).
   std::string text;
-  const std::string why = trackpair::read_file(path.c_str(), text);
-  if (!why.empty()) return "cannot open " + path + ": " + why;
+  const std::string why = common::read_file(path, text);
+  if (!why.empty()) return "cannot open " + shown_name(path) + ": " + why;
   return parse_tracks(text, path, out);
+}
+
+std::string header_message(const tracks& t) {
+  if (t.header_line == 0) return "";
+  return shown_name(t.file) + ":" + std::to_string(t.header_line) + ": skipped the header line";
 }
 
 std::string tracks::verify() const {
   for (std::size_t i = 1; i < ids.size(); ++i)
     if (ids[i - 1] >= ids[i]) return "ids not ascending and distinct at " + std::to_string(i);
+  if (boxes.empty()) return "no boxes";
+  if (header_line < 0) return "header_line is negative";
   int last = 0;
   for (std::size_t i = 0; i < boxes.size(); ++i) {
     const track_box& b = boxes[i];
+    if (b.line <= header_line) return "box " + std::to_string(i) + ": not after the header line";
     if (b.object < 0 || b.object >= objects())
       return "box " + std::to_string(i) + ": object out of range";
     if (b.frame < 1 || b.x2 < b.x1 || b.y2 < b.y1)

@@ -6,8 +6,14 @@
 //   turned into the boxes the rest of the program walks frame by frame.
 //   Columns are separated by a comma (blanks around it allowed) or by blanks
 //   and tabs; columns after the sixth are ignored; a line may end in CRLF;
-//   lines holding only blanks are skipped.
+//   lines holding only blanks are skipped. One UTF-8 byte-order mark at the
+//   start is skipped; so is one header line: the first line that is not
+//   blank, when its first field does not start like a number (a digit, a
+//   sign or a point), as "frame,id,left,...". A file without rows is refused.
 //
+//   Every field is a plain decimal: an optional sign, digits with an optional
+//   fraction, an optional exponent ("7", "-2.5", ".5", "1e3"); no hexadecimal,
+//   no inf or nan, no other byte.
 //   frame   an integer >= 1 ("7" or an integral real such as "7.0")
 //   id      an integer >= 0 written the same ways; -1 (a detection without an
 //           identity) is refused with "needs track ids"
@@ -24,14 +30,20 @@
 //   file order, s = 0, 1, ...; objects may be absent from any frame.
 //
 // Data
-//   boxes         sorted by (frame, object, det); det counts from 0 within
-//                 (object, frame); line is the row's line in the file (from 1).
-//   last_frame    F, the largest frame of any row (0 for a file without rows).
-//   verify() checks the order, the det numbering and the object indices.
+//   boxes         at least one; sorted by (frame, object, det); det counts
+//                 from 0 within (object, frame); line is the row's line in the
+//                 file (from 1), after header_line.
+//   last_frame    F, the largest frame of any row.
+//   header_line   the line of the header skipped, 0 when there was none.
+//   verify() checks the order, the det numbering, the object indices and
+//   the lines.
 //
 // Cost: O(n log n) for n rows (one sort); memory 32 bytes per row plus the ids.
 // Failure: "" on success, otherwise "FILE:LINE: what is wrong" (or "FILE:
-// <reason>" when the file cannot be read); `out` is then unspecified.
+// <reason>" when the file cannot be read or holds no rows); `out` is then
+// unspecified. Field values in messages are quoted as tokens are (between
+// single quotes, bytes outside printable ASCII as '?'); FILE is the name as
+// given when all its bytes are printable ASCII, else quoted the same way.
 #ifndef TRACKVIDEO_TRACKS_H
 #define TRACKVIDEO_TRACKS_H
 
@@ -56,6 +68,7 @@ struct tracks {
   std::vector<int> ids;          // ascending, distinct
   std::vector<track_box> boxes;  // sorted by (frame, object, det)
   int last_frame = 0;
+  int header_line = 0;  // the line of the skipped header, 0 for none
 
   // The object count O.
   int objects() const { return static_cast<int>(ids.size()); }
@@ -67,6 +80,9 @@ struct tracks {
 std::string parse_tracks(const std::string& text, const std::string& name, tracks& out);
 // Reads and parses the file at `path`. Only regular files are read.
 std::string read_tracks(const std::string& path, tracks& out);
+// The note a run gives when a header line was skipped, "FILE:LINE: skipped
+// the header line" (FILE shown as in messages), or "" when none was.
+std::string header_message(const tracks& t);
 
 }  // namespace trackvideo
 

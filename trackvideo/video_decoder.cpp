@@ -2,7 +2,7 @@
 // video_decoder.h).
 #include "trackvideo/video_decoder.h"
 
-#include "histfeat/internal.h"
+#include "common/input_file.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -205,8 +205,8 @@ std::string video_decoder::open(const std::string& path, long long max_pixels) {
   };
 
   struct stat st;
-  std::string why = histfeat::open_regular(path, s.input.fd, st);
-  if (!why.empty()) return why;
+  const std::string why = common::open_regular(path, s.input.fd, st);
+  if (!why.empty()) return "cannot open " + path + ": " + why;
   s.input.size = static_cast<long long>(st.st_size);
 
   constexpr int kBufferBytes = 1 << 16;

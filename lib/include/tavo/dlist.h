@@ -366,6 +366,8 @@ class dlist {
   // Quicksort through an item array and a value array (median of three, no
   // cut-off); not stable.
   void quick_sort();
+  // The same sort; the argument is not used (kept for callers that pass one).
+  void quick_sort(int) { quick_sort(); }
   // Quicksort of A[l..r] by cmp, moving B[l..r] in step.
   void gen_quick_sort(value_slot* A, dlink** B, int l, int r);
   // Insertion sort of the item array l..r by the elements' order; the

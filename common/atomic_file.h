@@ -1,14 +1,15 @@
-// The atomic output writer: every output file is written under a temporary name
-// and renamed over its final path only when complete, so a reader sees the old
-// file or the new one, never a part, and a failed run leaves the old one as it was.
+// common/atomic_file.h - the atomic output writer: every output file is
+// written under a temporary name and renamed over its final path only when
+// complete, so a reader sees the old file or the new one, never a part, and a
+// failed run leaves the old one as it was.
 //
 // An atomic_file owns its temporary until commit() (which gives it away by
 // renaming it) or discard() (which removes it); the destructor discards. The
 // temporary is a short name (".tmp-<pid>-<n>", then the final name's extension
-// of up to 16 bytes, such as ".avi") in the directory of the final path, or of a symbolic link's target when the path is a link to a regular
-// file (the link stays). While uncommitted temporaries exist, SIGINT, SIGTERM and
-// SIGHUP (unless ignored or handled by the program) remove them all before the
-// signal ends the process.
+// of up to 16 bytes, such as ".avi") in the directory of the final path, or of a symbolic link's
+// target when the path is a link to a regular file (the link stays). While uncommitted temporaries
+// exist, SIGINT, SIGTERM and SIGHUP (unless ignored or handled by the program) remove them all
+// before the signal ends the process.
 //
 // Cost: open() is a few stat calls and one create; write() one write call per
 // call; commit() a stat, chown, chmod and rename. Descriptors: one while the
@@ -19,14 +20,14 @@
 // Failures are returned, never thrown: "" on success, else one line
 // "cannot write PATH: <reason>" (PATH as given to open()).
 
-#ifndef HISTFEAT_ATOMIC_FILE_H
-#define HISTFEAT_ATOMIC_FILE_H
+#ifndef COMMON_ATOMIC_FILE_H
+#define COMMON_ATOMIC_FILE_H
 
 #include <cstddef>
 #include <string>
 #include <vector>
 
-namespace histfeat {
+namespace common {
 
 namespace detail {
 struct temporary;  // a listed temporary name (temporaries.h)
@@ -66,11 +67,17 @@ class atomic_file {
   int fd_ = -1;
 };
 
+// The checks atomic_file::open makes before creating anything: "" when `path`
+// may be replaced, else "cannot write PATH: <reason>". `target` (when given)
+// receives where the rename goes: the link's target for a link to a regular file.
+std::string check_output(const std::string& path, const std::vector<std::string>& inputs,
+                         std::string* target = nullptr);
+
 // open, write, commit in one call: `path` holds `text` afterwards, or is as it
 // was and the reason is returned.
 std::string write_file_replacing(const std::string& path, const std::string& text,
                                  const std::vector<std::string>& inputs = {});
 
-}  // namespace histfeat
+}  // namespace common
 
-#endif  // HISTFEAT_ATOMIC_FILE_H
+#endif  // COMMON_ATOMIC_FILE_H

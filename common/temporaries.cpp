@@ -1,13 +1,13 @@
 // The list of the process's uncommitted temporaries and its clean-up on a signal.
 
-#include "histfeat/temporaries.h"
+#include "common/temporaries.h"
 
 #include <unistd.h>
 
 #include <atomic>
 #include <csignal>
 
-namespace histfeat {
+namespace common {
 
 namespace {
 
@@ -74,4 +74,4 @@ void unlist_temporary(node* n) {
   n->prev = n->next = n;
 }
 
-}  // namespace histfeat
+}  // namespace common

@@ -1,10 +1,10 @@
 // The atomic output writer (the temporaries it leaves to a signal's clean-up
 // are listed in temporaries.cpp).
 
-#include "histfeat/atomic_file.h"
+#include "common/atomic_file.h"
 
-#include "histfeat/internal.h"
-#include "histfeat/temporaries.h"
+#include "common/input_file.h"
+#include "common/temporaries.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -17,7 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace histfeat {
+namespace common {
 
 namespace {
 
@@ -205,4 +205,4 @@ std::string write_file_replacing(const std::string& path, const std::string& tex
   return why;
 }
 
-}  // namespace histfeat
+}  // namespace common

@@ -1,4 +1,4 @@
-// The process's uncommitted temporary files (internal to histfeat): one list,
+// The process's uncommitted temporary files (internal to the atomic writer): one list,
 // which a handler of SIGINT, SIGTERM and SIGHUP walks to remove every file on it
 // before the signal ends the process.
 //
@@ -8,14 +8,14 @@
 // thread or another) is acted on when the lock is released. Listing and
 // unlisting are O(1); the lock is two atomic operations when uncontended.
 
-#ifndef HISTFEAT_TEMPORARIES_H
-#define HISTFEAT_TEMPORARIES_H
+#ifndef COMMON_TEMPORARIES_H
+#define COMMON_TEMPORARIES_H
 
-#include "histfeat/atomic_file.h"
+#include "common/atomic_file.h"
 
 #include <string>
 
-namespace histfeat {
+namespace common {
 
 struct detail::temporary {
   temporary* prev;
@@ -42,6 +42,6 @@ class temporaries_lock {
 void list_temporary(detail::temporary* t);
 void unlist_temporary(detail::temporary* t);
 
-}  // namespace histfeat
+}  // namespace common
 
-#endif  // HISTFEAT_TEMPORARIES_H
+#endif  // COMMON_TEMPORARIES_H

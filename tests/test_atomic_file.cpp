@@ -3,9 +3,9 @@
 // process. What histfeat itself refuses and keeps (inputs named as the output,
 // links, modes) is checked end to end in test_histfeat.cpp.
 
-#include "histfeat/atomic_file.h"
+#include "common/atomic_file.h"
 
-#include "child.h"
+#include "tests/child.h"
 
 #include <gtest/gtest.h>
 
@@ -24,8 +24,8 @@
 #include <vector>
 
 namespace fs = std::filesystem;
-using histfeat::atomic_file;
-using histfeat::write_file_replacing;
+using common::atomic_file;
+using common::write_file_replacing;
 
 namespace {
 
@@ -43,7 +43,7 @@ std::string slurp(const fs::path& p) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 void spit(const fs::path& p, const std::string& text) {
-  std::ofstream(p, std::ios::binary) << text;
+  tavo_test::write_file(p, text);
 }
 int open_descriptors() {
   return static_cast<int>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));

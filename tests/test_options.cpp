@@ -1,0 +1,104 @@
+// trackvideo's command line: parse_options on good and bad argument lists.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "histfeat/decode.h"
+#include "trackvideo/options.h"
+
+using namespace trackvideo;
+
+namespace {
+
+// The arguments as one line, for messages.
+std::string joined(const std::vector<const char*>& args) {
+  std::string line;
+  for (const char* a : args) line += std::string(line.empty() ? "" : " ") + a;
+  return line;
+}
+
+// parse_options on "trackvideo" followed by `args`.
+std::string parse(const std::vector<const char*>& args, options& o) {
+  std::vector<const char*> argv{"trackvideo"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return parse_options(static_cast<int>(argv.size()), argv.data(), o);
+}
+
+}  // namespace
+
+TEST(TrackvideoCommandLine, ValuesInBothFormsAndTheDefaults) {
+  options o;
+  ASSERT_EQ(parse({"--tracks", "t", "--frames=d", "--csv", "c", "--radius=200", "--quiet",
+                   "--overlay-video", "o.AVI", "--max-pixels", "1000"},
+                  o),
+            "");
+  EXPECT_EQ(o.tracks, "t");
+  EXPECT_EQ(o.frames, "d");
+  EXPECT_EQ(o.csv, "c");
+  EXPECT_EQ(o.overlay_video, "o.AVI");
+  EXPECT_EQ(o.radius, 200);
+  EXPECT_EQ(o.max_pixels, 1000);
+  EXPECT_EQ(o.progress, progress_mode::never);
+  ASSERT_EQ(parse({"--video", "v", "--tracks", "t"}, o), "");
+  EXPECT_EQ(o.radius, kDefaultRadius);
+  EXPECT_EQ(o.max_pixels, histfeat::kDefaultMaxPixels);
+  EXPECT_EQ(o.progress, progress_mode::automatic);
+  EXPECT_TRUE(o.overlay.empty() && o.overlay_video.empty() && o.detections.empty());
+  // A value that looks like an option is taken only after "=".
+  ASSERT_EQ(parse({"--tracks=--t", "--video", "-", "--csv=--quiet", "--radius", "68719476736"}, o),
+            "");
+  EXPECT_EQ(o.tracks, "--t");
+  EXPECT_EQ(o.video, "-");
+  EXPECT_EQ(o.csv, "--quiet");
+  EXPECT_EQ(o.radius, kMaxRadius);
+  EXPECT_EQ(o.progress, progress_mode::automatic);
+}
+
+TEST(TrackvideoCommandLine, MisuseIsAUsageError) {
+  const std::pair<std::vector<const char*>, const char*> cases[] = {
+      {{"--video", "v"}, "--tracks FILE is required"},
+      {{"--tracks", "t"}, "--video FILE or --frames DIR is required"},
+      {{"--tracks", "t", "--video", "v", "--frames", "d"}, "exclude each other"},
+      {{"--tracks", "t", "--video"}, "--video needs a value"},
+      {{"--tracks", "t", "--video", "v", "--tracks", "u"}, "--tracks is given twice"},
+      {{"--tracks", "t", "--video", "v", "--radius", "0"}, "--radius '0' is not a whole number"},
+      {{"--tracks", "t", "--video", "v", "--radius", "-5"}, "--radius '-5' is not a whole number"},
+      {{"--tracks", "t", "--video", "v", "--radius", "8x"}, "--radius '8x' is not a whole number"},
+      {{"--tracks", "t", "--video", "v", "--radius", "+8"}, "--radius '+8' is not a whole number"},
+      {{"--tracks", "t", "--video", "v", "--radius", "68719476737"},
+       "--radius '68719476737' is too large (at most 68719476736"},
+      {{"--tracks", "t", "--video", "v", "--radius", "99999999999999999999"},
+       "--radius '99999999999999999999' is too large"},
+      {{"--tracks", "t", "--video", "v", "--progress", "--quiet"}, "exclude each other"},
+      {{"--tracks", "t", "--video", "v", "--colour"}, "unknown option '--colour'"},
+      {{"--tracks", "t", "--video", "v", "--\x1b[2J"}, "unknown option '--?[2J'"},
+      {{"--tracks", "t", "--video", "v", "extra"}, "unexpected argument 'extra'"},
+      {{"--tracks=", "--video", "v"}, "--tracks needs a value"},
+      // A value that looks like an option is the next option, not the value.
+      {{"--tracks", "t", "--video", "v", "--csv", "--quiet"}, "--csv needs a value"},
+      {{"--tracks", "--video", "v"}, "--tracks needs a value"},
+      {{"--tracks", "t", "--video", "v", "--overlay", "--detections", "d"},
+       "--overlay needs a value"},
+      // Only AVI is written.
+      {{"--tracks", "t", "--video", "v", "--overlay-video", "x.mp4"},
+       "--overlay-video 'x.mp4': only AVI"},
+      {{"--tracks", "t", "--video", "v", "--overlay-video", "avi"}, "only AVI"},
+      {{"--tracks", "t", "--video", "v", "--overlay-video", "x.avi.mkv"}, "only AVI"},
+      {{"--tracks", "t", "--video", "v", "--overlay-video=d/.avi/x"}, "only AVI"},
+      {{"--tracks", "t", "--video", "v", "--max-pixels", "0"},
+       "--max-pixels '0' is not a whole number >= 1"},
+      {{"--tracks", "t", "--video", "v", "--max-pixels", "1e6"},
+       "--max-pixels '1e6' is not a whole number >= 1"},
+      {{"--tracks", "t", "--video", "v", "--max-pixels", "99999999999999999999"},
+       "--max-pixels '99999999999999999999' is too large"},
+  };
+  for (const auto& [args, expected] : cases) {
+    options o;
+    const std::string why = parse(args, o);
+    EXPECT_NE(why.find(expected), std::string::npos) << joined(args) << " -> " << why;
+    EXPECT_EQ(why.find('\x1b'), std::string::npos) << why;
+  }
+}
