@@ -268,6 +268,12 @@ TEST(HostileTrackvideoVideo, NothingOfTheLibrariesOnStandardError) {
     EXPECT_NE(r.err.find((s.path() / name).string()), std::string::npos) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
   }
+  // --max-pixels reaches the decoder.
+  const auto limited = tavo_test::run_child({TRACKVIDEO_EXE, "--tracks", tracks.string(),
+                                             "--video", mp4.string(), "--max-pixels", "19199"});
+  EXPECT_EQ(limited.status, 1);
+  EXPECT_EQ(limited.err,
+            "trackvideo: " + mp4.string() + ": 160 x 120 pixels, more than the limit of 19199\n");
 }
 
 // ---- folders -----------------------------------------------------------------------
