@@ -240,6 +240,12 @@ TEST(TrackvideoVideoDecoder, HostileVideosFailWithOneLineAndTheirCause) {
     }
   }
 
+  // A name with a line break is quoted, so the message stays one line.
+  const fs::path odd = s.path() / "a\nb.avi";
+  write_bytes(odd, noise);
+  EXPECT_EQ(frame_source().open_video(odd.string()),
+            "cannot open '" + s.path().string() + "/a?b.avi' as a video");
+
   // The pixel limit, for the whole stream at opening.
   frame_source small(64 * 48 - 1);
   EXPECT_EQ(small.open_video(avi.string()),

@@ -108,10 +108,11 @@ std::string frame_source::open_folder(const std::string& dir) {
 
 std::string frame_source::missing() const {
   const std::string f = std::to_string(position_ + 1);
+  const std::string name = shown_name(name_);
   if (is_video_)
-    return name_ + ": no frame " + f + " (the video ends after " + std::to_string(position_) +
+    return name + ": no frame " + f + " (the video ends after " + std::to_string(position_) +
            (position_ == 1 ? " frame)" : " frames)");
-  return name_ + ": no frame " + f + " (the folder holds " + std::to_string(images_.size()) +
+  return name + ": no frame " + f + " (the folder holds " + std::to_string(images_.size()) +
          (images_.size() == 1 ? " image)" : " images)");
 }
 
@@ -129,11 +130,13 @@ std::string frame_source::next_image(cv::Mat& frame) {
   const std::string& path = images_[static_cast<std::size_t>(position_)];
   // The file read whole through the descriptor that was checked.
   std::string why = common::read_file(path, file_bytes_);
-  if (!why.empty()) return "cannot open " + path + ": " + why;
+  const std::string shown = shown_name(path);
+  if (!why.empty()) return "cannot open " + shown + ": " + why;
   // An empty file is no image (and the decoder would read a null source by name).
-  if (file_bytes_.empty()) return "cannot decode " + path + " as a colour image";
+  if (file_bytes_.empty()) return "cannot decode " + shown + " as a colour image";
+  // The decoder reads from memory: the path is only the name in its messages.
   why = histfeat::decode_image(
-      {reinterpret_cast<const unsigned char*>(file_bytes_.data()), file_bytes_.size(), path},
+      {reinterpret_cast<const unsigned char*>(file_bytes_.data()), file_bytes_.size(), shown},
       max_pixels_, image_);
   if (!why.empty()) return why;
   frame.create(image_.height, image_.width, CV_8UC3);

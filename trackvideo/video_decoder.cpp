@@ -3,6 +3,7 @@
 #include "trackvideo/video_decoder.h"
 
 #include "common/input_file.h"
+#include "common/tokens.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -149,6 +150,13 @@ bool text_picture_codec(AVCodecID id) {
 
 }  // namespace
 
+std::string shown_name(const std::string& name) {
+  for (const char c : name)
+    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f)
+      return common::quote_token(name);
+  return name;
+}
+
 // FFmpeg's objects, freed in reverse order by the destructor.
 struct video_decoder::state {
   log_sink log;
@@ -191,22 +199,22 @@ video_decoder::~video_decoder() = default;
 
 std::string video_decoder::open(const std::string& path, long long max_pixels) {
   install_quiet_log();
-  name_ = path;
+  name_ = shown_name(path);
   max_pixels_ = max_pixels;
   frames_ = 0;
   s_.reset();
   s_ = std::make_unique<state>();
   state& s = *s_;
-  const std::string refused = "cannot open " + path + " as a video";
+  const std::string refused = "cannot open " + name_ + " as a video";
   const std::string no_memory = "out of memory";
   auto too_large = [&](int width, int height) {
-    return path + ": " + std::to_string(width) + " x " + std::to_string(height) +
+    return name_ + ": " + std::to_string(width) + " x " + std::to_string(height) +
            " pixels, more than the limit of " + std::to_string(max_pixels);
   };
 
   struct stat st;
   const std::string why = common::open_regular(path, s.input.fd, st);
-  if (!why.empty()) return "cannot open " + path + ": " + why;
+  if (!why.empty()) return "cannot open " + name_ + ": " + why;
   s.input.size = static_cast<long long>(st.st_size);
 
   constexpr int kBufferBytes = 1 << 16;
