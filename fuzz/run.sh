@@ -15,7 +15,8 @@ build=${TAVO_FUZZ_BUILD:-$top/build-fuzz}
 jobs=${TAVO_FUZZ_JOBS:-2}
 
 "$top/scripts/deps.sh" clang libclang-rt-14-dev cmake make libopencv-core-dev \
-  libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-videoio-dev
+  libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-videoio-dev \
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev pkg-config
 
 cmake -S "$top" -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVO_SANITIZE=ON -DTAVO_BUILD_FUZZ=ON \
