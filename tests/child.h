@@ -36,6 +36,7 @@ struct child_options {
   bool broken_pipe = false;      // standard output a pipe whose reader is gone
   long address_space_mb = 0;     // RLIMIT_AS in MiB (0: none); not applied under AddressSanitizer
   long asan_allocation_mb = 0;   // under AddressSanitizer: max_allocation_size_mb (0: none)
+  long long file_size_bytes = 0;  // RLIMIT_FSIZE (0: none), SIGXFSZ ignored: writes past it fail
   std::vector<std::string> env;  // "NAME=value" set in the child
   unsigned seconds = 120;        // SIGALRM after this long
 };
@@ -132,6 +133,7 @@ inline child_result run_child(const std::vector<std::string>& args, const child_
   envp.push_back(nullptr);
   const rlim_t bytes = rlim_t(o.address_space_mb) << 20;
   const rlimit limit{bytes, bytes};
+  const rlimit file_limit{rlim_t(o.file_size_bytes), rlim_t(o.file_size_bytes)};
 
   int pipe_fds[2] = {-1, -1};
   if (o.broken_pipe) {
@@ -152,6 +154,10 @@ inline child_result run_child(const std::vector<std::string>& args, const child_
     if (address_space_limits_apply() && o.address_space_mb > 0 &&
         ::setrlimit(RLIMIT_AS, &limit) != 0)
       ::_exit(125);
+    if (o.file_size_bytes > 0) {
+      ::signal(SIGXFSZ, SIG_IGN);  // kept across exec: a write past the limit fails with EFBIG
+      if (::setrlimit(RLIMIT_FSIZE, &file_limit) != 0) ::_exit(125);
+    }
     ::signal(SIGPIPE, SIG_DFL);
     ::alarm(o.seconds);  // kept across exec
     ::execve(argv[0], argv.data(), envp.data());
