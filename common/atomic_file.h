@@ -20,7 +20,8 @@
 // Commit. commit() checks that the rename can succeed (write and search
 // permission on the folder, the sticky bit), then exchanges the temporary with
 // the existing file, so that the old file is kept under the temporary's name
-// until the new one is in place, and removes it. Callers committing several
+// until the new one is in place, and removes it (where the file system cannot
+// exchange files, a plain rename: the old file is then not kept). Callers committing several
 // files together (trackvideo's output_set) use the steps: can_commit() for
 // every file, swap_in() for each, undo() of those swapped in when one fails,
 // else finish() for all, under one commit_guard, which holds off the three
