@@ -256,3 +256,42 @@ TEST(AtomicFile, AnEndingSignalRemovesPrivateAndMadeFoldersToo) {
       ::testing::KilledBySignal(SIGHUP), "");
   EXPECT_TRUE(s.names().empty());
 }
+
+// What the kernel would refuse is found before any rename: a folder the caller
+// may not write, another user's file in a sticky folder, a folder now in the
+// file's place. Root passes the first two, so the checks run as a third user.
+int can_commit_mismatches(const fs::path& dir) {
+  if (::setgid(65533) != 0 || ::setuid(65533) != 0) return 100;
+  const std::pair<std::string, std::string> cases[] = {
+      {"locked/new", "Permission denied"},
+      {"sticky/theirs", "Operation not permitted"},
+      {"open/now_a_folder", "Is a directory"},
+      {"sticky/mine", ""},
+  };
+  int mismatches = 0;
+  for (const auto& [name, why] : cases) {
+    const std::string path = (dir / name).string();
+    atomic_file f;
+    if (f.open(path) != "") return 101;
+    if (name == "locked/new") ::chmod((dir / "locked").c_str(), 0555);
+    if (name == "open/now_a_folder") fs::create_directory(path);
+    mismatches += f.can_commit() != (why.empty() ? "" : "cannot write " + path + ": " + why);
+    f.discard();
+  }
+  return mismatches;
+}
+
+TEST(AtomicFile, CanCommitSeesWhatTheRenameWouldBeRefused) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to make another user's file";
+  scratch s;
+  ::chmod(s.dir.c_str(), 0755);
+  for (const char* dir : {"locked", "sticky", "open"}) fs::create_directory(s.dir / dir);
+  ASSERT_EQ(::chown((s.dir / "locked").c_str(), 65533, 65533), 0);  // theirs to lock
+  ::chmod((s.dir / "sticky").c_str(), 01777);
+  ::chmod((s.dir / "open").c_str(), 0777);
+  spit(s.dir / "sticky" / "theirs", "theirs");
+  ::chmod((s.dir / "sticky" / "theirs").c_str(), 0666);
+  ASSERT_EQ(::chown((s.dir / "sticky" / "theirs").c_str(), 65534, 65534), 0);
+  EXPECT_EXIT(::_exit(can_commit_mismatches(s.dir)), ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(slurp(s.dir / "sticky" / "theirs"), "theirs");
+}
