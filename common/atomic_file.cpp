@@ -7,6 +7,8 @@
 #include "common/temporaries.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 namespace common {
 
@@ -29,6 +32,10 @@ constexpr std::size_t kMaxKeptExtension = 16;
 std::string directory_of(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+std::string last_name(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 std::string extension_of(const std::string& path) {
   const std::size_t start = path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1;
@@ -46,30 +53,87 @@ std::string temporary_name(const std::string& directory, const std::string& exte
          extension;
 }
 
+std::string failure(const std::string& path, int error) {
+  return "cannot write " + path + ": " + std::strerror(error);
+}
+
+// Exchanges the files at `a` and `b` (both must exist); errno EINVAL where the
+// file system cannot.
+int exchange(const std::string& a, const std::string& b) {
+  return ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE);
+}
+
+void drop(detail::temporary*& t, bool remove) {
+  if (!t) return;
+  {
+    temporaries_lock hold;
+    if (remove) t->folder ? ::rmdir(t->name.c_str()) : ::unlink(t->name.c_str());
+    unlist_temporary(t);
+  }
+  delete t;
+  t = nullptr;
+}
+
 }  // namespace
 
-std::string check_output(const std::string& path, const std::vector<std::string>& inputs,
-                         std::string* target) {
-  const std::string failure = "cannot write " + path + ": ";
-  if (target) *target = path;
+std::size_t file_key_hash::operator()(const file_key& k) const {
+  return std::hash<std::string>()(k.name) ^ (std::hash<unsigned long long>()(k.ino) * 31) ^
+         std::hash<unsigned long long>()(k.dev);
+}
+
+std::string identify(const std::string& path, file_key& key) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return "";  // a new file (or the create will say why not)
-  for (const std::string& input : inputs) {
-    struct stat in;
-    if (::stat(input.c_str(), &in) == 0 && in.st_dev == st.st_dev && in.st_ino == st.st_ino)
-      return failure + "the same file as the input " + input;
+  if (::stat(path.c_str(), &st) == 0) {
+    key = file_key{st.st_dev, st.st_ino, ""};
+    return "";
   }
-  if (std::string why = not_regular(st); !why.empty()) return failure + why;
-  if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
-    return failure + std::strerror(errno);
-  struct stat link;
+  const std::string dir = directory_of(path);
+  if (::stat(dir.empty() ? "." : dir.c_str(), &st) != 0) return failure(path, errno);
+  key = file_key{st.st_dev, st.st_ino, last_name(path)};
+  return "";
+}
+
+input_set::input_set(const std::vector<std::string>& paths) {
+  for (const std::string& p : paths) add(p);
+}
+
+void input_set::add(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0) files_.emplace(file_key{st.st_dev, st.st_ino, ""}, path);
+}
+
+const std::string* input_set::find(dev_t dev, ino_t ino) const {
+  const auto it = files_.find(file_key{dev, ino, ""});
+  return it == files_.end() ? nullptr : &it->second;
+}
+
+std::string check_output(const std::string& path, const input_set& inputs, std::string* target) {
+  const std::string failed = "cannot write " + path + ": ";
+  if (target) *target = path;
+  struct stat st, link;
+  if (::stat(path.c_str(), &st) != 0) {
+    const int error = errno;
+    if (error != ENOENT) return failure(path, error);  // a loop of links, a file as a folder
+    if (::lstat(path.c_str(), &link) == 0)
+      return failed + "a symbolic link to a file that does not exist";
+    return "";  // a new file (or the create will say why not)
+  }
+  if (const std::string* input = inputs.find(st.st_dev, st.st_ino))
+    return failed + "the same file as the input " + *input;
+  if (std::string why = not_regular(st); !why.empty()) return failed + why;
+  if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return failure(path, errno);
   if (target && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
     char* resolved = ::realpath(path.c_str(), nullptr);
-    if (!resolved) return failure + std::strerror(errno);
+    if (!resolved) return failure(path, errno);
     *target = resolved;
     std::free(resolved);
   }
   return "";
+}
+
+std::string check_output(const std::string& path, const std::vector<std::string>& inputs,
+                         std::string* target) {
+  return check_output(path, input_set(inputs), target);
 }
 
 atomic_file::atomic_file() = default;
@@ -80,49 +144,72 @@ atomic_file::~atomic_file() {
 
 atomic_file::atomic_file(atomic_file&& other) noexcept
     : temp_(other.temp_),
+      folder_(other.folder_),
       path_(std::move(other.path_)),
       target_(std::move(other.target_)),
-      fd_(other.fd_) {
-  other.temp_ = nullptr;
+      fd_(other.fd_),
+      swapped_(other.swapped_),
+      replaced_(other.replaced_) {
+  other.temp_ = other.folder_ = nullptr;
   other.path_.clear();
   other.target_.clear();
   other.fd_ = -1;
+  other.swapped_ = other.replaced_ = false;
 }
 
 atomic_file& atomic_file::operator=(atomic_file&& other) noexcept {
   if (this != &other) {
     discard();
     temp_ = other.temp_;
+    folder_ = other.folder_;
     path_ = std::move(other.path_);
     target_ = std::move(other.target_);
     fd_ = other.fd_;
-    other.temp_ = nullptr;
+    swapped_ = other.swapped_;
+    replaced_ = other.replaced_;
+    other.temp_ = other.folder_ = nullptr;
     other.path_.clear();
     other.target_.clear();
     other.fd_ = -1;
+    other.swapped_ = other.replaced_ = false;
   }
   return *this;
 }
 
 std::string atomic_file::open(const std::string& path, const std::vector<std::string>& inputs) {
+  return open(path, input_set(inputs));
+}
+
+std::string atomic_file::open(const std::string& path, const input_set& inputs,
+                              const std::string& private_name) {
   discard();
   std::string target;
   if (std::string why = check_output(path, inputs, &target); !why.empty()) return why;
   install_cleanup_handlers();
-  const std::string directory = directory_of(target), extension = extension_of(target);
-  detail::temporary* t = new detail::temporary{nullptr, nullptr, {}};
+  const std::string directory = directory_of(target);
+  if (!private_name.empty()) {
+    // Made and listed at once: a signal in between still removes it.
+    temporaries_lock hold;
+    std::string name = directory + ".tmp-XXXXXX";
+    if (::mkdtemp(name.data()) == nullptr) return failure(path, errno);
+    folder_ = new detail::temporary{nullptr, nullptr, name, true};
+    list_temporary(folder_);
+  }
+  detail::temporary* t = new detail::temporary{nullptr, nullptr, {}, false};
   int fd = -1, error = 0;
   for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-    t->name = temporary_name(directory, extension);
+    t->name = folder_ ? folder_->name + '/' + private_name
+                      : temporary_name(directory, extension_of(target));
     temporaries_lock hold;  // created and listed at once: a signal in between still removes it
-    fd = ::open(t->name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    fd = ::open(t->name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     error = errno;
     if (fd >= 0) list_temporary(t);
-    if (fd < 0 && error != EEXIST) break;
+    if (fd < 0 && (error != EEXIST || folder_)) break;
   }
   if (fd < 0) {
     delete t;
-    return "cannot write " + path + ": " + std::strerror(error);
+    drop(folder_, true);
+    return failure(path, error);
   }
   temp_ = t;
   fd_ = fd;
@@ -132,14 +219,13 @@ std::string atomic_file::open(const std::string& path, const std::vector<std::st
 }
 
 std::string atomic_file::write(const void* data, std::size_t n) {
-  const std::string failure = "cannot write " + path_ + ": ";
-  if (!temp_) return failure + "not open";
-  if (fd_ < 0) fd_ = ::open(temp_->name.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-  if (fd_ < 0) return failure + std::strerror(errno);
+  if (!temp_ || swapped_) return "cannot write " + path_ + ": not open";
+  if (fd_ < 0) fd_ = ::open(temp_->name.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+  if (fd_ < 0) return failure(path_, errno);
   const char* bytes = static_cast<const char*>(data);
   for (std::size_t done = 0; done < n;) {
     ssize_t wrote = ::write(fd_, bytes + done, n - done);
-    if (wrote < 0 && errno != EINTR) return failure + std::strerror(errno);
+    if (wrote < 0 && errno != EINTR) return failure(path_, errno);
     if (wrote > 0) done += static_cast<std::size_t>(wrote);
   }
   return "";
@@ -149,7 +235,7 @@ std::string atomic_file::close() {
   if (fd_ < 0) return "";
   const int result = ::close(fd_);
   fd_ = -1;
-  return result == 0 ? "" : "cannot write " + path_ + ": " + std::strerror(errno);
+  return result == 0 ? "" : failure(path_, errno);
 }
 
 const std::string& atomic_file::temp_path() const {
@@ -157,43 +243,78 @@ const std::string& atomic_file::temp_path() const {
   return temp_ ? temp_->name : none;
 }
 
-std::string atomic_file::commit() {
-  if (!temp_) return "cannot write " + path_ + ": not open";
-  std::string why = close();
+std::string atomic_file::can_commit() const {
+  if (!temp_ || swapped_) return "cannot write " + path_ + ": not open";
+  const std::string dir = directory_of(target_).empty() ? "." : directory_of(target_);
+  if (::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+    return failure(path_, errno);
+  struct stat folder, old;
+  if (::stat(dir.c_str(), &folder) != 0) return failure(path_, errno);
+  if (::lstat(target_.c_str(), &old) != 0) return errno == ENOENT ? "" : failure(path_, errno);
+  if (S_ISDIR(old.st_mode)) return failure(path_, EISDIR);
+  // In a sticky folder only the file's owner, the folder's owner or a
+  // privileged process may replace a file.
+  const uid_t me = ::geteuid();
+  if ((folder.st_mode & S_ISVTX) && me != 0 && me != old.st_uid && me != folder.st_uid)
+    return failure(path_, EPERM);
+  return "";
+}
+
+std::string atomic_file::swap_in() {
+  if (!temp_ || swapped_) return "cannot write " + path_ + ": not open";
+  if (std::string why = close(); !why.empty()) return why;
   // Chown first: it may clear set-user-id bits that the chmod then restores.
   struct stat old;
-  if (why.empty() && ::stat(target_.c_str(), &old) == 0) {
+  if (::stat(target_.c_str(), &old) == 0) {
     if (::chown(temp_->name.c_str(), old.st_uid, old.st_gid) != 0 && errno != EPERM)
-      why = "cannot write " + path_ + ": " + std::strerror(errno);
-    else if (::chmod(temp_->name.c_str(), old.st_mode & 07777) != 0)
-      why = "cannot write " + path_ + ": " + std::strerror(errno);
+      return failure(path_, errno);
+    if (::chmod(temp_->name.c_str(), old.st_mode & 07777) != 0) return failure(path_, errno);
   }
-  if (why.empty() && std::rename(temp_->name.c_str(), target_.c_str()) != 0)
-    why = "cannot write " + path_ + ": " + std::strerror(errno);
+  replaced_ = exchange(temp_->name, target_) == 0;
+  if (!replaced_) {
+    // No old file to keep (ENOENT), or a file system that cannot exchange: a
+    // plain rename, which cannot be undone over an old file.
+    if (errno != ENOENT && errno != EINVAL) return failure(path_, errno);
+    if (std::rename(temp_->name.c_str(), target_.c_str()) != 0) return failure(path_, errno);
+  }
+  swapped_ = true;
+  return "";
+}
+
+void atomic_file::undo() {
+  if (!swapped_) return;
+  if (replaced_)
+    exchange(temp_->name, target_);
+  else
+    std::rename(target_.c_str(), temp_->name.c_str());
+  swapped_ = replaced_ = false;
+}
+
+void atomic_file::finish() {
+  if (!swapped_) return;
+  drop(temp_, replaced_);  // the old file, now under the temporary's name
+  drop(folder_, true);
+  swapped_ = replaced_ = false;
+}
+
+std::string atomic_file::commit() {
+  commit_guard hold;
+  std::string why = can_commit();
+  if (why.empty()) why = swap_in();
   if (!why.empty()) {
     discard();
     return why;
   }
-  {
-    temporaries_lock hold;
-    unlist_temporary(temp_);
-  }
-  delete temp_;
-  temp_ = nullptr;
+  finish();
   return "";
 }
 
 void atomic_file::discard() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
-  if (!temp_) return;
-  {
-    temporaries_lock hold;
-    ::unlink(temp_->name.c_str());
-    unlist_temporary(temp_);
-  }
-  delete temp_;
-  temp_ = nullptr;
+  if (swapped_) undo();
+  drop(temp_, true);
+  drop(folder_, true);
 }
 
 std::string write_file_replacing(const std::string& path, const std::string& text,
@@ -203,6 +324,49 @@ std::string write_file_replacing(const std::string& path, const std::string& tex
   if (why.empty()) why = file.write(text.data(), text.size());
   if (why.empty()) why = file.commit();
   return why;
+}
+
+// ---- commit_guard, temporary_folder
+
+namespace {
+sigset_t ending_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
+  return set;
+}
+}  // namespace
+
+commit_guard::commit_guard() {
+  const sigset_t block = ending_signals();
+  ::pthread_sigmask(SIG_BLOCK, &block, &saved_);
+  lock_ = new temporaries_lock;
+}
+
+commit_guard::~commit_guard() {
+  // Unblocked first: a signal then pending finds the list busy, and the
+  // lock's release acts on it.
+  ::pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
+  delete lock_;
+}
+
+std::string temporary_folder::make(const std::string& path) {
+  discard();
+  install_cleanup_handlers();
+  temporaries_lock hold;  // made and listed at once
+  if (::mkdir(path.c_str(), 0777) != 0)
+    return "cannot create " + path + ": " + std::strerror(errno);
+  node_ = new detail::temporary{nullptr, nullptr, path, true};
+  list_temporary(node_);
+  return "";
+}
+
+void temporary_folder::keep() {
+  drop(node_, false);
+}
+
+void temporary_folder::discard() {
+  drop(node_, true);
 }
 
 }  // namespace common

@@ -12,7 +12,7 @@ namespace common {
 namespace {
 
 using node = detail::temporary;
-node list_head{&list_head, &list_head, {}};
+node list_head{&list_head, &list_head, {}, false};
 
 // The list is changed only under `list_busy`. A signal that finds it busy (its
 // handler may run on the very thread that holds it) records itself in
@@ -20,8 +20,13 @@ node list_head{&list_head, &list_head, {}};
 // atomics, so both are safe in a signal handler.
 std::atomic<int> list_busy{0}, pending_signal{0};
 
+// Files first, then the folders newest first, which are then empty unless
+// someone else put something there.
 void remove_temporaries_and_die(int sig) {
-  for (node* n = list_head.next; n != &list_head; n = n->next) ::unlink(n->name.c_str());
+  for (node* n = list_head.next; n != &list_head; n = n->next)
+    if (!n->folder) ::unlink(n->name.c_str());
+  for (node* n = list_head.prev; n != &list_head; n = n->prev)
+    if (n->folder) ::rmdir(n->name.c_str());
   ::signal(sig, SIG_DFL);
   ::raise(sig);  // in a handler: delivered, and fatal, when the handler returns
 }
@@ -33,12 +38,18 @@ extern "C" void on_fatal_signal(int sig) {
 
 }  // namespace
 
+// How many temporaries_locks this thread holds: only the outermost one takes
+// and releases `list_busy`.
+static thread_local int held_here = 0;
+
 temporaries_lock::temporaries_lock() {
+  if (held_here++ > 0) return;
   while (list_busy.exchange(1) != 0) {
   }
 }
 
 temporaries_lock::~temporaries_lock() {
+  if (--held_here > 0) return;
   list_busy.store(0);
   if (int sig = pending_signal.load(); sig != 0 && list_busy.exchange(1) == 0)
     remove_temporaries_and_die(sig);

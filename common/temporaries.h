@@ -1,12 +1,15 @@
-// The process's uncommitted temporary files (internal to the atomic writer): one list,
-// which a handler of SIGINT, SIGTERM and SIGHUP walks to remove every file on it
-// before the signal ends the process.
+// The process's uncommitted temporary files and the folders it made for its
+// outputs (internal to the atomic writer): one list, which a handler of SIGINT,
+// SIGTERM and SIGHUP walks to remove every file on it, then every folder on it
+// newest first (a folder made inside another goes before it; a folder still
+// holding something stays), before the signal ends the process.
 //
 // Invariant: a temporary is on the list exactly while its file may exist, and
 // its `name` changes only while it is off the list. The list is changed only
 // while a temporaries_lock is held; a signal arriving meanwhile (in the holder's
-// thread or another) is acted on when the lock is released. Listing and
-// unlisting are O(1); the lock is two atomic operations when uncontended.
+// thread or another) is acted on when the lock is released; the lock nests in
+// its thread, so a commit may hold it throughout. Listing and unlisting are
+// O(1); the lock is two atomic operations when uncontended.
 
 #ifndef COMMON_TEMPORARIES_H
 #define COMMON_TEMPORARIES_H
@@ -21,6 +24,7 @@ struct detail::temporary {
   temporary* prev;
   temporary* next;
   std::string name;
+  bool folder;  // removed with rmdir, after every file
 };
 
 // Installs the handlers once, for each of the three signals that still has its
@@ -28,8 +32,8 @@ struct detail::temporary {
 // left alone.
 void install_cleanup_handlers();
 
-// Holds the list for its lifetime. Only a handler on another thread, which ends
-// the process, can keep it from the caller for long.
+// Holds the list for its lifetime (nests in one thread). Only a handler on
+// another thread, which ends the process, can keep it from the caller for long.
 class temporaries_lock {
  public:
   temporaries_lock();

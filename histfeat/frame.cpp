@@ -18,7 +18,7 @@ namespace histfeat {
 std::string process_frame(frame_cache& frames, const std::string& image_file,
                           const std::string& boxes_file, const std::string& output_file,
                           std::ostream& out) {
-  const std::vector<std::string> inputs{image_file, boxes_file};
+  const common::input_set inputs({image_file, boxes_file});  // identified once
   if (std::string refused = common::check_output(output_file, inputs); !refused.empty())
     return refused;
   std::string why;
@@ -59,7 +59,11 @@ std::string process_frame(frame_cache& frames, const std::string& image_file,
              (outside ? ' ' + image_file : "");
     }
   }
-  return common::write_file_replacing(output_file, records, inputs);
+  common::atomic_file file;
+  why = file.open(output_file, inputs);
+  if (why.empty()) why = file.write(records.data(), records.size());
+  if (why.empty()) why = file.commit();
+  return why;
 }
 
 }  // namespace histfeat

@@ -64,7 +64,10 @@ int run(const std::string& image_file, const std::string& boxes_file,
 // in order, all through one frame_cache. A failed line (a wrong number of
 // fields, a NUL byte, a failed frame, memory run out) writes one line
 // "histfeat: LIST:N: <what is wrong>" (N counts every line from 1) on `err`, and
-// its output file is not written; the other lines go on. Returns 0, or 1 when any
+// its output file is not written; the other lines go on. The whole list is
+// read first: a line whose output is the list itself, an image or box list of
+// another line, or the output of another line (both lines then) fails before
+// any line runs. Returns 0, or 1 when any
 // line failed or `list` could not be read to its end.
 int run_batch(std::istream& list, const std::string& list_name, std::ostream& out,
               std::ostream& err, long long max_pixels = kDefaultMaxPixels);

@@ -40,6 +40,7 @@ struct child_options {
   bool broken_pipe = false;      // standard output a pipe whose reader is gone
   long address_space_mb = 0;     // RLIMIT_AS in MiB (0: none); not applied under AddressSanitizer
   long asan_allocation_mb = 0;   // under AddressSanitizer: max_allocation_size_mb (0: none)
+  long long file_size_bytes = 0;  // RLIMIT_FSIZE (0: none), SIGXFSZ ignored: writes past it fail
   std::vector<std::string> env;  // "NAME=value" set in the child
   unsigned seconds = 120;        // SIGALRM after this long
 };
@@ -158,6 +159,7 @@ inline child_result run_child(const std::vector<std::string>& args, const child_
   rlimit files{};
   if (::getrlimit(RLIMIT_NOFILE, &files) != 0) throw std::runtime_error("getrlimit failed");
   const long fd_end = files.rlim_cur == RLIM_INFINITY ? 1L << 20 : long(files.rlim_cur);
+  const rlimit file_limit{rlim_t(o.file_size_bytes), rlim_t(o.file_size_bytes)};
 
   int pipe_fds[2] = {-1, -1};
   if (o.broken_pipe) {
@@ -179,6 +181,10 @@ inline child_result run_child(const std::vector<std::string>& args, const child_
     if (address_space_limits_apply() && o.address_space_mb > 0 &&
         ::setrlimit(RLIMIT_AS, &limit) != 0)
       ::_exit(125);
+    if (o.file_size_bytes > 0) {
+      ::signal(SIGXFSZ, SIG_IGN);  // kept across exec: a write past the limit fails with EFBIG
+      if (::setrlimit(RLIMIT_FSIZE, &file_limit) != 0) ::_exit(125);
+    }
     ::signal(SIGPIPE, SIG_DFL);
     ::alarm(o.seconds);  // kept across exec
     ::execve(argv[0], argv.data(), envp.data());

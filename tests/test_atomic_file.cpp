@@ -1,7 +1,7 @@
-// histfeat's atomic output writer: what it refuses, short temporaries, many
-// closed files at once, moves, and the clean-up when a signal ends the
-// process. What histfeat itself refuses and keeps (inputs named as the output,
-// links, modes) is checked end to end in test_histfeat.cpp.
+// The atomic output writer: what it refuses (links to nothing too), short and private temporaries,
+// many closed files at once, moves, and the clean-up when a signal ends the process. What histfeat
+// itself refuses and keeps (inputs named as the output, links, modes) is checked end to end in
+// test_histfeat.cpp.
 
 #include "common/atomic_file.h"
 
@@ -192,4 +192,106 @@ TEST(AtomicFile, AnEndingSignalRemovesEveryUncommittedTemporary) {
     EXPECT_EQ(s.names(), std::set<std::string>{"kept"}) << sig;
     EXPECT_EQ(slurp(s.dir / "kept"), "old");
   }
+}
+
+TEST(AtomicFile, ALinkToNothingIsRefusedAndStaysALink) {
+  scratch s;
+  fs::create_symlink(s.dir / "missing", s.dir / "dangling");
+  fs::create_symlink(s.dir / "loop", s.dir / "loop");
+  const std::pair<std::string, std::string> cases[] = {
+      {"dangling", "a symbolic link to a file that does not exist"},
+      {"loop", "Too many levels of symbolic links"},
+  };
+  for (const auto& [name, why] : cases) {
+    const std::string path = (s.dir / name).string();
+    EXPECT_EQ(write_file_replacing(path, "text"), "cannot write " + path + ": " + why);
+    EXPECT_TRUE(fs::is_symlink(s.dir / name)) << name;
+  }
+  EXPECT_EQ(s.names(), (std::set<std::string>{"dangling", "loop"}));
+}
+
+// A writer that opens its file by name gets a name in a folder only this
+// process made and may use: nothing can be planted there.
+TEST(AtomicFile, APrivateTemporaryIsInAFreshFolderOfItsOwn) {
+  scratch s;
+  spit(s.dir / "out.avi", "old");
+  ::chmod((s.dir / "out.avi").c_str(), 0640);
+  atomic_file a, b;
+  ASSERT_EQ(a.open((s.dir / "out.avi").string(), common::input_set(), "overlay.avi"), "");
+  ASSERT_EQ(b.open((s.dir / "other").string(), common::input_set(), "overlay.avi"), "");
+  const fs::path folder = fs::path(a.temp_path()).parent_path();
+  EXPECT_EQ(fs::path(a.temp_path()).filename(), "overlay.avi");
+  EXPECT_EQ(folder.parent_path(), s.dir);
+  EXPECT_NE(folder, fs::path(b.temp_path()).parent_path());
+  struct stat st;
+  ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  EXPECT_EQ(st.st_uid, ::geteuid());
+  ASSERT_EQ(a.write("new", 3), "");
+  ASSERT_EQ(a.commit(), "");
+  b.discard();
+  EXPECT_EQ(slurp(s.dir / "out.avi"), "new");
+  ASSERT_EQ(::stat((s.dir / "out.avi").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(s.names(), std::set<std::string>{"out.avi"}) << "the folders are gone";
+}
+
+TEST(AtomicFile, AnEndingSignalRemovesPrivateAndMadeFoldersToo) {
+  scratch s;
+  EXPECT_EXIT(
+      {
+        common::temporary_folder made;
+        common::temporary_folder inner;
+        atomic_file in_made;
+        atomic_file video;
+        if (made.make((s.dir / "made").string()) != "" ||
+            inner.make((s.dir / "made" / "inner").string()) != "" ||
+            in_made.open((s.dir / "made" / "inner" / "f").string()) != "" ||
+            video.open((s.dir / "made" / "v.avi").string(), common::input_set(), "v.avi") != "")
+          ::_exit(1);
+        ::raise(SIGHUP);
+        ::_exit(0);
+      },
+      ::testing::KilledBySignal(SIGHUP), "");
+  EXPECT_TRUE(s.names().empty());
+}
+
+// What the kernel would refuse is found before any rename: a folder the caller
+// may not write, another user's file in a sticky folder, a folder now in the
+// file's place. Root passes the first two, so the checks run as a third user.
+int can_commit_mismatches(const fs::path& dir) {
+  if (::setgid(65533) != 0 || ::setuid(65533) != 0) return 100;
+  const std::pair<std::string, std::string> cases[] = {
+      {"locked/new", "Permission denied"},
+      {"sticky/theirs", "Operation not permitted"},
+      {"open/now_a_folder", "Is a directory"},
+      {"sticky/mine", ""},
+  };
+  int mismatches = 0;
+  for (const auto& [name, why] : cases) {
+    const std::string path = (dir / name).string();
+    atomic_file f;
+    if (f.open(path) != "") return 101;
+    if (name == "locked/new") ::chmod((dir / "locked").c_str(), 0555);
+    if (name == "open/now_a_folder") fs::create_directory(path);
+    mismatches += f.can_commit() != (why.empty() ? "" : "cannot write " + path + ": " + why);
+    f.discard();
+  }
+  return mismatches;
+}
+
+TEST(AtomicFile, CanCommitSeesWhatTheRenameWouldBeRefused) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to make another user's file";
+  scratch s;
+  ::chmod(s.dir.c_str(), 0755);
+  for (const char* dir : {"locked", "sticky", "open"}) fs::create_directory(s.dir / dir);
+  ASSERT_EQ(::chown((s.dir / "locked").c_str(), 65533, 65533), 0);  // theirs to lock
+  ::chmod((s.dir / "sticky").c_str(), 01777);
+  ::chmod((s.dir / "open").c_str(), 0777);
+  spit(s.dir / "sticky" / "theirs", "theirs");
+  ::chmod((s.dir / "sticky" / "theirs").c_str(), 0666);
+  ASSERT_EQ(::chown((s.dir / "sticky" / "theirs").c_str(), 65534, 65534), 0);
+  EXPECT_EXIT(::_exit(can_commit_mismatches(s.dir)), ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(slurp(s.dir / "sticky" / "theirs"), "theirs");
 }

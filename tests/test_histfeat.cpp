@@ -866,20 +866,36 @@ TEST(EndToEnd, BatchReportsAFailedLineSkipsItsOutputAndGoesOn) {
   EXPECT_EQ(std::distance(fs::directory_iterator(s.work), {}), 9) << "a temporary file left";
 }
 
-TEST(EndToEnd, BatchDecodesAgainAFrameThatAnEarlierLineReplaced) {
-  // Line 2 writes its records over the frame of line 1, so line 3, which names
-  // that frame again, must not get the decoded frame of line 1.
-  scratch s;
-  fs::copy_file(frame_path(5), s.work / "frame.jpg");
-  spit(s.work / "pos", "1 1 9 9  2 2 8 8  3 3 7 7\n");
-  spit(s.work / "list",
-       "frame.jpg pos out1\n" + frame_path(6) + " pos frame.jpg\nframe.jpg pos out3\n");
-  outcome r = tavo_test::run_child({HISTFEAT_EXE, "--batch", "list"}, in_work(s));
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "histfeat: list:3: cannot decode frame.jpg as a colour image\n");
-  EXPECT_EQ(slurp(s.work / "frame.jpg").substr(0, 2), "3\n");
-  EXPECT_TRUE(fs::exists(s.work / "out1"));
-  EXPECT_FALSE(fs::exists(s.work / "out3"));
+// An output that is the list, another line's input or another line's output
+// would change what a later line reads or lose a result: those lines fail
+// before anything runs, the others go on. The list is named or on standard
+// input.
+TEST(EndToEnd, BatchRefusesAnOutputThatIsTheListOrAnotherLinesFile) {
+  for (bool named : {true, false}) {
+    scratch s;
+    fs::copy_file(frame_path(5), s.work / "frame.jpg");
+    spit(s.work / "pos", "1 1 9 9  2 2 8 8  3 3 7 7\n");
+    const std::string list = "frame.jpg pos out1\n" + frame_path(6) +
+                             " pos frame.jpg\nframe.jpg pos list\nframe.jpg pos dup\n"
+                             "frame.jpg pos ./dup\nframe.jpg pos out6\n";
+    spit(s.work / "list", list);
+    const std::string name = named ? "list" : "(standard input)";
+    outcome r = named ? tavo_test::run_child({HISTFEAT_EXE, "--batch", "list"}, in_work(s))
+                      : tavo_test::run_child({HISTFEAT_EXE, "--batch", "-"},
+                                             in_work(s, (s.work / "list").string()));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "histfeat: " + name + ":2: cannot write frame.jpg: it is an input of line 1\n" +
+                  "histfeat: " + name + ":3: cannot write list: it is the list itself\n" +
+                  "histfeat: " + name + ":4: cannot write dup: it is also the output of line 5\n" +
+                  "histfeat: " + name +
+                  ":5: cannot write ./dup: it is also the output of line 4\n");
+    EXPECT_EQ(slurp(s.work / "frame.jpg"), slurp(frame_path(5)));
+    EXPECT_EQ(slurp(s.work / "list"), list);
+    EXPECT_FALSE(fs::exists(s.work / "dup"));
+    EXPECT_EQ(slurp(s.work / "out1").substr(0, 2), "3\n");
+    EXPECT_EQ(slurp(s.work / "out6"), slurp(s.work / "out1"));
+  }
 }
 
 // --- The demo pipeline on the bundled footage -----------------------------------

@@ -233,3 +233,25 @@ TEST(OverlayVideo, MissingDirectoryOrBadParametersFailWithAMessage) {
   EXPECT_EQ(video.close(), "");
   EXPECT_TRUE(fs::is_empty(dir.path()));
 }
+
+// The writer ignores its write errors: a video cut short, or whose index
+// lacks frames, is found by reading the finished file back.
+TEST(OverlayVideo, ACutOrUnderIndexedFileIsIncomplete) {
+  scratch_dir dir;
+  const std::string path = (dir.path() / "whole.avi").string();
+  {
+    overlay_video video;
+    ASSERT_EQ(video.open(path, 25, 64, 48), "");
+    for (int k = 0; k < 5; ++k) ASSERT_EQ(video.write(black(64, 48)), "");
+    ASSERT_EQ(video.close(), "");
+  }
+  EXPECT_EQ(check_avi(path, 5), "");
+  EXPECT_EQ(check_avi(path, 6), "the video is incomplete (its index holds 5 frames of 6)");
+  const auto size = fs::file_size(path);
+  for (std::uintmax_t cut : {size - 1, size / 2, std::uintmax_t{10}}) {
+    const fs::path copy = dir.path() / ("cut" + std::to_string(cut));
+    fs::copy_file(path, copy);
+    fs::resize_file(copy, cut);
+    EXPECT_EQ(check_avi(copy.string(), 5).rfind("the video is incomplete (", 0), 0u) << cut;
+  }
+}

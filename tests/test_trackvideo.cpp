@@ -430,3 +430,110 @@ TEST(EndToEndTrackvideo, AnOutputTheCallerMayNotWriteIsRefusedAndKept) {
   EXPECT_EQ(file_text(csv), "previous\n");
   EXPECT_FALSE(fs::exists(s.root / "det"));
 }
+
+// ---- hostile outputs ----------------------------------------------------------------
+
+namespace {
+
+// A folder of two frames and a tracks file of two ids over them.
+struct small_run : scratch {
+  const fs::path frames = root / "frames";
+  fs::path tracks;
+  small_run() {
+    fs::create_directory(frames);
+    fs::copy_file(kFootage / "frame_01.jpg", frames / "1.jpg");
+    fs::copy_file(kFootage / "frame_02.jpg", frames / "2.jpg");
+    tracks = write("t.txt", "1,1,10,10,20,20\n1,2,15,12,20,20\n2,1,11,10,20,20\n2,2,16,12,20,20\n");
+  }
+  std::vector<std::string> args(std::vector<std::string> outputs) const {
+    outputs.insert(outputs.begin(),
+                   {"--tracks", tracks.string(), "--frames", frames.string(), "--quiet"});
+    return outputs;
+  }
+  std::set<std::string> tree() const {
+    std::set<std::string> names;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+      names.insert(fs::relative(e.path(), root).string());
+    return names;
+  }
+};
+
+}  // namespace
+
+TEST(HostileOutputs, AFullDiskWhileWritingTheVideoFailsTheRunAndKeepsTheOldVideo) {
+  scratch s;
+  const fs::path avi = s.write("o.avi", "old");
+  child_options limited;
+  limited.file_size_bytes = 200000;  // a tenth of the video
+  const auto r = run_trackvideo({"--tracks", kTracks.string(), "--frames", kFootage.string(),
+                                 "--overlay-video", avi.string()},
+                                limited);
+  EXPECT_EQ(r.status, 1);
+  expect_one_error_line(r, "full disk");
+  EXPECT_EQ(
+      r.err.rfind("trackvideo: cannot write " + avi.string() + ": the video is incomplete", 0), 0u)
+      << r.err;
+  EXPECT_EQ(file_text(avi), "old");
+  EXPECT_EQ(std::distance(fs::directory_iterator(s.root), {}), 1) << "no temporary left";
+}
+
+TEST(HostileOutputs, OutputsNamingOneFileOrTheFramesFolderAreRefusedBeforeAnythingIsWritten) {
+  small_run s;
+  const std::string root = s.root.string() + "/", frames = s.frames.string();
+  struct refused {
+    std::vector<std::string> outputs;
+    std::string expected;
+  };
+  const refused cases[] = {
+      {{"--csv", root + "x.avi", "--overlay-video", root + "x.avi"},
+       "cannot write " + root + "x.avi: it is also the table"},
+      {{"--csv", root + "d/objects_info_h1_1.txt", "--detections", root + "d"},
+       "cannot write " + root + "d/objects_info_h1_1.txt: it is also one of the detection files"},
+      {{"--overlay", root + "d", "--csv", root + "d/frame_000002.png"},
+       "cannot write " + root + "d/frame_000002.png: it is also one of the overlay pictures"},
+      {{"--overlay", frames}, "cannot write into " + frames + ": it is the input folder " + frames},
+      {{"--overlay", frames + "/ov"},
+       "cannot write into " + frames + "/ov: it is inside the input folder " + frames},
+      {{"--detections", s.root.string()},
+       "cannot write into " + s.root.string() + ": the input folder " + frames + " is inside it"},
+  };
+  const auto before = s.tree();
+  for (const refused& c : cases) {
+    const std::string what = ::testing::PrintToString(c.outputs);
+    const auto r = run_trackvideo(s.args(c.outputs));
+    EXPECT_EQ(r.status, 1) << what;
+    expect_one_error_line(r, what);
+    EXPECT_EQ(r.err, "trackvideo: " + c.expected + "\n") << what;
+    EXPECT_EQ(s.tree(), before) << what << ": nothing written, no folder made";
+  }
+}
+
+TEST(HostileOutputs, AnOutputFolderInsideAnotherWorksInEitherOrder) {
+  const std::vector<std::string> orders[] = {{"--overlay", "d/ov", "--detections", "d"},
+                                             {"--detections", "d", "--overlay", "d/ov"},
+                                             {"--overlay", "d", "--detections", "d/det"}};
+  for (const auto& order : orders) {
+    small_run s;
+    std::vector<std::string> outputs = order;
+    outputs[1] = (s.root / outputs[1]).string();
+    outputs[3] = (s.root / outputs[3]).string();
+    const auto r = run_trackvideo(s.args(outputs));
+    EXPECT_EQ(r.status, 0) << r.err;
+    const fs::path pictures = order[0] == "--overlay" ? outputs[1] : outputs[3];
+    const fs::path detections = order[0] == "--overlay" ? outputs[3] : outputs[1];
+    EXPECT_TRUE(fs::exists(pictures / "frame_000002.png")) << ::testing::PrintToString(order);
+    EXPECT_EQ(lines(file_text(detections / "objects_info_h2_2.txt")).size(), 2u);
+  }
+}
+
+TEST(HostileOutputs, ALinkToNothingAsAnOutputIsRefusedAndKept) {
+  small_run s;
+  fs::create_symlink(s.root / "nowhere.csv", s.root / "link.csv");
+  const std::string link = (s.root / "link.csv").string();
+  const auto r = run_trackvideo(s.args({"--csv", link}));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "trackvideo: cannot write " + link +
+                       ": a symbolic link to a file that does not exist\n");
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_FALSE(fs::exists(s.root / "nowhere.csv"));
+}

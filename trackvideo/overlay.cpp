@@ -37,8 +37,6 @@ constexpr int kPngCompression = 1;  // zlib's fastest level
 // Frame rates the AVI header can carry as whole frames a second.
 constexpr double kMinFps = 1, kMaxFps = 1000;
 
-const char kStagingSuffix[] = ".avi";
-
 cv::Vec3b to_pixel(const cv::Scalar& c) {
   return cv::Vec3b(cv::saturate_cast<uchar>(c[0]), cv::saturate_cast<uchar>(c[1]),
                    cv::saturate_cast<uchar>(c[2]));
@@ -174,68 +172,119 @@ overlay_video::~overlay_video() {
   close();
 }
 
-std::string overlay_video::open(const std::string& path, double fps, int width, int height) {
-  if (!staging_.empty()) return "cannot open " + path + ": " + path_ + " is still open";
+std::string overlay_video::open(common::atomic_file& file, double fps, int width, int height) {
+  const std::string& path = file.path();
+  if (file_) return "cannot open " + path + ": " + file_->path() + " is still open";
   if (!(fps > 0) || !std::isfinite(fps))
     return "cannot write " + path + ": frame rate " + std::to_string(fps) + " is not positive";
   if (width <= 0 || height <= 0)
     return "cannot write " + path + ": frame size " + std::to_string(width) + " x " +
            std::to_string(height) + " is not positive";
-  const std::string staging = path + kStagingSuffix;
-  // OpenCV only says whether it opened the file; creating it first says why not.
-  if (std::FILE* probe = std::fopen(staging.c_str(), "wb")) {
-    std::fclose(probe);
-  } else {
-    return "cannot create " + path + ": " + std::strerror(errno);
-  }
+  if (file.temp_path().empty()) return "cannot write " + path + ": not open";
+  if (std::string why = file.close(); !why.empty()) return why;
   bool opened = false;
   try {
-    opened =
-        writer_.open(staging, cv::CAP_OPENCV_MJPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'),
-                     std::clamp(std::round(fps), kMinFps, kMaxFps), cv::Size(width, height), true);
+    opened = writer_.open(
+        file.temp_path(), cv::CAP_OPENCV_MJPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'),
+        std::clamp(std::round(fps), kMinFps, kMaxFps), cv::Size(width, height), true);
   } catch (const cv::Exception&) {
     opened = false;
   }
-  if (!opened) {
-    std::remove(staging.c_str());
-    return "cannot write a Motion-JPEG AVI to " + path;
-  }
-  path_ = path;
-  staging_ = staging;
+  if (!opened) return "cannot write a Motion-JPEG AVI to " + path;
+  file_ = &file;
   size_ = cv::Size(width, height);
   frames_ = 0;
   return "";
 }
 
+std::string overlay_video::open(const std::string& path, double fps, int width, int height) {
+  if (file_) return "cannot open " + path + ": " + file_->path() + " is still open";
+  std::string why = own_.open(path, common::input_set(), kPrivateName);
+  if (why.empty()) why = open(own_, fps, width, height);
+  if (!why.empty()) own_.discard();
+  return why;
+}
+
 std::string overlay_video::write(const cv::Mat& frame) {
-  if (staging_.empty()) return "cannot add a frame: the overlay video is not open";
+  if (!file_) return "cannot add a frame: the overlay video is not open";
   if (frame.type() != CV_8UC3 || frame.size() != size_)
     return "cannot add a frame of " + std::to_string(frame.cols) + " x " +
            std::to_string(frame.rows) + " (" + std::to_string(frame.channels()) + " channels) to " +
-           path_ + ": its frames are " + std::to_string(size_.width) + " x " +
+           file_->path() + ": its frames are " + std::to_string(size_.width) + " x " +
            std::to_string(size_.height) + ", 8-bit BGR";
   try {
     writer_.write(frame);
   } catch (const cv::Exception& e) {
-    return "cannot write to " + path_ + ": " + e.err;
+    return "cannot write to " + file_->path() + ": " + e.err;
   }
   ++frames_;
   return "";
 }
 
 std::string overlay_video::close() {
-  if (staging_.empty()) return "";
+  if (!file_) return "";
+  common::atomic_file& file = *file_;
+  file_ = nullptr;
   std::string why;
   try {
     writer_.release();
   } catch (const cv::Exception& e) {
-    why = "cannot finish " + path_ + ": " + e.err;
+    why = "cannot write " + file.path() + ": " + e.err;
   }
-  if (why.empty() && std::rename(staging_.c_str(), path_.c_str()) != 0)
-    why = "cannot rename " + staging_ + " to " + path_ + ": " + std::strerror(errno);
-  if (!why.empty()) std::remove(staging_.c_str());
-  staging_.clear();
-  path_.clear();
+  if (why.empty()) {
+    why = check_avi(file.temp_path(), frames_);
+    if (!why.empty()) why = "cannot write " + file.path() + ": " + why;
+  }
+  if (&file == &own_) {
+    if (why.empty()) why = own_.commit();
+    own_.discard();
+  }
+  return why;
+}
+
+namespace {
+
+std::uint32_t little_endian(const unsigned char* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t{p[3]} << 24);
+}
+
+}  // namespace
+
+std::string check_avi(const std::string& path, long long frames) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return std::strerror(errno);
+  std::string why;
+  unsigned char head[12];
+  const bool read = std::fread(head, 1, sizeof head, f) == sizeof head;
+  long long size = -1;
+  if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
+  if (!read || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "AVI ", 4) != 0) {
+    why = "the video is incomplete (no AVI header)";
+  } else if (const long long expected = little_endian(head + 4) + 8LL; size != expected) {
+    why = "the video is incomplete (its header gives " + std::to_string(expected) +
+          " bytes, the file holds " + std::to_string(size) + "; is the disk full?)";
+  } else {
+    // The top-level chunks: the headers' list, the frames' list, the index.
+    long long entries = -1;
+    for (long long at = 12; at + 8 <= size;) {
+      unsigned char chunk[8];
+      if (std::fseek(f, at, SEEK_SET) != 0 || std::fread(chunk, 1, 8, f) != 8) break;
+      const long long length = little_endian(chunk + 4);
+      if (std::memcmp(chunk, "idx1", 4) == 0) {
+        entries = 0;
+        unsigned char entry[16];
+        for (long long k = 0; k < length / 16 && std::fread(entry, 1, 16, f) == 16; ++k)
+          entries += entry[2] == 'd' && (entry[3] == 'c' || entry[3] == 'b');
+        break;
+      }
+      at += 8 + length + (length & 1);
+    }
+    if (entries != frames)
+      why = "the video is incomplete (its index holds " +
+            (entries < 0 ? std::string("no entries") : std::to_string(entries) + " frames") +
+            " of " + std::to_string(frames) + ")";
+  }
+  std::fclose(f);
   return why;
 }
 

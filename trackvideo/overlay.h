@@ -12,7 +12,7 @@
 //
 // Ownership. Nothing here keeps a frame: draw_overlay changes the caller's frame
 // in place; encode_png appends to the caller's buffer; overlay_video owns its
-// open file only.
+// open writer and, when opened by path, its file.
 //
 // Errors. Drawing never fails (what cannot be drawn is skipped, nothing throws);
 // encoding and writing return "" or one line saying what is wrong, in the form
@@ -26,6 +26,8 @@
 
 #include <string>
 #include <utility>
+
+#include "common/atomic_file.h"
 #include <vector>
 
 namespace trackvideo {
@@ -62,42 +64,59 @@ void draw_overlay(cv::Mat& frame, const std::vector<drawn_box>& boxes,
 std::string encode_png(const cv::Mat& frame, std::vector<unsigned char>& out);
 
 // An AVI of Motion-JPEG frames through OpenCV's built-in writer (no external
-// codec), written to `path`. That writer accepts only names ending in ".avi", so
-// the file is written as `path` + ".avi" and renamed to `path` by close() (the
-// destructor closes too); a failed open leaves no file behind. The frame rate is
-// kept as a whole number of frames a second (the writer rounds it), 1 to 1000.
-// Not copyable: it owns the open file. Memory: the writer's buffer of one
-// encoded frame.
+// codec). That writer opens its file by name, with a name ending in ".avi",
+// and ignores its write errors; so the file is a common::atomic_file opened
+// with a private name ("overlay.avi" in a private folder nobody else can write
+// in), and close() reads the finished file back: its size must be the one its
+// RIFF header gives and its index must hold one entry per frame written. The
+// frame rate is kept as a whole number of frames a second (the writer rounds
+// it), 1 to 1000. Not copyable: it owns the open writer. Memory: the writer's
+// buffer of one encoded frame.
 class overlay_video {
  public:
+  // The name of the temporary the writer is given.
+  static constexpr const char* kPrivateName = "overlay.avi";
+
   overlay_video() = default;
   overlay_video(const overlay_video&) = delete;
   overlay_video& operator=(const overlay_video&) = delete;
   ~overlay_video();
 
-  // Starts the file. fps > 0; width, height > 0; not open already. "" or what is
-  // wrong ("cannot create PATH: No such file or directory", ...).
+  // Starts the video in `file`, opened by the caller with kPrivateName (the
+  // caller commits it after close()). fps > 0; width, height > 0; not open
+  // already. "" or what is wrong, naming file.path().
+  std::string open(common::atomic_file& file, double fps, int width, int height);
+  // The same into a file of its own for `path`, committed by close() ("cannot
+  // write PATH: No such file or directory", ...); a failed open or close leaves
+  // no file behind and `path` as it was.
   std::string open(const std::string& path, double fps, int width, int height);
 
   // Appends one frame: CV_8UC3, of the size given to open. "" or what is wrong;
-  // a wrong frame is not written and the file stays usable. The encoder's write
-  // errors (a full disk) are not reported by OpenCV and go unnoticed.
+  // a wrong frame is not written and the file stays usable.
   std::string write(const cv::Mat& frame);
 
-  // Finishes the file (the frame count is written into its header) and renames
-  // it to the path given to open. "" or what is wrong; nothing to do when not
-  // open. Done by the destructor too, whose message is lost.
+  // Finishes the file (the frame count is written into its header) and checks
+  // it: "cannot write PATH: the video is incomplete (...)" when the disk was
+  // full or a limit was hit. Then commits the file of its own, or discards it
+  // on failure. "" or what is wrong; nothing to do when not open. Done by the
+  // destructor too, whose message is lost.
   std::string close();
 
-  bool is_open() const { return !staging_.empty(); }
+  bool is_open() const { return file_ != nullptr; }
   long long frames() const { return frames_; }  // frames written since open
 
  private:
   cv::VideoWriter writer_;
-  std::string path_, staging_;  // staging_ = path_ + ".avi" while open, else empty
+  common::atomic_file own_;              // the file of open(path, ...)
+  common::atomic_file* file_ = nullptr;  // the file written, while open
   cv::Size size_;
   long long frames_ = 0;
 };
+
+// "" when the AVI file `path` is whole: its size is the RIFF size in its header
+// plus 8 and its index (idx1) holds `frames` video entries; else what is wrong
+// ("the video is incomplete (N of M bytes)", ...). Reads the chunk headers only.
+std::string check_avi(const std::string& path, long long frames);
 
 }  // namespace trackvideo
 

@@ -4,8 +4,10 @@
 #include <opencv2/core/utils/logger.hpp>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <vector>
@@ -49,6 +51,58 @@ std::string copy_report(std::FILE* from, std::FILE* to) {
   return "";
 }
 
+// The files no output may replace.
+std::vector<std::string> output_inputs(const options& o, const frame_source& source) {
+  std::vector<std::string> inputs = source.images();
+  inputs.push_back(o.tracks);
+  if (!o.video.empty()) inputs.push_back(o.video);
+  return inputs;
+}
+
+// Whether `name` is one that `print` gives for a number in 1 .. last.
+bool numbered_name(const std::string& name, const char* pattern, int last,
+                   std::string (*print)(int)) {
+  int n = 0;
+  return std::sscanf(name.c_str(), pattern, &n) == 1 && n >= 1 && n <= last && print(n) == name;
+}
+
+// The output folders (an outer one before one inside it, whatever the order
+// on the command line), then the table and the video's file.
+std::string prepare_outputs(const options& o, const tracks& t, output_set& outputs,
+                            common::atomic_file*& csv, common::atomic_file*& video_file) {
+  const int frames = t.last_frame, objects = t.objects();
+  const name_filter pictures = [frames](const std::string& name) {
+    return numbered_name(name, "frame_%d.png", frames, overlay_file_name);
+  };
+  const name_filter detections = [frames, objects](const std::string& name) {
+    int q = 0, f = 0;
+    return std::sscanf(name.c_str(), "objects_info_h%d_%d.txt", &q, &f) == 2 && q >= 1 &&
+           q <= objects && f >= 1 && f <= frames &&
+           trackpair::detection_file_name(q - 1, f - 1) == name;
+  };
+  struct wanted {
+    const std::string* dir;
+    const char* role;
+    name_filter names;
+  };
+  std::vector<wanted> folders;
+  if (!o.overlay.empty()) folders.push_back({&o.overlay, "the overlay pictures", pictures});
+  if (!o.detections.empty()) folders.push_back({&o.detections, "the detection files", detections});
+  const auto depth = [](const std::string* dir) {
+    return std::filesystem::absolute(*dir).lexically_normal().string().size();
+  };
+  std::stable_sort(folders.begin(), folders.end(),
+                   [&](const wanted& a, const wanted& b) { return depth(a.dir) < depth(b.dir); });
+  std::string why;
+  for (const wanted& w : folders)
+    if (!(why = outputs.prepare_folder(*w.dir, w.role, w.names)).empty()) return why;
+  if (!o.csv.empty() && !(why = outputs.open(o.csv, "the table", csv)).empty()) return why;
+  if (!o.overlay_video.empty())
+    why =
+        outputs.open(o.overlay_video, "the overlay video", video_file, overlay_video::kPrivateName);
+  return why;
+}
+
 struct file_closer {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -69,20 +123,12 @@ std::string run(const options& o, std::FILE* out, std::FILE* err) {
            " (the folder holds " + std::to_string(source.images().size()) +
            " images, the tracks go to frame " + std::to_string(t.last_frame) + ")";
 
-  std::vector<std::string> inputs = source.images();
-  inputs.push_back(o.tracks);
-  if (!o.video.empty()) inputs.push_back(o.video);
-  output_set outputs(inputs);
-  for (const std::string* dir : {&o.overlay, &o.detections})
-    if (!dir->empty() && !(why = outputs.prepare_folder(*dir)).empty()) return why;
+  output_set outputs(output_inputs(o, source), o.frames.empty()
+                                                   ? std::vector<std::string>{}
+                                                   : std::vector<std::string>{o.frames});
   common::atomic_file* csv = nullptr;
   common::atomic_file* video_file = nullptr;
-  if (!o.csv.empty() && !(why = outputs.open(o.csv, csv)).empty()) return why;
-  if (!o.overlay_video.empty()) {
-    if (!(why = outputs.open(o.overlay_video, video_file)).empty()) return why;
-    // The encoder writes the temporary by its name.
-    if (!(why = video_file->close()).empty()) return why;
-  }
+  if (!(why = prepare_outputs(o, t, outputs, csv, video_file)).empty()) return why;
 
   trackpair::box_dictionary boxes;
   pair_pass pass(t, o.radius);
@@ -132,8 +178,8 @@ std::string run(const options& o, std::FILE* out, std::FILE* err) {
     }
     if (video_file) {
       if (!video_open) {
-        why = video.open(video_file->temp_path(), source.fps(), frame.cols, frame.rows);
-        if (!why.empty()) return o.overlay_video + ": " + why;
+        why = video.open(*video_file, source.fps(), frame.cols, frame.rows);
+        if (!why.empty()) return why;
         video_open = true;
       }
       if (!(why = video.write(frame)).empty())
@@ -146,7 +192,7 @@ std::string run(const options& o, std::FILE* out, std::FILE* err) {
     if (!rows.empty() && !(why = csv->write(rows.data(), rows.size())).empty()) return why;
     if (!(why = csv->close()).empty()) return why;
   }
-  if (video_open && !(why = video.close()).empty()) return o.overlay_video + ": " + why;
+  if (video_open && !(why = video.close()).empty()) return why;
 
   std::unique_ptr<std::FILE, file_closer> report(std::tmpfile());
   if (!report) return "cannot write the report: " + std::string(std::strerror(errno));
