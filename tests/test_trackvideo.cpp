@@ -220,12 +220,12 @@ TEST(TrackvideoFrameSource, NaturalOrderImagesOnlyAnyCase) {
 
 TEST(TrackvideoTable, RowFromCornersDetsFromOneAndSixDecimals) {
   std::string out;
-  append_pair_row(out, 3, pair_side{4, 0, 10, 20, 29, 59}, pair_side{12, 2, -3, -4, -3, -4}, 77,
-                  0.1234567f);
+  append_pair_row(out, 3, 4, track_box{3, 0, 0, 1, 10, 20, 29, 59}, 12,
+                  track_box{3, 1, 2, 1, -3, -4, -3, -4}, 77, 0.1234567f);
   EXPECT_EQ(out, "3,4,1,12,3,77,0.123457,10,20,20,40,-3,-4,1,1\n");
   out.clear();
-  append_pair_row(out, 1, pair_side{0, 0, INT_MIN, INT_MIN, INT_MAX, INT_MAX},
-                  pair_side{1, 0, 0, 0, 0, 0}, 0, 0.0f);
+  append_pair_row(out, 1, 0, track_box{1, 0, 0, 1, INT_MIN, INT_MIN, INT_MAX, INT_MAX}, 1,
+                  track_box{1, 1, 0, 1, 0, 0, 0, 0}, 0, 0.0f);
   EXPECT_EQ(out, "1,0,1,1,1,0,0.000000,-2147483648,-2147483648,4294967296,4294967296,0,0,1,1\n");
   EXPECT_EQ(std::string(kCsvHeader),
             "frame,id_a,det_a,id_b,det_b,l1,hist_l1,left_a,top_a,width_a,height_a,left_b,top_b,"
