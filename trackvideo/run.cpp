@@ -23,6 +23,7 @@
 #include "tavo/error.h"
 #include "trackpair/detections.h"
 #include "trackpair/trackpair_core.h"
+#include "trackvideo/failure.h"
 #include "trackvideo/frame_reader.h"
 #include "trackvideo/frame_source.h"
 #include "trackvideo/outputs.h"
@@ -332,10 +333,8 @@ int trackvideo_main(int argc, const char* const* argv, std::FILE* out, std::FILE
     const run_environment environment;
     try {
       why = run(o, out, err);
-    } catch (const std::bad_alloc&) {
-      why = "out of memory";
     } catch (const std::exception& e) {
-      why = e.what();
+      why = failure_text(e);
     }
   }
   if (why.empty()) return 0;
