@@ -8,12 +8,13 @@
 #include <unistd.h>
 
 #include <opencv2/core/utils/logger.hpp>
+#include <opencv2/imgcodecs.hpp>
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <exception>
-#include <iostream>
+#include <system_error>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -51,8 +52,43 @@ std::string system_error(const std::string& what) {
   return what + ": " + std::strerror(errno);
 }
 
+// A path as messages give it: as it is, or quoted as tokens are when it holds
+// a byte outside printable ASCII.
+std::string shown_path(const std::string& path) {
+  for (const char c : path)
+    if (c < ' ' || c > '~') return common::quote_token(path);
+  return path;
+}
+
 struct file_closer {
   void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+// Descriptor 2 on /dev/null for the object's lifetime (left as it is when
+// that cannot be arranged). Only while this thread alone runs.
+class quiet_standard_error {
+ public:
+  quiet_standard_error() {
+    std::fflush(stderr);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    saved_ = ::fcntl(2, F_DUPFD_CLOEXEC, 3);
+    if (null >= 0 && saved_ >= 0 && ::dup2(null, 2) < 0) {
+      ::close(saved_);
+      saved_ = -1;
+    }
+    if (null >= 0) ::close(null);
+  }
+  ~quiet_standard_error() {
+    if (saved_ < 0) return;
+    std::fflush(stderr);
+    ::dup2(saved_, 2);
+    ::close(saved_);
+  }
+  quiet_standard_error(const quiet_standard_error&) = delete;
+  quiet_standard_error& operator=(const quiet_standard_error&) = delete;
+
+ private:
+  int saved_ = -1;
 };
 
 // Everything a run holds, built stage by stage by run() below; each stage
@@ -106,7 +142,7 @@ std::string check_standard_output(const options& o, const frame_source& source, 
     return ::stat(path.c_str(), &st) == 0 && st.st_dev == so.st_dev && st.st_ino == so.st_ino;
   };
   const auto refuse = [](const char* what, const std::string& path) {
-    return std::string("standard output is the ") + what + " " + common::quote_token(path);
+    return std::string("standard output is the ") + what + " " + shown_path(path);
   };
   if (same(o.tracks)) return refuse("tracks file", o.tracks);
   if (!o.video.empty() && same(o.video)) return refuse("video", o.video);
@@ -121,6 +157,10 @@ std::string check_standard_output(const options& o, const frame_source& source, 
 std::string run_stages::read_inputs() {
   // Every failure is reported as one line of ours.
   cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+  // OpenCV sets up its image codecs on first use, some of which end the
+  // process when memory runs out meanwhile: done first, while the run holds
+  // next to nothing, a run that starts gets past it.
+  cv::haveImageWriter(".png");
   return read_tracks(o_.tracks, t_);
 }
 
@@ -207,7 +247,14 @@ std::string run_stages::video_frame(const frame_records& r) {
 
 std::string run_stages::frame_loop() {
   progress shown(progress_wanted(o_.progress, ::fileno(err_)), t_.last_frame, err_);
-  frame_reader reader(t_, source_, video_file_ != nullptr, !o_.detections.empty());
+  std::unique_ptr<frame_reader> started;
+  try {
+    started =
+        std::make_unique<frame_reader>(t_, source_, video_file_ != nullptr, !o_.detections.empty());
+  } catch (const std::system_error& e) {
+    return "cannot start the frame reader: " + failure_text(e);
+  }
+  frame_reader& reader = *started;
   std::string why;
   for (int f = 1; f <= t_.last_frame; ++f) {
     frame_records* r = reader.next(why);
@@ -230,14 +277,20 @@ std::string run_stages::finish_outputs() {
 }
 
 std::string run_stages::write_report() {
-  // The report's dictionary: every box under (object, frame - 1, det).
-  trackpair::box_dictionary boxes;
-  for (const track_box& b : t_.boxes)
-    boxes.insert(trackpair::box_key(b.object, b.frame - 1, b.det),
-                 trackpair::box_info(b.x1, b.y1, b.x2, b.y2));
   report_.reset(std::tmpfile());
   if (!report_) return system_error("cannot write the report");
-  std::string why = trackpair::write_report(boxes, 1, o_.radius, report_.get());
+  std::string why;
+  {
+    // The library prints its memory tables on standard error before it
+    // reports running out of memory; the run's one line says it instead.
+    const quiet_standard_error quiet;
+    // The report's dictionary: every box under (object, frame - 1, det).
+    trackpair::box_dictionary boxes;
+    for (const track_box& b : t_.boxes)
+      boxes.insert(trackpair::box_key(b.object, b.frame - 1, b.det),
+                   trackpair::box_info(b.x1, b.y1, b.x2, b.y2));
+    why = trackpair::write_report(boxes, 1, o_.radius, report_.get());
+  }
   if (!why.empty()) return why;
   if (std::fflush(report_.get()) != 0) return system_error("cannot write the report");
   // On standard output, whole and flushed, before anything is committed.
@@ -272,23 +325,16 @@ void throwing_error_handler(int code, const char* msg) {
   if (code > 0) throw std::runtime_error(msg ? msg : "internal error");
 }
 
-// For the length of a run: our error handler installed, and std::cerr (where
-// the library writes its tables before reporting) silenced.
-class run_environment {
+// Our error handler installed for the length of a run.
+class library_errors_thrown {
  public:
-  run_environment()
-      : handler_(set_error_handler(throwing_error_handler)), cerr_(std::cerr.rdbuf(nullptr)) {}
-  ~run_environment() {
-    std::cerr.rdbuf(cerr_);
-    std::cerr.clear();
-    set_error_handler(handler_);
-  }
-  run_environment(const run_environment&) = delete;
-  run_environment& operator=(const run_environment&) = delete;
+  library_errors_thrown() : handler_(set_error_handler(throwing_error_handler)) {}
+  ~library_errors_thrown() { set_error_handler(handler_); }
+  library_errors_thrown(const library_errors_thrown&) = delete;
+  library_errors_thrown& operator=(const library_errors_thrown&) = delete;
 
  private:
   tavo_error_handler_type handler_;
-  std::streambuf* cerr_;
 };
 
 // Writes `text` on `out`; "" or what is wrong. `out_error`: see trackvideo_main.
@@ -330,7 +376,7 @@ int trackvideo_main(int argc, const char* const* argv, std::FILE* out, std::FILE
     // Running out of memory (here, in the library or in OpenCV) or an OpenCV
     // failure anywhere in the run ends it like bad input: the outputs'
     // temporaries go as the stack unwinds, and nothing is committed.
-    const run_environment environment;
+    const library_errors_thrown handler;
     try {
       why = run(o, out, err);
     } catch (const std::exception& e) {

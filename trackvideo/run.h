@@ -45,8 +45,9 @@ std::string run(const options& o, std::FILE* out, std::FILE* err);
 // out_error != 0 (errno's value) says `out` cannot be written at all, and the
 // run then stops before writing anything. For the length of a run the
 // library's error handler turns its fatal reports into exceptions (running out
-// of memory into std::bad_alloc), which end the run as above, and std::cerr
-// is silenced (the library prints its memory tables there).
+// of memory into std::bad_alloc), which end the run as above; while the
+// report is made, descriptor 2 is on /dev/null (the library prints its memory
+// tables there before it reports).
 int trackvideo_main(int argc, const char* const* argv, std::FILE* out, std::FILE* err,
                     int out_error = 0);
 
