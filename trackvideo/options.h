@@ -12,10 +12,12 @@
 
 #include <string>
 
+#include "trackpair/trackpair_core.h"
+
 namespace trackvideo {
 
 // The L1 limit of a candidate pair unless --radius says otherwise.
-constexpr long long kDefaultRadius = 80;
+constexpr long long kDefaultRadius = trackpair::candidate_distance;
 
 enum class progress_mode { automatic, always, never };  // default, --progress, --quiet
 
