@@ -221,7 +221,8 @@ void run_stages::draw(frame_records& r) {
   drawn_.clear();
   for (std::size_t k = r.first; k < r.last; ++k) {
     const track_box& b = t_.boxes[k];
-    drawn_.push_back(drawn_box{t_.ids[static_cast<std::size_t>(b.object)], b.x1, b.y1, b.x2, b.y2});
+    drawn_.push_back(
+        drawn_box{t_.ids[static_cast<std::size_t>(b.object)], {b.x1, b.y1, b.x2, b.y2}});
   }
   draw_overlay(r.image, drawn_, pass_->pairs());
 }
