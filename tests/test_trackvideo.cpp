@@ -23,6 +23,7 @@
 #include <tuple>
 
 #include "tests/child.h"
+#include "trackvideo/failure.h"
 #include "trackvideo/frame_source.h"
 #include "trackvideo/hist_distance.h"
 #include "trackvideo/options.h"
@@ -279,6 +280,15 @@ TEST(TrackvideoHistDistance, FourChainsAtOnceGiveCompareHistExactly) {
       EXPECT_EQ(out[k], expected) << n << " pairs, pair " << k;
     }
   }
+}
+
+TEST(TrackvideoFailure, AnExceptionIsOneLineAndRunningOutOfMemoryAlwaysTheSame) {
+  const cv::Exception no_memory(cv::Error::StsNoMem, "Failed to allocate 8 bytes", "f", "x.cpp", 1);
+  const cv::Exception cv_error(cv::Error::StsBadArg, "bad size", "f", "x.cpp", 2);
+  EXPECT_EQ(failure_text(std::bad_alloc()), "out of memory");
+  EXPECT_EQ(failure_text(no_memory), "out of memory");
+  EXPECT_EQ(failure_text(cv_error), "bad size");  // not what()'s version, file and line
+  EXPECT_EQ(failure_text(std::runtime_error("a\nb\n")), "a b");
 }
 
 // ---- end to end -------------------------------------------------------------------
