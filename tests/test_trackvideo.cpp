@@ -658,22 +658,21 @@ std::set<std::string> names_in(const fs::path& dir) {
 
 TEST(StressTrackvideo, RunningOutOfMemoryAnywhereIsOneLineAndLeavesNothing) {
   if (!tavo_test::address_space_limits_apply()) GTEST_SKIP() << "no address-space limit here";
+  // 60,000 boxes: reading them, the frames, the pairs and the report's
+  // dictionary (the library's memory manager) each need their share, so a
+  // sweep of limits runs out in each of them.
   scratch s;
   const fs::path tiny = s.write("tiny.txt", "1,1,10,10,5,5\n");
-  const fs::path t = s.write("t.txt", many_boxes(30, 1000, 11));
+  const fs::path t = s.write("t.txt", many_boxes(20, 3000, 11));
   const fs::path out = s.root / "out";
   fs::create_directory(out);
   const auto args = [&](const fs::path& tracks) {
-    return std::vector<std::string>{"--tracks",  tracks.string(),
-                                    "--frames",  kFootage.string(),
-                                    "--csv",     (out / "pairs.csv").string(),
-                                    "--overlay", (out / "overlay").string()};
+    return std::vector<std::string>{"--tracks",        tracks.string(), "--frames",
+                                    kFootage.string(), "--overlay",     (out / "overlay").string()};
   };
   const auto reference = run_trackvideo(args(t));
   ASSERT_EQ(reference.status, 0) << reference.err;
-  const std::string reference_csv = file_text(out / "pairs.csv");
   fs::remove_all(out / "overlay");
-  fs::remove(out / "pairs.csv");
   // The least address space (in MiB) a run on one box gets through: the
   // program's libraries, the reader's thread and OpenCV's codecs.
   long low = 16, high = 8192;
@@ -683,12 +682,11 @@ TEST(StressTrackvideo, RunningOutOfMemoryAnywhereIsOneLineAndLeavesNothing) {
     const bool ok = run_trackvideo(args(tiny), o).status == 0;
     (ok ? high : low) = o.address_space_mb;
     fs::remove_all(out / "overlay");
-    fs::remove(out / "pairs.csv");
   }
-  // From there up, the large run fails at some stage of the run until it
+  // From there up, MiB by MiB, the large run fails at some stage until it
   // succeeds: each time one line, status 1 and no file left behind.
   int failures = 0, successes = 0;
-  for (long mb = high; mb <= high + 64 && successes < 3; mb += 2) {
+  for (long mb = high; mb <= high + 64 && successes < 3; ++mb) {
     child_options o;
     o.address_space_mb = mb;
     const auto r = run_trackvideo(args(t), o);
@@ -696,10 +694,8 @@ TEST(StressTrackvideo, RunningOutOfMemoryAnywhereIsOneLineAndLeavesNothing) {
     if (r.status == 0) {
       ++successes;
       EXPECT_EQ(r.out, reference.out) << what;
-      EXPECT_EQ(file_text(out / "pairs.csv"), reference_csv) << what;
-      EXPECT_EQ(names_in(out / "overlay").size(), 30u) << what;
+      EXPECT_EQ(names_in(out / "overlay").size(), 20u) << what;
       fs::remove_all(out / "overlay");
-      fs::remove(out / "pairs.csv");
     } else {
       ++failures;
       EXPECT_EQ(r.status, 1) << what << ": " << r.err;
