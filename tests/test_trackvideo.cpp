@@ -592,9 +592,10 @@ TEST(EndToEndTrackvideo, AnOutputTheCallerMayNotWriteIsRefusedAndKept) {
 TEST(EndToEndTrackvideo, StandardOutputUnwritableClosedOrAnInputOrOutput) {
   scratch s;
   const fs::path t = s.write("t.txt", "1,1,10,10,20,20\n2,1,12,10,20,20\n2,2,15,12,20,20\n");
-  const fs::path csv = s.root / "pairs.csv";
-  const std::vector<std::string> run = {"--tracks", t.string(),   "--frames", kFootage.string(),
-                                        "--csv",    csv.string(), "--quiet"};
+  const fs::path csv = s.root / "pairs.csv", det = s.root / "det";
+  const std::vector<std::string> run = {"--tracks",        t.string(),   "--frames",
+                                        kFootage.string(), "--csv",      csv.string(),
+                                        "--detections",    det.string(), "--quiet"};
   child_options full;
   full.stdout_path = "/dev/full";
   child_options closed;
@@ -616,14 +617,18 @@ TEST(EndToEndTrackvideo, StandardOutputUnwritableClosedOrAnInputOrOutput) {
     EXPECT_EQ(r.status, 1) << what;
     EXPECT_EQ(r.err, c.expected) << what;
     EXPECT_FALSE(fs::exists(csv)) << what;  // the report not printed: nothing committed
+    EXPECT_FALSE(fs::exists(det)) << what;
   }
   // Standard output appended to an input or an output: refused before
   // anything is written.
   const std::string tracks_text = file_text(t);
   s.write("pairs.csv", "old\n");
+  fs::create_directory(det);
+  const fs::path det_file = s.write("det/objects_info_h2_2.txt", "old\n");
   for (const auto& [target, expected] :
        {std::pair<fs::path, std::string>{t, "standard output is the tracks file " + t.string()},
-        {csv, "standard output is the table " + csv.string()}}) {
+        {csv, "standard output is the table " + csv.string()},
+        {det_file, "standard output is the detection file " + det_file.string()}}) {
     std::string command = "exec '" TRACKVIDEO_EXE "'";
     for (const std::string& a : run) command += " '" + a + "'";
     const auto r = run_child({"/bin/sh", "-c", command + " >> '" + target.string() + "'"});
@@ -632,6 +637,7 @@ TEST(EndToEndTrackvideo, StandardOutputUnwritableClosedOrAnInputOrOutput) {
   }
   EXPECT_EQ(file_text(t), tracks_text);
   EXPECT_EQ(file_text(csv), "old\n");
+  EXPECT_EQ(file_text(det_file), "old\n");
 }
 
 namespace {

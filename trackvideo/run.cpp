@@ -10,6 +10,7 @@
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -132,8 +133,33 @@ class run_stages {
   std::unique_ptr<std::FILE, file_closer> report_;
 };
 
+// Whether frame f has a box: O(log boxes).
+bool has_boxes(const tracks& t, int f) {
+  const auto at = std::lower_bound(t.boxes.begin(), t.boxes.end(), f,
+                                   [](const track_box& b, int frame) { return b.frame < frame; });
+  return at != t.boxes.end() && at->frame == f;
+}
+
+// The name (in its folder) of a file the run writes into an output folder:
+// an overlay picture, a detection file; "" for any other name.
+std::string written_in_folder(const options& o, const tracks& t, const std::string& folder,
+                              const std::string& name) {
+  int a = 0, b = 0;
+  if (!o.overlay.empty() && folder == "overlay" &&
+      std::sscanf(name.c_str(), "frame_%d.png", &a) == 1 && a >= 1 && a <= t.last_frame &&
+      name == overlay_file_name(a) && has_boxes(t, a))
+    return name;
+  if (!o.detections.empty() && folder == "detections" &&
+      std::sscanf(name.c_str(), "objects_info_h%d_%d.txt", &a, &b) == 2 && a >= 1 &&
+      a <= t.objects() && b >= 1 && b <= t.last_frame &&
+      name == trackpair::detection_file_name(a - 1, b - 1))
+    return name;
+  return "";
+}
+
 // The files standard output must not be: the tracks, the frames, the outputs.
-std::string check_standard_output(const options& o, const frame_source& source, std::FILE* out) {
+std::string check_standard_output(const options& o, const tracks& t, const frame_source& source,
+                                  std::FILE* out) {
   struct stat so;
   const int fd = ::fileno(out);
   if (fd < 0 || ::fstat(fd, &so) != 0 || !S_ISREG(so.st_mode)) return "";
@@ -151,6 +177,24 @@ std::string check_standard_output(const options& o, const frame_source& source, 
   if (!o.csv.empty() && same(o.csv)) return refuse("table", o.csv);
   if (!o.overlay_video.empty() && same(o.overlay_video))
     return refuse("overlay video", o.overlay_video);
+  // A file in an output folder: found by the name the system gives the
+  // descriptor (left unchecked where there is none).
+  char link[4096];
+  const std::string fd_path = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t n = ::readlink(fd_path.c_str(), link, sizeof link - 1);
+  if (n <= 0) return "";
+  const std::string target(link, static_cast<std::size_t>(n));
+  const std::size_t slash = target.rfind('/');
+  if (slash == std::string::npos) return "";
+  struct stat folder, given;
+  if (::stat(target.substr(0, slash + 1).c_str(), &folder) != 0) return "";
+  const std::string name = target.substr(slash + 1);
+  for (const auto& [dir, kind] : {std::pair<const std::string*, const char*>{&o.overlay, "overlay"},
+                                  {&o.detections, "detections"}})
+    if (!dir->empty() && ::stat(dir->c_str(), &given) == 0 && given.st_dev == folder.st_dev &&
+        given.st_ino == folder.st_ino && !written_in_folder(o, t, kind, name).empty())
+      return refuse(kind == std::string("overlay") ? "overlay picture" : "detection file",
+                    in_folder(*dir, name));
   return "";
 }
 
@@ -173,7 +217,7 @@ std::string run_stages::open_frames() {
     return o_.frames + ": no frame " + std::to_string(images + 1) + " (the folder holds " +
            std::to_string(images) + " images, the tracks go to frame " +
            std::to_string(t_.last_frame) + ")";
-  return check_standard_output(o_, source_, out_);
+  return check_standard_output(o_, t_, source_, out_);
 }
 
 std::string run_stages::prepare_outputs() {
