@@ -33,9 +33,9 @@ cv::Mat black(int width, int height) {
 // Every pixel of the box's outline that lies in the frame, listed as (x, y).
 std::vector<cv::Point> edge_pixels(const drawn_box& b, const cv::Mat& frame) {
   std::vector<cv::Point> points;
-  for (int y = b.y1; y <= b.y2; ++y)
-    for (int x = b.x1; x <= b.x2; ++x)
-      if ((x == b.x1 || x == b.x2 || y == b.y1 || y == b.y2) && x >= 0 && y >= 0 &&
+  for (int y = b.corners.y1; y <= b.corners.y2; ++y)
+    for (int x = b.corners.x1; x <= b.corners.x2; ++x)
+      if ((x == b.corners.x1 || x == b.corners.x2 || y == b.corners.y1 || y == b.corners.y2) && x >= 0 && y >= 0 &&
           x < frame.cols && y < frame.rows)
         points.emplace_back(x, y);
   return points;

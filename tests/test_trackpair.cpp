@@ -27,6 +27,8 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+
 #include "tests/child.h"
 #include "common/input_file.h"
 #include "common/tokens.h"
@@ -1050,6 +1052,17 @@ TEST(FramePairs, EveryPairOnceInOrderWithItsDistance) {
   trackpair::frame_pairs({{box(0, 0, 0, 0), box(0, 0, 0, 0)}}, 80,
                          [&](int, int, int, int, long long) { ++calls; });
   EXPECT_EQ(calls, 0);  // no other object, no pair
+  // Running out of memory in the visitor stops the visits and is returned,
+  // not thrown through the core's interface.
+  EXPECT_EQ(trackpair::frame_pairs(frame, 80, [&](int, int, int, int, long long) { ++calls; }), "");
+  EXPECT_EQ(calls, 7);
+  calls = 0;
+  EXPECT_EQ(trackpair::frame_pairs(frame, 80,
+                                   [&](int, int, int, int, long long) {
+                                     if (++calls == 2) throw std::bad_alloc();
+                                   }),
+            "out of memory");
+  EXPECT_EQ(calls, 2);
 }
 
 // ---- stress ---------------------------------------------------------------------------

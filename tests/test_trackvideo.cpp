@@ -24,6 +24,7 @@
 #include <tuple>
 
 #include "tests/child.h"
+#include "trackvideo/failure.h"
 #include "trackvideo/frame_source.h"
 #include "trackvideo/hist_distance.h"
 #include "trackvideo/options.h"
@@ -67,12 +68,12 @@ std::vector<std::string> lines(const std::string& text) {
 
 TEST(TrackvideoTable, RowFromCornersDetsFromOneAndSixDecimals) {
   std::string out;
-  append_pair_row(out, 3, pair_side{4, 0, 10, 20, 29, 59}, pair_side{12, 2, -3, -4, -3, -4}, 77,
-                  0.1234567f);
+  append_pair_row(out, 3, 4, track_box{3, 0, 0, 1, 10, 20, 29, 59}, 12,
+                  track_box{3, 1, 2, 1, -3, -4, -3, -4}, 77, 0.1234567f);
   EXPECT_EQ(out, "3,4,1,12,3,77,0.123457,10,20,20,40,-3,-4,1,1\n");
   out.clear();
-  append_pair_row(out, 1, pair_side{0, 0, INT_MIN, INT_MIN, INT_MAX, INT_MAX},
-                  pair_side{1, 0, 0, 0, 0, 0}, 0, 0.0f);
+  append_pair_row(out, 1, 0, track_box{1, 0, 0, 1, INT_MIN, INT_MIN, INT_MAX, INT_MAX}, 1,
+                  track_box{1, 1, 0, 1, 0, 0, 0, 0}, 0, 0.0f);
   EXPECT_EQ(out, "1,0,1,1,1,0,0.000000,-2147483648,-2147483648,4294967296,4294967296,0,0,1,1\n");
   EXPECT_EQ(std::string(kCsvHeader),
             "frame,id_a,det_a,id_b,det_b,l1,hist_l1,left_a,top_a,width_a,height_a,left_b,top_b,"
@@ -126,6 +127,15 @@ TEST(TrackvideoHistDistance, FourChainsAtOnceGiveCompareHistExactly) {
       EXPECT_EQ(out[k], expected) << n << " pairs, pair " << k;
     }
   }
+}
+
+TEST(TrackvideoFailure, AnExceptionIsOneLineAndRunningOutOfMemoryAlwaysTheSame) {
+  const cv::Exception no_memory(cv::Error::StsNoMem, "Failed to allocate 8 bytes", "f", "x.cpp", 1);
+  const cv::Exception cv_error(cv::Error::StsBadArg, "bad size", "f", "x.cpp", 2);
+  EXPECT_EQ(failure_text(std::bad_alloc()), "out of memory");
+  EXPECT_EQ(failure_text(no_memory), "out of memory");
+  EXPECT_EQ(failure_text(cv_error), "bad size");  // not what()'s version, file and line
+  EXPECT_EQ(failure_text(std::runtime_error("a\nb\n")), "a b");
 }
 
 // ---- end to end -------------------------------------------------------------------
@@ -536,4 +546,144 @@ TEST(HostileOutputs, ALinkToNothingAsAnOutputIsRefusedAndKept) {
                        ": a symbolic link to a file that does not exist\n");
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_FALSE(fs::exists(s.root / "nowhere.csv"));
+}
+
+TEST(EndToEndTrackvideo, StandardOutputUnwritableClosedOrAnInputOrOutput) {
+  scratch s;
+  const fs::path t = s.write("t.txt", "1,1,10,10,20,20\n2,1,12,10,20,20\n2,2,15,12,20,20\n");
+  const fs::path csv = s.root / "pairs.csv", det = s.root / "det";
+  const std::vector<std::string> run = {"--tracks",        t.string(),   "--frames",
+                                        kFootage.string(), "--csv",      csv.string(),
+                                        "--detections",    det.string(), "--quiet"};
+  child_options full;
+  full.stdout_path = "/dev/full";
+  child_options closed;
+  closed.close_stdout = true;
+  struct out_case {
+    std::vector<std::string> args;
+    child_options o;
+    const char* expected;
+  };
+  const out_case cases[] = {
+      {{"--help"}, full, "trackvideo: cannot write to standard output: No space left on device\n"},
+      {{"--version"}, closed, "trackvideo: cannot write to standard output: Bad file descriptor\n"},
+      {run, full, "trackvideo: cannot write to standard output: No space left on device\n"},
+      {run, closed, "trackvideo: cannot write to standard output: Bad file descriptor\n"},
+  };
+  for (const out_case& c : cases) {
+    const auto r = run_trackvideo(c.args, c.o);
+    const std::string what = ::testing::PrintToString(c.args);
+    EXPECT_EQ(r.status, 1) << what;
+    EXPECT_EQ(r.err, c.expected) << what;
+    EXPECT_FALSE(fs::exists(csv)) << what;  // the report not printed: nothing committed
+    EXPECT_FALSE(fs::exists(det)) << what;
+  }
+  // Standard output appended to an input or an output: refused before
+  // anything is written.
+  const std::string tracks_text = file_text(t);
+  s.write("pairs.csv", "old\n");
+  fs::create_directory(det);
+  const fs::path det_file = s.write("det/objects_info_h2_2.txt", "old\n");
+  for (const auto& [target, expected] :
+       {std::pair<fs::path, std::string>{t, "standard output is the tracks file " + t.string()},
+        {csv, "standard output is the table " + csv.string()},
+        {det_file, "standard output is the detection file " + det_file.string()}}) {
+    std::string command = "exec '" TRACKVIDEO_EXE "'";
+    for (const std::string& a : run) command += " '" + a + "'";
+    const auto r = run_child({"/bin/sh", "-c", command + " >> '" + target.string() + "'"});
+    EXPECT_EQ(r.status, 1) << target;
+    EXPECT_EQ(r.err, "trackvideo: " + expected + "\n");
+  }
+  EXPECT_EQ(file_text(t), tracks_text);
+  EXPECT_EQ(file_text(csv), "old\n");
+  EXPECT_EQ(file_text(det_file), "old\n");
+}
+
+namespace {
+
+// Random boxes of the 320 x 240 footage: `per_frame` tracks in each of `frames` frames.
+std::string many_boxes(int frames, int per_frame, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string text;
+  for (int f = 1; f <= frames; ++f)
+    for (int id = 0; id < per_frame; ++id)
+      text += std::to_string(f) + "," + std::to_string(id) + "," + std::to_string(random() % 300) +
+              "," + std::to_string(random() % 220) + "," + std::to_string(1 + random() % 20) + "," +
+              std::to_string(1 + random() % 20) + "\n";
+  return text;
+}
+
+std::set<std::string> names_in(const fs::path& dir) {
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+  return names;
+}
+
+}  // namespace
+
+TEST(StressTrackvideo, RunningOutOfMemoryAnywhereIsOneLineAndLeavesNothing) {
+  if (!tavo_test::address_space_limits_apply()) GTEST_SKIP() << "no address-space limit here";
+  // 60,000 boxes: reading them, the frames, the pairs and the report's
+  // dictionary (the library's memory manager) each need their share, so a
+  // sweep of limits runs out in each of them.
+  scratch s;
+  const fs::path tiny = s.write("tiny.txt", "1,1,10,10,5,5\n");
+  const fs::path t = s.write("t.txt", many_boxes(20, 3000, 11));
+  const fs::path out = s.root / "out";
+  fs::create_directory(out);
+  const auto args = [&](const fs::path& tracks) {
+    return std::vector<std::string>{"--tracks",        tracks.string(), "--frames",
+                                    kFootage.string(), "--overlay",     (out / "overlay").string()};
+  };
+  const auto reference = run_trackvideo(args(t));
+  ASSERT_EQ(reference.status, 0) << reference.err;
+  fs::remove_all(out / "overlay");
+  // The least address space (in MiB) a run on one box gets through: the
+  // program's libraries, the reader's thread and OpenCV's codecs.
+  long low = 16, high = 8192;
+  while (high - low > 1) {
+    child_options o;
+    o.address_space_mb = (low + high) / 2;
+    const bool ok = run_trackvideo(args(tiny), o).status == 0;
+    (ok ? high : low) = o.address_space_mb;
+    fs::remove_all(out / "overlay");
+  }
+  // From there up, MiB by MiB, the large run fails at some stage until it
+  // succeeds: each time one line, status 1 and no file left behind.
+  int failures = 0, successes = 0;
+  for (long mb = high; mb <= high + 64 && successes < 3; ++mb) {
+    child_options o;
+    o.address_space_mb = mb;
+    const auto r = run_trackvideo(args(t), o);
+    const std::string what = std::to_string(mb) + " MiB";
+    if (r.status == 0) {
+      ++successes;
+      EXPECT_EQ(r.out, reference.out) << what;
+      EXPECT_EQ(names_in(out / "overlay").size(), 20u) << what;
+      fs::remove_all(out / "overlay");
+    } else {
+      ++failures;
+      EXPECT_EQ(r.status, 1) << what << ": " << r.err;
+      expect_one_error_line(r, what);
+      EXPECT_TRUE(names_in(out).empty()) << what;  // no temporary, no folder
+    }
+  }
+  EXPECT_GT(failures, 0) << "no limit between " << high << " and " << high + 64 << " MiB failed";
+  EXPECT_GT(successes, 0);
+}
+
+TEST(StressTrackvideo, ATableOfMillionsOfPairsIsWrittenInBoundedMemory) {
+  // 3,000 boxes in one frame, every pair a candidate: 4,498,500 rows, about
+  // 240 MB of text, written as it is made.
+  scratch s;
+  const fs::path t = s.write("t.txt", many_boxes(1, 3000, 12));
+  const fs::path csv = s.root / "pairs.csv";
+  const auto r = run_trackvideo({"--tracks", t.string(), "--frames", kFootage.string(), "--csv",
+                                 csv.string(), "--radius", "100000"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_LT(r.max_rss_kb, 150 * 1024);
+  std::ifstream in(csv, std::ios::binary);
+  long long rows = -1;  // the header
+  for (std::string line; std::getline(in, line);) ++rows;
+  EXPECT_EQ(rows, 3000LL * 2999 / 2);
 }

@@ -14,8 +14,6 @@
 #include <unordered_map>
 #include <utility>
 
-#include "tavo/error.h"
-
 namespace trackpair {
 
 long long box_distance(const box_info& x, const box_info& y) {
@@ -279,31 +277,32 @@ std::string write_report(const box_dictionary& boxes, int first_frame, long long
   }
 }
 
-void frame_pairs(const std::vector<std::vector<box_info>>& boxes, long long radius,
-                 const std::function<void(int q, int s, int a, int b, long long distance)>& visit) {
-  std::unique_ptr<frame_search> search;  // built whole before the visitor runs
-  std::size_t total = 0;
+std::string frame_pairs(
+    const std::vector<std::vector<box_info>>& boxes, long long radius,
+    const std::function<void(int q, int s, int a, int b, long long distance)>& visit) {
   try {
+    std::size_t total = 0;
     std::vector<search_box> in_order;
     for (std::size_t q = 0; q < boxes.size(); ++q)
       for (std::size_t s = 0; s < boxes[q].size(); ++s, ++total)
         in_order.push_back(
             place(boxes[q][s], 0, name_of(static_cast<int>(q), static_cast<int>(s)), total));
-    search = std::make_unique<frame_search>(std::move(in_order), radius);
+    // Built whole before the visitor runs.
+    frame_search search(std::move(in_order), radius);
+    for (std::size_t k = 0; k < total; ++k) {
+      const std::uint64_t name = search.name(k);
+      const int q = object_of(name);
+      std::size_t n = 0;
+      const hit* const hits = search.near(
+          k, [q](int a) { return a > q; }, n);
+      for (std::size_t j = 0; j < n; ++j)
+        visit(q, detection_of(name), object_of(hits[j].name), detection_of(hits[j].name),
+              hits[j].distance);
+    }
   } catch (const std::bad_alloc&) {
-    error_handler(1, "frame_pairs: out of memory");
-    return;
+    return "out of memory";
   }
-  for (std::size_t k = 0; k < total; ++k) {
-    const std::uint64_t name = search->name(k);
-    const int q = object_of(name);
-    std::size_t n = 0;
-    const hit* const hits = search->near(
-        k, [q](int a) { return a > q; }, n);
-    for (std::size_t j = 0; j < n; ++j)
-      visit(q, detection_of(name), object_of(hits[j].name), detection_of(hits[j].name),
-            hits[j].distance);
-  }
+  return "";
 }
 
 }  // namespace trackpair

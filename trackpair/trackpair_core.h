@@ -20,9 +20,9 @@
 //   v = (x1 + x2) - (y1 + y2) also does get the exact test.
 //
 // Failure
-//   No exception leaves these functions. write_report returns what is wrong
-//   as one line without the program's name; an allocation failure inside
-//   frame_pairs is reported through the library's error_handler.
+//   No exception leaves these functions. Both return what is wrong as one
+//   line without the program's name ("" on success); running out of memory
+//   is "out of memory".
 #ifndef TRACKPAIR_TRACKPAIR_CORE_H
 #define TRACKPAIR_TRACKPAIR_CORE_H
 
@@ -61,9 +61,12 @@ std::string write_report(const box_dictionary& boxes, int first_frame, long long
 // that frame in detection order (q = 0 .. boxes.size()-1; empty vectors
 // allowed). Calls visit(q, s, a, b, distance) for every pair with q < a and
 // distance < radius, in increasing (q, s, a, b). O(m log m) plus the pairs
-// examined, for m boxes.
-void frame_pairs(const std::vector<std::vector<box_info>>& boxes, long long radius,
-                 const std::function<void(int q, int s, int a, int b, long long distance)>& visit);
+// examined, for m boxes. Returns "" or "out of memory" (also when `visit`
+// throws std::bad_alloc; the visits stop there). Any other exception of
+// `visit` is the caller's to avoid.
+std::string frame_pairs(
+    const std::vector<std::vector<box_info>>& boxes, long long radius,
+    const std::function<void(int q, int s, int a, int b, long long distance)>& visit);
 
 }  // namespace trackpair
 

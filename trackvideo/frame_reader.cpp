@@ -1,6 +1,11 @@
 // trackvideo/frame_reader.cpp - the reading thread (see frame_reader.h).
 #include "trackvideo/frame_reader.h"
 
+#include <new>
+#include <utility>
+
+#include "trackvideo/failure.h"
+
 namespace trackvideo {
 
 frame_reader::frame_reader(const tracks& t, frame_source& source, bool decode_every_frame,
@@ -52,16 +57,27 @@ void frame_reader::work() {
     std::string why;
     try {
       why = read(f, first, last, slots_[slot]);
-    } catch (const std::exception& e) {  // OpenCV or the allocator: end the run, not the process
-      why = std::string("frame ") + std::to_string(f) + ": " + e.what();
+    } catch (const std::exception& e) {
+      // The allocator or OpenCV: the run ends, not the process, and running
+      // out of memory says what it says in the caller's thread. Nothing
+      // thrown here leaves the thread.
+      why = failure_text(e);
+      if (why != kOutOfMemory) {
+        try {
+          why = "frame " + std::to_string(f) + ": " + why;
+        } catch (const std::bad_alloc&) {
+          why = kOutOfMemory;
+        }
+      }
     }
+    const bool failed = !why.empty();
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      errors_[slot] = why;
+      errors_[slot] = std::move(why);  // no allocation: nothing is thrown here
       ++filled_;
     }
     changed_.notify_all();
-    if (!why.empty()) return;
+    if (failed) return;
     first = last;
   }
 }

@@ -38,8 +38,9 @@ class frame_reader {
 
   // The next frame, from frame 1 on; waits until it is ready and gives the
   // slot of the previous one back. nullptr after setting `why` when the frame
-  // could not be read (missing, undecodable) or a box of it lies outside it;
-  // the reader has then stopped. Precondition: fewer than F calls so far.
+  // could not be read (missing, undecodable), a box of it lies outside it
+  // ("out of memory" when an allocation failed); the reader has then stopped
+  // and reads no later frame. Precondition: fewer than F calls so far.
   frame_records* next(std::string& why);
 
  private:

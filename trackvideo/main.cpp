@@ -1,10 +1,8 @@
 // trackvideo: tracks and a video in; the candidate report, a table of pairs,
 // overlay pictures and detection files out. Everything lives in
 // trackvideo_core (run.h), where the tests call it.
-#include <cstdio>
-
 #include "trackvideo/run.h"
 
 int main(int argc, char** argv) {
-  return trackvideo::trackvideo_main(argc, argv, stdout, stderr);
+  return trackvideo::program_main(argc, argv);
 }

@@ -15,11 +15,12 @@
 #include <string>
 
 #include "histfeat/decode.h"
+#include "trackpair/trackpair_core.h"
 
 namespace trackvideo {
 
 // The L1 limit of a candidate pair unless --radius says otherwise.
-constexpr long long kDefaultRadius = 80;
+constexpr long long kDefaultRadius = trackpair::candidate_distance;
 // The largest --radius: 2^36, beyond the L1 distance of any two boxes of int
 // corners (at most 4 * (2^32 - 1)), so it finds every pair. Larger values are
 // refused as too large rather than clamped: nothing larger finds more.

@@ -44,10 +44,10 @@ cv::Vec3b to_pixel(const cv::Scalar& c) {
 
 // The box's visible part, or false when it is empty or wholly outside.
 bool visible_part(const drawn_box& b, int cols, int rows, cv::Rect& part) {
-  if (b.x2 < b.x1 || b.y2 < b.y1) return false;
-  if (b.x2 < 0 || b.y2 < 0 || b.x1 >= cols || b.y1 >= rows) return false;
-  const int left = std::max(b.x1, 0), top = std::max(b.y1, 0);
-  const int right = std::min(b.x2, cols - 1), bottom = std::min(b.y2, rows - 1);
+  if (b.corners.x2 < b.corners.x1 || b.corners.y2 < b.corners.y1) return false;
+  if (b.corners.x2 < 0 || b.corners.y2 < 0 || b.corners.x1 >= cols || b.corners.y1 >= rows) return false;
+  const int left = std::max(b.corners.x1, 0), top = std::max(b.corners.y1, 0);
+  const int right = std::min(b.corners.x2, cols - 1), bottom = std::min(b.corners.y2, rows - 1);
   part = cv::Rect(left, top, right - left + 1, bottom - top + 1);
   return true;
 }
@@ -75,12 +75,12 @@ void draw_tag(cv::Mat& frame, const drawn_box& b, const cv::Rect& part) {
 void draw_outline(cv::Mat& frame, const drawn_box& b, const cv::Rect& part) {
   const cv::Vec3b pixel = to_pixel(track_colour(b.id));
   const int right = part.x + part.width - 1, bottom = part.y + part.height - 1;
-  for (int row : {b.y1, b.y2}) {
+  for (int row : {b.corners.y1, b.corners.y2}) {
     if (row < 0 || row >= frame.rows) continue;
     cv::Vec3b* line = frame.ptr<cv::Vec3b>(row);
     std::fill(line + part.x, line + right + 1, pixel);
   }
-  for (int col : {b.x1, b.x2}) {
+  for (int col : {b.corners.x1, b.corners.x2}) {
     if (col < 0 || col >= frame.cols) continue;
     for (int row = part.y; row <= bottom; ++row) frame.at<cv::Vec3b>(row, col) = pixel;
   }
@@ -145,8 +145,8 @@ void draw_overlay(cv::Mat& frame, const std::vector<drawn_box>& boxes,
   for (const auto& [i, j] : pairs) {
     if (i < 0 || j < 0 || i >= count || j >= count) continue;
     const drawn_box &a = boxes[i], &b = boxes[j];
-    cv::Point2l from(centre(a.x1, a.x2), centre(a.y1, a.y2));
-    cv::Point2l to(centre(b.x1, b.x2), centre(b.y1, b.y2));
+    cv::Point2l from(centre(a.corners.x1, a.corners.x2), centre(a.corners.y1, a.corners.y2));
+    cv::Point2l to(centre(b.corners.x1, b.corners.x2), centre(b.corners.y1, b.corners.y2));
     if (!cv::clipLine(cv::Size2l(frame.cols, frame.rows), from, to)) continue;
     cv::line(frame, cv::Point(static_cast<int>(from.x), static_cast<int>(from.y)),
              cv::Point(static_cast<int>(to.x), static_cast<int>(to.y)), pair_colour(), 1,

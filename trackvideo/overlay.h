@@ -30,13 +30,16 @@
 #include "common/atomic_file.h"
 #include <vector>
 
+#include "histfeat/record.h"
+
 namespace trackvideo {
 
 // One box to draw: the track's id (as in the tracks file) and its inclusive
-// corners (x column, y row). Any int values; x2 < x1 or y2 < y1 draws nothing.
+// corners (x column, y row), as histfeat takes them. Any int values; x2 < x1
+// or y2 < y1 draws nothing.
 struct drawn_box {
   int id;
-  int x1, y1, x2, y2;
+  histfeat::box corners;
 };
 
 // The colour (B, G, R) of track `id`, for any int: a function of the id alone

@@ -1,46 +1,74 @@
 // trackvideo/pair_pass.h - the candidate pairs of one frame: the second half
 // of the work on a frame, after its records.
 //
-// process() inserts every box of the frame into the report's dictionary under
-// (q, f - 1, s), lists the frame's pairs at an L1 distance below the radius
+// process() lists the frame's pairs at an L1 distance below the radius
 // through trackpair's core (each unordered pair once, in increasing
-// (q, s, a, b)), and appends their table rows with hist_l1 from the records'
-// values.
+// (q, s, a, b)) and makes their table rows, with hist_l1 from the records'
+// values. Rows are handed to the sink as soon as about kRowBlock bytes of them
+// are waiting, so a frame of millions of pairs never holds more than one block
+// of text and one batch of pairs; the pairs themselves are kept for the
+// caller only when asked for (the drawing needs them).
 //
 // Ownership: the pass owns its buffers and reuses them from frame to frame;
-// the dictionary and the row text are the caller's. pairs() stays valid until
-// the next process(). Cost: O(log n) per dictionary insertion, O(m log m) plus
-// the pairs examined for m boxes, O(64) per pair for hist_l1.
+// the tracks are borrowed for its lifetime. pairs() stays valid until the
+// next process(). Cost: O(m log m) plus the pairs examined for m boxes, O(64)
+// per pair for hist_l1. Failure: "" or what is wrong: the sink's line, or
+// "out of memory"; nothing is thrown.
 #ifndef TRACKVIDEO_PAIR_PASS_H
 #define TRACKVIDEO_PAIR_PASS_H
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "trackvideo/frame_records.h"
 #include "trackpair/trackpair_core.h"
+#include "trackvideo/frame_records.h"
 #include "trackvideo/tracks.h"
 
 namespace trackvideo {
 
+// Table rows are handed to the sink in blocks of about this size.
+constexpr std::size_t kRowBlock = std::size_t{1} << 16;
+
 class pair_pass {
  public:
-  pair_pass(const tracks& t, long long radius) : tracks_(t), radius_(radius) {}
+  // Takes a block of rows; "" or what is wrong (the pass then stops).
+  using row_sink = std::function<std::string(const std::string& rows)>;
 
-  // The frame of `r`: dictionary entries, pairs, and the table rows appended
-  // to `rows` unless it is null.
-  void process(const frame_records& r, trackpair::box_dictionary& boxes, std::string* rows);
-  // The frame's pairs as indices into its boxes (0 = r.first), increasing.
+  // rows: where the table rows go, or empty for no table. keep_pairs: whether
+  // pairs() lists the frame's pairs.
+  pair_pass(const tracks& t, long long radius, row_sink rows, bool keep_pairs)
+      : tracks_(t), radius_(radius), sink_(std::move(rows)), keep_pairs_(keep_pairs) {}
+
+  // The pairs and rows of the frame of `r`. After a failure the pass is done.
+  std::string process(const frame_records& r);
+  // Hands the rows still waiting to the sink. "" or the sink's line.
+  std::string flush();
+  // The frame's pairs as indices into its boxes (0 = r.first), increasing;
+  // empty unless keep_pairs.
   const std::vector<std::pair<int, int>>& pairs() const { return pairs_; }
+  // Pairs found in every frame so far.
+  long long found() const { return found_; }
 
  private:
+  // Pairs are turned into rows this many at a time.
+  static constexpr std::size_t kBatch = 1024;
+  // Rows for the batch, handed on when a block is full. "" or the sink's line.
+  std::string make_rows(const frame_records& r);
+
   const tracks& tracks_;
   long long radius_;
+  row_sink sink_;
+  bool keep_pairs_;
   std::vector<std::vector<trackpair::box_info>> grouped_;  // per present object
-  std::vector<std::pair<int, int>> pairs_;
-  std::vector<long long> distances_;  // per pair: its box distance
-  std::vector<float> hist_l1_;        // per pair: its hist_l1
+  std::vector<std::pair<int, int>> pairs_;                 // kept pairs
+  std::vector<std::pair<int, int>> batch_;                 // pairs waiting for their rows
+  std::vector<long long> distances_;                       // per batch pair: its box distance
+  std::vector<float> hist_l1_;                             // per batch pair: its hist_l1
+  std::string rows_;                                       // rows waiting for the sink
+  long long found_ = 0;
 };
 
 }  // namespace trackvideo

@@ -1,17 +1,32 @@
-// trackvideo/run.cpp - the frame loop and the commit of the outputs (see run.h).
+// trackvideo/run.cpp - the run as a sequence of stages (see run.h): read and
+// check the inputs, open the frames, prepare the outputs, the frame loop,
+// finish the outputs, write the report, commit.
 #include "trackvideo/run.h"
 
-#include <opencv2/core/utils/logger.hpp>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <cerrno>
+#include <opencv2/core/utils/logger.hpp>
+#include <opencv2/imgcodecs.hpp>
+
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <filesystem>
 #include <cstring>
 #include <exception>
-#include <filesystem>
+#include <system_error>
 #include <memory>
 #include <new>
+#include <stdexcept>
 #include <vector>
 
+#include "common/tokens.h"
+#include "tavo/error.h"
+#include "trackpair/detections.h"
+#include "trackpair/trackpair_core.h"
+#include "trackvideo/failure.h"
 #include "trackvideo/frame_reader.h"
 #include "trackvideo/frame_source.h"
 #include "trackvideo/outputs.h"
@@ -19,15 +34,11 @@
 #include "trackvideo/pair_pass.h"
 #include "trackvideo/progress.h"
 #include "trackvideo/table.h"
-#include "trackpair/detections.h"
 #include "trackvideo/tracks.h"
 
 namespace trackvideo {
 
 namespace {
-
-// Table rows are handed to the pending file in blocks of about this size.
-constexpr std::size_t kRowBlock = std::size_t{1} << 16;
 
 std::string in_folder(const std::string& dir, const std::string& name) {
   return dir.empty() || dir.back() == '/' ? dir + name : dir + "/" + name;
@@ -39,24 +50,179 @@ std::string overlay_file_name(int f) {
   return name;
 }
 
-// Copies the whole of `from` (rewound) to `to` and flushes it.
-std::string copy_report(std::FILE* from, std::FILE* to) {
-  std::rewind(from);
-  char buffer[1 << 16];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, from)) > 0;)
-    if (std::fwrite(buffer, 1, n, to) != n) break;
-  if (std::ferror(from)) return "cannot write the report: " + std::string(std::strerror(errno));
-  if (std::fflush(to) != 0 || std::ferror(to))
-    return "cannot write the report: " + std::string(std::strerror(errno));
+std::string system_error(const std::string& what) {
+  return what + ": " + std::strerror(errno);
+}
+
+// A path as messages give it: as it is, or quoted as tokens are when it holds
+// a byte outside printable ASCII.
+std::string shown_path(const std::string& path) {
+  for (const char c : path)
+    if (c < ' ' || c > '~') return common::quote_token(path);
+  return path;
+}
+
+struct file_closer {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+// Descriptor 2 on /dev/null for the object's lifetime (left as it is when
+// that cannot be arranged). Only while this thread alone runs.
+class quiet_standard_error {
+ public:
+  quiet_standard_error() {
+    std::fflush(stderr);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    saved_ = ::fcntl(2, F_DUPFD_CLOEXEC, 3);
+    if (null >= 0 && saved_ >= 0 && ::dup2(null, 2) < 0) {
+      ::close(saved_);
+      saved_ = -1;
+    }
+    if (null >= 0) ::close(null);
+  }
+  ~quiet_standard_error() {
+    if (saved_ < 0) return;
+    std::fflush(stderr);
+    ::dup2(saved_, 2);
+    ::close(saved_);
+  }
+  quiet_standard_error(const quiet_standard_error&) = delete;
+  quiet_standard_error& operator=(const quiet_standard_error&) = delete;
+
+ private:
+  int saved_ = -1;
+};
+
+// Everything a run holds, built stage by stage by run() below; each stage
+// returns "" or what is wrong, and a failed stage ends the run (the outputs'
+// temporaries and created folders go with `outputs`).
+class run_stages {
+ public:
+  run_stages(const options& o, std::FILE* out, std::FILE* err) : o_(o), out_(out), err_(err) {}
+
+  std::string read_inputs();
+  std::string open_frames();
+  std::string prepare_outputs();
+  std::string frame_loop();
+  std::string finish_outputs();
+  std::string write_report();
+  std::string commit();
+  void hint() const;
+
+ private:
+  // The steps of one frame of the loop.
+  std::string pairs_and_rows(const frame_records& r);
+  std::string detection_files(const frame_records& r);
+  void draw(frame_records& r);
+  std::string png(const frame_records& r);
+  std::string video_frame(const frame_records& r);
+
+  const options& o_;
+  std::FILE* const out_;
+  std::FILE* const err_;
+
+  tracks t_;
+  frame_source source_{o_.max_pixels};
+  std::unique_ptr<output_set> outputs_;
+  common::atomic_file* csv_ = nullptr;
+  common::atomic_file* video_file_ = nullptr;
+  std::unique_ptr<pair_pass> pass_;
+  overlay_video video_;
+  std::vector<drawn_box> drawn_;
+  std::vector<unsigned char> png_;
+  bool large_ = false;  // a decoded frame beyond kHintWidth x kHintHeight
+  std::unique_ptr<std::FILE, file_closer> report_;
+};
+
+// Whether frame f has a box: O(log boxes).
+bool has_boxes(const tracks& t, int f) {
+  const auto at = std::lower_bound(t.boxes.begin(), t.boxes.end(), f,
+                                   [](const track_box& b, int frame) { return b.frame < frame; });
+  return at != t.boxes.end() && at->frame == f;
+}
+
+// The name (in its folder) of a file the run writes into an output folder:
+// an overlay picture, a detection file; "" for any other name.
+std::string written_in_folder(const options& o, const tracks& t, const std::string& folder,
+                              const std::string& name) {
+  int a = 0, b = 0;
+  if (!o.overlay.empty() && folder == "overlay" &&
+      std::sscanf(name.c_str(), "frame_%d.png", &a) == 1 && a >= 1 && a <= t.last_frame &&
+      name == overlay_file_name(a) && has_boxes(t, a))
+    return name;
+  if (!o.detections.empty() && folder == "detections" &&
+      std::sscanf(name.c_str(), "objects_info_h%d_%d.txt", &a, &b) == 2 && a >= 1 &&
+      a <= t.objects() && b >= 1 && b <= t.last_frame &&
+      name == trackpair::detection_file_name(a - 1, b - 1))
+    return name;
   return "";
 }
 
-// The files no output may replace.
-std::vector<std::string> output_inputs(const options& o, const frame_source& source) {
-  std::vector<std::string> inputs = source.images();
-  inputs.push_back(o.tracks);
-  if (!o.video.empty()) inputs.push_back(o.video);
-  return inputs;
+// The files standard output must not be: the tracks, the frames, the outputs.
+std::string check_standard_output(const options& o, const tracks& t, const frame_source& source,
+                                  std::FILE* out) {
+  struct stat so;
+  const int fd = ::fileno(out);
+  if (fd < 0 || ::fstat(fd, &so) != 0 || !S_ISREG(so.st_mode)) return "";
+  const auto same = [&so](const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && st.st_dev == so.st_dev && st.st_ino == so.st_ino;
+  };
+  const auto refuse = [](const char* what, const std::string& path) {
+    return std::string("standard output is the ") + what + " " + shown_path(path);
+  };
+  if (same(o.tracks)) return refuse("tracks file", o.tracks);
+  if (!o.video.empty() && same(o.video)) return refuse("video", o.video);
+  for (const std::string& image : source.images())
+    if (same(image)) return refuse("frame", image);
+  if (!o.csv.empty() && same(o.csv)) return refuse("table", o.csv);
+  if (!o.overlay_video.empty() && same(o.overlay_video))
+    return refuse("overlay video", o.overlay_video);
+  // A file in an output folder: found by the name the system gives the
+  // descriptor (left unchecked where there is none).
+  char link[4096];
+  const std::string fd_path = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t n = ::readlink(fd_path.c_str(), link, sizeof link - 1);
+  if (n <= 0) return "";
+  const std::string target(link, static_cast<std::size_t>(n));
+  const std::size_t slash = target.rfind('/');
+  if (slash == std::string::npos) return "";
+  struct stat folder, given;
+  if (::stat(target.substr(0, slash + 1).c_str(), &folder) != 0) return "";
+  const std::string name = target.substr(slash + 1);
+  for (const auto& [dir, kind] : {std::pair<const std::string*, const char*>{&o.overlay, "overlay"},
+                                  {&o.detections, "detections"}})
+    if (!dir->empty() && ::stat(dir->c_str(), &given) == 0 && given.st_dev == folder.st_dev &&
+        given.st_ino == folder.st_ino && !written_in_folder(o, t, kind, name).empty())
+      return refuse(kind == std::string("overlay") ? "overlay picture" : "detection file",
+                    in_folder(*dir, name));
+  return "";
+}
+
+std::string run_stages::read_inputs() {
+  // Every failure is reported as one line of ours.
+  cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+  // OpenCV sets up its image codecs on first use, some of which end the
+  // process when memory runs out meanwhile: done first, while the run holds
+  // next to nothing, a run that starts gets past it.
+  cv::haveImageWriter(".png");
+  std::string why = read_tracks(o_.tracks, t_);
+  const std::string skipped = why.empty() ? header_message(t_) : "";
+  if (!skipped.empty() && o_.progress != progress_mode::never)
+    std::fprintf(err_, "trackvideo: %s\n", skipped.c_str());
+  return why;
+}
+
+std::string run_stages::open_frames() {
+  std::string why =
+      o_.video.empty() ? source_.open_folder(o_.frames) : source_.open_video(o_.video);
+  if (!why.empty()) return why;
+  const std::size_t images = source_.images().size();
+  if (o_.video.empty() && static_cast<long long>(images) < t_.last_frame)
+    return o_.frames + ": no frame " + std::to_string(images + 1) + " (the folder holds " +
+           std::to_string(images) + " images, the tracks go to frame " +
+           std::to_string(t_.last_frame) + ")";
+  return check_standard_output(o_, t_, source_, out_);
 }
 
 // Whether `name` is one that `print` gives for a number in 1 .. last.
@@ -67,10 +233,15 @@ bool numbered_name(const std::string& name, const char* pattern, int last,
 }
 
 // The output folders (an outer one before one inside it, whatever the order
-// on the command line), then the table and the video's file.
-std::string prepare_outputs(const options& o, const tracks& t, output_set& outputs,
-                            common::atomic_file*& csv, common::atomic_file*& video_file) {
-  const int frames = t.last_frame, objects = t.objects();
+// on the command line), then the table and the video's file; the files no
+// output may replace are the tracks, the video and the images.
+std::string run_stages::prepare_outputs() {
+  std::vector<std::string> inputs = source_.images();
+  inputs.push_back(o_.tracks);
+  if (!o_.video.empty()) inputs.push_back(o_.video);
+  outputs_ = std::make_unique<output_set>(
+      inputs, o_.frames.empty() ? std::vector<std::string>{} : std::vector<std::string>{o_.frames});
+  const int frames = t_.last_frame, objects = t_.objects();
   const name_filter pictures = [frames](const std::string& name) {
     return numbered_name(name, "frame_%d.png", frames, overlay_file_name);
   };
@@ -86,8 +257,9 @@ std::string prepare_outputs(const options& o, const tracks& t, output_set& outpu
     name_filter names;
   };
   std::vector<wanted> folders;
-  if (!o.overlay.empty()) folders.push_back({&o.overlay, "the overlay pictures", pictures});
-  if (!o.detections.empty()) folders.push_back({&o.detections, "the detection files", detections});
+  if (!o_.overlay.empty()) folders.push_back({&o_.overlay, "the overlay pictures", pictures});
+  if (!o_.detections.empty())
+    folders.push_back({&o_.detections, "the detection files", detections});
   const auto depth = [](const std::string* dir) {
     return std::filesystem::absolute(*dir).lexically_normal().string().size();
   };
@@ -95,149 +267,222 @@ std::string prepare_outputs(const options& o, const tracks& t, output_set& outpu
                    [&](const wanted& a, const wanted& b) { return depth(a.dir) < depth(b.dir); });
   std::string why;
   for (const wanted& w : folders)
-    if (!(why = outputs.prepare_folder(*w.dir, w.role, w.names)).empty()) return why;
-  if (!o.csv.empty() && !(why = outputs.open(o.csv, "the table", csv)).empty()) return why;
-  if (!o.overlay_video.empty())
-    why =
-        outputs.open(o.overlay_video, "the overlay video", video_file, overlay_video::kPrivateName);
+    if (!(why = outputs_->prepare_folder(*w.dir, w.role, w.names)).empty()) return why;
+  if (!o_.csv.empty()) {
+    if (!(why = outputs_->open(o_.csv, "the table", csv_)).empty()) return why;
+    if (!(why = csv_->write(kCsvHeader, std::strlen(kCsvHeader))).empty()) return why;
+  }
+  if (!o_.overlay_video.empty() &&
+      !(why = outputs_->open(o_.overlay_video, "the overlay video", video_file_,
+                             overlay_video::kPrivateName))
+           .empty())
+    return why;
+  pair_pass::row_sink rows;
+  if (csv_)
+    rows = [this](const std::string& text) { return csv_->write(text.data(), text.size()); };
+  pass_ = std::make_unique<pair_pass>(t_, o_.radius, rows,
+                                      video_file_ != nullptr || !o_.overlay.empty());
+  return "";
+}
+
+std::string run_stages::pairs_and_rows(const frame_records& r) {
+  if (r.decoded) large_ = large_ || r.image.cols > kHintWidth || r.image.rows > kHintHeight;
+  return r.boxes() > 0 ? pass_->process(r) : "";
+}
+
+std::string run_stages::detection_files(const frame_records& r) {
+  for (int q = 0; !o_.detections.empty() && q < t_.objects(); ++q) {
+    const std::string why = outputs_->write_closed(
+        in_folder(o_.detections, trackpair::detection_file_name(q, r.frame - 1)),
+        r.detection_text(q));
+    if (!why.empty()) return why;
+  }
+  return "";
+}
+
+void run_stages::draw(frame_records& r) {
+  if (r.boxes() == 0 || (!video_file_ && o_.overlay.empty())) return;
+  drawn_.clear();
+  for (std::size_t k = r.first; k < r.last; ++k) {
+    const track_box& b = t_.boxes[k];
+    drawn_.push_back(
+        drawn_box{t_.ids[static_cast<std::size_t>(b.object)], {b.x1, b.y1, b.x2, b.y2}});
+  }
+  draw_overlay(r.image, drawn_, pass_->pairs());
+}
+
+std::string run_stages::png(const frame_records& r) {
+  if (r.boxes() == 0 || o_.overlay.empty()) return "";
+  std::string why = encode_png(r.image, png_);
+  if (!why.empty()) return why;
+  return outputs_->write_closed(in_folder(o_.overlay, overlay_file_name(r.frame)),
+                                std::string(png_.begin(), png_.end()));
+}
+
+std::string run_stages::video_frame(const frame_records& r) {
+  if (!video_file_) return "";
+  std::string why;
+  if (!video_.is_open()) {
+    why = video_.open(*video_file_, source_.fps(), r.image.cols, r.image.rows);
+    if (!why.empty()) return why;
+  }
+  why = video_.write(r.image);
+  return why.empty() ? "" : o_.overlay_video + ": frame " + std::to_string(r.frame) + ": " + why;
+}
+
+std::string run_stages::frame_loop() {
+  progress shown(progress_wanted(o_.progress, ::fileno(err_)), t_.last_frame, err_);
+  std::unique_ptr<frame_reader> started;
+  try {
+    started =
+        std::make_unique<frame_reader>(t_, source_, video_file_ != nullptr, !o_.detections.empty());
+  } catch (const std::system_error& e) {
+    return "cannot start the frame reader: " + failure_text(e);
+  }
+  frame_reader& reader = *started;
+  std::string why;
+  for (int f = 1; f <= t_.last_frame; ++f) {
+    frame_records* r = reader.next(why);
+    if (r == nullptr) return why;
+    if (!(why = pairs_and_rows(*r)).empty() || !(why = detection_files(*r)).empty()) return why;
+    draw(*r);
+    if (!(why = png(*r)).empty() || !(why = video_frame(*r)).empty()) return why;
+    shown.update(f);
+  }
+  shown.finish();
+  return "";
+}
+
+std::string run_stages::finish_outputs() {
+  std::string why = pass_->flush();
+  if (why.empty() && csv_) why = csv_->close();
+  if (why.empty() && video_.is_open()) why = video_.close();
   return why;
 }
 
-struct file_closer {
-  void operator()(std::FILE* f) const { std::fclose(f); }
+std::string run_stages::write_report() {
+  report_.reset(std::tmpfile());
+  if (!report_) return system_error("cannot write the report");
+  std::string why;
+  {
+    // The library prints its memory tables on standard error before it
+    // reports running out of memory; the run's one line says it instead.
+    const quiet_standard_error quiet;
+    // The report's dictionary: every box under (object, frame - 1, det).
+    trackpair::box_dictionary boxes;
+    for (const track_box& b : t_.boxes)
+      boxes.insert(trackpair::box_key(b.object, b.frame - 1, b.det),
+                   trackpair::box_info(b.x1, b.y1, b.x2, b.y2));
+    why = trackpair::write_report(boxes, 1, o_.radius, report_.get());
+  }
+  if (!why.empty()) return why;
+  if (std::fflush(report_.get()) != 0) return system_error("cannot write the report");
+  // On standard output, whole and flushed, before anything is committed.
+  std::rewind(report_.get());
+  char buffer[1 << 16];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, report_.get())) > 0;)
+    if (std::fwrite(buffer, 1, n, out_) != n) break;
+  if (std::ferror(report_.get())) return system_error("cannot write the report");
+  if (std::fflush(out_) != 0 || std::ferror(out_))
+    return system_error("cannot write to standard output");
+  return "";
+}
+
+std::string run_stages::commit() {
+  const std::string why = outputs_->commit_all();
+  return why.empty() ? "" : why + " (the report was written)";
+}
+
+void run_stages::hint() const {
+  if (large_ && pass_->found() == 0 && t_.objects() >= 2 && o_.progress != progress_mode::never)
+    std::fprintf(err_,
+                 "trackvideo: no candidate pairs: the limit is an L1 distance below %lld pixels "
+                 "(four corner differences summed); --radius N sets it for larger frames\n",
+                 o_.radius);
+}
+
+// The library's errors end the run like our own: running out of memory as
+// std::bad_alloc, anything else fatal as std::runtime_error; warnings are
+// dropped. Either unwinds to trackvideo_main, which removes the temporaries.
+void throwing_error_handler(int code, const char* msg) {
+  if (code == 999 && msg && std::strstr(msg, "Out of memory")) throw std::bad_alloc();
+  if (code > 0) throw std::runtime_error(msg ? msg : "internal error");
+}
+
+// Our error handler installed for the length of a run.
+class library_errors_thrown {
+ public:
+  library_errors_thrown() : handler_(set_error_handler(throwing_error_handler)) {}
+  ~library_errors_thrown() { set_error_handler(handler_); }
+  library_errors_thrown(const library_errors_thrown&) = delete;
+  library_errors_thrown& operator=(const library_errors_thrown&) = delete;
+
+ private:
+  tavo_error_handler_type handler_;
 };
+
+// Writes `text` on `out`; "" or what is wrong. `out_error`: see trackvideo_main.
+std::string write_out(const std::string& text, std::FILE* out, int out_error) {
+  errno = out_error;
+  if (out_error == 0 && std::fputs(text.c_str(), out) >= 0 && std::fflush(out) == 0) return "";
+  return system_error("cannot write to standard output");
+}
 
 }  // namespace
 
 std::string run(const options& o, std::FILE* out, std::FILE* err) {
-  // Every failure is reported as one line of ours.
-  cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
-  tracks t;
-  std::string why = read_tracks(o.tracks, t);
-  if (!why.empty()) return why;
-  frame_source source(o.max_pixels);
-  why = o.video.empty() ? source.open_folder(o.frames) : source.open_video(o.video);
-  if (!why.empty()) return why;
-  if (o.video.empty() && static_cast<long long>(source.images().size()) < t.last_frame)
-    return o.frames + ": no frame " + std::to_string(source.images().size() + 1) +
-           " (the folder holds " + std::to_string(source.images().size()) +
-           " images, the tracks go to frame " + std::to_string(t.last_frame) + ")";
-
-  output_set outputs(output_inputs(o, source), o.frames.empty()
-                                                   ? std::vector<std::string>{}
-                                                   : std::vector<std::string>{o.frames});
-  common::atomic_file* csv = nullptr;
-  common::atomic_file* video_file = nullptr;
-  if (!(why = prepare_outputs(o, t, outputs, csv, video_file)).empty()) return why;
-
-  trackpair::box_dictionary boxes;
-  pair_pass pass(t, o.radius);
-  overlay_video video;
-  bool video_open = false;
-  progress shown(progress_wanted(o.progress, ::fileno(err)), t.last_frame, err);
-  std::vector<drawn_box> drawn;
-  std::vector<unsigned char> png;
-  const std::vector<std::pair<int, int>> no_pairs;
-  std::string rows = csv ? kCsvHeader : "";
-  bool large = false;
-  long long pairs_found = 0;
-
-  frame_reader reader(t, source, video_file != nullptr, !o.detections.empty());
-  for (int f = 1; f <= t.last_frame; ++f) {
-    frame_records* r = reader.next(why);
-    if (r == nullptr) return why;
-    cv::Mat& frame = r->image;
-    if (r->decoded) large = large || frame.cols > kHintWidth || frame.rows > kHintHeight;
-    const bool has_boxes = r->boxes() > 0;
-    if (has_boxes) pass.process(*r, boxes, csv ? &rows : nullptr);
-    const std::vector<std::pair<int, int>>& pairs = has_boxes ? pass.pairs() : no_pairs;
-    pairs_found += static_cast<long long>(pairs.size());
-    if (csv && rows.size() >= kRowBlock) {
-      if (!(why = csv->write(rows.data(), rows.size())).empty()) return why;
-      rows.clear();
-    }
-    for (int q = 0; !o.detections.empty() && q < t.objects(); ++q) {
-      why = outputs.write_closed(in_folder(o.detections, trackpair::detection_file_name(q, f - 1)),
-                                 r->detection_text(q));
-      if (!why.empty()) return why;
-    }
-    if (has_boxes && (video_file || !o.overlay.empty())) {
-      drawn.clear();
-      for (std::size_t k = r->first; k < r->last; ++k) {
-        const track_box& b = t.boxes[k];
-        drawn.push_back(
-            drawn_box{t.ids[static_cast<std::size_t>(b.object)], b.x1, b.y1, b.x2, b.y2});
-      }
-      draw_overlay(frame, drawn, pairs);
-    }
-    if (has_boxes && !o.overlay.empty()) {
-      if (!(why = encode_png(frame, png)).empty()) return why;
-      const std::string text(png.begin(), png.end());
-      if (!(why = outputs.write_closed(in_folder(o.overlay, overlay_file_name(f)), text)).empty())
-        return why;
-    }
-    if (video_file) {
-      if (!video_open) {
-        why = video.open(*video_file, source.fps(), frame.cols, frame.rows);
-        if (!why.empty()) return why;
-        video_open = true;
-      }
-      if (!(why = video.write(frame)).empty())
-        return o.overlay_video + ": frame " + std::to_string(f) + ": " + why;
-    }
-    shown.update(f);
-  }
-  shown.finish();
-  if (csv) {
-    if (!rows.empty() && !(why = csv->write(rows.data(), rows.size())).empty()) return why;
-    if (!(why = csv->close()).empty()) return why;
-  }
-  if (video_open && !(why = video.close()).empty()) return why;
-
-  std::unique_ptr<std::FILE, file_closer> report(std::tmpfile());
-  if (!report) return "cannot write the report: " + std::string(std::strerror(errno));
-  if (!(why = trackpair::write_report(boxes, 1, o.radius, report.get())).empty()) return why;
-  if (std::fflush(report.get()) != 0)
-    return "cannot write the report: " + std::string(std::strerror(errno));
-  if (!(why = outputs.commit_all()).empty()) return why;
-  if (!(why = copy_report(report.get(), out)).empty()) return why;
-  if (large && pairs_found == 0 && t.objects() >= 2 && o.progress != progress_mode::never)
-    std::fprintf(err,
-                 "trackvideo: no candidate pairs: the limit is an L1 distance below %lld pixels "
-                 "(four corner differences summed); --radius N sets it for larger frames\n",
-                 o.radius);
-  return "";
+  run_stages s(o, out, err);
+  std::string why;
+  if ((why = s.read_inputs()).empty() && (why = s.open_frames()).empty() &&
+      (why = s.prepare_outputs()).empty() && (why = s.frame_loop()).empty() &&
+      (why = s.finish_outputs()).empty() && (why = s.write_report()).empty() &&
+      (why = s.commit()).empty())
+    s.hint();
+  return why;
 }
 
-int trackvideo_main(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
+int trackvideo_main(int argc, const char* const* argv, std::FILE* out, std::FILE* err,
+                    int out_error) {
   options o;
-  const std::string why = parse_options(argc, argv, o);
+  std::string why = parse_options(argc, argv, o);
   if (!why.empty()) {
     std::fprintf(err, "trackvideo: %s\n%s", why.c_str(), usage().c_str());
     return 2;
   }
   if (o.help) {
-    std::fputs(usage().c_str(), out);
-    return std::fflush(out) == 0 ? 0 : 1;
+    why = write_out(usage(), out, out_error);
+  } else if (o.version) {
+    why = write_out(std::string("trackvideo ") + TRACKVIDEO_VERSION + "\n", out, out_error);
+  } else if (out_error != 0) {
+    errno = out_error;
+    why = system_error("cannot write to standard output");
+  } else {
+    // Running out of memory (here, in the library or in OpenCV) or an OpenCV
+    // failure anywhere in the run ends it like bad input: the outputs'
+    // temporaries go as the stack unwinds, and nothing is committed.
+    const library_errors_thrown handler;
+    try {
+      why = run(o, out, err);
+    } catch (const std::exception& e) {
+      why = failure_text(e);
+    }
   }
-  if (o.version) {
-    std::fprintf(out, "trackvideo %s\n", TRACKVIDEO_VERSION);
-    return std::fflush(out) == 0 ? 0 : 1;
-  }
-  std::string failure;
-  // Running out of memory (or an OpenCV failure) anywhere in the run ends it
-  // like bad input: the outputs' temporaries go as the stack unwinds, and
-  // nothing is committed.
-  try {
-    failure = run(o, out, err);
-  } catch (const std::bad_alloc&) {
-    failure = "out of memory";
-  } catch (const std::exception& e) {
-    failure = e.what();
-  }
-  if (failure.empty()) return 0;
-  std::fprintf(err, "trackvideo: %s\n", failure.c_str());
+  if (why.empty()) return 0;
+  std::fprintf(err, "trackvideo: %s\n", why.c_str());
   return 1;
+}
+
+int program_main(int argc, const char* const* argv) {
+  // A write to a pipe without reader fails with EPIPE instead of ending the
+  // run, and is reported.
+  std::signal(SIGPIPE, SIG_IGN);
+  // A closed standard descriptor gets /dev/null, so that no file is opened
+  // under its number; a closed standard output is still reported.
+  const bool output_closed = ::fcntl(1, F_GETFD) < 0;
+  for (int fd = 0; fd <= 2; ++fd)
+    if (::fcntl(fd, F_GETFD) < 0 && ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) < 0)
+      return 1;
+  return trackvideo_main(argc, argv, stdout, stderr, output_closed ? EBADF : 0);
 }
 
 }  // namespace trackvideo

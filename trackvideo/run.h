@@ -1,19 +1,25 @@
 // trackvideo/run.h - the program: a tracks file and frames in; the candidate
 // report, the table, the pictures and the detection files out.
 //
-// run() reads and checks the whole tracks file, opens the frames, then walks
-// frames 1 .. F (F the last frame of the tracks) once, in order: a
-// frame_reader decodes them and makes their records one frame ahead, in a
-// thread of its own, while this thread finds the pairs, writes the rows and
-// pictures of the frame before. Every output
-// file is written as a temporary and committed only when every frame has been
-// processed; the report is kept in an anonymous temporary file and copied to
-// standard output after the commit, so a failed run prints nothing there and
-// leaves no output file created or changed.
+// run() is a sequence of stages: read and check the tracks file; open the
+// frames (and refuse a standard output that is one of the inputs or
+// outputs); prepare the outputs; the frame loop over frames 1 .. F (F the
+// last frame of the tracks), where a frame_reader decodes them and makes their
+// records one frame ahead, in a thread of its own, while this thread finds
+// the pairs, writes the rows, detection files and pictures of the frame
+// before; finish the outputs; write the report; commit. Every output file is
+// written as a temporary and committed only when every frame has been
+// processed. The report is built from the tracks' boxes once the loop is
+// done, kept in an anonymous temporary file and copied to standard output
+// and flushed before the commit: a run that cannot print its report commits
+// nothing. Should the commit itself then fail, the report has been printed
+// and the message says so.
 //
-// Memory: two decoded frames, the boxes (tracks and the report's dictionary,
-// O(rows)) and at most one block of pending table rows; the report itself is
-// on disk. Cost per frame: one decode plus the records' and pairs' costs.
+// Memory: two decoded frames, the boxes (tracks, then the report's
+// dictionary, O(rows)), one batch of pairs and at most one block of pending
+// table rows (the pairs of a frame are kept only for the drawing); the report
+// itself is on disk. Cost per frame: one decode plus the records' and pairs'
+// costs.
 #ifndef TRACKVIDEO_RUN_H
 #define TRACKVIDEO_RUN_H
 
@@ -34,8 +40,21 @@ std::string run(const options& o, std::FILE* out, std::FILE* err);
 
 // The command line: usage errors give one line "trackvideo: ...", the usage
 // on `err` and status 2; --help (usage on `out`) and --version give 0; a
-// failed run one line "trackvideo: ..." on `err` and 1; success 0.
-int trackvideo_main(int argc, const char* const* argv, std::FILE* out, std::FILE* err);
+// failed run one line "trackvideo: ..." on `err` and 1; success 0. A failed
+// write to `out` is "cannot write to standard output: <reason>" and 1;
+// out_error != 0 (errno's value) says `out` cannot be written at all, and the
+// run then stops before writing anything. For the length of a run the
+// library's error handler turns its fatal reports into exceptions (running out
+// of memory into std::bad_alloc), which end the run as above; while the
+// report is made, descriptor 2 is on /dev/null (the library prints its memory
+// tables there before it reports).
+int trackvideo_main(int argc, const char* const* argv, std::FILE* out, std::FILE* err,
+                    int out_error = 0);
+
+// The process: SIGPIPE ignored, a closed descriptor 0, 1 or 2 given
+// /dev/null (a closed standard output is reported as such), then
+// trackvideo_main on stdout and stderr.
+int program_main(int argc, const char* const* argv);
 
 }  // namespace trackvideo
 

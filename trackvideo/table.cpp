@@ -22,7 +22,7 @@ char* put(char* p, char* end, long long v) {
   return std::to_chars(p, end, v).ptr;
 }
 
-char* put_box(char* p, char* end, const pair_side& s) {
+char* put_box(char* p, char* end, const track_box& s) {
   p = put(p, end, s.x1);
   p = put(p, end, s.y1);
   p = put(p, end, static_cast<long long>(s.x2) - s.x1 + 1);
@@ -31,15 +31,15 @@ char* put_box(char* p, char* end, const pair_side& s) {
 
 }  // namespace
 
-void append_pair_row(std::string& out, int frame, const pair_side& a, const pair_side& b,
-                     long long l1, float hist_l1) {
+void append_pair_row(std::string& out, int frame, int id_a, const track_box& a, int id_b,
+                     const track_box& b, long long l1, float hist_l1) {
   // Built in one buffer and appended once: a row is one copy into `out`.
   char row[kMaxRow];
   char* const end = row + sizeof row;
   char* p = std::to_chars(row, end, frame).ptr;
-  p = put(p, end, a.id);
+  p = put(p, end, id_a);
   p = put(p, end, a.det + 1LL);
-  p = put(p, end, b.id);
+  p = put(p, end, id_b);
   p = put(p, end, b.det + 1LL);
   p = put(p, end, l1);
   // to_chars formats as printf's "%.6f" does (correctly rounded), without

@@ -10,21 +10,19 @@
 
 #include <string>
 
+#include "trackvideo/tracks.h"
+
 namespace trackvideo {
 
 // The header line, newline included.
 extern const char kCsvHeader[];
 
-// One side of a pair: the track's id, the 0-based detection and the corners.
-struct pair_side {
-  int id, det;
-  int x1, y1, x2, y2;
-};
-
-// Appends the row of a pair in frame `frame`; a.id < b.id. The widths are
-// computed in 64 bits, so any int corners give the right value.
-void append_pair_row(std::string& out, int frame, const pair_side& a, const pair_side& b,
-                     long long l1, float hist_l1);
+// Appends the row of the pair (a, b) in frame `frame`, where id_a and id_b are
+// the tracks' ids of a.object and b.object (id_a < id_b); the dets and corners
+// come from the boxes. The widths are computed in 64 bits, so any int corners
+// give the right value.
+void append_pair_row(std::string& out, int frame, int id_a, const track_box& a, int id_b,
+                     const track_box& b, long long l1, float hist_l1);
 
 }  // namespace trackvideo
 
