@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace trackvideo {
 
@@ -163,6 +164,8 @@ std::string encode_png(const cv::Mat& frame, std::vector<unsigned char>& out) {
       return "cannot encode the frame as PNG";
     out.insert(out.end(), bytes.begin(), bytes.end());
   } catch (const cv::Exception& e) {
+    // Running out of memory is the run's one "out of memory", not a PNG fault.
+    if (e.code == cv::Error::StsNoMem) throw std::bad_alloc();
     return "cannot encode the frame as PNG: " + e.err;
   }
   return "";

@@ -62,7 +62,8 @@ void draw_overlay(cv::Mat& frame, const std::vector<drawn_box>& boxes,
                   const std::vector<std::pair<int, int>>& pairs);
 
 // The frame as PNG file bytes, appended to `out` after clearing it. "" or what
-// is wrong (an empty frame, or OpenCV's encoder failing). O(pixels): deflate at
+// is wrong (an empty frame, or OpenCV's encoder failing); throws std::bad_alloc
+// when memory runs out, as the rest of the run does. O(pixels): deflate at
 // its fastest level, since overlays are written for every frame of a run.
 std::string encode_png(const cv::Mat& frame, std::vector<unsigned char>& out);
 

@@ -219,9 +219,9 @@ std::string run_stages::open_frames() {
   if (!why.empty()) return why;
   const std::size_t images = source_.images().size();
   if (o_.video.empty() && static_cast<long long>(images) < t_.last_frame)
-    return o_.frames + ": no frame " + std::to_string(images + 1) + " (the folder holds " +
-           std::to_string(images) + " images, the tracks go to frame " +
-           std::to_string(t_.last_frame) + ")";
+    return shown_path(o_.frames) + ": no frame " + std::to_string(images + 1) +
+           " (the folder holds " + std::to_string(images) + (images == 1 ? " image" : " images") +
+           ", the tracks go to frame " + std::to_string(t_.last_frame) + ")";
   return check_standard_output(o_, t_, source_, out_);
 }
 
