@@ -46,7 +46,8 @@ cv::Vec3b to_pixel(const cv::Scalar& c) {
 // The box's visible part, or false when it is empty or wholly outside.
 bool visible_part(const drawn_box& b, int cols, int rows, cv::Rect& part) {
   if (b.corners.x2 < b.corners.x1 || b.corners.y2 < b.corners.y1) return false;
-  if (b.corners.x2 < 0 || b.corners.y2 < 0 || b.corners.x1 >= cols || b.corners.y1 >= rows) return false;
+  if (b.corners.x2 < 0 || b.corners.y2 < 0 || b.corners.x1 >= cols || b.corners.y1 >= rows)
+    return false;
   const int left = std::max(b.corners.x1, 0), top = std::max(b.corners.y1, 0);
   const int right = std::min(b.corners.x2, cols - 1), bottom = std::min(b.corners.y2, rows - 1);
   part = cv::Rect(left, top, right - left + 1, bottom - top + 1);

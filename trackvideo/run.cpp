@@ -134,28 +134,28 @@ class run_stages {
   std::unique_ptr<std::FILE, file_closer> report_;
 };
 
-// Whether frame f has a box: O(log boxes).
-bool has_boxes(const tracks& t, int f) {
-  const auto at = std::lower_bound(t.boxes.begin(), t.boxes.end(), f,
-                                   [](const track_box& b, int frame) { return b.frame < frame; });
-  return at != t.boxes.end() && at->frame == f;
+// Whether `name` is one that `print` gives for a number in 1 .. last.
+bool numbered_name(const std::string& name, const char* pattern, int last,
+                   std::string (*print)(int)) {
+  int n = 0;
+  return std::sscanf(name.c_str(), pattern, &n) == 1 && n >= 1 && n <= last && print(n) == name;
 }
 
-// The name (in its folder) of a file the run writes into an output folder:
-// an overlay picture, a detection file; "" for any other name.
-std::string written_in_folder(const options& o, const tracks& t, const std::string& folder,
-                              const std::string& name) {
-  int a = 0, b = 0;
-  if (!o.overlay.empty() && folder == "overlay" &&
-      std::sscanf(name.c_str(), "frame_%d.png", &a) == 1 && a >= 1 && a <= t.last_frame &&
-      name == overlay_file_name(a) && has_boxes(t, a))
-    return name;
-  if (!o.detections.empty() && folder == "detections" &&
-      std::sscanf(name.c_str(), "objects_info_h%d_%d.txt", &a, &b) == 2 && a >= 1 &&
-      a <= t.objects() && b >= 1 && b <= t.last_frame &&
-      name == trackpair::detection_file_name(a - 1, b - 1))
-    return name;
-  return "";
+// The names the run may write into the overlay folder and the detections folder.
+name_filter picture_names(const tracks& t) {
+  const int frames = t.last_frame;
+  return [frames](const std::string& name) {
+    return numbered_name(name, "frame_%d.png", frames, overlay_file_name);
+  };
+}
+name_filter detection_names(const tracks& t) {
+  const int frames = t.last_frame, objects = t.objects();
+  return [frames, objects](const std::string& name) {
+    int q = 0, f = 0;
+    return std::sscanf(name.c_str(), "objects_info_h%d_%d.txt", &q, &f) == 2 && q >= 1 &&
+           q <= objects && f >= 1 && f <= frames &&
+           trackpair::detection_file_name(q - 1, f - 1) == name;
+  };
 }
 
 // The files standard output must not be: the tracks, the frames, the outputs.
@@ -190,12 +190,16 @@ std::string check_standard_output(const options& o, const tracks& t, const frame
   struct stat folder, given;
   if (::stat(target.substr(0, slash + 1).c_str(), &folder) != 0) return "";
   const std::string name = target.substr(slash + 1);
-  for (const auto& [dir, kind] : {std::pair<const std::string*, const char*>{&o.overlay, "overlay"},
-                                  {&o.detections, "detections"}})
-    if (!dir->empty() && ::stat(dir->c_str(), &given) == 0 && given.st_dev == folder.st_dev &&
-        given.st_ino == folder.st_ino && !written_in_folder(o, t, kind, name).empty())
-      return refuse(kind == std::string("overlay") ? "overlay picture" : "detection file",
-                    in_folder(*dir, name));
+  const struct {
+    const std::string& dir;
+    const char* what;
+    name_filter names;
+  } folders[] = {{o.overlay, "overlay picture", picture_names(t)},
+                 {o.detections, "detection file", detection_names(t)}};
+  for (const auto& f : folders)
+    if (!f.dir.empty() && ::stat(f.dir.c_str(), &given) == 0 && given.st_dev == folder.st_dev &&
+        given.st_ino == folder.st_ino && f.names(name))
+      return refuse(f.what, in_folder(f.dir, name));
   return "";
 }
 
@@ -225,13 +229,6 @@ std::string run_stages::open_frames() {
   return check_standard_output(o_, t_, source_, out_);
 }
 
-// Whether `name` is one that `print` gives for a number in 1 .. last.
-bool numbered_name(const std::string& name, const char* pattern, int last,
-                   std::string (*print)(int)) {
-  int n = 0;
-  return std::sscanf(name.c_str(), pattern, &n) == 1 && n >= 1 && n <= last && print(n) == name;
-}
-
 // The output folders (an outer one before one inside it, whatever the order
 // on the command line), then the table and the video's file; the files no
 // output may replace are the tracks, the video and the images.
@@ -241,25 +238,16 @@ std::string run_stages::prepare_outputs() {
   if (!o_.video.empty()) inputs.push_back(o_.video);
   outputs_ = std::make_unique<output_set>(
       inputs, o_.frames.empty() ? std::vector<std::string>{} : std::vector<std::string>{o_.frames});
-  const int frames = t_.last_frame, objects = t_.objects();
-  const name_filter pictures = [frames](const std::string& name) {
-    return numbered_name(name, "frame_%d.png", frames, overlay_file_name);
-  };
-  const name_filter detections = [frames, objects](const std::string& name) {
-    int q = 0, f = 0;
-    return std::sscanf(name.c_str(), "objects_info_h%d_%d.txt", &q, &f) == 2 && q >= 1 &&
-           q <= objects && f >= 1 && f <= frames &&
-           trackpair::detection_file_name(q - 1, f - 1) == name;
-  };
   struct wanted {
     const std::string* dir;
     const char* role;
     name_filter names;
   };
   std::vector<wanted> folders;
-  if (!o_.overlay.empty()) folders.push_back({&o_.overlay, "the overlay pictures", pictures});
+  if (!o_.overlay.empty())
+    folders.push_back({&o_.overlay, "the overlay pictures", picture_names(t_)});
   if (!o_.detections.empty())
-    folders.push_back({&o_.detections, "the detection files", detections});
+    folders.push_back({&o_.detections, "the detection files", detection_names(t_)});
   const auto depth = [](const std::string* dir) {
     return std::filesystem::absolute(*dir).lexically_normal().string().size();
   };
@@ -272,10 +260,9 @@ std::string run_stages::prepare_outputs() {
     if (!(why = outputs_->open(o_.csv, "the table", csv_)).empty()) return why;
     if (!(why = csv_->write(kCsvHeader, std::strlen(kCsvHeader))).empty()) return why;
   }
-  if (!o_.overlay_video.empty() &&
-      !(why = outputs_->open(o_.overlay_video, "the overlay video", video_file_,
-                             overlay_video::kPrivateName))
-           .empty())
+  if (!o_.overlay_video.empty() && !(why = outputs_->open(o_.overlay_video, "the overlay video",
+                                                          video_file_, overlay_video::kPrivateName))
+                                        .empty())
     return why;
   pair_pass::row_sink rows;
   if (csv_)
