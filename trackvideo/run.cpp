@@ -67,7 +67,7 @@ struct file_closer {
 };
 
 // Descriptor 2 on /dev/null for the object's lifetime (left as it is when
-// that cannot be arranged). Only while this thread alone runs.
+// that cannot be arranged). Only while no other thread writes there.
 class quiet_standard_error {
  public:
   quiet_standard_error() {
@@ -114,6 +114,7 @@ class run_stages {
   std::string pairs_and_rows(const frame_records& r);
   std::string detection_files(const frame_records& r);
   void draw(frame_records& r);
+  void report_boxes(const frame_records& r);
   std::string png(const frame_records& r);
   std::string video_frame(const frame_records& r);
 
@@ -132,6 +133,7 @@ class run_stages {
   std::vector<unsigned char> png_;
   bool large_ = false;  // a decoded frame beyond kHintWidth x kHintHeight
   std::unique_ptr<std::FILE, file_closer> report_;
+  trackpair::box_dictionary boxes_;  // the report's: (object, frame - 1, det) -> corners
 };
 
 // Whether `name` is one that `print` gives for a number in 1 .. last.
@@ -317,6 +319,21 @@ std::string run_stages::video_frame(const frame_records& r) {
   return why.empty() ? "" : o_.overlay_video + ": frame " + std::to_string(r.frame) + ": " + why;
 }
 
+// The frame's boxes into the report's dictionary, while the reader thread
+// decodes the next frame. The library prints its memory tables on standard
+// error before it reports running out of memory; the run's one line says it
+// instead, so standard error is quiet meanwhile (the reader thread writes
+// nothing there).
+void run_stages::report_boxes(const frame_records& r) {
+  if (r.boxes() == 0) return;
+  const quiet_standard_error quiet;
+  for (std::size_t k = r.first; k < r.last; ++k) {
+    const track_box& b = t_.boxes[k];
+    boxes_.insert(trackpair::box_key(b.object, b.frame - 1, b.det),
+                  trackpair::box_info(b.x1, b.y1, b.x2, b.y2));
+  }
+}
+
 std::string run_stages::frame_loop() {
   progress shown(progress_wanted(o_.progress, ::fileno(err_)), t_.last_frame, err_);
   std::unique_ptr<frame_reader> started;
@@ -334,6 +351,7 @@ std::string run_stages::frame_loop() {
     if (!(why = pairs_and_rows(*r)).empty() || !(why = detection_files(*r)).empty()) return why;
     draw(*r);
     if (!(why = png(*r)).empty() || !(why = video_frame(*r)).empty()) return why;
+    report_boxes(*r);
     shown.update(f);
   }
   shown.finish();
@@ -352,15 +370,8 @@ std::string run_stages::write_report() {
   if (!report_) return system_error("cannot write the report");
   std::string why;
   {
-    // The library prints its memory tables on standard error before it
-    // reports running out of memory; the run's one line says it instead.
-    const quiet_standard_error quiet;
-    // The report's dictionary: every box under (object, frame - 1, det).
-    trackpair::box_dictionary boxes;
-    for (const track_box& b : t_.boxes)
-      boxes.insert(trackpair::box_key(b.object, b.frame - 1, b.det),
-                   trackpair::box_info(b.x1, b.y1, b.x2, b.y2));
-    why = trackpair::write_report(boxes, 1, o_.radius, report_.get());
+    const quiet_standard_error quiet;  // see report_boxes
+    why = trackpair::write_report(boxes_, 1, o_.radius, report_.get());
   }
   if (!why.empty()) return why;
   if (std::fflush(report_.get()) != 0) return system_error("cannot write the report");
