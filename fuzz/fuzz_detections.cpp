@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/tokens.h"
 #include "trackpair/detections.h"
 
 namespace {
@@ -49,14 +50,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   int count = 0;
   if (!tokens.empty())
-    require(
-        trackpair::parse_int_token(tokens[0].data(), tokens[0].data() + tokens[0].size(), count));
+    require(common::parse_int_token(tokens[0].data(), tokens[0].data() + tokens[0].size(), count));
   require(boxes.size() == static_cast<std::size_t>(count));
   for (std::size_t s = 0; s < boxes.size(); ++s)
     for (int k = 0; k < 4; ++k) {
       const std::string& t = tokens[1 + s * trackpair::record_tokens + k];
       int v = 0;
-      require(trackpair::parse_int_token(t.data(), t.data() + t.size(), v) && v == boxes[s][k]);
+      require(common::parse_int_token(t.data(), t.data() + t.size(), v) && v == boxes[s][k]);
     }
   return 0;
 }
