@@ -78,12 +78,12 @@ TEST(Seqinfo, RefusesMissingKeysAndMalformedLines) {
 // The rows the tests below give the reader: line 1 a header.
 const std::string kGt =
     "frame,id,left,top,width,height,flag,class,visibility\n"
-    "1,1,10,10,5,5,1,1,1\n"      // 2 kept
-    "1,2,20,10,5,5,0,1,1\n"      // 3 flag 0
-    "1,3,30,10,5,5,1,7,0.5\n"    // 4 class 7
-    "2,1,11,10,5,5,1,1,1\n"      // 5 kept
-    "2,4,40,10,5,5,0.0,2,1\n"    // 6 flag 0 (as a real), class 2
-    "2,5,50,10,5,5,1,2,1\n";     // 7 class 2
+    "1,1,10,10,5,5,1,1,1\n"    // 2 kept
+    "1,2,20,10,5,5,0,1,1\n"    // 3 flag 0
+    "1,3,30,10,5,5,1,7,0.5\n"  // 4 class 7
+    "2,1,11,10,5,5,1,1,1\n"    // 5 kept
+    "2,4,40,10,5,5,0.0,2,1\n"  // 6 flag 0 (as a real), class 2
+    "2,5,50,10,5,5,1,2,1\n";   // 7 class 2
 
 std::vector<int> kept_lines(const tracks& t) {
   std::vector<int> lines;
@@ -164,24 +164,25 @@ struct sequence_folder : tavo_test::scratch_dir {
     for (int f = 1; f <= 30; ++f) {
       char name[32];
       std::snprintf(name, sizeof name, "%06d.jpg", f);
-      fs::copy_file(kFootage / ("frame_" + std::string(f < 10 ? "0" : "") + std::to_string(f) +
-                                ".jpg"),
-                    img / name);
+      fs::copy_file(
+          kFootage / ("frame_" + std::string(f < 10 ? "0" : "") + std::to_string(f) + ".jpg"),
+          img / name);
     }
-    seqinfo("[Sequence]\r\nname=S\r\nimDir=img1\r\nframeRate=25\r\nseqLength=30\r\n"
-            "imWidth=320\r\nimHeight=240\r\nimExt=.jpg\r\n");
+    seqinfo(
+        "[Sequence]\r\nname=S\r\nimDir=img1\r\nframeRate=25\r\nseqLength=30\r\n"
+        "imWidth=320\r\nimHeight=240\r\nimExt=.jpg\r\n");
     std::istringstream in(file_text(kFootage / "tracks.txt"));
     std::string gt, line;
     for (int n = 0; std::getline(in, line); ++n) {
       std::istringstream fields(line);
       std::string six, field;
-      for (int k = 0; k < 6 && std::getline(fields, field, ','); ++k)
-        six += (k ? "," : "") + field;
+      for (int k = 0; k < 6 && std::getline(fields, field, ','); ++k) six += (k ? "," : "") + field;
       kept += six + "\n";
       gt += six + ",1,1,1\n";
       // Near every fifth row, a box the rules drop: flag 0, or a class not 1.
-      if (n % 5 == 0) gt += six.substr(0, six.find(',')) + ",90,1,1,30,30," +
-                            (n % 10 == 0 ? "0,1" : "1,7") + ",0.3\n";
+      if (n % 5 == 0)
+        gt += six.substr(0, six.find(',')) + ",90,1,1,30,30," + (n % 10 == 0 ? "0,1" : "1,7") +
+              ",0.3\n";
     }
     tavo_test::write_file(dir / "gt" / "gt.txt", gt);
   }
@@ -196,12 +197,12 @@ tavo_test::child_result trackvideo_run(std::vector<std::string> args) {
 TEST(EndToEndTrackvideoSequence, OutputsAreThoseOfTheKeptRowsAndTheFramesFolder) {
   sequence_folder s;
   const fs::path kept = s.write("kept.txt", s.kept);
-  const auto a = trackvideo_run({"--sequence", s.dir.string(), "--csv",
-                                 (s.path() / "a.csv").string(), "--detections",
-                                 (s.path() / "da").string()});
-  const auto b = trackvideo_run({"--tracks", kept.string(), "--frames", s.img.string(), "--csv",
-                                 (s.path() / "b.csv").string(), "--detections",
-                                 (s.path() / "db").string()});
+  const auto a =
+      trackvideo_run({"--sequence", s.dir.string(), "--csv", (s.path() / "a.csv").string(),
+                      "--detections", (s.path() / "da").string()});
+  const auto b =
+      trackvideo_run({"--tracks", kept.string(), "--frames", s.img.string(), "--csv",
+                      (s.path() / "b.csv").string(), "--detections", (s.path() / "db").string()});
   ASSERT_EQ(a.status, 0) << a.err;
   ASSERT_EQ(b.status, 0) << b.err;
   ASSERT_FALSE(a.out.empty());
@@ -222,7 +223,8 @@ TEST(EndToEndTrackvideoSequence, OutputsAreThoseOfTheKeptRowsAndTheFramesFolder)
   EXPECT_EQ(whole.status, 0) << whole.err;
   EXPECT_EQ(whole.out, b.out);
   const std::string gt = (s.dir / "gt" / "gt.txt").string();
-  const auto as_gt = trackvideo_run({"--sequence", s.dir.string(), "--tracks", gt, "--gt", "--quiet"});
+  const auto as_gt =
+      trackvideo_run({"--sequence", s.dir.string(), "--tracks", gt, "--gt", "--quiet"});
   EXPECT_EQ(as_gt.status, 0) << as_gt.err;
   EXPECT_EQ(as_gt.out, b.out);
   EXPECT_EQ(as_gt.err, "");
@@ -266,7 +268,8 @@ TEST(EndToEndTrackvideoSequence, BadSequencesFailInOneLineAndWriteNothing) {
     if (c.change) c.change(s);
     tavo_test::child_options in;
     in.dir = s.path().string();
-    const auto r = run_child({TRACKVIDEO_EXE, "--sequence", "S", "--csv", "out.csv", "--quiet"}, in);
+    const auto r =
+        run_child({TRACKVIDEO_EXE, "--sequence", "S", "--csv", "out.csv", "--quiet"}, in);
     EXPECT_EQ(r.status, 1) << c.what;
     EXPECT_EQ(r.out, "") << c.what;
     EXPECT_EQ(r.err.rfind("trackvideo: ", 0), 0u) << c.what << ": " << r.err;

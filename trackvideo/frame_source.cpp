@@ -149,8 +149,7 @@ std::string frame_source::next_image(cv::Mat& frame) {
       {reinterpret_cast<const unsigned char*>(file_bytes_.data()), file_bytes_.size(), shown},
       max_pixels_, image_);
   if (!why.empty()) return why;
-  if (expected_width_ > 0 &&
-      (image_.width != expected_width_ || image_.height != expected_height_))
+  if (expected_width_ > 0 && (image_.width != expected_width_ || image_.height != expected_height_))
     return shown + ": " + std::to_string(image_.width) + " x " + std::to_string(image_.height) +
            " pixels, not the " + std::to_string(expected_width_) + " x " +
            std::to_string(expected_height_) + " of " + expected_source_;

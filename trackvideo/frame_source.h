@@ -89,8 +89,8 @@ class frame_source {
   bool is_video_ = false;
   std::unique_ptr<video_decoder> video_;
   std::vector<std::string> images_;
-  std::string file_bytes_;                 // an image's file, reused
-  histfeat::bgr_image image_;              // its pixels, reused
+  std::string file_bytes_;     // an image's file, reused
+  histfeat::bgr_image image_;  // its pixels, reused
   long long position_ = 0;
   double fps_ = kFolderFramesPerSecond;
   int expected_width_ = 0, expected_height_ = 0;  // 0 x 0: any size

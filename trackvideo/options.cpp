@@ -86,13 +86,17 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
     std::string* target;
   };
   std::string radius, max_pixels, classes;
-  const valued with_value[] = {
-      {"--tracks", &out.tracks},         {"--video", &out.video},
-      {"--frames", &out.frames},         {"--csv", &out.csv},
-      {"--overlay", &out.overlay},       {"--overlay-video", &out.overlay_video},
-      {"--detections", &out.detections}, {"--radius", &radius},
-      {"--max-pixels", &max_pixels},     {"--sequence", &out.sequence},
-      {"--classes", &classes}};
+  const valued with_value[] = {{"--tracks", &out.tracks},
+                               {"--video", &out.video},
+                               {"--frames", &out.frames},
+                               {"--csv", &out.csv},
+                               {"--overlay", &out.overlay},
+                               {"--overlay-video", &out.overlay_video},
+                               {"--detections", &out.detections},
+                               {"--radius", &radius},
+                               {"--max-pixels", &max_pixels},
+                               {"--sequence", &out.sequence},
+                               {"--classes", &classes}};
   bool seen[sizeof with_value / sizeof with_value[0]] = {};
   bool progress = false, quiet = false;
   for (int i = 1; i < argc; ++i) {

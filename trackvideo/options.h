@@ -51,7 +51,8 @@ struct options {
 // error: unknown option, missing value, --tracks (without --sequence) or the
 // frame source missing or given twice, --sequence with --video or --frames,
 // --classes not "all" or class numbers, --classes where the tracks are not
-// ground truth (neither --gt nor a sequence's gt.txt), --radius not a whole number from 1 to kMaxRadius,
+// ground truth (neither --gt nor a sequence's gt.txt), --radius not a whole number from 1 to
+// kMaxRadius,
 // --max-pixels not a whole number >= 1, an --overlay-video name not ending in
 // .avi (in any case), --progress with --quiet). Values are quoted in messages
 // as tokens are.

@@ -170,8 +170,8 @@ name_filter detection_names(const tracks& t) {
 }
 
 // The files standard output must not be: the tracks, the frames, the outputs.
-std::string check_standard_output(const options& o, const std::string& tracks_path,
-                                  const tracks& t, const frame_source& source, std::FILE* out) {
+std::string check_standard_output(const options& o, const std::string& tracks_path, const tracks& t,
+                                  const frame_source& source, std::FILE* out) {
   struct stat so;
   const int fd = ::fileno(out);
   if (fd < 0 || ::fstat(fd, &so) != 0 || !S_ISREG(so.st_mode)) return "";
@@ -293,8 +293,9 @@ std::string run_stages::prepare_outputs() {
   inputs.push_back(tracks_path_);
   if (!o_.video.empty()) inputs.push_back(o_.video);
   if (!o_.sequence.empty()) inputs.push_back(in_folder(o_.sequence, "seqinfo.ini"));
-  outputs_ = std::make_unique<output_set>(
-      inputs, frames_dir_.empty() ? std::vector<std::string>{} : std::vector<std::string>{frames_dir_});
+  outputs_ = std::make_unique<output_set>(inputs, frames_dir_.empty()
+                                                      ? std::vector<std::string>{}
+                                                      : std::vector<std::string>{frames_dir_});
   struct wanted {
     const std::string* dir;
     const char* role;
@@ -357,7 +358,13 @@ void run_stages::draw(frame_records& r) {
 
 std::string run_stages::png(const frame_records& r) {
   if (r.boxes() == 0 || o_.overlay.empty()) return "";
-  std::string why = encode_png(r.image, png_);
+  std::string why;
+  {
+    // libpng tells of a failed allocation on standard error before OpenCV
+    // reports it: the run's own line is the only one (see report_boxes).
+    const quiet_standard_error quiet;
+    why = encode_png(r.image, png_);
+  }
   if (!why.empty()) return why;
   return outputs_->write_closed(in_folder(o_.overlay, overlay_file_name(r.frame)),
                                 std::string(png_.begin(), png_.end()));

@@ -56,8 +56,8 @@ std::string parse_seqinfo(const std::string& text, const std::string& file,
                           const std::string& folder_name, seqinfo& out) {
   out = seqinfo{};
   const std::string name = shown(file);
-  const char* const keys[] = {"imdir", "imext", "seqlength", "name", "framerate", "imwidth",
-                              "imheight"};
+  const char* const keys[] = {"imdir",     "imext",   "seqlength", "name",
+                              "framerate", "imwidth", "imheight"};
   std::string values[7];
   bool given[7] = {}, in_sequence = false, section_seen = false;
   std::size_t at = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
@@ -108,8 +108,8 @@ std::string parse_seqinfo(const std::string& text, const std::string& file,
     errno = 0;
     const double r = std::strtod(values[4].c_str(), &end);
     if (values[4].empty() || end != values[4].c_str() + values[4].size() || errno == ERANGE ||
-        !std::isfinite(r) || !(r > 0) || !(std::isdigit(static_cast<unsigned char>(values[4][0])) ||
-                                           values[4][0] == '.'))
+        !std::isfinite(r) || !(r > 0) ||
+        !(std::isdigit(static_cast<unsigned char>(values[4][0])) || values[4][0] == '.'))
       return bad(4) + " is not a number > 0";
     out.frame_rate = r;
   }

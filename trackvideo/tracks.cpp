@@ -262,12 +262,10 @@ std::string parse_tracks(const std::string& text, const std::string& name, track
   }
   if (rows.empty())
     return shown_name(name) +
-           (rules && (out.ignored_flag || out.ignored_class) ? ": no rows kept (" +
-                                                                   std::to_string(out.ignored_flag) +
-                                                                   " with 7th column 0, " +
-                                                                   std::to_string(out.ignored_class) +
-                                                                   " of other classes)"
-                                                             : ": no rows");
+           (rules && (out.ignored_flag || out.ignored_class)
+                ? ": no rows kept (" + std::to_string(out.ignored_flag) + " with 7th column 0, " +
+                      std::to_string(out.ignored_class) + " of other classes)"
+                : ": no rows");
 
   for (const row& r : rows) out.ids.push_back(r.id);
   std::sort(out.ids.begin(), out.ids.end());

@@ -81,7 +81,7 @@ struct tracks {
   std::vector<int> ids;          // ascending, distinct
   std::vector<track_box> boxes;  // sorted by (frame, object, det)
   int last_frame = 0;
-  int header_line = 0;  // the line of the skipped header, 0 for none
+  int header_line = 0;    // the line of the skipped header, 0 for none
   int ignored_flag = 0;   // rows ignored for a 7th column of 0 (ground truth)
   int ignored_class = 0;  // rows ignored for a class not kept (ground truth)
 
