@@ -2,6 +2,7 @@
 // of the tracks reader, --classes, and --sequence end to end against the same
 // run given as --tracks and --frames.
 #include <gtest/gtest.h>
+#include <opencv2/videoio.hpp>
 
 #include <algorithm>
 #include <cstdio>
@@ -234,6 +235,17 @@ TEST(EndToEndTrackvideoSequence, OutputsAreThoseOfTheKeptRowsAndTheFramesFolder)
   EXPECT_EQ(all.status, 0) << all.err;
   EXPECT_NE(all.out, b.out);
   EXPECT_NE(all.out, unfiltered.out);
+}
+
+TEST(EndToEndTrackvideoSequence, TheOverlayVideoHasTheSequencesFrameRate) {
+  sequence_folder s;  // frameRate=25, not the 10 of a folder of images
+  const fs::path avi = s.path() / "o.avi";
+  const auto r = trackvideo_run({"--sequence", s.dir.string(), "--overlay-video", avi.string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  cv::VideoCapture video(avi.string());
+  ASSERT_TRUE(video.isOpened());
+  EXPECT_EQ(video.get(cv::CAP_PROP_FPS), 25.0);
+  EXPECT_EQ(video.get(cv::CAP_PROP_FRAME_COUNT), 30.0);
 }
 
 TEST(EndToEndTrackvideoSequence, BadSequencesFailInOneLineAndWriteNothing) {
