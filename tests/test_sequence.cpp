@@ -136,6 +136,9 @@ TEST(GroundTruthRules, RefusesShortRowsAndBadFlagsWithTheirLine) {
       {"1,1,10,10,5,5,1,,\n", "gt.txt:1: column 8 (class) is empty"},
       {"1,1,10,10,5,5,0,1\n1,2,10,10,5,5,1,3\n",
        "gt.txt: no rows kept (1 with 7th column 0, 1 of other classes)"},
+      // --gt on a tracker's file: its 8th column (-1) is no class kept.
+      {"1,1,10,10,5,5,0.9,-1,-1,-1\n2,1,10,10,5,5,0.8,-1,-1,-1\n",
+       "gt.txt: no rows kept (0 with 7th column 0, 2 of other classes)"},
   };
   for (const auto& c : cases) {
     tracks t;
