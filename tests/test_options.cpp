@@ -60,7 +60,7 @@ TEST(TrackvideoCommandLine, ValuesInBothFormsAndTheDefaults) {
 TEST(TrackvideoCommandLine, MisuseIsAUsageError) {
   const std::pair<std::vector<const char*>, const char*> cases[] = {
       {{"--video", "v"}, "--tracks FILE is required"},
-      {{"--tracks", "t"}, "--video FILE or --frames DIR is required"},
+      {{"--tracks", "t"}, "--video FILE, --frames DIR or --sequence DIR is required"},
       {{"--tracks", "t", "--video", "v", "--frames", "d"}, "exclude each other"},
       {{"--tracks", "t", "--video"}, "--video needs a value"},
       {{"--tracks", "t", "--video", "v", "--tracks", "u"}, "--tracks is given twice"},

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <new>
+#include <utility>
 
 namespace trackvideo {
 
@@ -106,6 +107,15 @@ std::string frame_source::open_folder(const std::string& dir) {
   return "";
 }
 
+void frame_source::open_list(const std::string& name, std::vector<std::string> paths, double fps) {
+  name_ = name;
+  is_video_ = false;
+  images_ = std::move(paths);
+  position_ = 0;
+  video_.reset();
+  fps_ = fps;
+}
+
 std::string frame_source::missing() const {
   const std::string f = std::to_string(position_ + 1);
   const std::string name = shown_name(name_);
@@ -139,6 +149,10 @@ std::string frame_source::next_image(cv::Mat& frame) {
       {reinterpret_cast<const unsigned char*>(file_bytes_.data()), file_bytes_.size(), shown},
       max_pixels_, image_);
   if (!why.empty()) return why;
+  if (expected_width_ > 0 && (image_.width != expected_width_ || image_.height != expected_height_))
+    return shown + ": " + std::to_string(image_.width) + " x " + std::to_string(image_.height) +
+           " pixels, not the " + std::to_string(expected_width_) + " x " +
+           std::to_string(expected_height_) + " of " + expected_source_;
   frame.create(image_.height, image_.width, CV_8UC3);
   const std::size_t row = 3 * static_cast<std::size_t>(image_.width);
   for (int y = 0; y < image_.height; ++y)

@@ -52,6 +52,17 @@ class frame_source {
   std::string open_video(const std::string& path);
   // Lists the images of `dir`. "" or "cannot open DIR: <reason>".
   std::string open_folder(const std::string& dir);
+  // The images `paths` in that order, frame 1 first, decoded as a folder's;
+  // `name` names them in messages, `fps` is their frame rate. Cannot fail.
+  void open_list(const std::string& name, std::vector<std::string> paths, double fps);
+  // Refuses every decoded image that is not `width` x `height` pixels
+  // ("IMAGE: W x H pixels, not the WIDTH x HEIGHT of `source`"); 0 x 0 for
+  // no check.
+  void expect_size(int width, int height, const std::string& source) {
+    expected_width_ = width;
+    expected_height_ = height;
+    expected_source_ = source;
+  }
 
   // Decodes the next frame into `frame` as 8-bit BGR. "" or what is wrong,
   // e.g. "VIDEO: no frame 31 (the video ends after 30 frames)", "VIDEO: frame
@@ -78,10 +89,12 @@ class frame_source {
   bool is_video_ = false;
   std::unique_ptr<video_decoder> video_;
   std::vector<std::string> images_;
-  std::string file_bytes_;                 // an image's file, reused
-  histfeat::bgr_image image_;              // its pixels, reused
+  std::string file_bytes_;     // an image's file, reused
+  histfeat::bgr_image image_;  // its pixels, reused
   long long position_ = 0;
   double fps_ = kFolderFramesPerSecond;
+  int expected_width_ = 0, expected_height_ = 0;  // 0 x 0: any size
+  std::string expected_source_;                   // who says the size
 };
 
 }  // namespace trackvideo

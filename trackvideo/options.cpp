@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "common/tokens.h"
+#include "trackvideo/sequence.h"
 
 namespace trackvideo {
 
@@ -46,15 +47,23 @@ bool is_avi_name(const std::string& path) {
 }  // namespace
 
 std::string usage() {
-  return "usage: trackvideo --tracks FILE (--video FILE | --frames DIR) [--csv FILE]\n"
-         "                  [--overlay DIR] [--overlay-video FILE] [--detections DIR]\n"
-         "                  [--radius N] [--max-pixels N] [--progress | --quiet]\n"
+  return "usage: trackvideo --tracks FILE (--video FILE | --frames DIR) [--gt]\n"
+         "                  [--classes LIST] [--csv FILE] [--overlay DIR]\n"
+         "                  [--overlay-video FILE] [--detections DIR] [--radius N]\n"
+         "                  [--max-pixels N] [--progress | --quiet]\n"
+         "       trackvideo --sequence DIR [--tracks FILE] [the options above]\n"
          "       trackvideo --help | --version\n"
          "\n"
          "Reads a tracks file (rows frame,id,left,top,width,height[,...]) and a video\n"
          "or a folder of images, prints on standard output the candidate report of the\n"
          "boxes (per detection, the detections of other tracks of its frame at an L1\n"
          "distance below N pixels; frames after the first), and writes on request:\n"
+         "  --sequence DIR       a sequence folder: DIR/seqinfo.ini, its frames, and\n"
+         "                       DIR/gt/gt.txt as the tracks unless --tracks is given\n"
+         "  --gt                 the --tracks file is ground truth: rows with a 7th\n"
+         "                       column of 0 or an 8th (class) not in LIST are ignored\n"
+         "  --classes LIST       the classes ground truth keeps: 1,2,... or all\n"
+         "                       (default 1)\n"
          "  --csv FILE           one row per candidate pair of every frame\n"
          "  --overlay DIR        frame_NNNNNN.png per frame with boxes, tracks and pairs\n"
          "                       drawn\n"
@@ -76,13 +85,18 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
     const char* name;
     std::string* target;
   };
-  std::string radius, max_pixels;
-  const valued with_value[] = {
-      {"--tracks", &out.tracks},         {"--video", &out.video},
-      {"--frames", &out.frames},         {"--csv", &out.csv},
-      {"--overlay", &out.overlay},       {"--overlay-video", &out.overlay_video},
-      {"--detections", &out.detections}, {"--radius", &radius},
-      {"--max-pixels", &max_pixels}};
+  std::string radius, max_pixels, classes;
+  const valued with_value[] = {{"--tracks", &out.tracks},
+                               {"--video", &out.video},
+                               {"--frames", &out.frames},
+                               {"--csv", &out.csv},
+                               {"--overlay", &out.overlay},
+                               {"--overlay-video", &out.overlay_video},
+                               {"--detections", &out.detections},
+                               {"--radius", &radius},
+                               {"--max-pixels", &max_pixels},
+                               {"--sequence", &out.sequence},
+                               {"--classes", &classes}};
   bool seen[sizeof with_value / sizeof with_value[0]] = {};
   bool progress = false, quiet = false;
   for (int i = 1; i < argc; ++i) {
@@ -101,6 +115,10 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
     }
     if (arg == "--quiet") {
       quiet = true;
+      continue;
+    }
+    if (arg == "--gt") {
+      out.gt = true;
       continue;
     }
     const std::size_t eq = arg.find('=');
@@ -126,13 +144,21 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
       return "unexpected argument " + quoted(arg);
     }
   }
-  if (out.tracks.empty()) return "--tracks FILE is required";
-  if (out.video.empty() == out.frames.empty())
-    return out.video.empty() ? "--video FILE or --frames DIR is required"
+  if (!out.sequence.empty() && (!out.video.empty() || !out.frames.empty()))
+    return "--sequence excludes --video and --frames (the sequence holds its frames)";
+  if (out.tracks.empty() && out.sequence.empty()) return "--tracks FILE is required";
+  if (out.sequence.empty() && out.video.empty() == out.frames.empty())
+    return out.video.empty() ? "--video FILE, --frames DIR or --sequence DIR is required"
                              : "--video and --frames exclude each other";
   if (!radius.empty()) {
     const std::string why = parse_count("--radius", radius, kMaxRadius,
                                         ", beyond the distance of any two boxes", out.radius);
+    if (!why.empty()) return why;
+  }
+  if (!classes.empty()) {
+    if (!out.ground_truth())
+      return "--classes applies to ground truth: give --gt with --tracks FILE";
+    const std::string why = parse_classes(classes, out.rules);
     if (!why.empty()) return why;
   }
   if (!max_pixels.empty()) {

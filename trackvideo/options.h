@@ -1,8 +1,10 @@
 // trackvideo/options.h - the command line of trackvideo.
 //
-//   trackvideo --tracks FILE (--video FILE | --frames DIR) [--csv FILE]
-//              [--overlay DIR] [--overlay-video FILE] [--detections DIR]
-//              [--radius N] [--max-pixels N] [--progress | --quiet]
+//   trackvideo --tracks FILE (--video FILE | --frames DIR) [--gt]
+//              [--classes LIST] [--csv FILE] [--overlay DIR]
+//              [--overlay-video FILE] [--detections DIR] [--radius N]
+//              [--max-pixels N] [--progress | --quiet]
+//   trackvideo --sequence DIR [--tracks FILE] ... (the same options)
 //   trackvideo --help | --version
 //
 // Every option taking a value accepts "--name VALUE" and "--name=VALUE"; in
@@ -16,6 +18,7 @@
 
 #include "histfeat/decode.h"
 #include "trackpair/trackpair_core.h"
+#include "trackvideo/tracks.h"
 
 namespace trackvideo {
 
@@ -30,16 +33,26 @@ enum class progress_mode { automatic, always, never };  // default, --progress, 
 
 struct options {
   bool help = false, version = false;                   // the run is then only the text asked for
-  std::string tracks, video, frames;                    // exactly one of video and frames is set
+  std::string tracks, video, frames;                    // one of video, frames and sequence is set
+  std::string sequence;                                 // a sequence folder; tracks may then be ""
+  bool gt = false;                                      // --gt: the tracks file is ground truth
+  gt_rules rules;                                       // --classes (default class 1)
   std::string csv, overlay, overlay_video, detections;  // "" when not asked for
   long long radius = kDefaultRadius;                    // 1 .. kMaxRadius
   long long max_pixels = histfeat::kDefaultMaxPixels;   // >= 1: larger frames are refused
   progress_mode progress = progress_mode::automatic;
+
+  // Whether the tracks are ground truth, filtered by `rules`: --gt, or a
+  // sequence's own gt/gt.txt.
+  bool ground_truth() const { return gt || (!sequence.empty() && tracks.empty()); }
 };
 
 // Fills `out` from argv[1 .. argc-1]. Returns "" or what is wrong (a usage
-// error: unknown option, missing value, --tracks or the frame source missing
-// or given twice, --radius not a whole number from 1 to kMaxRadius,
+// error: unknown option, missing value, --tracks (without --sequence) or the
+// frame source missing or given twice, --sequence with --video or --frames,
+// --classes not "all" or class numbers, --classes where the tracks are not
+// ground truth (neither --gt nor a sequence's gt.txt), --radius not a whole number from 1 to
+// kMaxRadius,
 // --max-pixels not a whole number >= 1, an --overlay-video name not ending in
 // .avi (in any case), --progress with --quiet). Values are quoted in messages
 // as tokens are.

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
+#include <climits>
 #include <cstring>
 #include <exception>
 #include <system_error>
@@ -33,6 +34,7 @@
 #include "trackvideo/overlay.h"
 #include "trackvideo/pair_pass.h"
 #include "trackvideo/progress.h"
+#include "trackvideo/sequence.h"
 #include "trackvideo/table.h"
 #include "trackvideo/tracks.h"
 
@@ -98,7 +100,8 @@ class quiet_standard_error {
 // temporaries and created folders go with `outputs`).
 class run_stages {
  public:
-  run_stages(const options& o, std::FILE* out, std::FILE* err) : o_(o), out_(out), err_(err) {}
+  run_stages(const options& o, std::FILE* out, std::FILE* err)
+      : o_(o), out_(out), err_(err), tracks_path_(o.tracks), frames_dir_(o.frames) {}
 
   std::string read_inputs();
   std::string open_frames();
@@ -118,9 +121,15 @@ class run_stages {
   std::string png(const frame_records& r);
   std::string video_frame(const frame_records& r);
 
+  std::string read_sequence();
+  std::string open_sequence_frames();
+
   const options& o_;
   std::FILE* const out_;
   std::FILE* const err_;
+  // The tracks file and the frames' folder: the options', or a sequence's.
+  std::string tracks_path_, frames_dir_;
+  seqinfo seq_;  // with --sequence
 
   tracks t_;
   frame_source source_{o_.max_pixels};
@@ -161,8 +170,8 @@ name_filter detection_names(const tracks& t) {
 }
 
 // The files standard output must not be: the tracks, the frames, the outputs.
-std::string check_standard_output(const options& o, const tracks& t, const frame_source& source,
-                                  std::FILE* out) {
+std::string check_standard_output(const options& o, const std::string& tracks_path, const tracks& t,
+                                  const frame_source& source, std::FILE* out) {
   struct stat so;
   const int fd = ::fileno(out);
   if (fd < 0 || ::fstat(fd, &so) != 0 || !S_ISREG(so.st_mode)) return "";
@@ -173,7 +182,7 @@ std::string check_standard_output(const options& o, const tracks& t, const frame
   const auto refuse = [](const char* what, const std::string& path) {
     return std::string("standard output is the ") + what + " " + shown_path(path);
   };
-  if (same(o.tracks)) return refuse("tracks file", o.tracks);
+  if (same(tracks_path)) return refuse("tracks file", tracks_path);
   if (!o.video.empty() && same(o.video)) return refuse("video", o.video);
   for (const std::string& image : source.images())
     if (same(image)) return refuse("frame", image);
@@ -212,14 +221,59 @@ std::string run_stages::read_inputs() {
   // process when memory runs out meanwhile: done first, while the run holds
   // next to nothing, a run that starts gets past it.
   cv::haveImageWriter(".png");
-  std::string why = read_tracks(o_.tracks, t_);
+  std::string why;
+  if (!o_.sequence.empty() && !(why = read_sequence()).empty()) return why;
+  why = read_tracks(tracks_path_, t_, o_.ground_truth() ? &o_.rules : nullptr);
   const std::string skipped = why.empty() ? header_message(t_) : "";
   if (!skipped.empty() && o_.progress != progress_mode::never)
     std::fprintf(err_, "trackvideo: %s\n", skipped.c_str());
-  return why;
+  if (why.empty() && o_.ground_truth() && o_.progress != progress_mode::never)
+    std::fprintf(err_, "trackvideo: %s\n", ignored_message(t_).c_str());
+  if (!why.empty() || o_.sequence.empty() || t_.last_frame <= seq_.seq_length) return why;
+  // The first row beyond the sequence, in file order.
+  int line = INT_MAX, frame = 0;
+  for (const track_box& b : t_.boxes)
+    if (b.frame > seq_.seq_length && b.line < line) {
+      line = b.line;
+      frame = b.frame;
+    }
+  return shown_path(tracks_path_) + ":" + std::to_string(line) + ": frame " +
+         std::to_string(frame) + " is beyond the sequence's " + std::to_string(seq_.seq_length) +
+         " frames (seqLength in " + shown_path(in_folder(o_.sequence, "seqinfo.ini")) + ")";
+}
+
+// seqinfo.ini, and the tracks file and frames' folder it implies.
+std::string run_stages::read_sequence() {
+  const std::string why = read_seqinfo(o_.sequence, seq_);
+  if (!why.empty()) return why;
+  if (tracks_path_.empty()) tracks_path_ = ground_truth_path(o_.sequence);
+  frames_dir_ = frames_folder(o_.sequence, seq_);
+  return "";
+}
+
+// Frames 1 .. F of the sequence, each a regular file, checked before any is
+// decoded; each decoded one must have seqinfo.ini's size when it gives one.
+std::string run_stages::open_sequence_frames() {
+  std::vector<std::string> paths;
+  for (int f = 1; f <= t_.last_frame; ++f) {
+    paths.push_back(frame_path(o_.sequence, seq_, f));
+    struct stat st;
+    if (::stat(paths.back().c_str(), &st) != 0)
+      return system_error("frame " + std::to_string(f) + ": cannot open " +
+                          shown_path(paths.back()));
+    if (!S_ISREG(st.st_mode))
+      return "frame " + std::to_string(f) + ": " + shown_path(paths.back()) +
+             " is not a regular file";
+  }
+  source_.open_list(frames_dir_, std::move(paths), seq_.frame_rate);
+  if (seq_.im_width > 0 && seq_.im_height > 0)
+    source_.expect_size(seq_.im_width, seq_.im_height,
+                        shown_path(in_folder(o_.sequence, "seqinfo.ini")));
+  return check_standard_output(o_, tracks_path_, t_, source_, out_);
 }
 
 std::string run_stages::open_frames() {
+  if (!o_.sequence.empty()) return open_sequence_frames();
   std::string why =
       o_.video.empty() ? source_.open_folder(o_.frames) : source_.open_video(o_.video);
   if (!why.empty()) return why;
@@ -228,7 +282,7 @@ std::string run_stages::open_frames() {
     return shown_path(o_.frames) + ": no frame " + std::to_string(images + 1) +
            " (the folder holds " + std::to_string(images) + (images == 1 ? " image" : " images") +
            ", the tracks go to frame " + std::to_string(t_.last_frame) + ")";
-  return check_standard_output(o_, t_, source_, out_);
+  return check_standard_output(o_, tracks_path_, t_, source_, out_);
 }
 
 // The output folders (an outer one before one inside it, whatever the order
@@ -236,10 +290,12 @@ std::string run_stages::open_frames() {
 // output may replace are the tracks, the video and the images.
 std::string run_stages::prepare_outputs() {
   std::vector<std::string> inputs = source_.images();
-  inputs.push_back(o_.tracks);
+  inputs.push_back(tracks_path_);
   if (!o_.video.empty()) inputs.push_back(o_.video);
-  outputs_ = std::make_unique<output_set>(
-      inputs, o_.frames.empty() ? std::vector<std::string>{} : std::vector<std::string>{o_.frames});
+  if (!o_.sequence.empty()) inputs.push_back(in_folder(o_.sequence, "seqinfo.ini"));
+  outputs_ = std::make_unique<output_set>(inputs, frames_dir_.empty()
+                                                      ? std::vector<std::string>{}
+                                                      : std::vector<std::string>{frames_dir_});
   struct wanted {
     const std::string* dir;
     const char* role;
@@ -302,7 +358,13 @@ void run_stages::draw(frame_records& r) {
 
 std::string run_stages::png(const frame_records& r) {
   if (r.boxes() == 0 || o_.overlay.empty()) return "";
-  std::string why = encode_png(r.image, png_);
+  std::string why;
+  {
+    // libpng tells of a failed allocation on standard error before OpenCV
+    // reports it: the run's own line is the only one (see report_boxes).
+    const quiet_standard_error quiet;
+    why = encode_png(r.image, png_);
+  }
   if (!why.empty()) return why;
   return outputs_->write_closed(in_folder(o_.overlay, overlay_file_name(r.frame)),
                                 std::string(png_.begin(), png_.end()));

@@ -14,21 +14,23 @@ namespace trackvideo {
 
 namespace {
 
-constexpr int kColumns = 6;  // frame, id, left, top, width, height
-const char* const kColumnNames[kColumns] = {"frame", "id", "left", "top", "width", "height"};
+constexpr int kColumns = 6;    // frame, id, left, top, width, height
+constexpr int kGtColumns = 8;  // and flag, class in ground truth
+const char* const kColumnNames[kGtColumns] = {"frame", "id",     "left", "top",
+                                              "width", "height", "flag", "class"};
 
 bool is_blank(char c) {
   return c == ' ' || c == '\t' || c == '\r';
 }
 
-// Splits one line (without its '\n') into its first kColumns fields. A field
+// Splits one line (without its '\n') into its first `want` fields. A field
 // ends at a blank or a comma; blanks around a comma belong to the separator.
-// Returns the number of fields found (at most kColumns), or -1 - i when field i
+// Returns the number of fields found (at most `want`), or -1 - i when field i
 // is empty (two commas in a row, or a comma first).
-int split_fields(const char* p, const char* end, std::string (&fields)[kColumns]) {
+int split_fields(const char* p, const char* end, std::string (&fields)[kGtColumns], int want) {
   int n = 0;
   while (p < end && is_blank(*p)) ++p;
-  while (p < end && n < kColumns) {
+  while (p < end && n < want) {
     const char* start = p;
     while (p < end && !is_blank(*p) && *p != ',') ++p;
     if (p == start) return -1 - n;  // a comma where a value belongs
@@ -37,7 +39,7 @@ int split_fields(const char* p, const char* end, std::string (&fields)[kColumns]
     if (p < end && *p == ',') {
       ++p;
       while (p < end && is_blank(*p)) ++p;
-      if (p == end && n < kColumns) return -1 - n;
+      if (p == end && n < want) return -1 - n;
     }
   }
   return n;
@@ -144,7 +146,7 @@ struct row {
 };
 
 // Parses the fields of one row into `r` or returns what is wrong.
-std::string parse_row(const std::string (&f)[kColumns], row& r) {
+std::string parse_row(const std::string (&f)[kGtColumns], row& r) {
   long long frame = 0, id = 0;
   std::string why;
   if (!parse_integral(f[0], frame, why)) return "frame " + quoted(f[0]) + " " + why;
@@ -178,13 +180,37 @@ std::string parse_row(const std::string (&f)[kColumns], row& r) {
   return "";
 }
 
+enum class verdict { kept, ignored_flag, ignored_class };
+
+// Whether a ground-truth row is kept by `rules`, or what is wrong.
+std::string filter_row(const std::string (&f)[kGtColumns], const gt_rules& rules, verdict& v) {
+  double flag = 0;
+  const number n = parse_real(f[6], flag);
+  if (n != number::ok)
+    return "flag " + quoted(f[6]) +
+           (n == number::not_a_number ? " is not a number" : " is out of range");
+  long long cls = 0;
+  std::string why;
+  if (!parse_integral(f[7], cls, why)) return "class " + quoted(f[7]) + " " + why;
+  if (flag == 0)
+    v = verdict::ignored_flag;
+  else if (!rules.all_classes &&
+           std::find(rules.classes.begin(), rules.classes.end(), cls) == rules.classes.end())
+    v = verdict::ignored_class;
+  else
+    v = verdict::kept;
+  return "";
+}
+
 }  // namespace
 
-std::string parse_tracks(const std::string& text, const std::string& name, tracks& out) {
+std::string parse_tracks(const std::string& text, const std::string& name, tracks& out,
+                         const gt_rules* rules) {
   out = tracks{};
   out.file = name;
   std::vector<row> rows;
-  std::string fields[kColumns];
+  std::string fields[kGtColumns];
+  const int want = rules ? kGtColumns : kColumns;
   const char* p = text.data();
   const char* const end = p + text.size();
   // One UTF-8 byte-order mark, as some editors put first.
@@ -201,15 +227,31 @@ std::string parse_tracks(const std::string& text, const std::string& name, track
       if (first && *q != ',' && !starts_like_number(*q)) {
         out.header_line = line;
       } else {
-        const int n = split_fields(p, eol, fields);
+        const int n = split_fields(p, eol, fields, want);
         auto at = [&] { return shown_name(name) + ":" + std::to_string(line) + ": "; };
         if (n < 0)
           return at() + "column " + std::to_string(-n) + " (" + kColumnNames[-1 - n] + ") is empty";
+        if (rules && n < kGtColumns)
+          return at() +
+                 "ground truth needs 8 columns (frame,id,left,top,width,height,flag,class), "
+                 "found " +
+                 std::to_string(n);
         if (n < kColumns)
           return at() + "expected at least 6 columns (frame,id,left,top,width,height), found " +
                  std::to_string(n);
+        std::string why;
+        if (rules) {
+          verdict v = verdict::kept;
+          if (!(why = filter_row(fields, *rules, v)).empty()) return at() + why;
+          if (v != verdict::kept) {
+            ++(v == verdict::ignored_flag ? out.ignored_flag : out.ignored_class);
+            first = false;
+            p = eol + (eol < end ? 1 : 0);
+            continue;
+          }
+        }
         row r{};
-        std::string why = parse_row(fields, r);
+        why = parse_row(fields, r);
         if (!why.empty()) return at() + why;
         r.line = line;
         rows.push_back(r);
@@ -218,7 +260,12 @@ std::string parse_tracks(const std::string& text, const std::string& name, track
     }
     p = eol + (eol < end ? 1 : 0);
   }
-  if (rows.empty()) return shown_name(name) + ": no rows";
+  if (rows.empty())
+    return shown_name(name) +
+           (rules && (out.ignored_flag || out.ignored_class)
+                ? ": no rows kept (" + std::to_string(out.ignored_flag) + " with 7th column 0, " +
+                      std::to_string(out.ignored_class) + " of other classes)"
+                : ": no rows");
 
   for (const row& r : rows) out.ids.push_back(r.id);
   std::sort(out.ids.begin(), out.ids.end());
@@ -242,13 +289,20 @@ std::string parse_tracks(const std::string& text, const std::string& name, track
   return "";
 }
 
-std::string read_tracks(const std::string& path, tracks& out) {
+std::string read_tracks(const std::string& path, tracks& out, const gt_rules* rules) {
   // Regular files only, checked on the open file: a FIFO or a device might
   // never end (trackpair's reader, which its detection files go through).
   std::string text;
   const std::string why = common::read_file(path, text);
   if (!why.empty()) return "cannot open " + shown_name(path) + ": " + why;
-  return parse_tracks(text, path, out);
+  return parse_tracks(text, path, out, rules);
+}
+
+std::string ignored_message(const tracks& t) {
+  const int n = t.ignored_flag + t.ignored_class;
+  return shown_name(t.file) + ": " + std::to_string(n) + (n == 1 ? " row" : " rows") +
+         " ignored (" + std::to_string(t.ignored_flag) + " with 7th column 0, " +
+         std::to_string(t.ignored_class) + " of other classes)";
 }
 
 std::string header_message(const tracks& t) {

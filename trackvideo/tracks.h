@@ -29,6 +29,13 @@
 //   The detections of one object in one frame are its rows of that frame in
 //   file order, s = 0, 1, ...; objects may be absent from any frame.
 //
+// Ground truth
+//   With gt_rules, a row needs 8 columns, the 7th a flag and the 8th a class
+//   (plain decimals): a row whose flag is 0 is ignored, so is one whose class
+//   is not in the rules' list (unless all_classes); only the first 8 columns
+//   are then read, and an ignored row's box is not checked. The counts of
+//   ignored rows are kept; the kept rows keep their lines in the file.
+//
 // Data
 //   boxes         at least one; sorted by (frame, object, det); det counts
 //                 from 0 within (object, frame); line is the row's line in the
@@ -63,12 +70,20 @@ struct track_box {
   int x1, y1, x2, y2;  // inclusive corners, x1 <= x2, y1 <= y2
 };
 
+// Which rows of a ground-truth file are kept (see above).
+struct gt_rules {
+  bool all_classes = false;
+  std::vector<int> classes{1};  // kept classes when !all_classes; default pedestrian
+};
+
 struct tracks {
   std::string file;              // the name messages give
   std::vector<int> ids;          // ascending, distinct
   std::vector<track_box> boxes;  // sorted by (frame, object, det)
   int last_frame = 0;
-  int header_line = 0;  // the line of the skipped header, 0 for none
+  int header_line = 0;    // the line of the skipped header, 0 for none
+  int ignored_flag = 0;   // rows ignored for a 7th column of 0 (ground truth)
+  int ignored_class = 0;  // rows ignored for a class not kept (ground truth)
 
   // The object count O.
   int objects() const { return static_cast<int>(ids.size()); }
@@ -77,9 +92,15 @@ struct tracks {
 };
 
 // Parses the text of a tracks file; `name` is the file name used in messages.
-std::string parse_tracks(const std::string& text, const std::string& name, tracks& out);
+// With `rules`, the rows are ground truth, filtered as above (a file whose
+// rows are all ignored is refused as holding no rows).
+std::string parse_tracks(const std::string& text, const std::string& name, tracks& out,
+                         const gt_rules* rules = nullptr);
 // Reads and parses the file at `path`. Only regular files are read.
-std::string read_tracks(const std::string& path, tracks& out);
+std::string read_tracks(const std::string& path, tracks& out, const gt_rules* rules = nullptr);
+// The note of the rows the rules ignored, "FILE: N rows ignored (A with 7th
+// column 0, B of other classes)", FILE shown as in messages.
+std::string ignored_message(const tracks& t);
 // The note a run gives when a header line was skipped, "FILE:LINE: skipped
 // the header line" (FILE shown as in messages), or "" when none was.
 std::string header_message(const tracks& t);

@@ -1,0 +1,302 @@
+// Tests of trackvideo's sequence folders: seqinfo.ini, the ground-truth rules
+// of the tracks reader, --classes, and --sequence end to end against the same
+// run given as --tracks and --frames.
+#include <gtest/gtest.h>
+#include <opencv2/videoio.hpp>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/child.h"
+#include "trackvideo/sequence.h"
+#include "trackvideo/tracks.h"
+
+namespace fs = std::filesystem;
+using namespace trackvideo;
+using tavo_test::file_text;
+using tavo_test::run_child;
+
+namespace {
+
+const fs::path kFootage = fs::path(TAVO_EXAMPLES_DIR) / "footage";
+
+TEST(Seqinfo, ReadsEveryKeyWithCrlfCommentsBlanksAndAnyCase) {
+  const std::string text =
+      "\xEF\xBB\xBF; a comment\r\n[Other]\r\nimDir=wrong\r\n\r\n[SEQUENCE]\r\n# another\r\n"
+      "NAME = MOT17-02\r\n  imdir\t=  img1 \r\nframeRate=30\r\nseqLength = 600\r\n"
+      "imWidth=1920\r\nimHeight=1080\r\nimExt=.jpg\r\nunknownKey=x\r\n";
+  seqinfo s;
+  ASSERT_EQ(parse_seqinfo(text, "seqinfo.ini", "folder", s), "");
+  EXPECT_EQ(s.name, "MOT17-02");
+  EXPECT_EQ(s.im_dir, "img1");
+  EXPECT_EQ(s.im_ext, ".jpg");
+  EXPECT_EQ(s.seq_length, 600);
+  EXPECT_EQ(s.frame_rate, 30.0);
+  EXPECT_EQ(s.im_width, 1920);
+  EXPECT_EQ(s.im_height, 1080);
+  EXPECT_EQ(frame_path("seq", s, 7), "seq/img1/000007.jpg");
+  EXPECT_EQ(frame_path("seq/", s, 1234567), "seq/img1/1234567.jpg");
+
+  // The optional keys absent: the folder's name, 10 frames a second, no size.
+  ASSERT_EQ(parse_seqinfo("[Sequence]\nimDir=i\nimExt=.PNG\nseqLength=3\n", "f", "dir", s), "");
+  EXPECT_EQ(s.name, "dir");
+  EXPECT_EQ(s.frame_rate, 10.0);
+  EXPECT_EQ(s.im_width, 0);
+  EXPECT_EQ(s.im_height, 0);
+}
+
+TEST(Seqinfo, RefusesMissingKeysAndMalformedLines) {
+  const std::string ok = "imDir=img1\nimExt=.jpg\nseqLength=5\n";
+  const struct {
+    std::string text, error;
+  } cases[] = {
+      {ok, "s.ini: no [Sequence] section"},
+      {"[Sequence]\nimExt=.jpg\nseqLength=5\n", "s.ini: [Sequence] has no imDir"},
+      {"[Sequence]\nimDir=img1\nseqLength=5\n", "s.ini: [Sequence] has no imExt"},
+      {"[Sequence]\nimDir=img1\nimExt=.jpg\n", "s.ini: [Sequence] has no seqLength"},
+      {"[Sequence]\nimDir=\nimExt=.jpg\nseqLength=5\n", "s.ini: [Sequence] has no imDir value"},
+      {"[Other]\n" + ok, "s.ini: no [Sequence] section"},
+      {"[Sequence]\n" + ok + "seqlength=6\n", "s.ini:5: seqlength is given twice"},
+      {"[Sequence]\r\nimDir img1\r\n", "s.ini:2: expected key=value, found 'imDir img1'"},
+      {"[Sequence\n" + ok, "s.ini:1: a section name without its ']'"},
+      {"[Sequence]\nimDir=img1\nimExt=.jpg\nseqLength=0\n",
+       "s.ini: seqLength '0' is not a whole number >= 1"},
+      {"[Sequence]\nimDir=img1\nimExt=.txt\nseqLength=5\n",
+       "s.ini: imExt '.txt' is not an image extension trackvideo reads"},
+      {"[Sequence]\n" + ok + "frameRate=-25\n", "s.ini: frameRate '-25' is not a number > 0"},
+      {"[Sequence]\n" + ok + "imWidth=1.5\n", "s.ini: imWidth '1.5' is not a whole number >= 1"},
+  };
+  for (const auto& c : cases) {
+    seqinfo s;
+    EXPECT_EQ(parse_seqinfo(c.text, "s.ini", "d", s), c.error) << c.text;
+  }
+}
+
+// The rows the tests below give the reader: line 1 a header.
+const std::string kGt =
+    "frame,id,left,top,width,height,flag,class,visibility\n"
+    "1,1,10,10,5,5,1,1,1\n"    // 2 kept
+    "1,2,20,10,5,5,0,1,1\n"    // 3 flag 0
+    "1,3,30,10,5,5,1,7,0.5\n"  // 4 class 7
+    "2,1,11,10,5,5,1,1,1\n"    // 5 kept
+    "2,4,40,10,5,5,0.0,2,1\n"  // 6 flag 0 (as a real), class 2
+    "2,5,50,10,5,5,1,2,1\n";   // 7 class 2
+
+std::vector<int> kept_lines(const tracks& t) {
+  std::vector<int> lines;
+  for (const track_box& b : t.boxes) lines.push_back(b.line);
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+TEST(GroundTruthRules, FlagZeroIgnoredThenOnlyTheListedClassesKept) {
+  gt_rules pedestrians, two, all;
+  ASSERT_EQ(parse_classes("2,1", two), "");
+  ASSERT_EQ(parse_classes("all", all), "");
+  const struct {
+    const gt_rules* rules;
+    std::vector<int> lines;
+    int flag, cls;
+  } cases[] = {
+      {&pedestrians, {2, 5}, 2, 2},
+      {&two, {2, 5, 7}, 2, 1},
+      {&all, {2, 4, 5, 7}, 2, 0},
+  };
+  for (const auto& c : cases) {
+    tracks t;
+    ASSERT_EQ(parse_tracks(kGt, "gt.txt", t, c.rules), "");
+    EXPECT_EQ(t.verify(), "");
+    EXPECT_EQ(kept_lines(t), c.lines);
+    EXPECT_EQ(t.ignored_flag, c.flag);
+    EXPECT_EQ(t.ignored_class, c.cls);
+  }
+  tracks t;
+  ASSERT_EQ(parse_tracks(kGt, "gt.txt", t, &pedestrians), "");
+  EXPECT_EQ(ignored_message(t), "gt.txt: 4 rows ignored (2 with 7th column 0, 2 of other classes)");
+
+  // A tracker's file is taken whole: its 7th and 8th columns mean nothing.
+  ASSERT_EQ(parse_tracks(kGt, "res.txt", t), "");
+  EXPECT_EQ(t.boxes.size(), 6u);
+}
+
+TEST(GroundTruthRules, RefusesShortRowsAndBadFlagsWithTheirLine) {
+  const gt_rules rules;
+  const struct {
+    std::string text, error;
+  } cases[] = {
+      {"1,1,10,10,5,5,1,1\n1,2,10,10,5,5,1\n",
+       "gt.txt:2: ground truth needs 8 columns (frame,id,left,top,width,height,flag,class), "
+       "found 7"},
+      {"1,1,10,10,5,5,x,1\n", "gt.txt:1: flag 'x' is not a number"},
+      {"1,1,10,10,5,5,1,1.5\n", "gt.txt:1: class '1.5' is not a whole number"},
+      {"1,1,10,10,5,5,1,,\n", "gt.txt:1: column 8 (class) is empty"},
+      {"1,1,10,10,5,5,0,1\n1,2,10,10,5,5,1,3\n",
+       "gt.txt: no rows kept (1 with 7th column 0, 1 of other classes)"},
+      // --gt on a tracker's file: its 8th column (-1) is no class kept.
+      {"1,1,10,10,5,5,0.9,-1,-1,-1\n2,1,10,10,5,5,0.8,-1,-1,-1\n",
+       "gt.txt: no rows kept (0 with 7th column 0, 2 of other classes)"},
+  };
+  for (const auto& c : cases) {
+    tracks t;
+    EXPECT_EQ(parse_tracks(c.text, "gt.txt", t, &rules), c.error) << c.text;
+  }
+}
+
+TEST(GroundTruthRules, ClassesList) {
+  gt_rules r;
+  ASSERT_EQ(parse_classes("1,0,12", r), "");
+  EXPECT_FALSE(r.all_classes);
+  EXPECT_EQ(r.classes, (std::vector<int>{1, 0, 12}));
+  for (const char* bad : {"", "1,,2", "1,", "x", "-1", "ALL", "1 2"})
+    EXPECT_NE(parse_classes(bad, r), "") << bad;
+}
+
+// A sequence folder made of the footage's 30 frames: S/img1/000001.jpg ...,
+// S/seqinfo.ini and S/gt/gt.txt, the footage's tracks with a flag and a class
+// each, plus rows the rules ignore.
+struct sequence_folder : tavo_test::scratch_dir {
+  const fs::path dir = path() / "S", img = dir / "img1";
+  std::string kept;  // the rows the rules keep, as a tracks file
+
+  sequence_folder() {
+    fs::create_directories(img);
+    fs::create_directories(dir / "gt");
+    for (int f = 1; f <= 30; ++f) {
+      char name[32];
+      std::snprintf(name, sizeof name, "%06d.jpg", f);
+      fs::copy_file(
+          kFootage / ("frame_" + std::string(f < 10 ? "0" : "") + std::to_string(f) + ".jpg"),
+          img / name);
+    }
+    seqinfo(
+        "[Sequence]\r\nname=S\r\nimDir=img1\r\nframeRate=25\r\nseqLength=30\r\n"
+        "imWidth=320\r\nimHeight=240\r\nimExt=.jpg\r\n");
+    std::istringstream in(file_text(kFootage / "tracks.txt"));
+    std::string gt, line;
+    for (int n = 0; std::getline(in, line); ++n) {
+      std::istringstream fields(line);
+      std::string six, field;
+      for (int k = 0; k < 6 && std::getline(fields, field, ','); ++k) six += (k ? "," : "") + field;
+      kept += six + "\n";
+      gt += six + ",1,1,1\n";
+      // Near every fifth row, a box the rules drop: flag 0, or a class not 1.
+      if (n % 5 == 0)
+        gt += six.substr(0, six.find(',')) + ",90,1,1,30,30," + (n % 10 == 0 ? "0,1" : "1,7") +
+              ",0.3\n";
+    }
+    tavo_test::write_file(dir / "gt" / "gt.txt", gt);
+  }
+  void seqinfo(const std::string& text) const { tavo_test::write_file(dir / "seqinfo.ini", text); }
+};
+
+tavo_test::child_result trackvideo_run(std::vector<std::string> args) {
+  args.insert(args.begin(), TRACKVIDEO_EXE);
+  return run_child(args);
+}
+
+TEST(EndToEndTrackvideoSequence, OutputsAreThoseOfTheKeptRowsAndTheFramesFolder) {
+  sequence_folder s;
+  const fs::path kept = s.write("kept.txt", s.kept);
+  const auto a =
+      trackvideo_run({"--sequence", s.dir.string(), "--csv", (s.path() / "a.csv").string(),
+                      "--detections", (s.path() / "da").string()});
+  const auto b =
+      trackvideo_run({"--tracks", kept.string(), "--frames", s.img.string(), "--csv",
+                      (s.path() / "b.csv").string(), "--detections", (s.path() / "db").string()});
+  ASSERT_EQ(a.status, 0) << a.err;
+  ASSERT_EQ(b.status, 0) << b.err;
+  ASSERT_FALSE(a.out.empty());
+  EXPECT_EQ(a.out, b.out);
+  EXPECT_EQ(a.err, "trackvideo: " + (s.dir / "gt" / "gt.txt").string() +
+                       ": 72 rows ignored (36 with 7th column 0, 36 of other classes)\n");
+  EXPECT_EQ(file_text(s.path() / "a.csv"), file_text(s.path() / "b.csv"));
+  int files = 0;
+  for (const auto& e : fs::directory_iterator(s.path() / "db")) {
+    ++files;
+    EXPECT_EQ(file_text(e.path()), file_text(s.path() / "da" / e.path().filename()));
+  }
+  EXPECT_EQ(files, 4 * 30);
+
+  // --tracks on the sequence: a tracker's file is taken whole, ground truth
+  // given with --gt is filtered; --classes all keeps the class-7 rows.
+  const auto whole = trackvideo_run({"--sequence", s.dir.string(), "--tracks", kept.string()});
+  EXPECT_EQ(whole.status, 0) << whole.err;
+  EXPECT_EQ(whole.out, b.out);
+  const std::string gt = (s.dir / "gt" / "gt.txt").string();
+  const auto as_gt =
+      trackvideo_run({"--sequence", s.dir.string(), "--tracks", gt, "--gt", "--quiet"});
+  EXPECT_EQ(as_gt.status, 0) << as_gt.err;
+  EXPECT_EQ(as_gt.out, b.out);
+  EXPECT_EQ(as_gt.err, "");
+  const auto unfiltered = trackvideo_run({"--sequence", s.dir.string(), "--tracks", gt});
+  EXPECT_NE(unfiltered.out, b.out);
+  const auto all = trackvideo_run({"--sequence", s.dir.string(), "--classes", "all", "--quiet"});
+  EXPECT_EQ(all.status, 0) << all.err;
+  EXPECT_NE(all.out, b.out);
+  EXPECT_NE(all.out, unfiltered.out);
+}
+
+TEST(EndToEndTrackvideoSequence, TheOverlayVideoHasTheSequencesFrameRate) {
+  sequence_folder s;  // frameRate=25, not the 10 of a folder of images
+  const fs::path avi = s.path() / "o.avi";
+  const auto r = trackvideo_run({"--sequence", s.dir.string(), "--overlay-video", avi.string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  cv::VideoCapture video(avi.string());
+  ASSERT_TRUE(video.isOpened());
+  EXPECT_EQ(video.get(cv::CAP_PROP_FPS), 25.0);
+  EXPECT_EQ(video.get(cv::CAP_PROP_FRAME_COUNT), 30.0);
+}
+
+TEST(EndToEndTrackvideoSequence, BadSequencesFailInOneLineAndWriteNothing) {
+  const std::string ini = "[Sequence]\nimDir=img1\nimExt=.jpg\nseqLength=30\n";
+  const struct {
+    std::string what, seqinfo, error;
+    void (*change)(const sequence_folder&);
+  } cases[] = {
+      {"no seqinfo.ini", "", "cannot open S/seqinfo.ini:", nullptr},
+      {"a missing key", "[Sequence]\nimDir=img1\nseqLength=30\n",
+       "S/seqinfo.ini: [Sequence] has no imExt", nullptr},
+      {"a row beyond seqLength", "[Sequence]\nimDir=img1\nimExt=.jpg\nseqLength=29\n",
+       ": frame 30 is beyond the sequence's 29 frames (seqLength in S/seqinfo.ini)", nullptr},
+      {"a frame of another size", ini + "imWidth=640\nimHeight=240\n",
+       "S/img1/000001.jpg: 320 x 240 pixels, not the 640 x 240 of ", nullptr},
+      {"a frame missing", ini, "frame 17: cannot open S/img1/000017.jpg: ",
+       [](const sequence_folder& s) { fs::remove(s.img / "000017.jpg"); }},
+      {"a short ground-truth row", ini, "S/gt/gt.txt:3: ground truth needs 8 columns",
+       [](const sequence_folder& s) {
+         std::string gt = file_text(s.dir / "gt" / "gt.txt");
+         const std::size_t third = gt.find('\n', gt.find('\n') + 1) + 1;
+         gt.insert(third, "1,9,1,1,5,5,1\n");
+         tavo_test::write_file(s.dir / "gt" / "gt.txt", gt);
+       }},
+  };
+  for (const auto& c : cases) {
+    sequence_folder s;
+    if (c.seqinfo.empty())
+      fs::remove(s.dir / "seqinfo.ini");
+    else
+      s.seqinfo(c.seqinfo);
+    if (c.change) c.change(s);
+    tavo_test::child_options in;
+    in.dir = s.path().string();
+    const auto r =
+        run_child({TRACKVIDEO_EXE, "--sequence", "S", "--csv", "out.csv", "--quiet"}, in);
+    EXPECT_EQ(r.status, 1) << c.what;
+    EXPECT_EQ(r.out, "") << c.what;
+    EXPECT_EQ(r.err.rfind("trackvideo: ", 0), 0u) << c.what << ": " << r.err;
+    EXPECT_NE(r.err.find(c.error), std::string::npos) << c.what << ": " << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.what << ": " << r.err;
+    EXPECT_FALSE(fs::exists(s.path() / "out.csv")) << c.what;
+  }
+  const auto both = trackvideo_run({"--sequence", "S", "--frames", "F"});
+  EXPECT_EQ(both.status, 2);
+  EXPECT_EQ(both.err.rfind("trackvideo: --sequence excludes --video and --frames", 0), 0u);
+  const auto classes = trackvideo_run({"--tracks", "t", "--frames", "F", "--classes", "2"});
+  EXPECT_EQ(classes.status, 2);
+}
+
+}  // namespace
