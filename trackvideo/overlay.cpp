@@ -159,14 +159,24 @@ void draw_overlay(cv::Mat& frame, const std::vector<drawn_box>& boxes,
 std::string encode_png(const cv::Mat& frame, std::vector<unsigned char>& out) {
   out.clear();
   if (frame.empty()) return "cannot encode an empty frame as PNG";
+  // An 8-bit frame of 1, 3 or 4 channels always encodes while the encoder is
+  // there: its failing is the encoder running out of memory (libpng's own
+  // "out of memory" reaches us as a bare error), which is the run's one "out
+  // of memory", not a fault of the picture.
+  const auto out_of_memory = [&frame] {
+    const int channels = frame.channels();
+    return frame.depth() == CV_8U && (channels == 1 || channels == 3 || channels == 4) &&
+           cv::haveImageWriter(".png");
+  };
   try {
     std::vector<unsigned char> bytes;
-    if (!cv::imencode(".png", frame, bytes, {cv::IMWRITE_PNG_COMPRESSION, kPngCompression}))
+    if (!cv::imencode(".png", frame, bytes, {cv::IMWRITE_PNG_COMPRESSION, kPngCompression})) {
+      if (out_of_memory()) throw std::bad_alloc();
       return "cannot encode the frame as PNG";
+    }
     out.insert(out.end(), bytes.begin(), bytes.end());
   } catch (const cv::Exception& e) {
-    // Running out of memory is the run's one "out of memory", not a PNG fault.
-    if (e.code == cv::Error::StsNoMem) throw std::bad_alloc();
+    if (e.code == cv::Error::StsNoMem || out_of_memory()) throw std::bad_alloc();
     return "cannot encode the frame as PNG: " + e.err;
   }
   return "";

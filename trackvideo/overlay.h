@@ -62,8 +62,9 @@ void draw_overlay(cv::Mat& frame, const std::vector<drawn_box>& boxes,
                   const std::vector<std::pair<int, int>>& pairs);
 
 // The frame as PNG file bytes, appended to `out` after clearing it. "" or what
-// is wrong (an empty frame, or OpenCV's encoder failing); throws std::bad_alloc
-// when memory runs out, as the rest of the run does. O(pixels): deflate at
+// is wrong (an empty frame, a frame no PNG holds); throws std::bad_alloc when
+// the encoder fails on a frame it can hold (it ran out of memory), as the rest
+// of the run does. O(pixels): deflate at
 // its fastest level, since overlays are written for every frame of a run.
 std::string encode_png(const cv::Mat& frame, std::vector<unsigned char>& out);
 
