@@ -38,4 +38,11 @@ inline void fuzz_require(bool ok) {
   if (!ok) std::abort();
 }
 
+// A parser's message: one line of printable ASCII that starts with the file's
+// name as messages show it, then ':'.
+inline void fuzz_require_message_naming(const std::string& message, const std::string& shown) {
+  for (const char c : message) fuzz_require(c >= 0x20 && c <= 0x7e);
+  fuzz_require(message.rfind(shown + ":", 0) == 0);
+}
+
 #endif  // TAVO_FUZZ_BYTES_H
