@@ -148,14 +148,6 @@ PY
 done
 
 # ---- summary ---------------------------------------------------------------------------
-median() {  # median CASE COLUMN: the median of COLUMN (1-based) over the rounds of CASE
-  awk -v c="$1" -v k="$2" '$1 == c { print $k }' "$results" | sort -g |
-    awk '{ v[NR] = $1 } END { printf "%.3f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
-spread() {  # spread CASE COLUMN: fastest-slowest
-  awk -v c="$1" -v k="$2" '$1 == c { v = $k; if (min == "" || v < min) min = v; if (v > max) max = v }
-    END { printf "%.3f-%.3f", min, max }' "$results"
-}
 lines_of() { awk -v c="$1" '$1 == c { print $9; exit }' "$results"; }
 
 echo

@@ -5,6 +5,10 @@
 #   "PROGRAM wall_s user_s sys_s peak_kB" to the file named in $TIMING_LOG
 #   (wall time from the shell's clock, the rest from GNU time). Its status is
 #   the program's.
+# median CASE COLUMN: the median of COLUMN (1-based) over the lines of CASE in
+#   the file named in $results (lines "CASE ROUND figures..."), three decimals.
+# spread CASE COLUMN: the fastest and slowest of the same, "min-max".
+# verdict CONDITION: "met" if the awk expression CONDITION holds, else "MISSED".
 
 timing_wrappers() {
   local dir=$1 build=$2 program
@@ -23,3 +27,15 @@ WRAP
     chmod +x "$dir/$program"
   done
 }
+
+median() {
+  awk -v c="$1" -v k="$2" '$1 == c { print $k }' "$results" | sort -g |
+    awk '{ v[NR] = $1 } END { printf "%.3f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+spread() {
+  awk -v c="$1" -v k="$2" '$1 == c { v = $k; if (min == "" || v < min) min = v; if (v > max) max = v }
+    END { printf "%.3f-%.3f", min, max }' "$results"
+}
+
+verdict() { awk "BEGIN { print ($1) ? \"met\" : \"MISSED\" }"; }

@@ -161,14 +161,6 @@ for ((i = 1; i <= rounds; i++)); do
 done
 
 # ---- summary ---------------------------------------------------------------------------
-median() {  # median CASE COLUMN: the median of COLUMN (1-based) over the rounds of CASE
-  awk -v c="$1" -v k="$2" '$1 == c { print $k }' "$results" | sort -g |
-    awk '{ v[NR] = $1 } END { printf "%.3f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
-spread() {  # spread CASE COLUMN: fastest-slowest
-  awk -v c="$1" -v k="$2" '$1 == c { v = $k; if (min == "" || v < min) min = v; if (v > max) max = v }
-    END { printf "%.3f-%.3f", min, max }' "$results"
-}
 peak_mb() { awk -v c="$1" '$1 == c && $6 > m { m = $6 } END { printf "%.1f", m / 1024 }' "$results"; }
 
 echo
@@ -184,7 +176,6 @@ done
 video_s=$(median video 3)
 files_s=$(median files 3)
 speedup=$(awk -v f="$files_s" -v v="$video_s" 'BEGIN { printf "%.1f", f / v }')
-verdict() { awk "BEGIN { print ($1) ? \"met\" : \"MISSED\" }"; }
 echo "goal: trackvideo (video) >= 5x faster than histfeat + trackpair: ${speedup}x," \
   "$(verdict "$speedup >= 5")"
 echo "goal: trackvideo (video) whole run <= 1 s: $video_s s, $(verdict "$video_s <= 1")"
