@@ -11,6 +11,8 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <algorithm>
+#include <cmath>
+#include <unordered_map>
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
@@ -28,6 +30,7 @@
 #include "trackpair/detections.h"
 #include "trackpair/trackpair_core.h"
 #include "trackvideo/batch.h"
+#include "trackvideo/encounters.h"
 #include "trackvideo/failure.h"
 #include "trackvideo/frame_reader.h"
 #include "trackvideo/frame_source.h"
@@ -124,6 +127,12 @@ class run_stages {
 
   std::string read_sequence();
   std::string open_sequence_frames();
+  void prepare_pictures();
+  overlay_extras extras_of(const frame_records& r,
+                           const std::vector<std::pair<int, int>>& pairs) const;
+
+  bool pictures() const { return video_file_ != nullptr || !o_.overlay.empty(); }
+  bool encounters_wanted() const { return !o_.encounters.empty(); }
 
   const options& o_;
   std::FILE* const out_;
@@ -139,6 +148,14 @@ class run_stages {
   common::atomic_file* csv_ = nullptr;
   common::atomic_file* video_file_ = nullptr;
   common::atomic_file* report_file_ = nullptr;  // with files_
+  common::atomic_file* encounters_file_ = nullptr;
+  std::unique_ptr<encounter_finder> finder_;  // when the encounters are wanted
+  int frame_now_ = 0;                         // the frame pass_ works on
+  // The pictures: per object, the centre of its first box in each of its
+  // frames (the trails); per two objects (encounter_key), the runs of frames
+  // of their encounters where a track starts or ends (pairs drawn thick).
+  std::vector<std::vector<std::pair<int, cv::Point>>> centres_;
+  std::unordered_map<std::uint64_t, std::vector<std::pair<int, int>>> risky_;
   std::unique_ptr<pair_pass> pass_;
   overlay_video video_;
   std::vector<drawn_box> drawn_;
@@ -336,13 +353,94 @@ std::string run_stages::prepare_outputs() {
   pair_pass::row_sink rows;
   if (csv_)
     rows = [this](const std::string& text) { return csv_->write(text.data(), text.size()); };
-  pass_ = std::make_unique<pair_pass>(t_, o_.radius, rows,
-                                      video_file_ != nullptr || !o_.overlay.empty());
+  pass_ = std::make_unique<pair_pass>(t_, o_.radius, rows, pictures());
+  if (encounters_wanted()) {
+    if (!(why = outputs_->open(o_.encounters, "the encounters table", encounters_file_)).empty())
+      return why;
+    finder_ = std::make_unique<encounter_finder>(t_, o_.gap, o_.near);
+    pass_->set_visitor([this](const track_box& a, const track_box& b, long long l1, double iou,
+                              double hist_l1, double hist_hellinger) {
+      finder_->add(frame_now_, a, b, l1, iou, hist_l1, hist_hellinger);
+    });
+  }
+  if (pictures()) prepare_pictures();
   return "";
+}
+
+// Two objects as one key, the smaller first.
+std::uint64_t encounter_key(int a, int b) {
+  return static_cast<std::uint64_t>(static_cast<std::uint32_t>(a)) << 32 |
+         static_cast<std::uint32_t>(b);
+}
+
+// The trails' centres, and the encounters' runs where a track starts or ends,
+// found from the boxes alone before any frame is decoded (pairs depend on the
+// boxes only), so that the frames drawn before an encounter is over know it.
+void run_stages::prepare_pictures() {
+  centres_.assign(static_cast<std::size_t>(t_.objects()), {});
+  for (const track_box& b : t_.boxes)
+    if (b.det == 0)
+      centres_[static_cast<std::size_t>(b.object)].emplace_back(
+          b.frame, cv::Point(static_cast<int>((static_cast<long long>(b.x1) + b.x2) / 2),
+                             static_cast<int>((static_cast<long long>(b.y1) + b.y2) / 2)));
+  if (!encounters_wanted()) return;
+  encounter_finder finder(t_, o_.gap, o_.near);
+  pair_pass boxes_only(t_, o_.radius, {}, false);
+  int frame = 0;
+  const double none = std::nan("");
+  boxes_only.set_visitor(
+      [&](const track_box& a, const track_box& b, long long l1, double iou, double, double) {
+        finder.add(frame, a, b, l1, iou, none, none);
+      },
+      false);
+  frame_records r;
+  for (std::size_t k = 0; k < t_.boxes.size();) {
+    frame = t_.boxes[k].frame;
+    r.reset(frame, k);
+    r.present.clear();
+    r.start.clear();
+    for (; k < t_.boxes.size() && t_.boxes[k].frame == frame; ++k)
+      if (r.present.empty() || r.present.back() != t_.boxes[k].object) {
+        r.present.push_back(t_.boxes[k].object);
+        r.start.push_back(k - r.first);
+      }
+    r.last = k;
+    if (const std::string why = boxes_only.process(r); !why.empty()) throw std::bad_alloc();
+  }
+  for (const encounter& e : finder.finish())
+    if (e.at_risk())
+      risky_[encounter_key(e.object_a, e.object_b)].emplace_back(e.first_frame, e.last_frame);
+}
+
+overlay_extras run_stages::extras_of(const frame_records& r,
+                                     const std::vector<std::pair<int, int>>& pairs) const {
+  overlay_extras extras;
+  extras.frame = r.frame;
+  for (std::size_t k = 0; o_.trail > 0 && k < r.present.size(); ++k) {
+    const auto& centres = centres_[static_cast<std::size_t>(r.present[k])];
+    const auto from = std::lower_bound(
+        centres.begin(), centres.end(), static_cast<long long>(r.frame) - o_.trail + 1,
+        [](const std::pair<int, cv::Point>& c, long long f) { return c.first < f; });
+    std::vector<cv::Point> points;
+    for (auto it = from; it != centres.end() && it->first <= r.frame; ++it)
+      points.push_back(it->second);
+    extras.trails.emplace_back(t_.ids[static_cast<std::size_t>(r.present[k])], std::move(points));
+  }
+  for (const auto& [i, j] : pairs) {
+    const track_box& a = t_.boxes[r.first + static_cast<std::size_t>(i)];
+    const track_box& b = t_.boxes[r.first + static_cast<std::size_t>(j)];
+    bool thick = false;
+    if (const auto it = risky_.find(encounter_key(a.object, b.object)); it != risky_.end())
+      for (const auto& [first, last] : it->second)
+        thick = thick || (r.frame >= first && r.frame <= last);
+    extras.thick.push_back(thick);
+  }
+  return extras;
 }
 
 std::string run_stages::pairs_and_rows(const frame_records& r) {
   if (r.decoded) large_ = large_ || r.image.cols > kHintWidth || r.image.rows > kHintHeight;
+  frame_now_ = r.frame;
   return r.boxes() > 0 ? pass_->process(r) : "";
 }
 
@@ -357,14 +455,17 @@ std::string run_stages::detection_files(const frame_records& r) {
 }
 
 void run_stages::draw(frame_records& r) {
-  if (r.boxes() == 0 || (!video_file_ && o_.overlay.empty())) return;
+  if (!r.decoded || !pictures()) return;
   drawn_.clear();
   for (std::size_t k = r.first; k < r.last; ++k) {
     const track_box& b = t_.boxes[k];
     drawn_.push_back(
         drawn_box{t_.ids[static_cast<std::size_t>(b.object)], {b.x1, b.y1, b.x2, b.y2}});
   }
-  draw_overlay(r.image, drawn_, pass_->pairs());
+  // The pass keeps the pairs of the last frame with boxes.
+  static const std::vector<std::pair<int, int>> none;
+  const std::vector<std::pair<int, int>>& pairs = r.boxes() > 0 ? pass_->pairs() : none;
+  draw_overlay(r.image, drawn_, pairs, extras_of(r, pairs));
 }
 
 std::string run_stages::png(const frame_records& r) {
@@ -434,6 +535,12 @@ std::string run_stages::frame_loop() {
 std::string run_stages::finish_outputs() {
   std::string why = pass_->flush();
   if (why.empty() && csv_) why = csv_->close();
+  if (why.empty() && finder_) {
+    std::string table = kEncountersHeader;
+    for (const encounter& e : finder_->finish()) append_encounter_row(table, e);
+    why = encounters_file_->write(table.data(), table.size());
+    if (why.empty()) why = encounters_file_->close();
+  }
   if (why.empty() && video_.is_open()) why = video_.close();
   return why;
 }
