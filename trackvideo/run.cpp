@@ -27,6 +27,7 @@
 #include "tavo/error.h"
 #include "trackpair/detections.h"
 #include "trackpair/trackpair_core.h"
+#include "trackvideo/batch.h"
 #include "trackvideo/failure.h"
 #include "trackvideo/frame_reader.h"
 #include "trackvideo/frame_source.h"
@@ -100,8 +101,8 @@ class quiet_standard_error {
 // temporaries and created folders go with `outputs`).
 class run_stages {
  public:
-  run_stages(const options& o, std::FILE* out, std::FILE* err)
-      : o_(o), out_(out), err_(err), tracks_path_(o.tracks), frames_dir_(o.frames) {}
+  run_stages(const options& o, std::FILE* out, std::FILE* err, const sequence_files* files)
+      : o_(o), out_(out), err_(err), files_(files), tracks_path_(o.tracks), frames_dir_(o.frames) {}
 
   std::string read_inputs();
   std::string open_frames();
@@ -127,6 +128,7 @@ class run_stages {
   const options& o_;
   std::FILE* const out_;
   std::FILE* const err_;
+  const sequence_files* const files_;  // a batch's sequence, else nullptr
   // The tracks file and the frames' folder: the options', or a sequence's.
   std::string tracks_path_, frames_dir_;
   seqinfo seq_;  // with --sequence
@@ -136,6 +138,7 @@ class run_stages {
   std::unique_ptr<output_set> outputs_;
   common::atomic_file* csv_ = nullptr;
   common::atomic_file* video_file_ = nullptr;
+  common::atomic_file* report_file_ = nullptr;  // with files_
   std::unique_ptr<pair_pass> pass_;
   overlay_video video_;
   std::vector<drawn_box> drawn_;
@@ -269,7 +272,7 @@ std::string run_stages::open_sequence_frames() {
   if (seq_.im_width > 0 && seq_.im_height > 0)
     source_.expect_size(seq_.im_width, seq_.im_height,
                         shown_path(in_folder(o_.sequence, "seqinfo.ini")));
-  return check_standard_output(o_, tracks_path_, t_, source_, out_);
+  return files_ ? "" : check_standard_output(o_, tracks_path_, t_, source_, out_);
 }
 
 std::string run_stages::open_frames() {
@@ -312,6 +315,14 @@ std::string run_stages::prepare_outputs() {
   std::stable_sort(folders.begin(), folders.end(),
                    [&](const wanted& a, const wanted& b) { return depth(a.dir) < depth(b.dir); });
   std::string why;
+  // A batch's sequence folder first: the others are inside it; nothing is
+  // written into it but the files opened by name.
+  if (files_ &&
+      (!(why = outputs_->prepare_folder(files_->folder, "the sequence's outputs",
+                                        [](const std::string&) { return false; }))
+            .empty() ||
+       !(why = outputs_->open(files_->report, "the report", report_file_)).empty()))
+    return why;
   for (const wanted& w : folders)
     if (!(why = outputs_->prepare_folder(*w.dir, w.role, w.names)).empty()) return why;
   if (!o_.csv.empty()) {
@@ -437,18 +448,39 @@ std::string run_stages::write_report() {
   }
   if (!why.empty()) return why;
   if (std::fflush(report_.get()) != 0) return system_error("cannot write the report");
-  // On standard output, whole and flushed, before anything is committed.
+  // On standard output, whole and flushed, before anything is committed (or
+  // into a batch's report file).
   std::rewind(report_.get());
   char buffer[1 << 16];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, report_.get())) > 0;)
-    if (std::fwrite(buffer, 1, n, out_) != n) break;
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, report_.get())) > 0;) {
+    if (report_file_) {
+      if (!(why = report_file_->write(buffer, n)).empty()) return why;
+    } else if (std::fwrite(buffer, 1, n, out_) != n) {
+      break;
+    }
+  }
   if (std::ferror(report_.get())) return system_error("cannot write the report");
+  if (report_file_) return report_file_->close();
   if (std::fflush(out_) != 0 || std::ferror(out_))
     return system_error("cannot write to standard output");
   return "";
 }
 
 std::string run_stages::commit() {
+  if (files_) {
+    run_figures figures;
+    figures.frames = t_.last_frame;
+    figures.tracks = t_.objects();
+    figures.boxes = static_cast<long long>(t_.boxes.size());
+    figures.ignored_rows = static_cast<long long>(t_.ignored_flag) + t_.ignored_class;
+    figures.pairs = pass_->found();
+    common::atomic_file* marker = nullptr;
+    std::string why = outputs_->open(files_->marker, "the marker", marker);
+    const std::string text = why.empty() ? files_->marker_text(figures) : "";
+    if (why.empty()) why = marker->write(text.data(), text.size());
+    if (why.empty()) why = marker->close();
+    return why.empty() ? outputs_->commit_all() : why;
+  }
   const std::string why = outputs_->commit_all();
   return why.empty() ? "" : why + " (the report was written)";
 }
@@ -490,8 +522,8 @@ std::string write_out(const std::string& text, std::FILE* out, int out_error) {
 
 }  // namespace
 
-std::string run(const options& o, std::FILE* out, std::FILE* err) {
-  run_stages s(o, out, err);
+std::string run(const options& o, std::FILE* out, std::FILE* err, const sequence_files* files) {
+  run_stages s(o, out, err, files);
   std::string why;
   if ((why = s.read_inputs()).empty() && (why = s.open_frames()).empty() &&
       (why = s.prepare_outputs()).empty() && (why = s.frame_loop()).empty() &&
@@ -499,6 +531,19 @@ std::string run(const options& o, std::FILE* out, std::FILE* err) {
       (why = s.commit()).empty())
     s.hint();
   return why;
+}
+
+std::string guarded_run(const options& o, std::FILE* out, std::FILE* err,
+                        const sequence_files* files) {
+  // Running out of memory (here, in the library or in OpenCV) or an OpenCV
+  // failure anywhere in the run ends it like bad input: the outputs'
+  // temporaries go as the stack unwinds, and nothing is committed.
+  const library_errors_thrown handler;
+  try {
+    return run(o, out, err, files);
+  } catch (const std::exception& e) {
+    return failure_text(e);
+  }
 }
 
 int trackvideo_main(int argc, const char* const* argv, std::FILE* out, std::FILE* err,
@@ -516,16 +561,10 @@ int trackvideo_main(int argc, const char* const* argv, std::FILE* out, std::FILE
   } else if (out_error != 0) {
     errno = out_error;
     why = system_error("cannot write to standard output");
+  } else if (!o.batch.empty()) {
+    return run_batch(o, err);
   } else {
-    // Running out of memory (here, in the library or in OpenCV) or an OpenCV
-    // failure anywhere in the run ends it like bad input: the outputs'
-    // temporaries go as the stack unwinds, and nothing is committed.
-    const library_errors_thrown handler;
-    try {
-      why = run(o, out, err);
-    } catch (const std::exception& e) {
-      why = failure_text(e);
-    }
+    why = guarded_run(o, out, err);
   }
   if (why.empty()) return 0;
   std::fprintf(err, "trackvideo: %s\n", why.c_str());
