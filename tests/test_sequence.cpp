@@ -311,6 +311,32 @@ TEST(EndToEndTrackvideoSequence, TheBundledDatasetIsTheFootageWithItsDroppedRows
   EXPECT_GT(report_pairs(all.out), report_pairs(footage.out));
 }
 
+TEST(EndToEndTrackvideoSequence, TheBundledListRunsAsABatchWithOneSummaryRowPerSequence) {
+  const tavo_test::scratch_dir out;
+  const fs::path results = out.path() / "results";
+  const auto batch =
+      run_at_root({"--batch", "examples/dataset/LIST", "--out", results.string(), "--quiet"});
+  const auto footage = run_at_root(
+      {"--tracks", "examples/footage/tracks.txt", "--frames", "examples/footage", "--quiet"});
+  ASSERT_EQ(batch.status, 0) << batch.err;
+  ASSERT_EQ(footage.status, 0) << footage.err;
+  EXPECT_EQ(file_text(results / "footage-01" / "report.txt"), footage.out);
+
+  // LIST order; the figures make.py gave each sequence, and as many pairs as
+  // its table has rows. The seconds column is left out.
+  std::vector<std::string> rows;
+  std::istringstream summary(file_text(results / "summary.csv"));
+  for (std::string line; std::getline(summary, line);)
+    rows.push_back(line.substr(0, line.rfind(',')));
+  const auto pairs = [&](const char* name) {
+    const std::string csv = file_text(results / name / "pairs.csv");
+    return std::to_string(std::count(csv.begin(), csv.end(), '\n') - 1);
+  };
+  EXPECT_EQ(rows, (std::vector<std::string>{"sequence,frames,tracks,boxes,ignored_rows,pairs",
+                                            "footage-01,30,4,360,30," + pairs("footage-01"),
+                                            "footage-02,10,4,120,10," + pairs("footage-02")}));
+}
+
 TEST(EndToEndTrackvideoSequence, BadSequencesFailInOneLineAndWriteNothing) {
   const std::string ini = "[Sequence]\nimDir=img1\nimExt=.jpg\nseqLength=30\n";
   const struct {
