@@ -9,9 +9,10 @@
 # task/none), submits the script as a job array of two shards over
 # examples/dataset/LIST and the dependent plain run that writes the summary,
 # waits for both, and checks that every output file equals that of a local
-# `trackvideo --batch examples/dataset/LIST --jobs 2` (summary.csv but for its
-# seconds column). Prints what it did and "slurm-check: OK"; whatever happens,
-# stops the daemons it started and removes the folder. Never part of CI; run
+# `trackvideo --batch examples/dataset/LIST --jobs 2` (but for the time each
+# run took: summary.csv's seconds column, the done markers' seconds line).
+# Prints what it did and "slurm-check: OK"; whatever happens, stops the
+# daemons it started and removes the folder. Never part of CI; run
 # as root (the daemons then run as root, and so do the jobs) or as a user who
 # may run sudo for the packages (the cluster then runs as that user).
 set -euo pipefail
@@ -166,16 +167,25 @@ local_out=$tmp/out-local
   fail "the local run failed"
 say "local run: $trackvideo --batch $list --out <tmp>/out-local --jobs 2"
 
-diff -r --exclude=summary.csv "$local_out" "$slurm_out" >&2 ||
+# Every file the same, but for the time each run took: summary.csv's last
+# column and the "seconds" line of each sequence's done marker.
+diff -r --exclude=summary.csv --exclude=done "$local_out" "$slurm_out" >&2 ||
   fail "the cluster's outputs differ from the local run's"
-cut -d, -f1-6 "$local_out/summary.csv" >"$tmp/summary-local"
-cut -d, -f1-6 "$slurm_out/summary.csv" >"$tmp/summary-slurm"
-diff "$tmp/summary-local" "$tmp/summary-slurm" >&2 ||
+compared=0
+while IFS= read -r -d '' marker; do
+  relative=${marker#"$local_out"/}
+  [ -f "$slurm_out/$relative" ] || fail "the cluster wrote no $relative"
+  diff <(grep -v '^seconds ' "$marker") <(grep -v '^seconds ' "$slurm_out/$relative") >&2 ||
+    fail "$relative differs from the local run's"
+  compared=$((compared + 1))
+done < <(find "$local_out" -name 'done' -type f -print0)
+[ "$compared" -gt 0 ] || fail "the local run wrote no done marker"
+diff <(cut -d, -f1-6 "$local_out/summary.csv") <(cut -d, -f1-6 "$slurm_out/summary.csv") >&2 ||
   fail "summary.csv differs from the local run's"
 rows=$(($(wc -l <"$slurm_out/summary.csv") - 1))
 [ "$rows" -eq "$(grep -cv '^[[:space:]]*\(#\|$\)' "$list")" ] ||
   fail "summary.csv has $rows rows, not one per line of $list"
 files=$(find "$slurm_out" -type f | wc -l)
-say "outputs equal: $files files, summary.csv of $rows sequences (all but its seconds column):"
+say "outputs equal the local run's (but for the seconds): $files files, summary.csv of $rows sequences:"
 sed 's/^/  /' "$slurm_out/summary.csv"
 say OK
