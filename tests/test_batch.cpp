@@ -183,7 +183,7 @@ TEST(EndToEndTrackvideoBatch, ShardsTogetherWriteWhatOneRunWrites) {
   const auto summary = d.batch({});
   EXPECT_EQ(summary.err.find("frames"), std::string::npos) << "everything was done";
   EXPECT_EQ(tree(d.out()), whole);
-  EXPECT_EQ(whole.size(), 5u * 4 + 1);
+  EXPECT_EQ(whole.size(), 5u * 5 + 1);
 }
 
 TEST(EndToEndTrackvideoBatch, TwoSequencesOfOneNameFailBeforeAnythingRuns) {
@@ -218,7 +218,7 @@ TEST(EndToEndTrackvideoBatch, AKilledSequenceLeavesItsFolderAsItWasAndLosesNothi
   std::vector<std::string> names;
   for (const auto& e : fs::directory_iterator(d.out() / "big")) names.push_back(e.path().filename());
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"done", "pairs.csv", "report.txt"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"done", "encounters.csv", "pairs.csv", "report.txt"}));
   EXPECT_EQ(tree(d.out() / "big"), before);
   EXPECT_TRUE(fs::exists(d.out() / "small" / "detections" / "objects_info_h4_2.txt"));
   const std::string summary = file_text(d.out() / "summary.csv");

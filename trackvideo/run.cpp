@@ -383,7 +383,6 @@ void run_stages::prepare_pictures() {
       centres_[static_cast<std::size_t>(b.object)].emplace_back(
           b.frame, cv::Point(static_cast<int>((static_cast<long long>(b.x1) + b.x2) / 2),
                              static_cast<int>((static_cast<long long>(b.y1) + b.y2) / 2)));
-  if (!encounters_wanted()) return;
   encounter_finder finder(t_, o_.gap, o_.near);
   pair_pass boxes_only(t_, o_.radius, {}, false);
   int frame = 0;
