@@ -178,10 +178,10 @@ td.thumb { padding: 2px; text-align: center; }
 td.thumb img { display: block; image-rendering: pixelated; }
 td.on { font-weight: bold; color: #a33200; }
 tr.risk td { background: #fff0e0; }
-tr.risk td:first-child { box-shadow: inset 6px 0 #e8590c; }
+tr.risk td:first-child { border-left: 6px solid #e8590c; }
 .legend { margin: 0 0 .8em; color: #555; }
 .legend .mark { display: inline-block; width: 1.2em; height: .9em; vertical-align: middle;
-  background: #fff0e0; box-shadow: inset 6px 0 #e8590c; border: 1px solid #ccc; }
+  background: #fff0e0; border: 1px solid #ccc; border-left: 6px solid #e8590c; }
 </style>
 )";
 
