@@ -126,7 +126,7 @@ TEST(EndToEndTrackvideoEncounters, EveryPairOfTheTableInOneEncounterWithItsFigur
   const auto r = tavo_test::run_child({TRACKVIDEO_EXE, "--tracks", (footage / "tracks.txt").string(),
                                        "--frames", footage.string(), "--csv", csv.string(),
                                        "--encounters", enc.string(), "--gap", "2", "--radius",
-                                       "60"});
+                                       "60", "--html", (tmp.path() / "page").string()});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string text = tavo_test::file_text(enc);
   ASSERT_EQ(text.substr(0, text.find('\n') + 1), kEncountersHeader);
@@ -168,6 +168,18 @@ TEST(EndToEndTrackvideoEncounters, EveryPairOfTheTableInOneEncounterWithItsFigur
   for (const auto& p : csv_rows(tavo_test::file_text(csv)))
     all.emplace(std::make_tuple(p[1], p[3], std::stoi(p[0])), 0);
   EXPECT_EQ(owner.size(), all.size());
+
+  // The page: a thumbnail per encounter, each one there, and nothing else.
+  const std::string page = tavo_test::file_text(tmp.path() / "page" / "index.html");
+  std::size_t images = 0;
+  for (const auto& e : encounters) {
+    const std::string name = "enc_" + e[0] + "_" + e[1] + "_" + e[2] + ".png";
+    EXPECT_NE(page.find("src=\"" + name + "\""), std::string::npos) << name;
+    EXPECT_GT(fs::file_size(tmp.path() / "page" / name), 0u) << name;
+  }
+  for (const auto& entry : fs::directory_iterator(tmp.path() / "page"))
+    images += entry.path().extension() == ".png";
+  EXPECT_EQ(images, encounters.size());
 }
 
 }  // namespace

@@ -32,6 +32,7 @@
 #include "trackvideo/batch.h"
 #include "trackvideo/encounters.h"
 #include "trackvideo/failure.h"
+#include "trackvideo/html_page.h"
 #include "trackvideo/frame_reader.h"
 #include "trackvideo/frame_source.h"
 #include "trackvideo/outputs.h"
@@ -131,8 +132,12 @@ class run_stages {
   overlay_extras extras_of(const frame_records& r,
                            const std::vector<std::pair<int, int>>& pairs) const;
 
+  std::string thumbnails(const frame_records& r);
+
   bool pictures() const { return video_file_ != nullptr || !o_.overlay.empty(); }
-  bool encounters_wanted() const { return !o_.encounters.empty(); }
+  // Whether frames are drawn: for the pictures, or the page's thumbnails.
+  bool drawing() const { return pictures() || !o_.html.empty(); }
+  bool encounters_wanted() const { return !o_.encounters.empty() || !o_.html.empty(); }
 
   const options& o_;
   std::FILE* const out_;
@@ -156,11 +161,16 @@ class run_stages {
   // of their encounters where a track starts or ends (pairs drawn thick).
   std::vector<std::vector<std::pair<int, cv::Point>>> centres_;
   std::unordered_map<std::uint64_t, std::vector<std::pair<int, int>>> risky_;
+  // The page's encounters (from the boxes alone), by min_l1_frame, and the
+  // next whose thumbnail is still to be made.
+  std::vector<encounter> thumbs_;
+  std::size_t next_thumb_ = 0;
   std::unique_ptr<pair_pass> pass_;
   overlay_video video_;
   std::vector<drawn_box> drawn_;
   std::vector<unsigned char> png_;
   bool large_ = false;  // a decoded frame beyond kHintWidth x kHintHeight
+  int frame_width_ = 0, frame_height_ = 0;  // of the last decoded frame
   std::unique_ptr<std::FILE, file_closer> report_;
   trackpair::box_dictionary boxes_;  // the report's: (object, frame - 1, det) -> corners
 };
@@ -326,6 +336,12 @@ std::string run_stages::prepare_outputs() {
     folders.push_back({&o_.overlay, "the overlay pictures", picture_names(t_)});
   if (!o_.detections.empty())
     folders.push_back({&o_.detections, "the detection files", detection_names(t_)});
+  if (!o_.html.empty())
+    folders.push_back({&o_.html, "the encounters page", [](const std::string& name) {
+                         return name == "index.html" ||
+                                (name.rfind("enc_", 0) == 0 && name.size() > 8 &&
+                                 name.compare(name.size() - 4, 4, ".png") == 0);
+                       }});
   const auto depth = [](const std::string* dir) {
     return std::filesystem::absolute(*dir).lexically_normal().string().size();
   };
@@ -353,17 +369,18 @@ std::string run_stages::prepare_outputs() {
   pair_pass::row_sink rows;
   if (csv_)
     rows = [this](const std::string& text) { return csv_->write(text.data(), text.size()); };
-  pass_ = std::make_unique<pair_pass>(t_, o_.radius, rows, pictures());
+  pass_ = std::make_unique<pair_pass>(t_, o_.radius, rows, drawing());
+  if (!o_.encounters.empty() &&
+      !(why = outputs_->open(o_.encounters, "the encounters table", encounters_file_)).empty())
+    return why;
   if (encounters_wanted()) {
-    if (!(why = outputs_->open(o_.encounters, "the encounters table", encounters_file_)).empty())
-      return why;
     finder_ = std::make_unique<encounter_finder>(t_, o_.gap, o_.near);
     pass_->set_visitor([this](const track_box& a, const track_box& b, long long l1, double iou,
                               double hist_l1, double hist_hellinger) {
       finder_->add(frame_now_, a, b, l1, iou, hist_l1, hist_hellinger);
     });
   }
-  if (pictures()) prepare_pictures();
+  if (drawing()) prepare_pictures();
   return "";
 }
 
@@ -406,9 +423,30 @@ void run_stages::prepare_pictures() {
     r.last = k;
     if (const std::string why = boxes_only.process(r); !why.empty()) throw std::bad_alloc();
   }
-  for (const encounter& e : finder.finish())
+  for (const encounter& e : finder.finish()) {
     if (e.at_risk())
       risky_[encounter_key(e.object_a, e.object_b)].emplace_back(e.first_frame, e.last_frame);
+    if (!o_.html.empty()) thumbs_.push_back(e);
+  }
+  std::stable_sort(thumbs_.begin(), thumbs_.end(), [](const encounter& a, const encounter& b) {
+    return a.min_l1_frame < b.min_l1_frame;
+  });
+}
+
+// The thumbnails of the encounters whose closest pair is in this frame, from
+// the drawn frame.
+std::string run_stages::thumbnails(const frame_records& r) {
+  for (; next_thumb_ < thumbs_.size() && thumbs_[next_thumb_].min_l1_frame <= r.frame;
+       ++next_thumb_) {
+    const encounter& e = thumbs_[next_thumb_];
+    if (e.min_l1_frame < r.frame || !r.decoded) continue;  // cannot happen: frames with pairs are decoded
+    std::string why = encode_png(encounter_thumbnail(r.image, e), png_);
+    if (why.empty())
+      why = outputs_->write_closed(in_folder(o_.html, thumbnail_name(e)),
+                                   std::string(png_.begin(), png_.end()));
+    if (!why.empty()) return why;
+  }
+  return "";
 }
 
 overlay_extras run_stages::extras_of(const frame_records& r,
@@ -438,7 +476,11 @@ overlay_extras run_stages::extras_of(const frame_records& r,
 }
 
 std::string run_stages::pairs_and_rows(const frame_records& r) {
-  if (r.decoded) large_ = large_ || r.image.cols > kHintWidth || r.image.rows > kHintHeight;
+  if (r.decoded) {
+    large_ = large_ || r.image.cols > kHintWidth || r.image.rows > kHintHeight;
+    frame_width_ = r.image.cols;
+    frame_height_ = r.image.rows;
+  }
   frame_now_ = r.frame;
   return r.boxes() > 0 ? pass_->process(r) : "";
 }
@@ -454,7 +496,9 @@ std::string run_stages::detection_files(const frame_records& r) {
 }
 
 void run_stages::draw(frame_records& r) {
-  if (!r.decoded || !pictures()) return;
+  const bool thumbnail =
+      next_thumb_ < thumbs_.size() && thumbs_[next_thumb_].min_l1_frame == r.frame;
+  if (!r.decoded || !(pictures() || thumbnail)) return;
   drawn_.clear();
   for (std::size_t k = r.first; k < r.last; ++k) {
     const track_box& b = t_.boxes[k];
@@ -523,7 +567,9 @@ std::string run_stages::frame_loop() {
     if (r == nullptr) return why;
     if (!(why = pairs_and_rows(*r)).empty() || !(why = detection_files(*r)).empty()) return why;
     draw(*r);
-    if (!(why = png(*r)).empty() || !(why = video_frame(*r)).empty()) return why;
+    if (!(why = thumbnails(*r)).empty() || !(why = png(*r)).empty() ||
+        !(why = video_frame(*r)).empty())
+      return why;
     report_boxes(*r);
     shown.update(f);
   }
@@ -535,10 +581,22 @@ std::string run_stages::finish_outputs() {
   std::string why = pass_->flush();
   if (why.empty() && csv_) why = csv_->close();
   if (why.empty() && finder_) {
-    std::string table = kEncountersHeader;
-    for (const encounter& e : finder_->finish()) append_encounter_row(table, e);
-    why = encounters_file_->write(table.data(), table.size());
-    if (why.empty()) why = encounters_file_->close();
+    const std::vector<encounter> found = finder_->finish();
+    if (encounters_file_) {
+      std::string table = kEncountersHeader;
+      for (const encounter& e : found) append_encounter_row(table, e);
+      why = encounters_file_->write(table.data(), table.size());
+      if (why.empty()) why = encounters_file_->close();
+    }
+    if (why.empty() && !o_.html.empty()) {
+      page_summary summary;
+      summary.title = o_.sequence.empty() ? shown_path(tracks_path_) : seq_.name;
+      summary.frames = t_.last_frame;
+      summary.tracks = t_.objects();
+      summary.boxes = static_cast<long long>(t_.boxes.size());
+      summary.pairs = pass_->found();
+      why = outputs_->write_closed(in_folder(o_.html, "index.html"), html_page(summary, found));
+    }
   }
   if (why.empty() && video_.is_open()) why = video_.close();
   return why;
