@@ -190,7 +190,7 @@ std::string atomic_file::open(const std::string& path, const input_set& inputs,
   if (!private_name.empty()) {
     // Made and listed at once: a signal in between still removes it.
     temporaries_lock hold;
-    std::string name = directory + ".tmp-XXXXXX";
+    std::string name = directory + ".tmp-" + std::to_string(::getpid()) + "-XXXXXX";
     if (::mkdtemp(name.data()) == nullptr) return failure(path, errno);
     folder_ = new detail::temporary{nullptr, nullptr, name, true};
     list_temporary(folder_);

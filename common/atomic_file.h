@@ -10,9 +10,10 @@
 // a symbolic link's target when the path is a link to a regular file (the link
 // stays). It is created exclusively (O_EXCL, no link followed). For writers
 // that open their file by name (video encoders), open() with a private name
-// makes instead a fresh folder ".tmp-XXXXXX" of mode 0700 beside the final
-// path and the temporary inside it under that name: nobody else can put
-// anything there. Every temporary, private folder and temporary_folder is on
+// makes instead a fresh folder ".tmp-<pid>-XXXXXX" of mode 0700 beside the
+// final path and the temporary inside it under that name: nobody else can put
+// anything there. Every name starts ".tmp-<pid>-", so whoever started a
+// process that was killed can find what it left (trackvideo's batch does). Every temporary, private folder and temporary_folder is on
 // one list (temporaries.h): while any exists, SIGINT, SIGTERM and SIGHUP
 // (unless ignored or handled by the program) remove the files, then the
 // folders newest first, before the signal ends the process.

@@ -41,6 +41,7 @@ struct child_options {
   long address_space_mb = 0;     // RLIMIT_AS in MiB (0: none); not applied under AddressSanitizer
   long asan_allocation_mb = 0;   // under AddressSanitizer: max_allocation_size_mb (0: none)
   long long file_size_bytes = 0;  // RLIMIT_FSIZE (0: none), SIGXFSZ ignored: writes past it fail
+  bool file_size_kills = false;   // with file_size_bytes: SIGXFSZ kept, a write past it kills
   std::vector<std::string> env;  // "NAME=value" set in the child
   unsigned seconds = 120;        // SIGALRM after this long
 };
@@ -182,7 +183,8 @@ inline child_result run_child(const std::vector<std::string>& args, const child_
         ::setrlimit(RLIMIT_AS, &limit) != 0)
       ::_exit(125);
     if (o.file_size_bytes > 0) {
-      ::signal(SIGXFSZ, SIG_IGN);  // kept across exec: a write past the limit fails with EFBIG
+      // Kept across exec: a write past the limit fails with EFBIG, or kills.
+      ::signal(SIGXFSZ, o.file_size_kills ? SIG_DFL : SIG_IGN);
       if (::setrlimit(RLIMIT_FSIZE, &file_limit) != 0) ::_exit(125);
     }
     ::signal(SIGPIPE, SIG_DFL);

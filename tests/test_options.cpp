@@ -55,6 +55,17 @@ TEST(TrackvideoCommandLine, ValuesInBothFormsAndTheDefaults) {
   EXPECT_EQ(o.csv, "--quiet");
   EXPECT_EQ(o.radius, kMaxRadius);
   EXPECT_EQ(o.progress, progress_mode::automatic);
+  // A batch: --classes goes without --gt (the sequences' gt.txt files).
+  ASSERT_EQ(parse({"--batch", "-", "--out=o", "--jobs", "3", "--shard", "1/4", "--force",
+                   "--with", "detections,overlay-video", "--classes", "1,7"},
+                  o),
+            "");
+  EXPECT_EQ(o.batch, "-");
+  EXPECT_EQ(o.jobs, 3);
+  EXPECT_EQ(o.shard, 1);
+  EXPECT_EQ(o.shards, 4);
+  EXPECT_TRUE(o.force);
+  EXPECT_EQ(o.with_text(), "overlay-video,detections");
 }
 
 TEST(TrackvideoCommandLine, MisuseIsAUsageError) {
@@ -94,6 +105,18 @@ TEST(TrackvideoCommandLine, MisuseIsAUsageError) {
        "--max-pixels '1e6' is not a whole number >= 1"},
       {{"--tracks", "t", "--video", "v", "--max-pixels", "99999999999999999999"},
        "--max-pixels '99999999999999999999' is too large"},
+      {{"--batch", "L"}, "--batch needs --out DIR"},
+      {{"--batch", "L", "--out", "o", "--csv", "c"}, "--csv does not go with --batch"},
+      {{"--batch", "L", "--out", "o", "--sequence", "s"}, "--sequence does not go with --batch"},
+      {{"--tracks", "t", "--video", "v", "--out", "o"}, "--out goes with --batch LIST"},
+      {{"--tracks", "t", "--video", "v", "--force"}, "--force goes with --batch LIST"},
+      {{"--batch", "L", "--out", "o", "--jobs", "0"}, "--jobs '0' is not a whole number >= 1"},
+      {{"--batch", "L", "--out", "o", "--jobs", "1025"}, "--jobs '1025' is too large"},
+      {{"--batch", "L", "--out", "o", "--shard", "2/2"}, "--shard '2/2' is not K/N"},
+      {{"--batch", "L", "--out", "o", "--shard", "-1/2"}, "is not K/N"},
+      {{"--batch", "L", "--out", "o", "--shard", "1"}, "is not K/N"},
+      {{"--batch", "L", "--out", "o", "--shard", "0/0"}, "is not K/N"},
+      {{"--batch", "L", "--out", "o", "--with", "overlay,,csv"}, "--with 'overlay,,csv': expected"},
   };
   for (const auto& [args, expected] : cases) {
     options o;

@@ -3,8 +3,12 @@
 //   trackvideo --tracks FILE (--video FILE | --frames DIR) [--gt]
 //              [--classes LIST] [--csv FILE] [--overlay DIR]
 //              [--overlay-video FILE] [--detections DIR] [--radius N]
-//              [--max-pixels N] [--progress | --quiet]
+//              [--max-pixels N] [--encounters FILE] [--gap N] [--near N]
+//              [--trail N] [--html DIR] [--progress | --quiet]
 //   trackvideo --sequence DIR [--tracks FILE] ... (the same options)
+//   trackvideo --batch LIST --out DIR [--jobs N] [--shard K/N] [--force]
+//              [--with WHAT] [--gt] [--classes LIST] [--radius N]
+//              [--max-pixels N] [--progress | --quiet]
 //   trackvideo --help | --version
 //
 // Every option taking a value accepts "--name VALUE" and "--name=VALUE"; in
@@ -28,6 +32,10 @@ constexpr long long kDefaultRadius = trackpair::candidate_distance;
 // corners (at most 4 * (2^32 - 1)), so it finds every pair. Larger values are
 // refused as too large rather than clamped: nothing larger finds more.
 constexpr long long kMaxRadius = 1LL << 36;
+// The most processes --batch runs at once.
+constexpr int kMaxJobs = 1024;
+// The largest --gap, --near and --trail: no tracks file has more frames.
+constexpr int kMaxFrameCount = 1 << 30;
 
 enum class progress_mode { automatic, always, never };  // default, --progress, --quiet
 
@@ -40,11 +48,25 @@ struct options {
   std::string csv, overlay, overlay_video, detections;  // "" when not asked for
   long long radius = kDefaultRadius;                    // 1 .. kMaxRadius
   long long max_pixels = histfeat::kDefaultMaxPixels;   // >= 1: larger frames are refused
+  std::string encounters, html;                         // --encounters FILE, --html DIR
+  int gap = 0, near = 10;                               // the encounters' --gap and --near, >= 0
+  int trail = 30;                                       // --trail: frames of each trail, >= 0
   progress_mode progress = progress_mode::automatic;
+
+  // --batch (see batch.h): the LIST, the output folder, the processes at once
+  // (0: one per core), the shard K of N, --force, and what --with adds.
+  std::string batch, out;
+  int jobs = 0;
+  int shard = 0, shards = 1;  // 0 <= shard < shards
+  bool force = false;
+  bool with_overlay_video = false, with_overlay = false, with_detections = false;
 
   // Whether the tracks are ground truth, filtered by `rules`: --gt, or a
   // sequence's own gt/gt.txt.
   bool ground_truth() const { return gt || (!sequence.empty() && tracks.empty()); }
+  // The --with choice as given back by with_text(): "" or a comma-separated
+  // subset of "overlay-video,overlay,detections", in that order.
+  std::string with_text() const;
 };
 
 // Fills `out` from argv[1 .. argc-1]. Returns "" or what is wrong (a usage
@@ -54,8 +76,12 @@ struct options {
 // ground truth (neither --gt nor a sequence's gt.txt), --radius not a whole number from 1 to
 // kMaxRadius,
 // --max-pixels not a whole number >= 1, an --overlay-video name not ending in
-// .avi (in any case), --progress with --quiet). Values are quoted in messages
-// as tokens are.
+// .avi (in any case), --gap, --near or --trail not a whole number from 0 to
+// kMaxFrameCount, --progress with --quiet; with --batch: --out missing,
+// an option of one run's inputs or outputs, --jobs not 1 .. kMaxJobs, --shard
+// not K/N with 0 <= K < N, --with not a list of overlay-video, overlay and
+// detections; --out, --jobs, --shard, --force or --with without --batch).
+// Values are quoted in messages as tokens are.
 std::string parse_options(int argc, const char* const* argv, options& out);
 
 // The usage text (--help prints it on standard output; usage errors on

@@ -11,6 +11,8 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <algorithm>
+#include <cmath>
+#include <unordered_map>
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
@@ -27,7 +29,10 @@
 #include "tavo/error.h"
 #include "trackpair/detections.h"
 #include "trackpair/trackpair_core.h"
+#include "trackvideo/batch.h"
+#include "trackvideo/encounters.h"
 #include "trackvideo/failure.h"
+#include "trackvideo/html_page.h"
 #include "trackvideo/frame_reader.h"
 #include "trackvideo/frame_source.h"
 #include "trackvideo/outputs.h"
@@ -100,8 +105,8 @@ class quiet_standard_error {
 // temporaries and created folders go with `outputs`).
 class run_stages {
  public:
-  run_stages(const options& o, std::FILE* out, std::FILE* err)
-      : o_(o), out_(out), err_(err), tracks_path_(o.tracks), frames_dir_(o.frames) {}
+  run_stages(const options& o, std::FILE* out, std::FILE* err, const sequence_files* files)
+      : o_(o), out_(out), err_(err), files_(files), tracks_path_(o.tracks), frames_dir_(o.frames) {}
 
   std::string read_inputs();
   std::string open_frames();
@@ -123,10 +128,21 @@ class run_stages {
 
   std::string read_sequence();
   std::string open_sequence_frames();
+  void prepare_pictures();
+  overlay_extras extras_of(const frame_records& r,
+                           const std::vector<std::pair<int, int>>& pairs) const;
+
+  std::string thumbnails(const frame_records& r);
+
+  bool pictures() const { return video_file_ != nullptr || !o_.overlay.empty(); }
+  // Whether frames are drawn: for the pictures, or the page's thumbnails.
+  bool drawing() const { return pictures() || !o_.html.empty(); }
+  bool encounters_wanted() const { return !o_.encounters.empty() || !o_.html.empty(); }
 
   const options& o_;
   std::FILE* const out_;
   std::FILE* const err_;
+  const sequence_files* const files_;  // a batch's sequence, else nullptr
   // The tracks file and the frames' folder: the options', or a sequence's.
   std::string tracks_path_, frames_dir_;
   seqinfo seq_;  // with --sequence
@@ -136,11 +152,25 @@ class run_stages {
   std::unique_ptr<output_set> outputs_;
   common::atomic_file* csv_ = nullptr;
   common::atomic_file* video_file_ = nullptr;
+  common::atomic_file* report_file_ = nullptr;  // with files_
+  common::atomic_file* encounters_file_ = nullptr;
+  std::unique_ptr<encounter_finder> finder_;  // when the encounters are wanted
+  int frame_now_ = 0;                         // the frame pass_ works on
+  // The pictures: per object, the centre of its first box in each of its
+  // frames (the trails); per two objects (encounter_key), the runs of frames
+  // of their encounters where a track starts or ends (pairs drawn thick).
+  std::vector<std::vector<std::pair<int, cv::Point>>> centres_;
+  std::unordered_map<std::uint64_t, std::vector<std::pair<int, int>>> risky_;
+  // The page's encounters (from the boxes alone), by min_l1_frame, and the
+  // next whose thumbnail is still to be made.
+  std::vector<encounter> thumbs_;
+  std::size_t next_thumb_ = 0;
   std::unique_ptr<pair_pass> pass_;
   overlay_video video_;
   std::vector<drawn_box> drawn_;
   std::vector<unsigned char> png_;
   bool large_ = false;  // a decoded frame beyond kHintWidth x kHintHeight
+  int frame_width_ = 0, frame_height_ = 0;  // of the last decoded frame
   std::unique_ptr<std::FILE, file_closer> report_;
   trackpair::box_dictionary boxes_;  // the report's: (object, frame - 1, det) -> corners
 };
@@ -269,7 +299,7 @@ std::string run_stages::open_sequence_frames() {
   if (seq_.im_width > 0 && seq_.im_height > 0)
     source_.expect_size(seq_.im_width, seq_.im_height,
                         shown_path(in_folder(o_.sequence, "seqinfo.ini")));
-  return check_standard_output(o_, tracks_path_, t_, source_, out_);
+  return files_ ? "" : check_standard_output(o_, tracks_path_, t_, source_, out_);
 }
 
 std::string run_stages::open_frames() {
@@ -306,12 +336,26 @@ std::string run_stages::prepare_outputs() {
     folders.push_back({&o_.overlay, "the overlay pictures", picture_names(t_)});
   if (!o_.detections.empty())
     folders.push_back({&o_.detections, "the detection files", detection_names(t_)});
+  if (!o_.html.empty())
+    folders.push_back({&o_.html, "the encounters page", [](const std::string& name) {
+                         return name == "index.html" ||
+                                (name.rfind("enc_", 0) == 0 && name.size() > 8 &&
+                                 name.compare(name.size() - 4, 4, ".png") == 0);
+                       }});
   const auto depth = [](const std::string* dir) {
     return std::filesystem::absolute(*dir).lexically_normal().string().size();
   };
   std::stable_sort(folders.begin(), folders.end(),
                    [&](const wanted& a, const wanted& b) { return depth(a.dir) < depth(b.dir); });
   std::string why;
+  // A batch's sequence folder first: the others are inside it; nothing is
+  // written into it but the files opened by name.
+  if (files_ &&
+      (!(why = outputs_->prepare_folder(files_->folder, "the sequence's outputs",
+                                        [](const std::string&) { return false; }))
+            .empty() ||
+       !(why = outputs_->open(files_->report, "the report", report_file_)).empty()))
+    return why;
   for (const wanted& w : folders)
     if (!(why = outputs_->prepare_folder(*w.dir, w.role, w.names)).empty()) return why;
   if (!o_.csv.empty()) {
@@ -325,13 +369,119 @@ std::string run_stages::prepare_outputs() {
   pair_pass::row_sink rows;
   if (csv_)
     rows = [this](const std::string& text) { return csv_->write(text.data(), text.size()); };
-  pass_ = std::make_unique<pair_pass>(t_, o_.radius, rows,
-                                      video_file_ != nullptr || !o_.overlay.empty());
+  pass_ = std::make_unique<pair_pass>(t_, o_.radius, rows, drawing());
+  if (!o_.encounters.empty() &&
+      !(why = outputs_->open(o_.encounters, "the encounters table", encounters_file_)).empty())
+    return why;
+  if (encounters_wanted()) {
+    finder_ = std::make_unique<encounter_finder>(t_, o_.gap, o_.near);
+    pass_->set_visitor([this](const track_box& a, const track_box& b, long long l1, double iou,
+                              double hist_l1, double hist_hellinger) {
+      finder_->add(frame_now_, a, b, l1, iou, hist_l1, hist_hellinger);
+    });
+  }
+  if (drawing()) prepare_pictures();
   return "";
 }
 
+// Two objects as one key, the smaller first.
+std::uint64_t encounter_key(int a, int b) {
+  return static_cast<std::uint64_t>(static_cast<std::uint32_t>(a)) << 32 |
+         static_cast<std::uint32_t>(b);
+}
+
+// The trails' centres, and the encounters' runs where a track starts or ends,
+// found from the boxes alone before any frame is decoded (pairs depend on the
+// boxes only), so that the frames drawn before an encounter is over know it.
+void run_stages::prepare_pictures() {
+  centres_.assign(static_cast<std::size_t>(t_.objects()), {});
+  for (const track_box& b : t_.boxes)
+    if (b.det == 0)
+      centres_[static_cast<std::size_t>(b.object)].emplace_back(
+          b.frame, cv::Point(static_cast<int>((static_cast<long long>(b.x1) + b.x2) / 2),
+                             static_cast<int>((static_cast<long long>(b.y1) + b.y2) / 2)));
+  encounter_finder finder(t_, o_.gap, o_.near);
+  pair_pass boxes_only(t_, o_.radius, {}, false);
+  int frame = 0;
+  const double none = std::nan("");
+  boxes_only.set_visitor(
+      [&](const track_box& a, const track_box& b, long long l1, double iou, double, double) {
+        finder.add(frame, a, b, l1, iou, none, none);
+      },
+      false);
+  frame_records r;
+  for (std::size_t k = 0; k < t_.boxes.size();) {
+    frame = t_.boxes[k].frame;
+    r.reset(frame, k);
+    r.present.clear();
+    r.start.clear();
+    for (; k < t_.boxes.size() && t_.boxes[k].frame == frame; ++k)
+      if (r.present.empty() || r.present.back() != t_.boxes[k].object) {
+        r.present.push_back(t_.boxes[k].object);
+        r.start.push_back(k - r.first);
+      }
+    r.last = k;
+    if (const std::string why = boxes_only.process(r); !why.empty()) throw std::bad_alloc();
+  }
+  for (const encounter& e : finder.finish()) {
+    if (e.at_risk())
+      risky_[encounter_key(e.object_a, e.object_b)].emplace_back(e.first_frame, e.last_frame);
+    if (!o_.html.empty()) thumbs_.push_back(e);
+  }
+  std::stable_sort(thumbs_.begin(), thumbs_.end(), [](const encounter& a, const encounter& b) {
+    return a.min_l1_frame < b.min_l1_frame;
+  });
+}
+
+// The thumbnails of the encounters whose closest pair is in this frame, from
+// the drawn frame.
+std::string run_stages::thumbnails(const frame_records& r) {
+  for (; next_thumb_ < thumbs_.size() && thumbs_[next_thumb_].min_l1_frame <= r.frame;
+       ++next_thumb_) {
+    const encounter& e = thumbs_[next_thumb_];
+    if (e.min_l1_frame < r.frame || !r.decoded) continue;  // cannot happen: frames with pairs are decoded
+    std::string why = encode_png(encounter_thumbnail(r.image, e), png_);
+    if (why.empty())
+      why = outputs_->write_closed(in_folder(o_.html, thumbnail_name(e)),
+                                   std::string(png_.begin(), png_.end()));
+    if (!why.empty()) return why;
+  }
+  return "";
+}
+
+overlay_extras run_stages::extras_of(const frame_records& r,
+                                     const std::vector<std::pair<int, int>>& pairs) const {
+  overlay_extras extras;
+  extras.frame = r.frame;
+  for (std::size_t k = 0; o_.trail > 0 && k < r.present.size(); ++k) {
+    const auto& centres = centres_[static_cast<std::size_t>(r.present[k])];
+    const auto from = std::lower_bound(
+        centres.begin(), centres.end(), static_cast<long long>(r.frame) - o_.trail + 1,
+        [](const std::pair<int, cv::Point>& c, long long f) { return c.first < f; });
+    std::vector<cv::Point> points;
+    for (auto it = from; it != centres.end() && it->first <= r.frame; ++it)
+      points.push_back(it->second);
+    extras.trails.emplace_back(t_.ids[static_cast<std::size_t>(r.present[k])], std::move(points));
+  }
+  for (const auto& [i, j] : pairs) {
+    const track_box& a = t_.boxes[r.first + static_cast<std::size_t>(i)];
+    const track_box& b = t_.boxes[r.first + static_cast<std::size_t>(j)];
+    bool thick = false;
+    if (const auto it = risky_.find(encounter_key(a.object, b.object)); it != risky_.end())
+      for (const auto& [first, last] : it->second)
+        thick = thick || (r.frame >= first && r.frame <= last);
+    extras.thick.push_back(thick);
+  }
+  return extras;
+}
+
 std::string run_stages::pairs_and_rows(const frame_records& r) {
-  if (r.decoded) large_ = large_ || r.image.cols > kHintWidth || r.image.rows > kHintHeight;
+  if (r.decoded) {
+    large_ = large_ || r.image.cols > kHintWidth || r.image.rows > kHintHeight;
+    frame_width_ = r.image.cols;
+    frame_height_ = r.image.rows;
+  }
+  frame_now_ = r.frame;
   return r.boxes() > 0 ? pass_->process(r) : "";
 }
 
@@ -346,14 +496,19 @@ std::string run_stages::detection_files(const frame_records& r) {
 }
 
 void run_stages::draw(frame_records& r) {
-  if (r.boxes() == 0 || (!video_file_ && o_.overlay.empty())) return;
+  const bool thumbnail =
+      next_thumb_ < thumbs_.size() && thumbs_[next_thumb_].min_l1_frame == r.frame;
+  if (!r.decoded || !(pictures() || thumbnail)) return;
   drawn_.clear();
   for (std::size_t k = r.first; k < r.last; ++k) {
     const track_box& b = t_.boxes[k];
     drawn_.push_back(
         drawn_box{t_.ids[static_cast<std::size_t>(b.object)], {b.x1, b.y1, b.x2, b.y2}});
   }
-  draw_overlay(r.image, drawn_, pass_->pairs());
+  // The pass keeps the pairs of the last frame with boxes.
+  static const std::vector<std::pair<int, int>> none;
+  const std::vector<std::pair<int, int>>& pairs = r.boxes() > 0 ? pass_->pairs() : none;
+  draw_overlay(r.image, drawn_, pairs, extras_of(r, pairs));
 }
 
 std::string run_stages::png(const frame_records& r) {
@@ -412,7 +567,9 @@ std::string run_stages::frame_loop() {
     if (r == nullptr) return why;
     if (!(why = pairs_and_rows(*r)).empty() || !(why = detection_files(*r)).empty()) return why;
     draw(*r);
-    if (!(why = png(*r)).empty() || !(why = video_frame(*r)).empty()) return why;
+    if (!(why = thumbnails(*r)).empty() || !(why = png(*r)).empty() ||
+        !(why = video_frame(*r)).empty())
+      return why;
     report_boxes(*r);
     shown.update(f);
   }
@@ -423,6 +580,24 @@ std::string run_stages::frame_loop() {
 std::string run_stages::finish_outputs() {
   std::string why = pass_->flush();
   if (why.empty() && csv_) why = csv_->close();
+  if (why.empty() && finder_) {
+    const std::vector<encounter> found = finder_->finish();
+    if (encounters_file_) {
+      std::string table = kEncountersHeader;
+      for (const encounter& e : found) append_encounter_row(table, e);
+      why = encounters_file_->write(table.data(), table.size());
+      if (why.empty()) why = encounters_file_->close();
+    }
+    if (why.empty() && !o_.html.empty()) {
+      page_summary summary;
+      summary.title = o_.sequence.empty() ? shown_path(tracks_path_) : seq_.name;
+      summary.frames = t_.last_frame;
+      summary.tracks = t_.objects();
+      summary.boxes = static_cast<long long>(t_.boxes.size());
+      summary.pairs = pass_->found();
+      why = outputs_->write_closed(in_folder(o_.html, "index.html"), html_page(summary, found));
+    }
+  }
   if (why.empty() && video_.is_open()) why = video_.close();
   return why;
 }
@@ -437,18 +612,39 @@ std::string run_stages::write_report() {
   }
   if (!why.empty()) return why;
   if (std::fflush(report_.get()) != 0) return system_error("cannot write the report");
-  // On standard output, whole and flushed, before anything is committed.
+  // On standard output, whole and flushed, before anything is committed (or
+  // into a batch's report file).
   std::rewind(report_.get());
   char buffer[1 << 16];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, report_.get())) > 0;)
-    if (std::fwrite(buffer, 1, n, out_) != n) break;
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, report_.get())) > 0;) {
+    if (report_file_) {
+      if (!(why = report_file_->write(buffer, n)).empty()) return why;
+    } else if (std::fwrite(buffer, 1, n, out_) != n) {
+      break;
+    }
+  }
   if (std::ferror(report_.get())) return system_error("cannot write the report");
+  if (report_file_) return report_file_->close();
   if (std::fflush(out_) != 0 || std::ferror(out_))
     return system_error("cannot write to standard output");
   return "";
 }
 
 std::string run_stages::commit() {
+  if (files_) {
+    run_figures figures;
+    figures.frames = t_.last_frame;
+    figures.tracks = t_.objects();
+    figures.boxes = static_cast<long long>(t_.boxes.size());
+    figures.ignored_rows = static_cast<long long>(t_.ignored_flag) + t_.ignored_class;
+    figures.pairs = pass_->found();
+    common::atomic_file* marker = nullptr;
+    std::string why = outputs_->open(files_->marker, "the marker", marker);
+    const std::string text = why.empty() ? files_->marker_text(figures) : "";
+    if (why.empty()) why = marker->write(text.data(), text.size());
+    if (why.empty()) why = marker->close();
+    return why.empty() ? outputs_->commit_all() : why;
+  }
   const std::string why = outputs_->commit_all();
   return why.empty() ? "" : why + " (the report was written)";
 }
@@ -490,8 +686,8 @@ std::string write_out(const std::string& text, std::FILE* out, int out_error) {
 
 }  // namespace
 
-std::string run(const options& o, std::FILE* out, std::FILE* err) {
-  run_stages s(o, out, err);
+std::string run(const options& o, std::FILE* out, std::FILE* err, const sequence_files* files) {
+  run_stages s(o, out, err, files);
   std::string why;
   if ((why = s.read_inputs()).empty() && (why = s.open_frames()).empty() &&
       (why = s.prepare_outputs()).empty() && (why = s.frame_loop()).empty() &&
@@ -499,6 +695,19 @@ std::string run(const options& o, std::FILE* out, std::FILE* err) {
       (why = s.commit()).empty())
     s.hint();
   return why;
+}
+
+std::string guarded_run(const options& o, std::FILE* out, std::FILE* err,
+                        const sequence_files* files) {
+  // Running out of memory (here, in the library or in OpenCV) or an OpenCV
+  // failure anywhere in the run ends it like bad input: the outputs'
+  // temporaries go as the stack unwinds, and nothing is committed.
+  const library_errors_thrown handler;
+  try {
+    return run(o, out, err, files);
+  } catch (const std::exception& e) {
+    return failure_text(e);
+  }
 }
 
 int trackvideo_main(int argc, const char* const* argv, std::FILE* out, std::FILE* err,
@@ -516,16 +725,10 @@ int trackvideo_main(int argc, const char* const* argv, std::FILE* out, std::FILE
   } else if (out_error != 0) {
     errno = out_error;
     why = system_error("cannot write to standard output");
+  } else if (!o.batch.empty()) {
+    return run_batch(o, err);
   } else {
-    // Running out of memory (here, in the library or in OpenCV) or an OpenCV
-    // failure anywhere in the run ends it like bad input: the outputs'
-    // temporaries go as the stack unwinds, and nothing is committed.
-    const library_errors_thrown handler;
-    try {
-      why = run(o, out, err);
-    } catch (const std::exception& e) {
-      why = failure_text(e);
-    }
+    why = guarded_run(o, out, err);
   }
   if (why.empty()) return 0;
   std::fprintf(err, "trackvideo: %s\n", why.c_str());

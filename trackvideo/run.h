@@ -24,6 +24,7 @@
 #define TRACKVIDEO_RUN_H
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "trackvideo/options.h"
@@ -34,9 +35,34 @@ namespace trackvideo {
 // earn the hint that the radius is in pixels.
 constexpr int kHintWidth = 320, kHintHeight = 240;
 
-// The whole run for parsed options. Writes the report on `out` and progress
-// and the hint on `err`. "" or what is wrong (the text after "trackvideo: ").
-std::string run(const options& o, std::FILE* out, std::FILE* err);
+// What a run found: the last frame, the tracks, their boxes, the rows the
+// ground-truth rules ignored, the candidate pairs of every frame.
+struct run_figures {
+  int frames = 0, tracks = 0;
+  long long boxes = 0, ignored_rows = 0, pairs = 0;
+};
+
+// The files of one sequence of a batch: the run writes its report into
+// `report` instead of on standard output and, once everything else is ready,
+// `marker` with the text `marker_text` gives for the run's figures; these two
+// and the run's other outputs are committed together (the marker last).
+// `folder`, which holds them, is made when missing and removed again when the
+// run fails.
+struct sequence_files {
+  std::string folder, report, marker;
+  std::function<std::string(const run_figures&)> marker_text;
+};
+
+// The whole run for parsed options. Writes the report on `out` (or, given
+// `files`, into files->report) and progress and the hint on `err`. "" or what
+// is wrong (the text after "trackvideo: ").
+std::string run(const options& o, std::FILE* out, std::FILE* err,
+                const sequence_files* files = nullptr);
+
+// run() with the library's fatal reports and every exception turned into the
+// returned line (see trackvideo_main).
+std::string guarded_run(const options& o, std::FILE* out, std::FILE* err,
+                        const sequence_files* files = nullptr);
 
 // The command line: usage errors give one line "trackvideo: ...", the usage
 // on `err` and status 2; --help (usage on `out`) and --version give 0; a

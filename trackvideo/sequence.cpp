@@ -123,10 +123,14 @@ std::string read_seqinfo(const std::string& dir, seqinfo& out) {
   std::string text;
   const std::string why = common::read_file(path, text);
   if (!why.empty()) return "cannot open " + shown(path) + ": " + why;
+  return parse_seqinfo(text, path, sequence_folder_name(dir), out);
+}
+
+std::string sequence_folder_name(const std::string& dir) {
   std::string folder = std::filesystem::path(dir).lexically_normal().filename().string();
   if (folder.empty() || folder == ".")
     folder = std::filesystem::absolute(dir).lexically_normal().parent_path().filename().string();
-  return parse_seqinfo(text, path, folder, out);
+  return folder;
 }
 
 std::string frames_folder(const std::string& dir, const seqinfo& s) {

@@ -39,6 +39,9 @@ std::string parse_seqinfo(const std::string& text, const std::string& file,
 // Reads DIR/seqinfo.ini (a regular file only). "cannot open DIR/seqinfo.ini:
 // <reason>" or what parse_seqinfo says.
 std::string read_seqinfo(const std::string& dir, seqinfo& out);
+// The name of the folder DIR ("seq" for "data/seq/" and for "." in it), the
+// sequence's name when seqinfo.ini gives none.
+std::string sequence_folder_name(const std::string& dir);
 
 // DIR/<imDir>, and the path of frame f (>= 1) in it: six digits at least.
 std::string frames_folder(const std::string& dir, const seqinfo& s);
