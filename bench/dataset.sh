@@ -15,13 +15,15 @@
 # Their frame and object counts differ a little (the generator draws the
 # objects first, so each object count gives other tracks). Then:
 #   1. once, untimed: the loop, --jobs 1 and --jobs $(nproc) into fresh
-#      folders; every sequence's report.txt and pairs.csv from the batch runs
-#      must equal the loop's byte for byte;
+#      folders; every sequence's report.txt, pairs.csv and encounters.csv from
+#      the batch runs must equal the loop's byte for byte;
 #   2. ROUNDS rounds (default 5), the order of the cases reversed from round
 #      to round so that a busy machine slows them alike:
 #        loop   for each sequence S of the list:
-#                 trackvideo --sequence S --csv OUT/name/pairs.csv --quiet > OUT/name/report.txt
-#               (the script $WORK_DIR/loop.sh OUT)
+#                 trackvideo --sequence S --csv OUT/name/pairs.csv
+#                   --encounters OUT/name/encounters.csv --quiet > OUT/name/report.txt
+#               (the script $WORK_DIR/loop.sh OUT; --encounters since the batch
+#               writes that table too)
 #        jobs1  trackvideo --batch LIST --out OUT --jobs 1 --force --quiet
 #        jobsN  trackvideo --batch LIST --out OUT --jobs $(nproc) --force --quiet
 #      each into its own OUT, written over from round to round (--force, so
@@ -104,7 +106,8 @@ while read -r seq; do
   case \$seq in '' | '#'*) continue ;; esac
   name=\${seq##*/}
   mkdir -p "\$out/\$name"
-  "$trackvideo" --sequence "\$seq" --csv "\$out/\$name/pairs.csv" --quiet > "\$out/\$name/report.txt"
+  "$trackvideo" --sequence "\$seq" --csv "\$out/\$name/pairs.csv" \\
+    --encounters "\$out/\$name/encounters.csv" --quiet > "\$out/\$name/report.txt"
 done < "$list"
 LOOP
 chmod +x "$work/loop.sh"
@@ -130,11 +133,12 @@ run_case() {
     "$(tail -n 1 "$work/$name.time")" >> "$results"
 }
 
-# same_outputs DIR: every sequence's report.txt and pairs.csv in DIR equal the loop's.
+# same_outputs DIR: every sequence's report.txt, pairs.csv and encounters.csv in DIR equal the
+# loop's.
 same_outputs() {
   local name file
   for name in "${names[@]}"; do
-    for file in report.txt pairs.csv; do
+    for file in report.txt pairs.csv encounters.csv; do
       cmp -s "$work/check_loop/$name/$file" "$1/$name/$file" ||
         { echo "dataset.sh: $1/$name/$file differs from the loop's" >&2; exit 1; }
     done
@@ -161,6 +165,7 @@ for ((i = 1; i <= rounds; i++)); do
   for c in "${order[@]}"; do
     run_case "$c" "$i" "$work/out_$c"
   done
+  same_outputs "$work/out_loop"
   same_outputs "$work/out_jobs1"
   same_outputs "$work/out_jobsN"
   echo "round $i of $rounds done (load $(cut -d' ' -f1-3 /proc/loadavg))" >&2
