@@ -29,7 +29,10 @@
 #      each into its own OUT, written over from round to round (--force, so
 #      nothing is skipped); wall time (the shell's clock around the whole
 #      case), user and system time of all its processes and the largest peak
-#      resident memory (GNU time); the outputs compared with the loop's again;
+#      resident memory (GNU time), and the processor time the rest of the
+#      machine took meanwhile (/proc/stat less the case's own: on a shared
+#      machine it tells the rounds in which --jobs had no core to spare);
+#      the outputs compared with the loop's again;
 # and prints medians (fastest-slowest), the ratios jobs1/loop and loop/jobsN
 # and whether the goals hold: jobs1 within 5 % of the loop (jobs1/loop <=
 # 1.05), loop/jobsN >= 0.6 x (cores - 1) + 1.
@@ -112,25 +115,31 @@ done < "$list"
 LOOP
 chmod +x "$work/loop.sh"
 
-results=$work/results  # "case round wall_s user_s sys_s peak_kB"
+results=$work/results  # "case round wall_s user_s sys_s peak_kB others_s"
+tick=$(getconf CLK_TCK)
+busy() { awk '$1 == "cpu" { print $2 + $3 + $4 + $7 + $8 + $9 }' /proc/stat; }  # ticks, all cores
 : > "$results"
 failed() { echo "dataset.sh: $1 failed:" >&2; cat "$2" >&2; exit 1; }
 
 # run_case CASE ROUND OUT: one timed run of CASE (loop, jobs1, jobsN) writing into OUT.
 run_case() {
-  local name=$1 round=$2 out=$3 start end
+  local name=$1 round=$2 out=$3 start end busy_start busy_end
   local -a command=("$work/loop.sh" "$out")
   case $name in
     jobs1) command=("$trackvideo" --batch "$list" --out "$out" --jobs 1 --force --quiet) ;;
     jobsN) command=("$trackvideo" --batch "$list" --out "$out" --jobs "$cores" --force --quiet) ;;
   esac
   sync  # the last case's files on disk, not in this one's time
+  busy_start=$(busy)
   start=$EPOCHREALTIME
   /usr/bin/time -f "%U %S %M" -o "$work/$name.time" "${command[@]}" > "$work/$name.out" \
     2> "$work/$name.err" || failed "$name" "$work/$name.err"
   end=$EPOCHREALTIME
-  echo "$name $round $(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.6f", e - s }')" \
-    "$(tail -n 1 "$work/$name.time")" >> "$results"
+  busy_end=$(busy)
+  tail -n 1 "$work/$name.time" | awk -v c="$name" -v r="$round" -v s="$start" -v e="$end" \
+    -v b="$((busy_end - busy_start))" -v t="$tick" \
+    '{ o = b / t - $1 - $2; printf "%s %d %.6f %s %s %s %.2f\n", c, r, e - s, $1, $2, $3, o < 0 ? 0 : o }' \
+    >> "$results"
 }
 
 # same_outputs DIR: every sequence's report.txt, pairs.csv and encounters.csv in DIR equal the
@@ -185,11 +194,11 @@ echo
 echo "machine: $cores cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')," \
   "load now $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "work directory: $work ($(df -T "$work" | awk 'NR == 2 { print $2 }')); $rounds rounds," \
-  "medians (fastest-slowest), seconds"
-printf '%-8s %8s %14s %7s %7s %9s\n' case wall "" user sys "peak MB"
+  "medians (fastest-slowest), seconds; others: processor seconds of the rest of the machine"
+printf '%-8s %8s %14s %7s %7s %9s %7s\n' case wall "" user sys "peak MB" others
 for c in "${cases[@]}"; do
-  printf '%-8s %8s %14s %7s %7s %9s\n' "$c" "$(median "$c" 3)" "($(spread "$c" 3))" \
-    "$(median "$c" 4)" "$(median "$c" 5)" "$(peak_mb "$c")"
+  printf '%-8s %8s %14s %7s %7s %9s %7s\n' "$c" "$(median "$c" 3)" "($(spread "$c" 3))" \
+    "$(median "$c" 4)" "$(median "$c" 5)" "$(peak_mb "$c")" "$(median "$c" 7)"
 done
 loop_s=$(median loop 3)
 jobs1_s=$(median jobs1 3)
