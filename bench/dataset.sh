@@ -182,32 +182,47 @@ done
 
 # ---- summary ---------------------------------------------------------------------------
 peak_mb() { awk -v c="$1" '$1 == c && $6 > m { m = $6 } END { printf "%.1f", m / 1024 }' "$results"; }
-# round_ratios A B: the median and fastest-slowest of wall(A)/wall(B) round by round.
+# round_ratios A B: the median and fastest-slowest of wall(A)/wall(B) over the rounds with both.
 round_ratios() {
   awk -v a="$1" -v b="$2" '$1 == a { x[$2] = $3 } $1 == b { y[$2] = $3 }
-    END { for (r in x) printf "%.3f\n", x[r] / y[r] }' "$results" | sort -g |
-    awk '{ v[NR] = $1 } END {
+    END { for (r in x) if (r in y) printf "%.3f\n", x[r] / y[r] }' "$results" | sort -g |
+    awk '{ v[NR] = $1 } END { if (NR == 0) { printf "-"; exit }
       printf "%.3f (%.3f-%.3f)", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2, v[1], v[NR] }'
+}
+# summary: the table and the goals over the lines of $results.
+summary() {
+  local c loop_s jobs1_s jobsn_s slower speedup goal
+  printf '%-8s %3s %8s %14s %7s %7s %9s %7s\n' case n wall "" user sys "peak MB" others
+  for c in "${cases[@]}"; do
+    printf '%-8s %3s %8s %14s %7s %7s %9s %7s\n' "$c" "$(grep -c "^$c " "$results")" \
+      "$(median "$c" 3)" "($(spread "$c" 3))" "$(median "$c" 4)" "$(median "$c" 5)" \
+      "$(peak_mb "$c")" "$(median "$c" 7)"
+  done
+  loop_s=$(median loop 3)
+  jobs1_s=$(median jobs1 3)
+  jobsn_s=$(median jobsN 3)
+  slower=$(awk -v a="$jobs1_s" -v b="$loop_s" 'BEGIN { printf "%.3f", a / b }')
+  speedup=$(awk -v a="$loop_s" -v b="$jobsn_s" 'BEGIN { printf "%.3f", a / b }')
+  goal=$(awk -v n="$cores" 'BEGIN { printf "%.2f", 0.6 * (n - 1) + 1 }')
+  echo "goal: jobs1/loop <= 1.05: $slower, round by round $(round_ratios jobs1 loop)," \
+    "$(verdict "$slower <= 1.05")"
+  echo "goal: loop/jobsN >= 0.6 x ($cores - 1) + 1 = $goal: $speedup, round by round" \
+    "$(round_ratios loop jobsN), $(verdict "$speedup >= $goal")"
 }
 
 echo
 echo "machine: $cores cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')," \
   "load now $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "work directory: $work ($(df -T "$work" | awk 'NR == 2 { print $2 }')); $rounds rounds," \
-  "medians (fastest-slowest), seconds; others: processor seconds of the rest of the machine"
-printf '%-8s %8s %14s %7s %7s %9s %7s\n' case wall "" user sys "peak MB" others
-for c in "${cases[@]}"; do
-  printf '%-8s %8s %14s %7s %7s %9s %7s\n' "$c" "$(median "$c" 3)" "($(spread "$c" 3))" \
-    "$(median "$c" 4)" "$(median "$c" 5)" "$(peak_mb "$c")" "$(median "$c" 7)"
-done
-loop_s=$(median loop 3)
-jobs1_s=$(median jobs1 3)
-jobsn_s=$(median jobsN 3)
-slower=$(awk -v a="$jobs1_s" -v b="$loop_s" 'BEGIN { printf "%.3f", a / b }')
-speedup=$(awk -v a="$loop_s" -v b="$jobsn_s" 'BEGIN { printf "%.3f", a / b }')
-goal=$(awk -v n="$cores" 'BEGIN { printf "%.2f", 0.6 * (n - 1) + 1 }')
-echo "jobsN is --jobs $cores; ratios of the medians, then round by round: median (fastest-slowest)"
-echo "goal: jobs1/loop <= 1.05: $slower, round by round $(round_ratios jobs1 loop)," \
-  "$(verdict "$slower <= 1.05")"
-echo "goal: loop/jobsN >= 0.6 x ($cores - 1) + 1 = $goal: $speedup, round by round" \
-  "$(round_ratios loop jobsN), $(verdict "$speedup >= $goal")"
+  "medians (fastest-slowest), seconds; others: processor seconds the rest of the machine took"
+echo "jobsN is --jobs $cores; goals: ratios of the medians, then round by round: median (fastest-slowest)"
+echo "All runs:"
+summary
+# The runs during which the rest of the machine took less than a quarter of a core.
+awk '$7 < 0.25 * $3' "$results" > "$results.quiet"
+echo "Quiet runs only (the rest of the machine below a quarter of a core):"
+if [ "$(cut -d' ' -f1 "$results.quiet" | sort -u | wc -l)" = "${#cases[@]}" ]; then
+  results=$results.quiet summary
+else
+  echo "(none for some case)"
+fi
