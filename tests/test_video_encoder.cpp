@@ -28,8 +28,8 @@ cv::Mat pattern(int width, int height, int k) {
   cv::Mat frame(height, width, CV_8UC3);
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x)
-      frame.at<cv::Vec3b>(y, x) = cv::Vec3b(static_cast<uchar>(x * 255 / width), 90,
-                                            static_cast<uchar>(y * 255 / height));
+      frame.at<cv::Vec3b>(y, x) =
+          cv::Vec3b(static_cast<uchar>(x * 255 / width), 90, static_cast<uchar>(y * 255 / height));
   cv::rectangle(frame, cv::Rect(3 * k % (width - 8), height / 3, 8, 8), cv::Scalar(20, 220, 240),
                 cv::FILLED);
   frame.col(width - 1).setTo(cv::Scalar(0, 0, 230));   // red

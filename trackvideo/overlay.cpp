@@ -234,9 +234,9 @@ std::string overlay_video::open(common::atomic_file& file, double fps, int width
 bool overlay_video::open_avi(const std::string& temp_path, double fps, int width, int height) {
   bool opened = false;
   try {
-    opened = writer_.open(
-        temp_path, cv::CAP_OPENCV_MJPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'),
-        std::clamp(std::round(fps), kMinFps, kMaxFps), cv::Size(width, height), true);
+    opened =
+        writer_.open(temp_path, cv::CAP_OPENCV_MJPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'),
+                     std::clamp(std::round(fps), kMinFps, kMaxFps), cv::Size(width, height), true);
   } catch (const cv::Exception&) {
     opened = false;
   }

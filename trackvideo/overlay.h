@@ -79,14 +79,15 @@ class video_encoder;
 // A video of the drawn frames, its format chosen by the name of the file (the
 // user's, file.path()): NAME.mp4 is H.264 through video_encoder, anything else
 // an AVI of Motion-JPEG frames through OpenCV's built-in writer (no external
-// codec), which this comment describes from here on. That writer opens its file by name, with a name ending in ".avi",
-// and ignores its write errors; so the file is a common::atomic_file opened
-// with a private name ("overlay.avi" in a private folder nobody else can write
-// in), and close() reads the finished file back: its size must be the one its
-// RIFF header gives and its index must hold one entry per frame written. The
-// frame rate is kept as a whole number of frames a second (the writer rounds
-// it), 1 to 1000. Not copyable: it owns the open writer. Memory: the writer's
-// buffer of one encoded frame.
+// codec). Both writers open their file by name, whose extension chooses the
+// container; so the file is a common::atomic_file opened with a private name
+// ("overlay.avi" or "overlay.mp4" in a private folder nobody else can write
+// in). OpenCV's writer ignores its write errors: for an AVI, close() reads the
+// finished file back: its size must be the one its RIFF header gives and its
+// index must hold one entry per frame written. The AVI's frame rate is kept as
+// a whole number of frames a second (the writer rounds it), 1 to 1000; the
+// MP4's as a rational. Not copyable: it owns the open writer. Memory: the AVI
+// writer's buffer of one encoded frame; the MP4 encoder's frames in flight.
 class overlay_video {
  public:
   // The name of the temporary the writer is given for a video named `path`

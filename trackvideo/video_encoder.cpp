@@ -165,10 +165,9 @@ std::string video_encoder::start(const std::string& path, const AVCodec* encoder
     st.picture->height = encoded_.height;
     if ((err = av_frame_get_buffer(st.picture, 0)) < 0) why = fail(err, false);
     st.packet = static_cast<AVPacket*>(check_alloc(av_packet_alloc()));
-    st.scaler = static_cast<SwsContext*>(check_alloc(
-        sws_getContext(encoded_.width, encoded_.height, AV_PIX_FMT_BGR24, encoded_.width,
-                       encoded_.height, AV_PIX_FMT_YUV420P, SWS_BICUBIC | SWS_ACCURATE_RND,
-                       nullptr, nullptr, nullptr)));
+    st.scaler = static_cast<SwsContext*>(check_alloc(sws_getContext(
+        encoded_.width, encoded_.height, AV_PIX_FMT_BGR24, encoded_.width, encoded_.height,
+        AV_PIX_FMT_YUV420P, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr)));
   }
   return why;
 }
@@ -206,8 +205,7 @@ std::string video_encoder::write(const cv::Mat& frame) {
   if (err < 0) return failed_ = fail(err, false);
   const std::uint8_t* planes[1] = {source->data};
   const int strides[1] = {static_cast<int>(source->step[0])};
-  sws_scale(st.scaler, planes, strides, 0, encoded_.height, st.picture->data,
-            st.picture->linesize);
+  sws_scale(st.scaler, planes, strides, 0, encoded_.height, st.picture->data, st.picture->linesize);
   st.picture->pts = frames_;
   err = avcodec_send_frame(st.codec, st.picture);
   if (err < 0) return failed_ = fail(err, true);

@@ -54,7 +54,7 @@ class video_encoder {
   std::string close();
 
   bool is_open() const { return s_ != nullptr; }
-  long long frames() const { return frames_; }  // frames written since open
+  long long frames() const { return frames_; }        // frames written since open
   cv::Size encoded_size() const { return encoded_; }  // the size rounded up to even
 
  private:
