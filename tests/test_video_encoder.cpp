@@ -127,6 +127,7 @@ TEST(VideoEncoder, FailuresAreOneLineNamingTheShownFile) {
             "cannot write shown.mp4: No such file or directory");
   EXPECT_FALSE(encoder.is_open());
   EXPECT_NE(encoder.open((dir.path() / "a.mp4").string(), "a.mp4", 0, 64, 48), "");
+  EXPECT_NE(encoder.open((dir.path() / "a.mp4").string(), "a.mp4", 1e-9, 64, 48), "");
   EXPECT_NE(encoder.open((dir.path() / "a.mp4").string(), "a.mp4", 25, 0, 48), "");
 
   ASSERT_EQ(encoder.open((dir.path() / "b.mp4").string(), "b.mp4", 25, 64, 48), "");

@@ -84,6 +84,10 @@ std::string video_encoder::open(const std::string& path, const std::string& show
   shown_ = shown;
   if (!(fps > 0) || !std::isfinite(fps))
     return "cannot write " + shown + ": frame rate " + std::to_string(fps) + " is not positive";
+  const AVRational rate = av_d2q(fps, kMaxRateDenominator);
+  if (rate.num <= 0 || rate.den <= 0 || rate.den > kMaxRateDenominator)
+    return "cannot write " + shown + ": frame rate " + std::to_string(fps) +
+           " is outside what H.264 in MP4 can carry";
   if (width <= 0 || height <= 0 || width >= (1 << 16) || height >= (1 << 16))
     return "cannot write " + shown + ": frame size " + std::to_string(width) + " x " +
            std::to_string(height) + " cannot be encoded";
@@ -121,7 +125,7 @@ std::string video_encoder::start(const std::string& path, const AVCodec* encoder
     st.format->opaque = &st.log;
     st.codec = static_cast<AVCodecContext*>(check_alloc(avcodec_alloc_context3(encoder)));
     AVCodecContext& c = *st.codec;
-    const AVRational rate = av_d2q(fps, kMaxRateDenominator);
+    const AVRational rate = av_d2q(fps, kMaxRateDenominator);  // checked by open()
     c.opaque = &st.log;
     c.width = encoded_.width;
     c.height = encoded_.height;

@@ -15,7 +15,7 @@
 // Running out of memory in FFmpeg throws std::bad_alloc.
 //
 // Ownership: the encoder owns its FFmpeg contexts and the open file (which
-// FFmpeg opens by name: the name's extension chooses the container). Cost:
+// FFmpeg opens by name, and reopens to move the index). Cost:
 // write() converts and encodes one frame (O(pixels)); the encoder holds a few
 // dozen frames of lookahead. Not shared between threads.
 #ifndef TRACKVIDEO_VIDEO_ENCODER_H
@@ -37,10 +37,11 @@ class video_encoder {
   video_encoder(const video_encoder&) = delete;
   video_encoder& operator=(const video_encoder&) = delete;
 
-  // Creates (or truncates) `path`, ending in ".mp4", for frames of width x
-  // height at `fps` frames a second; `shown` names it in messages. Not open
-  // already; fps finite and > 0; sizes > 0. "" or what is wrong ("cannot
-  // write NAME: no H.264 encoder is available ..." when FFmpeg has none).
+  // Creates (or truncates) `path`, an MP4 whatever its name, for frames of
+  // width x height at `fps` frames a second; `shown` names it in messages.
+  // Not open already; fps finite and at least 1/65536; sizes > 0 and below
+  // 65536. "" or what is wrong ("cannot write NAME: no H.264 encoder is
+  // available ..." when FFmpeg has none).
   std::string open(const std::string& path, const std::string& shown, double fps, int width,
                    int height);
 
