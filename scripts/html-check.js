@@ -1,0 +1,146 @@
+// scripts/html-check.js PAGE_DIR CHROMIUM [SCREENSHOT]: opens PAGE_DIR/index.html
+// (file://) in headless Chromium through playwright-core (found through
+// NODE_PATH; scripts/html-check.sh installs it) and checks the encounters page
+// as a person would use it: every thumbnail loads, clicking a column header
+// sorts the rows by it (a second click reverses them), the rows where a track
+// starts or ends look different, no script error, nothing requested from
+// outside file://. Prints what it checked; exits 1 on the first failure.
+'use strict';
+const path = require('path');
+const { pathToFileURL } = require('url');
+const { chromium } = require('playwright-core');
+
+function fail(what) {
+  throw new Error(what);
+}
+
+// The rows in their current order: each row's thumbnail name, its flag cells
+// and whether it is marked, and the numbers of its cells (null where a cell
+// holds no number, as "nan").
+function rowsOf(page) {
+  return page.$$eval('#encounters tbody tr', (rows) =>
+    rows.map((row) => ({
+      name: row.querySelector('img').getAttribute('src'),
+      values: Array.prototype.map.call(row.cells, (cell) => {
+        const v = parseFloat(cell.textContent);
+        return isNaN(v) ? null : v;
+      }),
+      marked: row.classList.contains('risk'),
+      background: getComputedStyle(row.cells[1]).backgroundColor,
+    })),
+  );
+}
+
+// Whether the column's values are in order: ascending (or descending), cells
+// without a number last.
+function ordered(values, ascending) {
+  for (let i = 1; i < values.length; ++i) {
+    const a = values[i - 1], b = values[i];
+    if (a === null) {
+      if (b !== null) return false;
+    } else if (b !== null && (ascending ? a > b : a < b)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+async function main() {
+  const [dir, executable, screenshot] = process.argv.slice(2);
+  const url = pathToFileURL(path.resolve(dir, 'index.html')).href;
+  const browser = await chromium.launch({ executablePath: executable, headless: true, args: ['--no-sandbox'] });
+  try {
+    const context = await browser.newContext({ viewport: { width: 1400, height: 900 } });
+    const page = await context.newPage();
+    const requests = [], problems = [];
+    page.on('request', (r) => requests.push(r.url()));
+    page.on('pageerror', (e) => problems.push('script error: ' + e.message));
+    page.on('console', (m) => {
+      if (m.type() === 'error') problems.push('console error: ' + m.text());
+    });
+    await page.goto(url, { waitUntil: 'load' });
+    console.log(`html-check: opened ${url}`);
+    console.log(`html-check: title "${await page.title()}"`);
+
+    const rows = await rowsOf(page);
+    if (rows.length === 0) {
+      if ((await page.$('#none')) === null) fail('no encounter rows and no line saying there are none');
+      console.log('html-check: no encounters; the page says so');
+    } else {
+      // Thumbnails: lazy, so each is brought into view and waited for (the
+      // wait ends on the image's own load or error, not on a clock).
+      const images = await page.$$('#encounters img');
+      if (images.length !== rows.length) fail(`${images.length} thumbnails for ${rows.length} rows`);
+      const widths = [];
+      for (const image of images) {
+        await image.scrollIntoViewIfNeeded();
+        await page.waitForFunction((img) => img.complete, image, { timeout: 120000 });
+        widths.push(await image.evaluate((img) => img.naturalWidth));
+      }
+      const broken = rows.filter((row, i) => !(widths[i] > 0)).map((row) => row.name);
+      if (broken.length) fail(`thumbnails not loaded: ${broken.join(' ')}`);
+      console.log(`html-check: ${images.length} rows, ${images.length} thumbnails loaded ` +
+                  `(naturalWidth ${Math.min(...widths)} to ${Math.max(...widths)})`);
+
+      // Sorting: every sortable header, clicked twice.
+      const heads = await page.$$('#encounters thead th');
+      const names = await Promise.all(heads.map((h) => h.textContent()));
+      let sortable = 0, reordered = 0, reversed = 0;
+      for (let col = 0; col < heads.length; ++col) {
+        if (!(await heads[col].evaluate((h) => h.hasAttribute('data-sort')))) continue;
+        ++sortable;
+        const name = names[col];
+        const before = (await rowsOf(page)).map((r) => r.name);
+        await heads[col].click();
+        const up = await rowsOf(page);
+        if (!ordered(up.map((r) => r.values[col]), true)) fail(`column ${name} not ascending after a click`);
+        if (up.map((r) => r.name).join() !== before.join()) ++reordered;
+        await heads[col].click();
+        const down = await rowsOf(page);
+        if (!ordered(down.map((r) => r.values[col]), false)) fail(`column ${name} not descending after a second click`);
+        // With distinct values the second click reverses the rows exactly.
+        const values = up.map((r) => r.values[col]);
+        if (new Set(values).size === values.length && !values.includes(null)) {
+          if (down.map((r) => r.name).join() !== up.map((r) => r.name).reverse().join())
+            fail(`column ${name}: the second click did not reverse the rows`);
+          ++reversed;
+        }
+      }
+      if (sortable === 0) fail('no sortable column');
+      if (rows.length > 1 && reordered === 0) fail('no header click changed the order of the rows');
+      console.log(`html-check: ${sortable} columns sorted ascending on a click and descending on a second; ` +
+                  `${reordered} clicks reordered the rows, ${reversed} columns of distinct values reversed exactly`);
+
+      // The marked rows: exactly those with a flag set, and visibly so.
+      const now = await rowsOf(page);
+      const flagged = (r) => r.values.slice(-4).some((v) => v === 1);
+      const wrong = now.filter((r) => r.marked !== flagged(r)).map((r) => r.name);
+      if (wrong.length) fail(`rows marked wrongly: ${wrong.join(' ')}`);
+      const marked = now.filter((r) => r.marked), plain = now.filter((r) => !r.marked);
+      if (marked.length && plain.length && marked[0].background === plain[0].background)
+        fail('marked rows look like the others');
+      console.log(`html-check: ${marked.length} of ${now.length} rows marked (a track starts or ends), ` +
+                  `background ${marked.length ? marked[0].background : '-'} against ${plain.length ? plain[0].background : '-'}`);
+    }
+
+    if (screenshot) {
+      await page.evaluate(() => window.scrollTo(0, 0));
+      await page.screenshot({ path: screenshot, fullPage: true });
+      console.log(`html-check: screenshot ${screenshot}`);
+    }
+    if (problems.length) fail(problems.join('; '));
+    const outside = requests.filter((u) => !u.startsWith('file://'));
+    if (outside.length) fail(`requested from outside file://: ${outside.join(' ')}`);
+    console.log(`html-check: ${requests.length} requests, all file://; no script or console error`);
+  } finally {
+    await browser.close();
+  }
+}
+
+main().then(
+  () => console.log('html-check: OK'),
+  (e) => {
+    console.error(`html-check: FAILED: ${e.message}`);
+    process.exit(1);
+  },
+);

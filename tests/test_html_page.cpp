@@ -1,0 +1,231 @@
+// The encounters page: its rows and thumbnails read back out of the HTML, the
+// title escaped; the thumbnail's area against boxes at the edges of the frame
+// and outside it; the thumbnail's pixels against the frame's.
+
+#include "trackvideo/html_page.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <regex>
+#include <string>
+#include <vector>
+
+using namespace trackvideo;
+
+namespace {
+
+track_box box(int x1, int y1, int x2, int y2) {
+  return track_box{1, 0, 0, 1, x1, y1, x2, y2};
+}
+
+encounter make(int id_a, int id_b, int first, const track_box& a, const track_box& b) {
+  encounter e;
+  e.id_a = id_a;
+  e.id_b = id_b;
+  e.first_frame = e.min_l1_frame = first;
+  e.last_frame = first + 4;
+  e.frames = 5;
+  e.box_a = a;
+  e.box_b = b;
+  return e;
+}
+
+std::size_t count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// The rows of the page's table body, each as its <tr ...> tag and its cells' texts.
+struct row {
+  std::string tag;
+  std::vector<std::string> cells;
+};
+
+std::vector<row> body_rows(const std::string& page) {
+  const std::size_t from = page.find("<tbody>"), to = page.find("</tbody>");
+  if (from == std::string::npos || to == std::string::npos) return {};
+  const std::string body = page.substr(from, to - from);
+  std::vector<row> rows;
+  const std::regex tr("(<tr[^>]*>)(.*?)</tr>"), td("<td[^>]*>(.*?)</td>");
+  for (std::sregex_iterator r(body.begin(), body.end(), tr), end; r != end; ++r) {
+    rows.push_back({(*r)[1].str(), {}});
+    const std::string inner = (*r)[2].str();
+    for (std::sregex_iterator c(inner.begin(), inner.end(), td); c != end; ++c)
+      rows.back().cells.push_back((*c)[1].str());
+  }
+  return rows;
+}
+
+// A frame whose pixels differ from their neighbours in every plane.
+cv::Mat gradient(int width, int height) {
+  cv::Mat frame(height, width, CV_8UC3);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      frame.at<cv::Vec3b>(y, x) = cv::Vec3b(x & 255, y & 255, (x * 7 + y * 13) & 255);
+  return frame;
+}
+
+bool same(const cv::Mat& a, const cv::Mat& b) {
+  return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0;
+}
+
+}  // namespace
+
+// Every encounter is one row, in the order given, with its own thumbnail and
+// every column of the table; only at-risk rows are marked; the page loads
+// nothing but the thumbnails.
+TEST(HtmlPage, OneRowAndOneThumbnailPerEncounterWithEveryColumn) {
+  std::vector<encounter> es = {make(-3, 7, 12, box(0, 0, 9, 9), box(5, 5, 20, 20)),
+                               make(2, 5, 3, box(0, 0, 9, 9), box(5, 5, 20, 20)),
+                               make(2, 5, 40, box(0, 0, 9, 9), box(5, 5, 20, 20))};
+  es[0].min_l1 = 17179869180LL;  // beyond 32 bits
+  es[0].max_iou = 0.25;
+  es[0].min_hist_l1 = 1.0 / 3;
+  es[0].min_hist_hellinger = std::nan("");
+  es[1].b_ends = true;
+  es[2].a_starts = true;
+  const page_summary s{"run", 30, 4, 360, 95};
+  const std::string page = html_page(s, es);
+
+  const std::vector<row> rows = body_rows(page);
+  ASSERT_EQ(rows.size(), es.size());
+  EXPECT_EQ(count(page, "src="), es.size());  // no script, style or font fetched
+  EXPECT_EQ(count(page, "loading=\"lazy\""), es.size());
+  for (std::size_t i = 0; i < es.size(); ++i) {
+    ASSERT_EQ(rows[i].cells.size(), 15u) << "row " << i;
+    EXPECT_NE(rows[i].cells[0].find("src=\"" + thumbnail_name(es[i]) + "\""), std::string::npos)
+        << rows[i].cells[0];
+    EXPECT_EQ(rows[i].tag.find("risk") != std::string::npos, es[i].at_risk()) << "row " << i;
+  }
+  const std::vector<std::string> first = {"-3",          "7",  "12",       "16",       "5",
+                                          "17179869180", "12", "0.250000", "0.333333", "nan",
+                                          "0",           "0",  "0",        "0"};
+  EXPECT_EQ(std::vector<std::string>(rows[0].cells.begin() + 1, rows[0].cells.end()), first);
+  EXPECT_EQ(rows[1].cells[14], "1");  // b_ends
+  EXPECT_EQ(rows[2].cells[11], "1");  // a_starts
+  for (const char* column : {"id_a", "min_l1_frame", "min_hist_hellinger", "b_ends"})
+    EXPECT_NE(page.find(std::string(">") + column + "</th>"), std::string::npos) << column;
+  EXPECT_NE(page.find(">95</b> candidate pairs"), std::string::npos);
+  EXPECT_NE(page.find(">3</b> encounters"), std::string::npos);
+}
+
+TEST(HtmlPage, NoEncountersSaysSoWithoutATable) {
+  const std::string page = html_page(page_summary{"run", 30, 4, 360, 0}, {});
+  EXPECT_NE(page.find("no encounters"), std::string::npos);
+  EXPECT_EQ(page.find("<table"), std::string::npos);
+  EXPECT_EQ(page.find("<img"), std::string::npos);
+}
+
+// A file name can hold markup; it must show as text, in the heading and the
+// window title alike.
+TEST(HtmlPage, TitleIsEscaped) {
+  const std::string title = "a<script>x</script>&\"b'\x01.avi";
+  const std::string page = html_page(page_summary{title, 1, 1, 1, 0}, {});
+  EXPECT_EQ(page.find("<script>x"), std::string::npos);
+  const std::string escaped = "a&lt;script&gt;x&lt;/script&gt;&amp;&quot;b&#39;\xEF\xBF\xBD.avi";
+  EXPECT_EQ(html_escape(title), escaped);
+  EXPECT_EQ(count(page, escaped), 2u);  // <title> and <h1>
+}
+
+TEST(HtmlPage, ThumbnailNameKeepsTheSignOfIds) {
+  EXPECT_EQ(thumbnail_name(make(-3, 7, 12, box(0, 0, 1, 1), box(0, 0, 1, 1))), "enc_-3_7_12.png");
+  EXPECT_EQ(thumbnail_name(make(-20, -4, 1, box(0, 0, 1, 1), box(0, 0, 1, 1))), "enc_-20_-4_1.png");
+}
+
+// The area lies in the frame, holds what is in the frame of both boxes, with
+// the margin wherever the frame leaves room for it.
+TEST(ThumbnailArea, InsideTheFrameAndHoldingBothBoxes) {
+  const int w = 320, h = 240;
+  const cv::Rect frame(0, 0, w, h);
+  struct test_case {
+    const char* what;
+    track_box a, b;
+  };
+  const test_case cases[] = {
+      {"overlapping in the middle", box(100, 80, 140, 160), box(120, 90, 170, 150)},
+      {"apart", box(10, 100, 30, 140), box(250, 20, 290, 60)},
+      {"top-left corner", box(0, 0, 9, 9), box(3, 3, 12, 30)},
+      {"bottom-right corner", box(300, 220, 319, 239), box(310, 200, 319, 239)},
+      {"across the left edge", box(-30, 50, 5, 90), box(20, 60, 40, 100)},
+      {"a one-pixel box on the last column", box(319, 120, 319, 120), box(319, 120, 319, 120)},
+      {"one wholly outside", box(400, 10, 450, 60), box(200, 100, 220, 140)},
+      {"both wholly outside", box(-50, -50, -1, -1), box(320, 240, 400, 300)},
+      {"extreme corners", box(INT_MIN, INT_MIN, INT_MAX, INT_MAX), box(INT_MIN, 5, -1, 6)},
+      {"covering the frame", box(-10, -10, 330, 250), box(0, 0, 319, 239)},
+  };
+  for (const test_case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const cv::Rect area = thumbnail_area(w, h, make(1, 2, 1, c.a, c.b));
+    ASSERT_FALSE(area.empty());
+    EXPECT_EQ(area & frame, area);
+    bool any = false;
+    cv::Rect held;  // what is in the frame of both boxes
+    for (const track_box& b : {c.a, c.b}) {
+      const long long x1 = std::max(b.x1, 0), y1 = std::max(b.y1, 0);
+      const long long x2 = std::min(b.x2, w - 1), y2 = std::min(b.y2, h - 1);
+      if (x1 > x2 || y1 > y2) continue;  // nothing of it in the frame
+      any = true;
+      const cv::Rect inside(x1, y1, x2 - x1 + 1, y2 - y1 + 1);
+      EXPECT_EQ(area & inside, inside) << inside << " in " << area;
+      held = held.empty() ? inside : (held | inside);
+      // The margin, or the frame's edge.
+      EXPECT_TRUE(area.x == 0 || area.x <= x1 - kThumbnailMargin) << area;
+      EXPECT_TRUE(area.y == 0 || area.y <= y1 - kThumbnailMargin) << area;
+      EXPECT_TRUE(area.br().x == w || area.br().x - 1 >= x2 + kThumbnailMargin) << area;
+      EXPECT_TRUE(area.br().y == h || area.br().y - 1 >= y2 + kThumbnailMargin) << area;
+    }
+    if (!any) {
+      EXPECT_EQ(area, frame);
+    } else {  // and not much more: the margin is at most the larger side
+      const int side = std::max({held.width, held.height, kThumbnailMargin});
+      const cv::Rect most(held.x - side, held.y - side, held.width + 2 * side,
+                          held.height + 2 * side);
+      EXPECT_EQ(area & most, area) << area << " around " << held;
+    }
+  }
+  EXPECT_TRUE(thumbnail_area(0, 240, make(1, 2, 1, box(0, 0, 1, 1), box(0, 0, 1, 1))).empty());
+}
+
+// The thumbnail is the frame's area: as it is when it fits the table, each
+// pixel a whole block when enlarged, shrunk to the largest side allowed.
+TEST(Thumbnail, PixelsAreThoseOfTheFrameArea) {
+  const cv::Mat frame = gradient(320, 240);
+  {  // 100 x 80 with the margins: kept as it is
+    const encounter e = make(1, 2, 1, box(100, 100, 140, 130), box(120, 110, 167, 147));
+    const cv::Rect area = thumbnail_area(frame.cols, frame.rows, e);
+    ASSERT_GE(std::max(area.width, area.height), kThumbnailMin);
+    ASSERT_LE(std::max(area.width, area.height), kThumbnailMax);
+    EXPECT_TRUE(same(encounter_thumbnail(frame, e), frame(area)));
+  }
+  {  // a small box in a corner: enlarged by a whole factor
+    const encounter e = make(1, 2, 1, box(0, 0, 3, 3), box(2, 2, 5, 5));
+    const cv::Mat crop = frame(thumbnail_area(frame.cols, frame.rows, e));
+    const cv::Mat thumb = encounter_thumbnail(frame, e);
+    ASSERT_FALSE(thumb.empty());
+    const int k = thumb.cols / crop.cols;
+    EXPECT_GE(k, 2);
+    EXPECT_EQ(thumb.size(), cv::Size(crop.cols * k, crop.rows * k));
+    EXPECT_GE(std::max(thumb.cols, thumb.rows), kThumbnailMin);
+    EXPECT_LE(std::max(thumb.cols, thumb.rows), kThumbnailMax);
+    for (int y = 0; y < thumb.rows; ++y)
+      for (int x = 0; x < thumb.cols; ++x)
+        ASSERT_EQ(thumb.at<cv::Vec3b>(y, x), crop.at<cv::Vec3b>(y / k, x / k)) << x << "," << y;
+  }
+  {  // a large area of one colour: shrunk, proportions and colour kept
+    const cv::Mat solid(800, 1000, CV_8UC3, cv::Scalar(30, 140, 220));
+    const encounter e = make(1, 2, 1, box(50, 100, 500, 400), box(400, 300, 900, 600));
+    const cv::Rect area = thumbnail_area(solid.cols, solid.rows, e);
+    const cv::Mat thumb = encounter_thumbnail(solid, e);
+    EXPECT_EQ(thumb.cols, kThumbnailMax);
+    EXPECT_NEAR(thumb.rows, static_cast<double>(area.height) * kThumbnailMax / area.width, 1.0);
+    EXPECT_EQ(cv::norm(thumb, cv::Mat(thumb.size(), thumb.type(), cv::Scalar(30, 140, 220)),
+                       cv::NORM_INF),
+              0);
+  }
+  EXPECT_TRUE(
+      encounter_thumbnail(cv::Mat(), make(1, 2, 1, box(0, 0, 1, 1), box(0, 0, 1, 1))).empty());
+}
