@@ -357,9 +357,10 @@ std::string run_stages::prepare_outputs() {
     if (!(why = outputs_->open(o_.csv, "the table", csv_)).empty()) return why;
     if (!(why = csv_->write(kCsvHeader, std::strlen(kCsvHeader))).empty()) return why;
   }
-  if (!o_.overlay_video.empty() && !(why = outputs_->open(o_.overlay_video, "the overlay video",
-                                                          video_file_, overlay_video::kPrivateName))
-                                        .empty())
+  if (!o_.overlay_video.empty() &&
+      !(why = outputs_->open(o_.overlay_video, "the overlay video", video_file_,
+                             overlay_video::private_name(o_.overlay_video)))
+           .empty())
     return why;
   pair_pass::row_sink rows;
   if (csv_)
