@@ -113,6 +113,28 @@ TEST(HtmlPage, OneRowAndOneThumbnailPerEncounterWithEveryColumn) {
   EXPECT_NE(page.find(">3</b> encounters"), std::string::npos);
 }
 
+// Given the frame size, each <img> states the size its thumbnail will have
+// (a wrong one would stretch it); without it, none.
+TEST(HtmlPage, ImageSizesAreThoseOfTheThumbnails) {
+  const cv::Mat frame(240, 320, CV_8UC3, cv::Scalar::all(0));
+  const std::vector<encounter> es = {make(1, 2, 1, box(0, 0, 3, 3), box(2, 2, 5, 5)),
+                                     make(1, 3, 1, box(10, 10, 300, 200), box(5, 5, 20, 20)),
+                                     make(2, 3, 1, box(100, 50, 140, 130), box(120, 60, 167, 147))};
+  page_summary s{"run", 1, 3, 3, 3};
+  EXPECT_EQ(html_page(s, es).find(" width="), std::string::npos);
+  s.frame_width = frame.cols;
+  s.frame_height = frame.rows;
+  const std::vector<row> rows = body_rows(html_page(s, es));
+  ASSERT_EQ(rows.size(), es.size());
+  const std::regex size("width=\"([0-9]+)\" height=\"([0-9]+)\"");
+  for (std::size_t i = 0; i < es.size(); ++i) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(rows[i].cells[0], m, size)) << rows[i].cells[0];
+    EXPECT_EQ(cv::Size(std::stoi(m[1]), std::stoi(m[2])), encounter_thumbnail(frame, es[i]).size())
+        << "row " << i;
+  }
+}
+
 TEST(HtmlPage, NoEncountersSaysSoWithoutATable) {
   const std::string page = html_page(page_summary{"run", 30, 4, 360, 0}, {});
   EXPECT_NE(page.find("no encounters"), std::string::npos);
