@@ -45,6 +45,16 @@ function ordered(values, ascending) {
   return true;
 }
 
+// Whether rows of equal values in column col kept the order they had
+// (`before`, their names) in `after`.
+function stable(before, after, col) {
+  for (let i = 1; i < after.length; ++i)
+    if (after[i].values[col] === after[i - 1].values[col] &&
+        before.indexOf(after[i].name) < before.indexOf(after[i - 1].name))
+      return false;
+  return true;
+}
+
 async function main() {
   const [dir, executable, screenshot] = process.argv.slice(2);
   const url = pathToFileURL(path.resolve(dir, 'index.html')).href;
@@ -72,15 +82,26 @@ async function main() {
       const images = await page.$$('#encounters img');
       if (images.length !== rows.length) fail(`${images.length} thumbnails for ${rows.length} rows`);
       const widths = [];
+      let sized = 0;
       for (const image of images) {
         await image.scrollIntoViewIfNeeded();
         await page.waitForFunction((img) => img.complete, image, { timeout: 120000 });
-        widths.push(await image.evaluate((img) => img.naturalWidth));
+        const [natural, stated] = await image.evaluate((img) => [
+          [img.naturalWidth, img.naturalHeight],
+          img.hasAttribute('width') ? [+img.getAttribute('width'), +img.getAttribute('height')] : null,
+        ]);
+        widths.push(natural[0]);
+        if (stated !== null) {
+          ++sized;
+          if (stated.join() !== natural.join())
+            fail(`${await image.getAttribute('src')} is ${natural.join('x')}, the page says ${stated.join('x')}`);
+        }
       }
       const broken = rows.filter((row, i) => !(widths[i] > 0)).map((row) => row.name);
       if (broken.length) fail(`thumbnails not loaded: ${broken.join(' ')}`);
       console.log(`html-check: ${images.length} rows, ${images.length} thumbnails loaded ` +
-                  `(naturalWidth ${Math.min(...widths)} to ${Math.max(...widths)})`);
+                  `(naturalWidth ${Math.min(...widths)} to ${Math.max(...widths)}), ` +
+                  `${sized} of the size their <img> states`);
 
       // Sorting: every sortable header, clicked twice.
       const heads = await page.$$('#encounters thead th');
@@ -95,9 +116,12 @@ async function main() {
         const up = await rowsOf(page);
         if (!ordered(up.map((r) => r.values[col]), true)) fail(`column ${name} not ascending after a click`);
         if (up.map((r) => r.name).join() !== before.join()) ++reordered;
+        if (!stable(before, up, col)) fail(`column ${name}: rows of equal values changed their order`);
         await heads[col].click();
         const down = await rowsOf(page);
         if (!ordered(down.map((r) => r.values[col]), false)) fail(`column ${name} not descending after a second click`);
+        if (!stable(up.map((r) => r.name), down, col))
+          fail(`column ${name}: rows of equal values changed their order on the second click`);
         // With distinct values the second click reverses the rows exactly.
         const values = up.map((r) => r.values[col]);
         if (new Set(values).size === values.length && !values.includes(null)) {
@@ -109,7 +133,7 @@ async function main() {
       if (sortable === 0) fail('no sortable column');
       if (rows.length > 1 && reordered === 0) fail('no header click changed the order of the rows');
       console.log(`html-check: ${sortable} columns sorted ascending on a click and descending on a second; ` +
-                  `${reordered} clicks reordered the rows, ${reversed} columns of distinct values reversed exactly`);
+                  `${reordered} clicks reordered the rows, ties kept their order, ${reversed} columns of distinct values reversed exactly`);
 
       // The marked rows: exactly those with a flag set, and visibly so.
       const now = await rowsOf(page);

@@ -146,9 +146,13 @@ int main(int argc, char** argv) {
       return fail("cannot write " + (out / thumbnail_name(e)).string());
   }
   // A title with the characters a file name may hold that markup does not allow.
-  const page_summary s{std::string("sample of ") + argv[2] + " <&'\">",
-                       static_cast<int>(frames.size()), t.objects(),
-                       static_cast<long long>(t.boxes.size()), pairs};
+  page_summary s{std::string("sample of ") + argv[2] + " <&'\">", static_cast<int>(frames.size()),
+                 t.objects(), static_cast<long long>(t.boxes.size()), pairs};
+  if (!frames.empty()) {
+    const cv::Mat one = cv::imread(frames[0], cv::IMREAD_COLOR);
+    s.frame_width = one.cols;
+    s.frame_height = one.rows;
+  }
   std::ofstream page(out / "index.html", std::ios::binary);
   page << html_page(s, found);
   page.close();
