@@ -4,8 +4,11 @@
 // as a person would use it: every thumbnail loads, clicking a column header
 // sorts the rows by it (a second click reverses them), the rows where a track
 // starts or ends look different, no script error, nothing requested from
-// outside file://. Prints what it checked; exits 1 on the first failure.
+// outside file://; and when PAGE_DIR/encounters.csv exists, the table as the
+// page first shows it holds its columns and rows, value for value. Prints
+// what it checked; exits 1 on the first failure.
 'use strict';
+const fs = require('fs');
 const path = require('path');
 const { pathToFileURL } = require('url');
 const { chromium } = require('playwright-core');
@@ -29,6 +32,34 @@ function rowsOf(page) {
       background: getComputedStyle(row.cells[1]).backgroundColor,
     })),
   );
+}
+
+// Whether two cells say the same number (both "nan" alike) or the same text.
+function sameValue(a, b) {
+  const x = parseFloat(a), y = parseFloat(b);
+  if (isNaN(x) || isNaN(y)) return isNaN(x) && isNaN(y) && /nan/i.test(a) && /nan/i.test(b);
+  return x === y;
+}
+
+// The page's table (header and cell texts, thumbnail column left out)
+// against the encounters table of the run.
+async function compareWithCsv(page, csvPath) {
+  const lines = fs.readFileSync(csvPath, 'utf8').split('\n').filter((l) => l.length > 0);
+  const header = lines[0].split(',');
+  const heads = await page.$$eval('#encounters thead th', (ths) => ths.slice(1).map((th) => th.textContent));
+  if (heads.join() !== header.join()) fail(`page columns ${heads.join()} against CSV ${header.join()}`);
+  const cells = await page.$$eval('#encounters tbody tr', (trs) =>
+    trs.map((tr) => Array.prototype.slice.call(tr.cells, 1).map((td) => td.textContent)),
+  );
+  if (cells.length !== lines.length - 1) fail(`${cells.length} rows on the page, ${lines.length - 1} in the CSV`);
+  cells.forEach((row, i) => {
+    const fields = lines[i + 1].split(',');
+    if (fields.length !== row.length) fail(`row ${i + 1}: ${row.length} cells, ${fields.length} CSV fields`);
+    fields.forEach((f, c) => {
+      if (!sameValue(f, row[c])) fail(`row ${i + 1}, ${header[c]}: page ${row[c]}, CSV ${f}`);
+    });
+  });
+  return cells.length;
 }
 
 // Whether the column's values are in order: ascending (or descending), cells
@@ -73,6 +104,13 @@ async function main() {
     console.log(`html-check: title "${await page.title()}"`);
 
     const rows = await rowsOf(page);
+    const csvPath = path.join(dir, 'encounters.csv');
+    if (fs.existsSync(csvPath)) {
+      const n = rows.length ? await compareWithCsv(page, csvPath) : 0;
+      if (!rows.length && fs.readFileSync(csvPath, 'utf8').trim().split('\n').length > 1)
+        fail('encounters.csv has rows, the page none');
+      console.log(`html-check: the page's table equals encounters.csv (${n} rows, every column)`);
+    }
     if (rows.length === 0) {
       if ((await page.$('#none')) === null) fail('no encounter rows and no line saying there are none');
       console.log('html-check: no encounters; the page says so');

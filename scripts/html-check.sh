@@ -10,7 +10,8 @@
 # (scripts/html-check.js says what is checked). Prints what it checked and
 # "html-check: OK", or what failed with status 1; leaves nothing behind.
 # A trackvideo without --html gets the sample page of tests/html_sample.cpp
-# (the same page module, made from the same footage without a run) instead.
+# (the same page module, made from the same footage without a run, with an
+# encounters.csv of its own) instead.
 # HTML_CHECK_SCREENSHOT=FILE keeps a screenshot of the page.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -8,7 +8,9 @@
 // no histograms (those columns are NaN). A run is cut after kMaxRun frames,
 // so that a short footage with few tracks still gives a table of some length
 // (the page is what is looked at, not the encounters). The frames are the folder's .jpg and
-// .png files in name order. OUT_DIR is created; its files are replaced.
+// .png files in name order. Beside the page, encounters.csv holds the same
+// table as a run's --encounters would. OUT_DIR is created; its files are
+// replaced.
 #include <opencv2/imgcodecs.hpp>
 
 #include <algorithm>
@@ -153,6 +155,27 @@ int main(int argc, char** argv) {
     s.frame_width = one.cols;
     s.frame_height = one.rows;
   }
+  // The encounters table beside it, as a run writes it with --encounters.
+  std::string csv =
+      "id_a,id_b,first_frame,last_frame,frames,min_l1,min_l1_frame,max_iou,min_hist_l1,"
+      "min_hist_hellinger,a_starts,a_ends,b_starts,b_ends\n";
+  for (const encounter& e : found) {
+    const auto real = [](double v) {
+      char text[64];
+      std::snprintf(text, sizeof text, "%.6f", v);
+      return std::isnan(v) ? std::string("nan") : std::string(text);
+    };
+    csv += std::to_string(e.id_a) + "," + std::to_string(e.id_b) + "," +
+           std::to_string(e.first_frame) + "," + std::to_string(e.last_frame) + "," +
+           std::to_string(e.frames) + "," + std::to_string(e.min_l1) + "," +
+           std::to_string(e.min_l1_frame) + "," + real(e.max_iou) + "," + real(e.min_hist_l1) +
+           "," + real(e.min_hist_hellinger) + "," + (e.a_starts ? "1," : "0,") +
+           (e.a_ends ? "1," : "0,") + (e.b_starts ? "1," : "0,") + (e.b_ends ? "1\n" : "0\n");
+  }
+  std::ofstream table(out / "encounters.csv", std::ios::binary);
+  table << csv;
+  table.close();
+  if (!table) return fail("cannot write " + (out / "encounters.csv").string());
   std::ofstream page(out / "index.html", std::ios::binary);
   page << html_page(s, found);
   page.close();
