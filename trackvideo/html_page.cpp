@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace trackvideo {
 
@@ -152,6 +153,8 @@ const char* const kColumnHints[] = {"the lower track id",
                                     "track id_b starts here",
                                     "track id_b ends here"};
 
+static_assert(std::size(kColumns) == std::size(kColumnHints), "a hint per column");
+
 void cell(std::string& out, long long v) {
   out += "<td>";
   out += std::to_string(v);
@@ -253,10 +256,11 @@ std::string html_page(const page_summary& s, const std::vector<encounter>& encou
   out += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
   out += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
   // Nothing but the thumbnails beside the page may load, and only inline style
-  // and script run.
+  // and script run. Images from file: too, since not every browser counts a
+  // file beside a page opened from disk as 'self'.
   out +=
-      "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; img-src 'self'; "
-      "style-src 'unsafe-inline'; script-src 'unsafe-inline'\">\n";
+      "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; img-src 'self' "
+      "file:; style-src 'unsafe-inline'; script-src 'unsafe-inline'\">\n";
   out += "<title>" + title + " \xE2\x80\x93 encounters</title>\n";
   out += kStyle;
   out += "</head>\n<body>\n<h1>" + title + "</h1>\n<ul class=\"summary\">\n";
