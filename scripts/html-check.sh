@@ -35,7 +35,8 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/html-check.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 page=$work/page
 
-if "$trackvideo" --help 2>&1 | grep -q -- '--html'; then
+usage=$("$trackvideo" --help 2>&1 || true)
+if grep -q -- '--html' <<<"$usage"; then
   echo "html-check: trackvideo --tracks examples/footage/tracks.txt --frames examples/footage --html DIR --encounters DIR/encounters.csv"
   mkdir "$page"
   "$trackvideo" --tracks examples/footage/tracks.txt --frames examples/footage --html "$page" \
