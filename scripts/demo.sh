@@ -3,8 +3,9 @@
 # 30 frames of a pedestrian video, four tracked people, three candidate boxes
 # per person and frame, as the tracks file examples/footage/tracks.txt).
 # Installs missing Debian packages, builds trackvideo into build/ (or
-# $BUILD_DIR) when needed, and runs it with the table and the overlay video
-# written into a fresh folder, which it names on standard error. The candidate
+# $BUILD_DIR) when needed, and runs it with the table, the encounters, their
+# page and the overlay video written into a fresh folder, which it names on
+# standard error. The candidate
 # report goes to standard output; everything else to standard error.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,6 +21,7 @@ else
 fi
 
 out=$(mktemp -d "${TMPDIR:-/tmp}/trackvideo-demo.XXXXXX")
-echo "demo: writing $out/pairs.csv and $out/overlay.avi" >&2
+echo "demo: writing $out/pairs.csv, $out/encounters.csv, $out/page/index.html and $out/overlay.avi" >&2
 "$trackvideo" --tracks examples/footage/tracks.txt --frames examples/footage \
-  --csv "$out/pairs.csv" --overlay-video "$out/overlay.avi"
+  --csv "$out/pairs.csv" --encounters "$out/encounters.csv" --html "$out/page" \
+  --overlay-video "$out/overlay.avi"

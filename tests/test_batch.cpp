@@ -183,10 +183,10 @@ TEST(EndToEndTrackvideoBatch, ShardsTogetherWriteWhatOneRunWrites) {
   const auto summary = d.batch({});
   EXPECT_EQ(summary.err.find("frames"), std::string::npos) << "everything was done";
   EXPECT_EQ(tree(d.out()), whole);
-  EXPECT_EQ(whole.size(), 5u * 4 + 1);
+  EXPECT_EQ(whole.size(), 5u * 5 + 1);
 }
 
-TEST(EndToEndTrackvideoBatch, TwoSequencesOfOneNameFailBeforeAnythingRuns) {
+TEST(EndToEndTrackvideoBatch, TwoSequencesOfOneNameOrAnOutputThatIsAFileFailBeforeAnythingRuns) {
   dataset d;
   d.add("a", "same", 3);
   d.add("b", "same", 3);
@@ -195,6 +195,11 @@ TEST(EndToEndTrackvideoBatch, TwoSequencesOfOneNameFailBeforeAnythingRuns) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "trackvideo: LIST:2: same: the name of line 1's sequence as well\n");
   EXPECT_FALSE(fs::exists(d.out()));
+  d.list("a\n");
+  tavo_test::write_file(d.out(), "a file");
+  const auto not_folder = d.batch({});
+  EXPECT_EQ(not_folder.status, 1);
+  EXPECT_EQ(not_folder.err, "trackvideo: out is not a folder\n");
 }
 
 // A sequence killed while it writes (its table runs past the file size limit)
@@ -218,7 +223,7 @@ TEST(EndToEndTrackvideoBatch, AKilledSequenceLeavesItsFolderAsItWasAndLosesNothi
   std::vector<std::string> names;
   for (const auto& e : fs::directory_iterator(d.out() / "big")) names.push_back(e.path().filename());
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"done", "pairs.csv", "report.txt"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"done", "encounters.csv", "pairs.csv", "report.txt"}));
   EXPECT_EQ(tree(d.out() / "big"), before);
   EXPECT_TRUE(fs::exists(d.out() / "small" / "detections" / "objects_info_h4_2.txt"));
   const std::string summary = file_text(d.out() / "summary.csv");

@@ -108,6 +108,34 @@ TEST(Drawing, PairLinePassesThroughTheMidpointOfTheCentresAndBadIndicesAreSkippe
   }
 }
 
+// The extras: the frame number in white on black at the top left, under the
+// boxes; a trail in its track's colour through its points; a thick pair line
+// three pixels wide where a thin one is one.
+TEST(Drawing, FrameNumberTrailsAndThickPairsUnderTheOutlines) {
+  const std::vector<drawn_box> boxes = {{1, 5, 60, 15, 70}, {2, 45, 80, 55, 90},
+                                        {3, 2, 2, 12, 12}};
+  overlay_extras extras;
+  extras.frame = 27;
+  extras.trails = {{5, {cv::Point(60, 20), cv::Point(80, 20), cv::Point(80, 40)}}};
+  extras.thick = {true};
+  cv::Mat frame = black(120, 100);
+  draw_overlay(frame, boxes, {{0, 1}}, extras);
+  EXPECT_TRUE(any_pixel_of(frame, cv::Rect(0, 0, 60, 14), cv::Vec3b(255, 255, 255)));
+  EXPECT_EQ(frame.at<cv::Vec3b>(1, 40), cv::Vec3b(0, 0, 0)) << "the number's background";
+  expect_outline(frame, boxes[2]);  // box 3 lies under the number, still whole
+  for (const cv::Point p : {cv::Point(60, 20), cv::Point(70, 20), cv::Point(80, 30)})
+    EXPECT_EQ(frame.at<cv::Vec3b>(p), pixel_of(track_colour(5))) << p;
+  EXPECT_EQ(frame.at<cv::Vec3b>(21, 70), cv::Vec3b(0, 0, 0)) << "one pixel wide";
+  // The pair (thick) from (10, 65) to (50, 85): one pixel on either side of
+  // its middle.
+  EXPECT_EQ(frame.at<cv::Vec3b>(76, 30), pixel_of(pair_colour()));
+  EXPECT_EQ(frame.at<cv::Vec3b>(74, 30), pixel_of(pair_colour()));
+  cv::Mat thin = black(120, 100);
+  draw_overlay(thin, boxes, {{0, 1}}, overlay_extras{});
+  EXPECT_EQ(thin.at<cv::Vec3b>(76, 30), cv::Vec3b(0, 0, 0));
+  EXPECT_EQ(thin.at<cv::Vec3b>(1, 40), cv::Vec3b(0, 0, 0)) << "no number without a frame";
+}
+
 TEST(Drawing, BoxesOutsideTheFrameAreClippedOrSkipped) {
   const drawn_box partly = {5, -10, -5, 10, 8};
   const std::vector<drawn_box> outside = {{6, 100, 100, 120, 120}, {7, -50, -50, -40, -40},

@@ -5,6 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -13,6 +18,7 @@
 #include <vector>
 
 #include "histfeat/record.h"
+#include "trackvideo/encounters.h"
 #include "trackvideo/frame_records.h"
 #include "trackvideo/pair_pass.h"
 #include "trackvideo/table.h"
@@ -57,6 +63,35 @@ frame_records records_of(const tracks& t, int f, std::size_t first, std::mt19937
   return r;
 }
 
+// Intersection over union, pixel by pixel over the union's bounding box.
+double iou_by_hand(const track_box& a, const track_box& b) {
+  long long both = 0, either = 0;
+  for (int y = std::min(a.y1, b.y1); y <= std::max(a.y2, b.y2); ++y)
+    for (int x = std::min(a.x1, b.x1); x <= std::max(a.x2, b.x2); ++x) {
+      const bool in_a = x >= a.x1 && x <= a.x2 && y >= a.y1 && y <= a.y2;
+      const bool in_b = x >= b.x1 && x <= b.x2 && y >= b.y1 && y <= b.y2;
+      both += in_a && in_b;
+      either += in_a || in_b;
+    }
+  return double(both) / double(either);
+}
+
+// The mean over the planes (24, 24, 16 bins) of sqrt(1 - BC / sqrt(sum a * sum b)).
+double hellinger_by_hand(const float* a, const float* b) {
+  const int start[] = {0, 24, 48, 64};
+  double total = 0;
+  for (int p = 0; p < 3; ++p) {
+    double bc = 0, sa = 0, sb = 0;
+    for (int i = start[p]; i < start[p + 1]; ++i) {
+      bc += std::sqrt(double(a[i]) * double(b[i]));
+      sa += a[i];
+      sb += b[i];
+    }
+    total += std::sqrt(std::max(0.0, 1 - bc / std::sqrt(sa * sb)));
+  }
+  return total / 3;
+}
+
 // The rows of frame r by trying every pair: q < a by object, in (q, s, a, b) order.
 std::string rows_by_hand(const tracks& t, frame_records r, long long radius,
                          std::vector<std::pair<int, int>>& pairs) {
@@ -74,10 +109,13 @@ std::string rows_by_hand(const tracks& t, frame_records r, long long radius,
       const float h = compare_hist(&r.values[std::size_t(i) * kRecordValues],
                                    &r.values[std::size_t(j) * kRecordValues], kRecordValues);
       char row[400];
-      std::snprintf(row, sizeof row, "%d,%d,%d,%d,%d,%lld,%.6f,%d,%d,%d,%d,%d,%d,%d,%d\n", r.frame,
+      std::snprintf(row, sizeof row,
+                    "%d,%d,%d,%d,%d,%lld,%.6f,%d,%d,%d,%d,%d,%d,%d,%d,%.6f,%.6f\n", r.frame,
                     t.ids[std::size_t(x.object)], x.det + 1, t.ids[std::size_t(y.object)],
                     y.det + 1, d, double(h), x.x1, x.y1, x.x2 - x.x1 + 1, x.y2 - x.y1 + 1, y.x1,
-                    y.y1, y.x2 - y.x1 + 1, y.y2 - y.y1 + 1);
+                    y.y1, y.x2 - y.x1 + 1, y.y2 - y.y1 + 1, iou_by_hand(x, y),
+                    hellinger_by_hand(&r.values[std::size_t(i) * kRecordValues],
+                                      &r.values[std::size_t(j) * kRecordValues]));
       rows += row;
     }
   return rows;
@@ -150,4 +188,55 @@ TEST(TrackvideoPairPass, AFailingSinkStopsThePass) {
   EXPECT_EQ(pass.process(records_of(t, 1, 0, random)), "pairs.csv: No space left on device");
   EXPECT_EQ(calls, 1);
   EXPECT_TRUE(pass.pairs().empty());  // not kept unless asked for
+}
+
+// hist_hellinger is OpenCV's Bhattacharyya comparison of each plane's
+// histograms, averaged; iou of boxes that touch, nest, miss or span the ints.
+TEST(TrackvideoPairPass, HellingerIsTheBhattacharyyaComparisonOfThePlanesAndIouOfInclusiveBoxes) {
+  std::mt19937 random(7);
+  const tracks t = random_tracks(random, 3, 6, 60);
+  std::vector<double> measured;
+  std::vector<std::pair<std::size_t, std::size_t>> boxes;
+  pair_pass pass(t, 1000, {}, false);
+  std::size_t first = 0;
+  std::vector<frame_records> frames;
+  for (int f = 1; f <= t.last_frame; ++f) {
+    frames.push_back(records_of(t, f, first, random));
+    first = frames.back().last;
+    const frame_records& r = frames.back();
+    pass.set_visitor([&](const track_box& a, const track_box& b, long long, double, double,
+                         double h) {
+      measured.push_back(h);
+      boxes.emplace_back(&a - &t.boxes[r.first], &b - &t.boxes[r.first]);
+    });
+    const std::size_t before = measured.size();
+    ASSERT_EQ(pass.process(r), "");
+    for (std::size_t k = before; k < measured.size(); ++k) {
+      double expected = 0;
+      const int start[] = {0, 24, 48, 64};
+      for (int p = 0; p < 3; ++p) {
+        const int n = start[p + 1] - start[p];
+        cv::Mat x(n, 1, CV_32F, const_cast<float*>(&r.values[boxes[k].first * kRecordValues + std::size_t(start[p])]));
+        cv::Mat y(n, 1, CV_32F, const_cast<float*>(&r.values[boxes[k].second * kRecordValues + std::size_t(start[p])]));
+        expected += cv::compareHist(x, y, cv::HISTCMP_BHATTACHARYYA) / 3;
+      }
+      EXPECT_NEAR(measured[k], expected, 1e-6) << "frame " << f << " pair " << k;
+    }
+  }
+  EXPECT_GT(measured.size(), 20u);
+
+  const struct {
+    track_box a, b;
+    double iou;
+  } cases[] = {
+      {{1, 0, 0, 0, 0, 0, 9, 9}, {1, 1, 0, 0, 0, 0, 9, 9}, 1.0},
+      {{1, 0, 0, 0, 0, 0, 9, 9}, {1, 1, 0, 0, 10, 0, 19, 9}, 0.0},      // side by side
+      {{1, 0, 0, 0, 0, 0, 9, 9}, {1, 1, 0, 0, 9, 9, 18, 18}, 1.0 / 199},  // one pixel
+      {{1, 0, 0, 0, 0, 0, 9, 9}, {1, 1, 0, 0, 2, 2, 4, 4}, 9.0 / 100},    // nested
+      {{1, 0, 0, 0, INT_MIN, INT_MIN, INT_MAX, INT_MAX}, {1, 1, 0, 0, 0, 0, INT_MAX, INT_MAX}, 0.25},
+  };
+  for (const auto& c : cases) {
+    EXPECT_NEAR(box_iou(c.a, c.b), c.iou, 1e-12);
+    EXPECT_NEAR(box_iou(c.b, c.a), c.iou, 1e-12);
+  }
 }

@@ -251,6 +251,92 @@ TEST(EndToEndTrackvideoSequence, TheOverlayVideoHasTheSequencesFrameRate) {
   EXPECT_EQ(video.get(cv::CAP_PROP_FRAME_COUNT), 30.0);
 }
 
+// The bundled dataset (examples/dataset, made by its make.py), run from the
+// repository root as the README's commands are.
+const fs::path kRoot = fs::path(TAVO_EXAMPLES_DIR).parent_path();
+
+tavo_test::child_result run_at_root(std::vector<std::string> args) {
+  args.insert(args.begin(), TRACKVIDEO_EXE);
+  tavo_test::child_options in;
+  in.dir = kRoot.string();
+  return run_child(args, in);
+}
+
+// The candidate pairs of a report: the "a b" couples after each line's "q r s".
+std::size_t report_pairs(const std::string& report) {
+  std::istringstream in(report);
+  std::size_t pairs = 0;
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    std::size_t n = 0;
+    for (std::string f; fields >> f;) ++n;
+    pairs += n > 3 ? (n - 3) / 2 : 0;
+  }
+  return pairs;
+}
+
+TEST(EndToEndTrackvideoSequence, TheBundledDatasetIsTheFootageWithItsDroppedRowsIgnored) {
+  // Each sequence's frames are the footage's, byte for byte, from its first frame.
+  const struct {
+    const char* name;
+    int first, length;
+  } sequences[] = {{"footage-01", 1, 30}, {"footage-02", 11, 10}};
+  for (const auto& q : sequences) {
+    const fs::path img = kRoot / "examples/dataset" / q.name / "img1";
+    int frames = 0;
+    for (const auto& e : fs::directory_iterator(img)) frames += e.path().extension() == ".jpg";
+    EXPECT_EQ(frames, q.length) << q.name;
+    for (int i = 1; i <= q.length; ++i) {
+      char name[16], footage[32];
+      std::snprintf(name, sizeof name, "%06d.jpg", i);
+      std::snprintf(footage, sizeof footage, "frame_%02d.jpg", q.first + i - 1);
+      EXPECT_EQ(file_text(img / name), file_text(kFootage / footage)) << q.name << "/" << name;
+    }
+  }
+
+  const auto footage = run_at_root(
+      {"--tracks", "examples/footage/tracks.txt", "--frames", "examples/footage", "--quiet"});
+  const auto sequence = run_at_root({"--sequence", "examples/dataset/footage-01"});
+  const auto all =
+      run_at_root({"--sequence", "examples/dataset/footage-01", "--classes", "all", "--quiet"});
+  ASSERT_EQ(footage.status, 0) << footage.err;
+  ASSERT_EQ(sequence.status, 0) << sequence.err;
+  ASSERT_EQ(all.status, 0) << all.err;
+  ASSERT_GT(report_pairs(footage.out), 0u);
+  EXPECT_EQ(sequence.out, footage.out);
+  EXPECT_EQ(sequence.err,
+            "trackvideo: examples/dataset/footage-01/gt/gt.txt: 30 rows ignored "
+            "(8 with 7th column 0, 22 of other classes)\n");
+  // Kept, the other classes' rows stand next to people: more pairs.
+  EXPECT_GT(report_pairs(all.out), report_pairs(footage.out));
+}
+
+TEST(EndToEndTrackvideoSequence, TheBundledListRunsAsABatchWithOneSummaryRowPerSequence) {
+  const tavo_test::scratch_dir out;
+  const fs::path results = out.path() / "results";
+  const auto batch =
+      run_at_root({"--batch", "examples/dataset/LIST", "--out", results.string(), "--quiet"});
+  const auto footage = run_at_root(
+      {"--tracks", "examples/footage/tracks.txt", "--frames", "examples/footage", "--quiet"});
+  ASSERT_EQ(batch.status, 0) << batch.err;
+  ASSERT_EQ(footage.status, 0) << footage.err;
+  EXPECT_EQ(file_text(results / "footage-01" / "report.txt"), footage.out);
+
+  // LIST order; the figures make.py gave each sequence, and as many pairs as
+  // its table has rows. The seconds column is left out.
+  std::vector<std::string> rows;
+  std::istringstream summary(file_text(results / "summary.csv"));
+  for (std::string line; std::getline(summary, line);)
+    rows.push_back(line.substr(0, line.rfind(',')));
+  const auto pairs = [&](const char* name) {
+    const std::string csv = file_text(results / name / "pairs.csv");
+    return std::to_string(std::count(csv.begin(), csv.end(), '\n') - 1);
+  };
+  EXPECT_EQ(rows, (std::vector<std::string>{"sequence,frames,tracks,boxes,ignored_rows,pairs",
+                                            "footage-01,30,4,360,30," + pairs("footage-01"),
+                                            "footage-02,10,4,120,10," + pairs("footage-02")}));
+}
+
 TEST(EndToEndTrackvideoSequence, BadSequencesFailInOneLineAndWriteNothing) {
   const std::string ini = "[Sequence]\nimDir=img1\nimExt=.jpg\nseqLength=30\n";
   const struct {

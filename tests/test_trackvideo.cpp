@@ -69,15 +69,17 @@ std::vector<std::string> lines(const std::string& text) {
 TEST(TrackvideoTable, RowFromCornersDetsFromOneAndSixDecimals) {
   std::string out;
   append_pair_row(out, 3, 4, track_box{3, 0, 0, 1, 10, 20, 29, 59}, 12,
-                  track_box{3, 1, 2, 1, -3, -4, -3, -4}, 77, 0.1234567f);
-  EXPECT_EQ(out, "3,4,1,12,3,77,0.123457,10,20,20,40,-3,-4,1,1\n");
+                  track_box{3, 1, 2, 1, -3, -4, -3, -4}, 77, 0.1234567f, 0.0, 0.9999996);
+  EXPECT_EQ(out, "3,4,1,12,3,77,0.123457,10,20,20,40,-3,-4,1,1,0.000000,1.000000\n");
   out.clear();
   append_pair_row(out, 1, 0, track_box{1, 0, 0, 1, INT_MIN, INT_MIN, INT_MAX, INT_MAX}, 1,
-                  track_box{1, 1, 0, 1, 0, 0, 0, 0}, 0, 0.0f);
-  EXPECT_EQ(out, "1,0,1,1,1,0,0.000000,-2147483648,-2147483648,4294967296,4294967296,0,0,1,1\n");
+                  track_box{1, 1, 0, 1, 0, 0, 0, 0}, 0, 0.0f, 0.25, 0.1234564);
+  EXPECT_EQ(out,
+            "1,0,1,1,1,0,0.000000,-2147483648,-2147483648,4294967296,4294967296,0,0,1,1,0.250000,"
+            "0.123456\n");
   EXPECT_EQ(std::string(kCsvHeader),
             "frame,id_a,det_a,id_b,det_b,l1,hist_l1,left_a,top_a,width_a,height_a,left_b,top_b,"
-            "width_b,height_b\n");
+            "width_b,height_b,iou,hist_hellinger\n");
 }
 
 TEST(TrackvideoProgress, ThrottledLastFrameAlwaysShownAndLineEndedOnlyWhenEnabled) {
@@ -224,7 +226,7 @@ TEST(EndToEndTrackvideoFootage, ReportRecordsAndTableMatchHistfeatAndTrackpair) 
     std::stringstream in(rows[i]);
     for (std::string field; std::getline(in, field, ',');)
       v.push_back(field.find('.') == std::string::npos ? std::stoll(field) : 0);
-    ASSERT_EQ(v.size(), 15u) << rows[i];
+    ASSERT_EQ(v.size(), 17u) << rows[i];
     const auto key = std::make_tuple(int(v[0]), int(v[1]), int(v[2]), int(v[3]), int(v[4]));
     EXPECT_LT(previous, key) << rows[i];
     EXPECT_LT(v[1], v[3]);

@@ -111,6 +111,7 @@ bool done_before(const options& o, const std::string& folder, const std::string&
     return false;
   return is_file(in_folder(folder, "report.txt"), false) &&
          is_file(in_folder(folder, "pairs.csv"), false) &&
+         is_file(in_folder(folder, "encounters.csv"), false) &&
          (!o.with_overlay_video || is_file(in_folder(folder, "overlay.avi"), false)) &&
          (!o.with_overlay || is_file(in_folder(folder, "overlay"), true)) &&
          (!o.with_detections || is_file(in_folder(folder, "detections"), true));
@@ -157,7 +158,11 @@ std::string summary_text(const std::vector<batch_line>& lines, const options& o)
   one.max_pixels = o.max_pixels;
   one.progress = progress_mode::never;
   const std::string dir = in_folder(o.out, l.name);
+  one.gap = o.gap;
+  one.near = o.near;
+  one.trail = o.trail;
   one.csv = in_folder(dir, "pairs.csv");
+  one.encounters = in_folder(dir, "encounters.csv");
   if (o.with_overlay_video) one.overlay_video = in_folder(dir, "overlay.avi");
   if (o.with_overlay) one.overlay = in_folder(dir, "overlay");
   if (o.with_detections) one.detections = in_folder(dir, "detections");
@@ -392,7 +397,9 @@ std::string marker_identity(const batch_line& l, const options& o, std::string& 
   std::string why = read_seqinfo(l.seqdir, s);
   if (!why.empty()) return why;
   identity = kMarkerFirstLine;
-  identity += "settings radius=" + std::to_string(o.radius) + " rules=" + rules_text(l, o) + "\n";
+  identity += "settings radius=" + std::to_string(o.radius) + " rules=" + rules_text(l, o) +
+              " gap=" + std::to_string(o.gap) + " near=" + std::to_string(o.near) +
+              " trail=" + std::to_string(o.trail) + "\n";
   identity += input_line("seqinfo", in_folder(l.seqdir, "seqinfo.ini"), why);
   identity += input_line("tracks", l.tracks.empty() ? ground_truth_path(l.seqdir) : l.tracks, why);
   identity += input_line("frames", frames_folder(l.seqdir, s), why);
@@ -460,6 +467,10 @@ int run_batch(const options& o, std::FILE* err) {
   if (::mkdir(o.out.c_str(), 0777) != 0 && errno != EEXIST) {
     std::fprintf(err, "trackvideo: cannot create %s: %s\n", shown(o.out).c_str(),
                  std::strerror(errno));
+    return 1;
+  }
+  if (!is_file(o.out, true)) {
+    std::fprintf(err, "trackvideo: %s is not a folder\n", shown(o.out).c_str());
     return 1;
   }
   batch_runner runner(o, err, list);

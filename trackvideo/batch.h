@@ -8,11 +8,13 @@
 // folder. A sequence's name is seqinfo.ini's `name`, else its folder's name.
 //
 // Per sequence, into DIR/<name>/: report.txt (the report), pairs.csv (the
-// table), with --with overlay.avi, overlay/, detections/, and the marker
+// table), encounters.csv (the encounters), with --with overlay.avi, overlay/,
+// detections/, and the marker
 // "done", all committed together (the marker last) when the sequence
 // succeeds. The marker names the sequence's inputs (path, size and
 // modification time of seqinfo.ini, of the tracks file and of the frames'
-// folder), the settings that change the outputs (--radius, --gt, --classes),
+// folder), the settings that change the outputs (--radius, --gt, --classes,
+// --gap, --near, --trail),
 // what --with wrote, and the run's figures. A sequence whose marker names its
 // inputs as they are now, the same settings, at least the outputs asked for,
 // and whose report and table exist, is skipped unless --force.

@@ -54,7 +54,8 @@ std::string check_batch(options& out, const std::string& jobs, const std::string
   } one_run[] = {{"--tracks", out.tracks},         {"--video", out.video},
                  {"--frames", out.frames},         {"--sequence", out.sequence},
                  {"--csv", out.csv},               {"--overlay", out.overlay},
-                 {"--overlay-video", out.overlay_video}, {"--detections", out.detections}};
+                 {"--overlay-video", out.overlay_video}, {"--detections", out.detections},
+                 {"--encounters", out.encounters}, {"--html", out.html}};
   for (const auto& o : one_run)
     if (!o.value.empty())
       return std::string(o.name) +
@@ -111,7 +112,8 @@ std::string usage() {
   return "usage: trackvideo --tracks FILE (--video FILE | --frames DIR) [--gt]\n"
          "                  [--classes LIST] [--csv FILE] [--overlay DIR]\n"
          "                  [--overlay-video FILE] [--detections DIR] [--radius N]\n"
-         "                  [--max-pixels N] [--progress | --quiet]\n"
+         "                  [--max-pixels N] [--encounters FILE] [--gap N] [--near N]\n"
+         "                  [--trail N] [--html DIR] [--progress | --quiet]\n"
          "       trackvideo --sequence DIR [--tracks FILE] [the options above]\n"
          "       trackvideo --batch LIST --out DIR [--jobs N] [--shard K/N] [--force]\n"
          "                  [--with WHAT] [--gt] [--classes LIST] [--radius N]\n"
@@ -134,6 +136,13 @@ std::string usage() {
          "  --overlay-video FILE the same drawing for every frame, a Motion-JPEG AVI (FILE\n"
          "                       ends in .avi)\n"
          "  --detections DIR     objects_info_h<q+1>_<f>.txt per object and frame\n"
+         "  --encounters FILE    one row per encounter: two tracks' run of frames with\n"
+         "                       candidate pairs, with the run's closest measures\n"
+         "  --gap N              frames without pairs an encounter spans (default 0)\n"
+         "  --near N             a track starting or ending this close to an encounter\n"
+         "                       is flagged (default 10 frames)\n"
+         "  --trail N            overlays draw each track's last N centres (default 30)\n"
+         "  --html DIR           DIR/index.html: the encounters with a picture of each\n"
          "  --radius N           the L1 limit in pixels (default 80)\n"
          "  --max-pixels N       refuse frames of more than N pixels (default " +
          std::to_string(histfeat::kDefaultMaxPixels) +
@@ -157,7 +166,7 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
     const char* name;
     std::string* target;
   };
-  std::string radius, max_pixels, classes, jobs, shard, with;
+  std::string radius, max_pixels, classes, jobs, shard, with, gap, near, trail;
   const valued with_value[] = {{"--tracks", &out.tracks},
                                {"--video", &out.video},
                                {"--frames", &out.frames},
@@ -173,7 +182,12 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
                                {"--out", &out.out},
                                {"--jobs", &jobs},
                                {"--shard", &shard},
-                               {"--with", &with}};
+                               {"--with", &with},
+                               {"--encounters", &out.encounters},
+                               {"--gap", &gap},
+                               {"--near", &near},
+                               {"--trail", &trail},
+                               {"--html", &out.html}};
   bool seen[sizeof with_value / sizeof with_value[0]] = {};
   bool progress = false, quiet = false;
   for (int i = 1; i < argc; ++i) {
@@ -253,6 +267,24 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
       return "--classes applies to ground truth: give --gt with --tracks FILE";
     const std::string why = parse_classes(classes, out.rules);
     if (!why.empty()) return why;
+  }
+  const struct {
+    const char* name;
+    const std::string& text;
+    int& value;
+  } counts[] = {{"--gap", gap, out.gap}, {"--near", near, out.near}, {"--trail", trail, out.trail}};
+  for (const auto& c : counts) {
+    if (c.text.empty()) continue;
+    // 0 is allowed: parsed as 1 + the value.
+    long long v = 0;
+    const std::string why = parse_count(c.name, c.text == "0" ? "1" : c.text, kMaxFrameCount, "", v);
+    if (!why.empty()) {
+      return std::string(c.name) + " " + quoted(c.text) +
+             (why.find("too large") != std::string::npos
+                  ? " is too large (at most " + std::to_string(kMaxFrameCount) + ")"
+                  : " is not a whole number >= 0");
+    }
+    c.value = c.text == "0" ? 0 : static_cast<int>(v);
   }
   if (!max_pixels.empty()) {
     const std::string why = parse_count("--max-pixels", max_pixels, LLONG_MAX, "", out.max_pixels);

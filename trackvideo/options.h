@@ -3,7 +3,8 @@
 //   trackvideo --tracks FILE (--video FILE | --frames DIR) [--gt]
 //              [--classes LIST] [--csv FILE] [--overlay DIR]
 //              [--overlay-video FILE] [--detections DIR] [--radius N]
-//              [--max-pixels N] [--progress | --quiet]
+//              [--max-pixels N] [--encounters FILE] [--gap N] [--near N]
+//              [--trail N] [--html DIR] [--progress | --quiet]
 //   trackvideo --sequence DIR [--tracks FILE] ... (the same options)
 //   trackvideo --batch LIST --out DIR [--jobs N] [--shard K/N] [--force]
 //              [--with WHAT] [--gt] [--classes LIST] [--radius N]
@@ -33,6 +34,8 @@ constexpr long long kDefaultRadius = trackpair::candidate_distance;
 constexpr long long kMaxRadius = 1LL << 36;
 // The most processes --batch runs at once.
 constexpr int kMaxJobs = 1024;
+// The largest --gap, --near and --trail: no tracks file has more frames.
+constexpr int kMaxFrameCount = 1 << 30;
 
 enum class progress_mode { automatic, always, never };  // default, --progress, --quiet
 
@@ -45,6 +48,9 @@ struct options {
   std::string csv, overlay, overlay_video, detections;  // "" when not asked for
   long long radius = kDefaultRadius;                    // 1 .. kMaxRadius
   long long max_pixels = histfeat::kDefaultMaxPixels;   // >= 1: larger frames are refused
+  std::string encounters, html;                         // --encounters FILE, --html DIR
+  int gap = 0, near = 10;                               // the encounters' --gap and --near, >= 0
+  int trail = 30;                                       // --trail: frames of each trail, >= 0
   progress_mode progress = progress_mode::automatic;
 
   // --batch (see batch.h): the LIST, the output folder, the processes at once
@@ -70,7 +76,8 @@ struct options {
 // ground truth (neither --gt nor a sequence's gt.txt), --radius not a whole number from 1 to
 // kMaxRadius,
 // --max-pixels not a whole number >= 1, an --overlay-video name not ending in
-// .avi (in any case), --progress with --quiet; with --batch: --out missing,
+// .avi (in any case), --gap, --near or --trail not a whole number from 0 to
+// kMaxFrameCount, --progress with --quiet; with --batch: --out missing,
 // an option of one run's inputs or outputs, --jobs not 1 .. kMaxJobs, --shard
 // not K/N with 0 <= K < N, --with not a list of overlay-video, overlay and
 // detections; --out, --jobs, --shard, --force or --with without --batch).

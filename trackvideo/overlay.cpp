@@ -32,6 +32,9 @@ constexpr double kTagScale = 0.8;
 constexpr double kLargeTagScale = 1.2;
 constexpr int kLargeFrameRows = 480;
 constexpr int kTagMargin = 1;
+// The frame number at the top left.
+constexpr int kFrameFont = cv::FONT_HERSHEY_PLAIN;
+constexpr double kFrameScale = 0.9;
 
 constexpr int kPngCompression = 1;  // zlib's fastest level
 
@@ -133,7 +136,24 @@ cv::Scalar pair_colour() {
 
 void draw_overlay(cv::Mat& frame, const std::vector<drawn_box>& boxes,
                   const std::vector<std::pair<int, int>>& pairs) {
+  draw_overlay(frame, boxes, pairs, overlay_extras{});
+}
+
+void draw_overlay(cv::Mat& frame, const std::vector<drawn_box>& boxes,
+                  const std::vector<std::pair<int, int>>& pairs, const overlay_extras& extras) {
   if (frame.empty() || frame.type() != CV_8UC3) return;
+  if (extras.frame > 0) {
+    const std::string text = "frame " + std::to_string(extras.frame);
+    int baseline = 0;
+    const cv::Size size = cv::getTextSize(text, kFrameFont, kFrameScale, 1, &baseline);
+    cv::rectangle(frame, cv::Rect(0, 0, size.width + 6, size.height + baseline + 6),
+                  cv::Scalar(0, 0, 0), cv::FILLED);
+    cv::putText(frame, text, cv::Point(3, 3 + size.height), kFrameFont, kFrameScale,
+                cv::Scalar(255, 255, 255), 1, cv::LINE_8);
+  }
+  for (const auto& [id, points] : extras.trails)
+    if (points.size() > 1)
+      cv::polylines(frame, points, false, track_colour(id), 1, cv::LINE_8);
   std::vector<cv::Rect> parts(boxes.size());
   std::vector<bool> shown(boxes.size());
   for (std::size_t k = 0; k < boxes.size(); ++k) {
@@ -144,15 +164,17 @@ void draw_overlay(cv::Mat& frame, const std::vector<drawn_box>& boxes,
     if (shown[k]) draw_outline(frame, boxes[k], parts[k]);
 
   const long long count = static_cast<long long>(boxes.size());
-  for (const auto& [i, j] : pairs) {
+  for (std::size_t p = 0; p < pairs.size(); ++p) {
+    const auto [i, j] = pairs[p];
     if (i < 0 || j < 0 || i >= count || j >= count) continue;
     const drawn_box &a = boxes[i], &b = boxes[j];
     cv::Point2l from(centre(a.corners.x1, a.corners.x2), centre(a.corners.y1, a.corners.y2));
     cv::Point2l to(centre(b.corners.x1, b.corners.x2), centre(b.corners.y1, b.corners.y2));
     if (!cv::clipLine(cv::Size2l(frame.cols, frame.rows), from, to)) continue;
+    const bool thick = p < extras.thick.size() && extras.thick[p];
     cv::line(frame, cv::Point(static_cast<int>(from.x), static_cast<int>(from.y)),
-             cv::Point(static_cast<int>(to.x), static_cast<int>(to.y)), pair_colour(), 1,
-             cv::LINE_8);
+             cv::Point(static_cast<int>(to.x), static_cast<int>(to.y)), pair_colour(),
+             thick ? 3 : 1, cv::LINE_8);
   }
 }
 

@@ -61,6 +61,23 @@ cv::Scalar pair_colour();
 void draw_overlay(cv::Mat& frame, const std::vector<drawn_box>& boxes,
                   const std::vector<std::pair<int, int>>& pairs);
 
+// What an overlay draws besides boxes and pairs.
+struct overlay_extras {
+  int frame = 0;  // > 0: "frame N" in white on black at the top left
+  // Per track: its id and the centres of its last frames, oldest first, joined
+  // by one-pixel lines in the track's colour.
+  std::vector<std::pair<int, std::vector<cv::Point>>> trails;
+  // Per pair (as `pairs`): drawn three pixels wide (a track starts or ends at
+  // its encounter); missing entries are thin.
+  std::vector<bool> thick;
+};
+
+// draw_overlay with the extras: the frame number first, then the trails, then
+// as above (so neither hides an edge pixel of a box). Cost: the above plus
+// O(points) per trail and a few hundred pixels for the number.
+void draw_overlay(cv::Mat& frame, const std::vector<drawn_box>& boxes,
+                  const std::vector<std::pair<int, int>>& pairs, const overlay_extras& extras);
+
 // The frame as PNG file bytes, appended to `out` after clearing it. "" or what
 // is wrong (an empty frame, a frame no PNG holds); throws std::bad_alloc when
 // the encoder fails on a frame it can hold (it ran out of memory), as the rest

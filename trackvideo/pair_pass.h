@@ -3,8 +3,9 @@
 //
 // process() lists the frame's pairs at an L1 distance below the radius
 // through trackpair's core (each unordered pair once, in increasing
-// (q, s, a, b)) and makes their table rows, with hist_l1 from the records'
-// values. Rows are handed to the sink as soon as about kRowBlock bytes of them
+// (q, s, a, b)) and makes their table rows, with their intersection over
+// union and hist_l1 and hist_hellinger from the records' values; a visitor,
+// when set, is handed the same measures of every pair (the encounters). Rows are handed to the sink as soon as about kRowBlock bytes of them
 // are waiting, so a frame of millions of pairs never holds more than one block
 // of text and one batch of pairs; the pairs themselves are kept for the
 // caller only when asked for (the drawing needs them).
@@ -36,11 +37,22 @@ class pair_pass {
  public:
   // Takes a block of rows; "" or what is wrong (the pass then stops).
   using row_sink = std::function<std::string(const std::string& rows)>;
+  // Is handed each pair (boxes a, b with a.object < b.object) and its
+  // measures; hist_l1 and hist_hellinger are NaN in a pass without histograms.
+  using pair_visitor = std::function<void(const track_box& a, const track_box& b, long long l1,
+                                          double iou, double hist_l1, double hist_hellinger)>;
 
   // rows: where the table rows go, or empty for no table. keep_pairs: whether
   // pairs() lists the frame's pairs.
   pair_pass(const tracks& t, long long radius, row_sink rows, bool keep_pairs)
       : tracks_(t), radius_(radius), sink_(std::move(rows)), keep_pairs_(keep_pairs) {}
+
+  // Sets the visitor (before the first process()). `histograms` false: the
+  // records hold no values (a pass over the boxes alone, without table).
+  void set_visitor(pair_visitor v, bool histograms = true) {
+    visitor_ = std::move(v);
+    histograms_ = histograms;
+  }
 
   // The pairs and rows of the frame of `r`. After a failure the pass is done.
   std::string process(const frame_records& r);
@@ -57,16 +69,26 @@ class pair_pass {
   static constexpr std::size_t kBatch = 1024;
   // Rows for the batch, handed on when a block is full. "" or the sink's line.
   std::string make_rows(const frame_records& r);
+  // roots_ and plane_sums_ for the frame of `r` (once per frame).
+  void make_roots(const frame_records& r);
+  // hist_hellinger of boxes a and b of the frame (indices from r.first).
+  double hellinger(int a, int b) const;
 
   const tracks& tracks_;
   long long radius_;
   row_sink sink_;
   bool keep_pairs_;
+  pair_visitor visitor_;
+  bool histograms_ = true;
   std::vector<std::vector<trackpair::box_info>> grouped_;  // per present object
   std::vector<std::pair<int, int>> pairs_;                 // kept pairs
   std::vector<std::pair<int, int>> batch_;                 // pairs waiting for their rows
   std::vector<long long> distances_;                       // per batch pair: its box distance
   std::vector<float> hist_l1_;                             // per batch pair: its hist_l1
+  // Per box of the frame: the square roots of its values and the sums of its
+  // three planes (hist_hellinger), made once a frame when first needed.
+  std::vector<double> roots_, plane_sums_;
+  int roots_frame_ = 0;
   std::string rows_;                                       // rows waiting for the sink
   long long found_ = 0;
 };

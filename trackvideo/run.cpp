@@ -11,6 +11,8 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <algorithm>
+#include <cmath>
+#include <unordered_map>
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
@@ -28,7 +30,9 @@
 #include "trackpair/detections.h"
 #include "trackpair/trackpair_core.h"
 #include "trackvideo/batch.h"
+#include "trackvideo/encounters.h"
 #include "trackvideo/failure.h"
+#include "trackvideo/html_page.h"
 #include "trackvideo/frame_reader.h"
 #include "trackvideo/frame_source.h"
 #include "trackvideo/outputs.h"
@@ -124,6 +128,16 @@ class run_stages {
 
   std::string read_sequence();
   std::string open_sequence_frames();
+  void prepare_pictures();
+  overlay_extras extras_of(const frame_records& r,
+                           const std::vector<std::pair<int, int>>& pairs) const;
+
+  std::string thumbnails(const frame_records& r);
+
+  bool pictures() const { return video_file_ != nullptr || !o_.overlay.empty(); }
+  // Whether frames are drawn: for the pictures, or the page's thumbnails.
+  bool drawing() const { return pictures() || !o_.html.empty(); }
+  bool encounters_wanted() const { return !o_.encounters.empty() || !o_.html.empty(); }
 
   const options& o_;
   std::FILE* const out_;
@@ -139,11 +153,24 @@ class run_stages {
   common::atomic_file* csv_ = nullptr;
   common::atomic_file* video_file_ = nullptr;
   common::atomic_file* report_file_ = nullptr;  // with files_
+  common::atomic_file* encounters_file_ = nullptr;
+  std::unique_ptr<encounter_finder> finder_;  // when the encounters are wanted
+  int frame_now_ = 0;                         // the frame pass_ works on
+  // The pictures: per object, the centre of its first box in each of its
+  // frames (the trails); per two objects (encounter_key), the runs of frames
+  // of their encounters where a track starts or ends (pairs drawn thick).
+  std::vector<std::vector<std::pair<int, cv::Point>>> centres_;
+  std::unordered_map<std::uint64_t, std::vector<std::pair<int, int>>> risky_;
+  // The page's encounters (from the boxes alone), by min_l1_frame, and the
+  // next whose thumbnail is still to be made.
+  std::vector<encounter> thumbs_;
+  std::size_t next_thumb_ = 0;
   std::unique_ptr<pair_pass> pass_;
   overlay_video video_;
   std::vector<drawn_box> drawn_;
   std::vector<unsigned char> png_;
   bool large_ = false;  // a decoded frame beyond kHintWidth x kHintHeight
+  int frame_width_ = 0, frame_height_ = 0;  // of the last decoded frame
   std::unique_ptr<std::FILE, file_closer> report_;
   trackpair::box_dictionary boxes_;  // the report's: (object, frame - 1, det) -> corners
 };
@@ -309,6 +336,12 @@ std::string run_stages::prepare_outputs() {
     folders.push_back({&o_.overlay, "the overlay pictures", picture_names(t_)});
   if (!o_.detections.empty())
     folders.push_back({&o_.detections, "the detection files", detection_names(t_)});
+  if (!o_.html.empty())
+    folders.push_back({&o_.html, "the encounters page", [](const std::string& name) {
+                         return name == "index.html" ||
+                                (name.rfind("enc_", 0) == 0 && name.size() > 8 &&
+                                 name.compare(name.size() - 4, 4, ".png") == 0);
+                       }});
   const auto depth = [](const std::string* dir) {
     return std::filesystem::absolute(*dir).lexically_normal().string().size();
   };
@@ -336,13 +369,119 @@ std::string run_stages::prepare_outputs() {
   pair_pass::row_sink rows;
   if (csv_)
     rows = [this](const std::string& text) { return csv_->write(text.data(), text.size()); };
-  pass_ = std::make_unique<pair_pass>(t_, o_.radius, rows,
-                                      video_file_ != nullptr || !o_.overlay.empty());
+  pass_ = std::make_unique<pair_pass>(t_, o_.radius, rows, drawing());
+  if (!o_.encounters.empty() &&
+      !(why = outputs_->open(o_.encounters, "the encounters table", encounters_file_)).empty())
+    return why;
+  if (encounters_wanted()) {
+    finder_ = std::make_unique<encounter_finder>(t_, o_.gap, o_.near);
+    pass_->set_visitor([this](const track_box& a, const track_box& b, long long l1, double iou,
+                              double hist_l1, double hist_hellinger) {
+      finder_->add(frame_now_, a, b, l1, iou, hist_l1, hist_hellinger);
+    });
+  }
+  if (drawing()) prepare_pictures();
   return "";
 }
 
+// Two objects as one key, the smaller first.
+std::uint64_t encounter_key(int a, int b) {
+  return static_cast<std::uint64_t>(static_cast<std::uint32_t>(a)) << 32 |
+         static_cast<std::uint32_t>(b);
+}
+
+// The trails' centres, and the encounters' runs where a track starts or ends,
+// found from the boxes alone before any frame is decoded (pairs depend on the
+// boxes only), so that the frames drawn before an encounter is over know it.
+void run_stages::prepare_pictures() {
+  centres_.assign(static_cast<std::size_t>(t_.objects()), {});
+  for (const track_box& b : t_.boxes)
+    if (b.det == 0)
+      centres_[static_cast<std::size_t>(b.object)].emplace_back(
+          b.frame, cv::Point(static_cast<int>((static_cast<long long>(b.x1) + b.x2) / 2),
+                             static_cast<int>((static_cast<long long>(b.y1) + b.y2) / 2)));
+  encounter_finder finder(t_, o_.gap, o_.near);
+  pair_pass boxes_only(t_, o_.radius, {}, false);
+  int frame = 0;
+  const double none = std::nan("");
+  boxes_only.set_visitor(
+      [&](const track_box& a, const track_box& b, long long l1, double iou, double, double) {
+        finder.add(frame, a, b, l1, iou, none, none);
+      },
+      false);
+  frame_records r;
+  for (std::size_t k = 0; k < t_.boxes.size();) {
+    frame = t_.boxes[k].frame;
+    r.reset(frame, k);
+    r.present.clear();
+    r.start.clear();
+    for (; k < t_.boxes.size() && t_.boxes[k].frame == frame; ++k)
+      if (r.present.empty() || r.present.back() != t_.boxes[k].object) {
+        r.present.push_back(t_.boxes[k].object);
+        r.start.push_back(k - r.first);
+      }
+    r.last = k;
+    if (const std::string why = boxes_only.process(r); !why.empty()) throw std::bad_alloc();
+  }
+  for (const encounter& e : finder.finish()) {
+    if (e.at_risk())
+      risky_[encounter_key(e.object_a, e.object_b)].emplace_back(e.first_frame, e.last_frame);
+    if (!o_.html.empty()) thumbs_.push_back(e);
+  }
+  std::stable_sort(thumbs_.begin(), thumbs_.end(), [](const encounter& a, const encounter& b) {
+    return a.min_l1_frame < b.min_l1_frame;
+  });
+}
+
+// The thumbnails of the encounters whose closest pair is in this frame, from
+// the drawn frame.
+std::string run_stages::thumbnails(const frame_records& r) {
+  for (; next_thumb_ < thumbs_.size() && thumbs_[next_thumb_].min_l1_frame <= r.frame;
+       ++next_thumb_) {
+    const encounter& e = thumbs_[next_thumb_];
+    if (e.min_l1_frame < r.frame || !r.decoded) continue;  // cannot happen: frames with pairs are decoded
+    std::string why = encode_png(encounter_thumbnail(r.image, e), png_);
+    if (why.empty())
+      why = outputs_->write_closed(in_folder(o_.html, thumbnail_name(e)),
+                                   std::string(png_.begin(), png_.end()));
+    if (!why.empty()) return why;
+  }
+  return "";
+}
+
+overlay_extras run_stages::extras_of(const frame_records& r,
+                                     const std::vector<std::pair<int, int>>& pairs) const {
+  overlay_extras extras;
+  extras.frame = r.frame;
+  for (std::size_t k = 0; o_.trail > 0 && k < r.present.size(); ++k) {
+    const auto& centres = centres_[static_cast<std::size_t>(r.present[k])];
+    const auto from = std::lower_bound(
+        centres.begin(), centres.end(), static_cast<long long>(r.frame) - o_.trail + 1,
+        [](const std::pair<int, cv::Point>& c, long long f) { return c.first < f; });
+    std::vector<cv::Point> points;
+    for (auto it = from; it != centres.end() && it->first <= r.frame; ++it)
+      points.push_back(it->second);
+    extras.trails.emplace_back(t_.ids[static_cast<std::size_t>(r.present[k])], std::move(points));
+  }
+  for (const auto& [i, j] : pairs) {
+    const track_box& a = t_.boxes[r.first + static_cast<std::size_t>(i)];
+    const track_box& b = t_.boxes[r.first + static_cast<std::size_t>(j)];
+    bool thick = false;
+    if (const auto it = risky_.find(encounter_key(a.object, b.object)); it != risky_.end())
+      for (const auto& [first, last] : it->second)
+        thick = thick || (r.frame >= first && r.frame <= last);
+    extras.thick.push_back(thick);
+  }
+  return extras;
+}
+
 std::string run_stages::pairs_and_rows(const frame_records& r) {
-  if (r.decoded) large_ = large_ || r.image.cols > kHintWidth || r.image.rows > kHintHeight;
+  if (r.decoded) {
+    large_ = large_ || r.image.cols > kHintWidth || r.image.rows > kHintHeight;
+    frame_width_ = r.image.cols;
+    frame_height_ = r.image.rows;
+  }
+  frame_now_ = r.frame;
   return r.boxes() > 0 ? pass_->process(r) : "";
 }
 
@@ -357,14 +496,19 @@ std::string run_stages::detection_files(const frame_records& r) {
 }
 
 void run_stages::draw(frame_records& r) {
-  if (r.boxes() == 0 || (!video_file_ && o_.overlay.empty())) return;
+  const bool thumbnail =
+      next_thumb_ < thumbs_.size() && thumbs_[next_thumb_].min_l1_frame == r.frame;
+  if (!r.decoded || !(pictures() || thumbnail)) return;
   drawn_.clear();
   for (std::size_t k = r.first; k < r.last; ++k) {
     const track_box& b = t_.boxes[k];
     drawn_.push_back(
         drawn_box{t_.ids[static_cast<std::size_t>(b.object)], {b.x1, b.y1, b.x2, b.y2}});
   }
-  draw_overlay(r.image, drawn_, pass_->pairs());
+  // The pass keeps the pairs of the last frame with boxes.
+  static const std::vector<std::pair<int, int>> none;
+  const std::vector<std::pair<int, int>>& pairs = r.boxes() > 0 ? pass_->pairs() : none;
+  draw_overlay(r.image, drawn_, pairs, extras_of(r, pairs));
 }
 
 std::string run_stages::png(const frame_records& r) {
@@ -423,7 +567,9 @@ std::string run_stages::frame_loop() {
     if (r == nullptr) return why;
     if (!(why = pairs_and_rows(*r)).empty() || !(why = detection_files(*r)).empty()) return why;
     draw(*r);
-    if (!(why = png(*r)).empty() || !(why = video_frame(*r)).empty()) return why;
+    if (!(why = thumbnails(*r)).empty() || !(why = png(*r)).empty() ||
+        !(why = video_frame(*r)).empty())
+      return why;
     report_boxes(*r);
     shown.update(f);
   }
@@ -434,6 +580,24 @@ std::string run_stages::frame_loop() {
 std::string run_stages::finish_outputs() {
   std::string why = pass_->flush();
   if (why.empty() && csv_) why = csv_->close();
+  if (why.empty() && finder_) {
+    const std::vector<encounter> found = finder_->finish();
+    if (encounters_file_) {
+      std::string table = kEncountersHeader;
+      for (const encounter& e : found) append_encounter_row(table, e);
+      why = encounters_file_->write(table.data(), table.size());
+      if (why.empty()) why = encounters_file_->close();
+    }
+    if (why.empty() && !o_.html.empty()) {
+      page_summary summary;
+      summary.title = o_.sequence.empty() ? shown_path(tracks_path_) : seq_.name;
+      summary.frames = t_.last_frame;
+      summary.tracks = t_.objects();
+      summary.boxes = static_cast<long long>(t_.boxes.size());
+      summary.pairs = pass_->found();
+      why = outputs_->write_closed(in_folder(o_.html, "index.html"), html_page(summary, found));
+    }
+  }
   if (why.empty() && video_.is_open()) why = video_.close();
   return why;
 }

@@ -7,14 +7,14 @@ namespace trackvideo {
 
 const char kCsvHeader[] =
     "frame,id_a,det_a,id_b,det_b,l1,hist_l1,left_a,top_a,width_a,height_a,left_b,top_b,width_b,"
-    "height_b\n";
+    "height_b,iou,hist_hellinger\n";
 
 namespace {
 
 // The longest row: 14 integers of at most 20 characters (widths reach 2^32,
 // l1 4 * (2^32 - 1)), hist_l1 (under 64 characters even for a huge float),
-// 14 commas and the newline.
-constexpr std::size_t kMaxRow = 14 * 20 + 64 + 15;
+// iou and hist_hellinger (at most 1), 16 commas and the newline.
+constexpr std::size_t kMaxRow = 14 * 20 + 3 * 64 + 17;
 
 // Appends ",v" at p; the buffer has room (kMaxRow).
 char* put(char* p, char* end, long long v) {
@@ -32,7 +32,8 @@ char* put_box(char* p, char* end, const track_box& s) {
 }  // namespace
 
 void append_pair_row(std::string& out, int frame, int id_a, const track_box& a, int id_b,
-                     const track_box& b, long long l1, float hist_l1) {
+                     const track_box& b, long long l1, float hist_l1, double iou,
+                     double hist_hellinger) {
   // Built in one buffer and appended once: a row is one copy into `out`.
   char row[kMaxRow];
   char* const end = row + sizeof row;
@@ -48,6 +49,10 @@ void append_pair_row(std::string& out, int frame, int id_a, const track_box& a, 
   p = std::to_chars(p, end, static_cast<double>(hist_l1), std::chars_format::fixed, 6).ptr;
   p = put_box(p, end, a);
   p = put_box(p, end, b);
+  for (const double v : {iou, hist_hellinger}) {
+    *p++ = ',';
+    p = std::to_chars(p, end, v, std::chars_format::fixed, 6).ptr;
+  }
   *p++ = '\n';
   out.append(row, p);
 }

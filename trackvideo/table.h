@@ -1,9 +1,11 @@
 // trackvideo/table.h - the rows of the --csv table, one per candidate pair.
 //
-//   frame,id_a,det_a,id_b,det_b,l1,hist_l1,left_a,top_a,width_a,height_a,left_b,top_b,width_b,height_b
+//   frame,id_a,det_a,id_b,det_b,l1,hist_l1,left_a,top_a,width_a,height_a,left_b,top_b,width_b,height_b,iou,hist_hellinger
 //
 // Frames and ids as in the tracks file, det from 1 within (id, frame), l1 the
-// exact box distance, hist_l1 with "%.6f", boxes as left = x1, width =
+// exact box distance, hist_l1, iou (intersection over union of the boxes) and
+// hist_hellinger (the mean over the three planes of the Bhattacharyya
+// distance of their histograms) with "%.6f", boxes as left = x1, width =
 // x2 - x1 + 1. Appending a row costs O(1) and allocates only when `out` grows.
 #ifndef TRACKVIDEO_TABLE_H
 #define TRACKVIDEO_TABLE_H
@@ -22,7 +24,8 @@ extern const char kCsvHeader[];
 // come from the boxes. The widths are computed in 64 bits, so any int corners
 // give the right value.
 void append_pair_row(std::string& out, int frame, int id_a, const track_box& a, int id_b,
-                     const track_box& b, long long l1, float hist_l1);
+                     const track_box& b, long long l1, float hist_l1, double iou,
+                     double hist_hellinger);
 
 }  // namespace trackvideo
 
