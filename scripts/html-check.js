@@ -19,7 +19,7 @@ function fail(what) {
 
 // The rows in their current order: each row's thumbnail name, its flag cells
 // and whether it is marked, and the numbers of its cells (null where a cell
-// holds no number, as "nan").
+// holds no number, as an empty one).
 function rowsOf(page) {
   return page.$$eval('#encounters tbody tr', (rows) =>
     rows.map((row) => ({
@@ -34,10 +34,11 @@ function rowsOf(page) {
   );
 }
 
-// Whether two cells say the same number (both "nan" alike) or the same text.
+// Whether two cells say the same number, or the same text where either is
+// not a number (an empty cell for NaN).
 function sameValue(a, b) {
   const x = parseFloat(a), y = parseFloat(b);
-  if (isNaN(x) || isNaN(y)) return isNaN(x) && isNaN(y) && /nan/i.test(a) && /nan/i.test(b);
+  if (isNaN(x) || isNaN(y)) return a.trim() === b.trim();
   return x === y;
 }
 

@@ -163,7 +163,7 @@ int main(int argc, char** argv) {
     const auto real = [](double v) {
       char text[64];
       std::snprintf(text, sizeof text, "%.6f", v);
-      return std::isnan(v) ? std::string("nan") : std::string(text);
+      return std::isnan(v) ? std::string() : std::string(text);
     };
     csv += std::to_string(e.id_a) + "," + std::to_string(e.id_b) + "," +
            std::to_string(e.first_frame) + "," + std::to_string(e.last_frame) + "," +

@@ -102,7 +102,7 @@ TEST(HtmlPage, OneRowAndOneThumbnailPerEncounterWithEveryColumn) {
     EXPECT_EQ(rows[i].tag.find("risk") != std::string::npos, es[i].at_risk()) << "row " << i;
   }
   const std::vector<std::string> first = {"-3",          "7",  "12",       "16",       "5",
-                                          "17179869180", "12", "0.250000", "0.333333", "nan",
+                                          "17179869180", "12", "0.250000", "0.333333", "",
                                           "0",           "0",  "0",        "0"};
   EXPECT_EQ(std::vector<std::string>(rows[0].cells.begin() + 1, rows[0].cells.end()), first);
   EXPECT_EQ(rows[1].cells[14], "1");  // b_ends

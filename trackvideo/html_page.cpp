@@ -162,8 +162,8 @@ void cell(std::string& out, long long v) {
 }
 
 void cell(std::string& out, double v) {
-  if (std::isnan(v)) {
-    out += "<td>nan</td>";
+  if (std::isnan(v)) {  // no histograms: an empty cell, as in the table's file
+    out += "<td></td>";
     return;
   }
   char text[400];  // "%.6f" of any double fits: at most 309 digits before the point
@@ -201,7 +201,7 @@ tr.risk td:first-child { border-left: 6px solid #e8590c; }
 )";
 
 // Sorts the rows by a clicked column: numbers ascending, descending on a
-// second click of the same column; "nan" and other non-numbers last either
+// second click of the same column; empty cells (NaN) and other non-numbers last either
 // way; ties keep the order they had (the position before the sort breaks
 // them, so the sort is stable whatever the engine's).
 const char kScript[] = R"(<script>

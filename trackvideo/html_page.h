@@ -85,8 +85,9 @@ struct page_summary {
 // The whole page, given the encounters in the order to show them first (the
 // run's: by first_frame, id_a, id_b). Each encounter is one row of the table
 // (class "risk" when e.at_risk()), whose thumbnail is thumbnail_name(e); with
-// none, a line saying so in place of the table. Floats as "%.6f" ("nan" for
-// NaN, sorted last), flags as 0 or 1.
+// none, a line saying so in place of the table. Cells as in the encounters
+// table's file: floats as "%.6f" (NaN, no histograms, as an empty cell, sorted
+// last), flags as 0 or 1.
 std::string html_page(const page_summary& s, const std::vector<encounter>& encounters);
 
 // `text` with &, <, >, " and ' replaced by character references, for text and
