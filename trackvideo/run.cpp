@@ -525,7 +525,11 @@ std::string run_stages::video_frame(const frame_records& r) {
     if (!why.empty()) return why;
   }
   why = video_.write(r.image);
-  return why.empty() ? "" : o_.overlay_video + ": frame " + std::to_string(r.frame) + ": " + why;
+  if (why.empty()) return "";
+  // The writer's line names the file when it failed to write it.
+  const std::string frame = "frame " + std::to_string(r.frame) + ": ";
+  return why.find(o_.overlay_video) != std::string::npos ? frame + why
+                                                           : o_.overlay_video + ": " + frame + why;
 }
 
 std::string run_stages::frame_loop() {
@@ -572,6 +576,8 @@ std::string run_stages::finish_outputs() {
       summary.tracks = t_.objects();
       summary.boxes = static_cast<long long>(t_.boxes.size());
       summary.pairs = pass_->found();
+      summary.frame_width = frame_width_;
+      summary.frame_height = frame_height_;
       why = outputs_->write_closed(in_folder(o_.html, "index.html"), html_page(summary, found));
     }
   }
