@@ -22,11 +22,7 @@ chromium=/usr/bin/chromium
 [ -x "$chromium" ] || { echo "html-check: $chromium is missing" >&2; exit 1; }
 
 trackvideo=$build/trackvideo/trackvideo
-if [ -x "$trackvideo" ]; then
-  cmake --build "$build" -j "$(nproc)" --target trackvideo >&2
-else
-  scripts/build.sh "$build" >&2
-fi
+scripts/build.sh --program trackvideo "$build" >&2
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/html-check.XXXXXX")
 trap 'rm -rf "$work"' EXIT
