@@ -14,11 +14,7 @@ scripts/deps.sh >&2
 
 build=${BUILD_DIR:-build}
 trackvideo=$build/trackvideo/trackvideo
-if [ -x "$trackvideo" ]; then
-  cmake --build "$build" -j "$(nproc)" --target trackvideo >&2
-else
-  scripts/build.sh "$build" >&2
-fi
+scripts/build.sh --program trackvideo "$build" >&2
 
 out=$(mktemp -d "${TMPDIR:-/tmp}/trackvideo-demo.XXXXXX")
 echo "demo: writing $out/pairs.csv, $out/encounters.csv, $out/page/index.html and $out/overlay.avi" >&2

@@ -4,8 +4,11 @@
 // as a person would use it: every thumbnail loads, clicking a column header
 // sorts the rows by it (a second click reverses them), the rows where a track
 // starts or ends look different, no script error, nothing requested from
-// outside file://. Prints what it checked; exits 1 on the first failure.
+// outside file://; and when PAGE_DIR/encounters.csv exists, the table as the
+// page first shows it holds its columns and rows, value for value. Prints
+// what it checked; exits 1 on the first failure.
 'use strict';
+const fs = require('fs');
 const path = require('path');
 const { pathToFileURL } = require('url');
 const { chromium } = require('playwright-core');
@@ -16,7 +19,7 @@ function fail(what) {
 
 // The rows in their current order: each row's thumbnail name, its flag cells
 // and whether it is marked, and the numbers of its cells (null where a cell
-// holds no number, as "nan").
+// holds no number, as an empty one).
 function rowsOf(page) {
   return page.$$eval('#encounters tbody tr', (rows) =>
     rows.map((row) => ({
@@ -31,6 +34,35 @@ function rowsOf(page) {
   );
 }
 
+// Whether two cells say the same number, or the same text where either is
+// not a number (an empty cell for NaN).
+function sameValue(a, b) {
+  const x = parseFloat(a), y = parseFloat(b);
+  if (isNaN(x) || isNaN(y)) return a.trim() === b.trim();
+  return x === y;
+}
+
+// The page's table (header and cell texts, thumbnail column left out)
+// against the encounters table of the run.
+async function compareWithCsv(page, csvPath) {
+  const lines = fs.readFileSync(csvPath, 'utf8').split('\n').filter((l) => l.length > 0);
+  const header = lines[0].split(',');
+  const heads = await page.$$eval('#encounters thead th', (ths) => ths.slice(1).map((th) => th.textContent));
+  if (heads.join() !== header.join()) fail(`page columns ${heads.join()} against CSV ${header.join()}`);
+  const cells = await page.$$eval('#encounters tbody tr', (trs) =>
+    trs.map((tr) => Array.prototype.slice.call(tr.cells, 1).map((td) => td.textContent)),
+  );
+  if (cells.length !== lines.length - 1) fail(`${cells.length} rows on the page, ${lines.length - 1} in the CSV`);
+  cells.forEach((row, i) => {
+    const fields = lines[i + 1].split(',');
+    if (fields.length !== row.length) fail(`row ${i + 1}: ${row.length} cells, ${fields.length} CSV fields`);
+    fields.forEach((f, c) => {
+      if (!sameValue(f, row[c])) fail(`row ${i + 1}, ${header[c]}: page ${row[c]}, CSV ${f}`);
+    });
+  });
+  return cells.length;
+}
+
 // Whether the column's values are in order: ascending (or descending), cells
 // without a number last.
 function ordered(values, ascending) {
@@ -42,6 +74,16 @@ function ordered(values, ascending) {
       return false;
     }
   }
+  return true;
+}
+
+// Whether rows of equal values in column col kept the order they had
+// (`before`, their names) in `after`.
+function stable(before, after, col) {
+  for (let i = 1; i < after.length; ++i)
+    if (after[i].values[col] === after[i - 1].values[col] &&
+        before.indexOf(after[i].name) < before.indexOf(after[i - 1].name))
+      return false;
   return true;
 }
 
@@ -63,6 +105,13 @@ async function main() {
     console.log(`html-check: title "${await page.title()}"`);
 
     const rows = await rowsOf(page);
+    const csvPath = path.join(dir, 'encounters.csv');
+    if (fs.existsSync(csvPath)) {
+      const n = rows.length ? await compareWithCsv(page, csvPath) : 0;
+      if (!rows.length && fs.readFileSync(csvPath, 'utf8').trim().split('\n').length > 1)
+        fail('encounters.csv has rows, the page none');
+      console.log(`html-check: the page's table equals encounters.csv (${n} rows, every column)`);
+    }
     if (rows.length === 0) {
       if ((await page.$('#none')) === null) fail('no encounter rows and no line saying there are none');
       console.log('html-check: no encounters; the page says so');
@@ -72,15 +121,26 @@ async function main() {
       const images = await page.$$('#encounters img');
       if (images.length !== rows.length) fail(`${images.length} thumbnails for ${rows.length} rows`);
       const widths = [];
+      let sized = 0;
       for (const image of images) {
         await image.scrollIntoViewIfNeeded();
         await page.waitForFunction((img) => img.complete, image, { timeout: 120000 });
-        widths.push(await image.evaluate((img) => img.naturalWidth));
+        const [natural, stated] = await image.evaluate((img) => [
+          [img.naturalWidth, img.naturalHeight],
+          img.hasAttribute('width') ? [+img.getAttribute('width'), +img.getAttribute('height')] : null,
+        ]);
+        widths.push(natural[0]);
+        if (stated !== null) {
+          ++sized;
+          if (stated.join() !== natural.join())
+            fail(`${await image.getAttribute('src')} is ${natural.join('x')}, the page says ${stated.join('x')}`);
+        }
       }
       const broken = rows.filter((row, i) => !(widths[i] > 0)).map((row) => row.name);
       if (broken.length) fail(`thumbnails not loaded: ${broken.join(' ')}`);
       console.log(`html-check: ${images.length} rows, ${images.length} thumbnails loaded ` +
-                  `(naturalWidth ${Math.min(...widths)} to ${Math.max(...widths)})`);
+                  `(naturalWidth ${Math.min(...widths)} to ${Math.max(...widths)}), ` +
+                  `${sized} of the size their <img> states`);
 
       // Sorting: every sortable header, clicked twice.
       const heads = await page.$$('#encounters thead th');
@@ -95,9 +155,12 @@ async function main() {
         const up = await rowsOf(page);
         if (!ordered(up.map((r) => r.values[col]), true)) fail(`column ${name} not ascending after a click`);
         if (up.map((r) => r.name).join() !== before.join()) ++reordered;
+        if (!stable(before, up, col)) fail(`column ${name}: rows of equal values changed their order`);
         await heads[col].click();
         const down = await rowsOf(page);
         if (!ordered(down.map((r) => r.values[col]), false)) fail(`column ${name} not descending after a second click`);
+        if (!stable(up.map((r) => r.name), down, col))
+          fail(`column ${name}: rows of equal values changed their order on the second click`);
         // With distinct values the second click reverses the rows exactly.
         const values = up.map((r) => r.values[col]);
         if (new Set(values).size === values.length && !values.includes(null)) {
@@ -109,7 +172,7 @@ async function main() {
       if (sortable === 0) fail('no sortable column');
       if (rows.length > 1 && reordered === 0) fail('no header click changed the order of the rows');
       console.log(`html-check: ${sortable} columns sorted ascending on a click and descending on a second; ` +
-                  `${reordered} clicks reordered the rows, ${reversed} columns of distinct values reversed exactly`);
+                  `${reordered} clicks reordered the rows, ties kept their order, ${reversed} columns of distinct values reversed exactly`);
 
       // The marked rows: exactly those with a flag set, and visibly so.
       const now = await rowsOf(page);

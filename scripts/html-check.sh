@@ -9,8 +9,6 @@
 # npm package playwright-core installed into the same temporary folder
 # (scripts/html-check.js says what is checked). Prints what it checked and
 # "html-check: OK", or what failed with status 1; leaves nothing behind.
-# A trackvideo without --html gets the sample page of tests/html_sample.cpp
-# (the same page module, made from the same footage without a run) instead.
 # HTML_CHECK_SCREENSHOT=FILE keeps a screenshot of the page.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -24,28 +22,18 @@ chromium=/usr/bin/chromium
 [ -x "$chromium" ] || { echo "html-check: $chromium is missing" >&2; exit 1; }
 
 trackvideo=$build/trackvideo/trackvideo
-if [ -x "$trackvideo" ]; then
-  cmake --build "$build" -j "$(nproc)" --target trackvideo >&2
-else
-  scripts/build.sh "$build" >&2
-fi
+scripts/build.sh --program trackvideo "$build" >&2
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/html-check.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 page=$work/page
 
-if "$trackvideo" --help 2>&1 | grep -q -- '--html'; then
-  echo "html-check: trackvideo --tracks examples/footage/tracks.txt --frames examples/footage --html DIR --encounters DIR/encounters.csv"
-  mkdir "$page"
-  "$trackvideo" --tracks examples/footage/tracks.txt --frames examples/footage --html "$page" \
-    --encounters "$page/encounters.csv" --quiet >"$work/report.txt"
-  rows=$(($(wc -l <"$page/encounters.csv") - 1))
-  echo "html-check: the run wrote $rows encounters into encounters.csv"
-else
-  echo "html-check: this trackvideo writes no page (no --html): checking the sample page of html_sample"
-  cmake --build "$build" -j "$(nproc)" --target html_sample >&2
-  "$build/tests/html_sample" examples/footage examples/footage/tracks.txt "$page"
-fi
+echo "html-check: trackvideo --tracks examples/footage/tracks.txt --frames examples/footage --html DIR --encounters DIR/encounters.csv"
+mkdir "$page"
+"$trackvideo" --tracks examples/footage/tracks.txt --frames examples/footage --html "$page" \
+  --encounters "$page/encounters.csv" --quiet >"$work/report.txt"
+rows=$(($(wc -l <"$page/encounters.csv") - 1))
+echo "html-check: the run wrote $rows encounters into encounters.csv"
 [ -f "$page/index.html" ] || { echo "html-check: no index.html was written" >&2; exit 1; }
 
 echo "html-check: installing playwright-core into a temporary folder" >&2

@@ -29,8 +29,7 @@ scripts/deps.sh >&2
 scripts/deps.sh slurm-wlm munge >&2
 
 build=${BUILD_DIR:-build}
-[ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" >/dev/null
-cmake --build "$build" -j "$(nproc)" --target trackvideo >&2
+"$root/scripts/build.sh" --program trackvideo "$build" >&2
 trackvideo=$(cd "$build/trackvideo" && pwd)/trackvideo
 say "built $trackvideo"
 

@@ -186,7 +186,7 @@ TEST(EndToEndTrackvideoBatch, ShardsTogetherWriteWhatOneRunWrites) {
   EXPECT_EQ(whole.size(), 5u * 5 + 1);
 }
 
-TEST(EndToEndTrackvideoBatch, TwoSequencesOfOneNameFailBeforeAnythingRuns) {
+TEST(EndToEndTrackvideoBatch, TwoSequencesOfOneNameOrAnOutputThatIsAFileFailBeforeAnythingRuns) {
   dataset d;
   d.add("a", "same", 3);
   d.add("b", "same", 3);
@@ -195,6 +195,11 @@ TEST(EndToEndTrackvideoBatch, TwoSequencesOfOneNameFailBeforeAnythingRuns) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "trackvideo: LIST:2: same: the name of line 1's sequence as well\n");
   EXPECT_FALSE(fs::exists(d.out()));
+  d.list("a\n");
+  tavo_test::write_file(d.out(), "a file");
+  const auto not_folder = d.batch({});
+  EXPECT_EQ(not_folder.status, 1);
+  EXPECT_EQ(not_folder.err, "trackvideo: out is not a folder\n");
 }
 
 // A sequence killed while it writes (its table runs past the file size limit)

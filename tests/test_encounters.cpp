@@ -8,6 +8,7 @@
 #include <cmath>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -101,6 +102,40 @@ TEST(Encounters, StartsAndEndsWithinNearOfTheRunAndTheBoxesOfTheClosestPair) {
     EXPECT_EQ(e[0].min_l1_frame, 9);
     EXPECT_EQ(e[0].box_a.x2, 5);
     EXPECT_EQ(e[0].at_risk(), flags != "0000");
+  }
+}
+
+// The drawing's risky runs are exactly the at-risk encounters' runs, with the
+// other runs forgotten as they close (random pairs, gaps 0 to 3, near 0 to 5).
+TEST(Encounters, RiskyRunsAreTheAtRiskEncountersOfTheFinder) {
+  const tracks t = four_tracks();
+  std::mt19937 random(5);
+  for (int round = 0; round < 40; ++round) {
+    const int gap = int(random() % 4), near = int(random() % 6);
+    encounter_finder finder(t, gap, near);
+    risky_runs risky(t, gap, near);
+    for (int f = 1; f <= 30; ++f)
+      for (int a = 0; a < 4; ++a)
+        for (int b = a + 1; b < 4; ++b)
+          if (random() % 3 == 0) {
+            finder.add(f, box(f, a), box(f, b), 1, 0, 0, 0);
+            risky.add(f, a, b);
+          }
+    risky.finish();
+    const std::vector<encounter> all = finder.finish();
+    std::size_t at_risk = 0;
+    for (int f = 1; f <= 30; ++f)
+      for (int a = 0; a < 4; ++a)
+        for (int b = a + 1; b < 4; ++b) {
+          bool expected = false;
+          for (const encounter& e : all)
+            expected = expected || (e.object_a == a && e.object_b == b && e.at_risk() &&
+                                    f >= e.first_frame && f <= e.last_frame);
+          EXPECT_EQ(risky.contains(f, a, b), expected)
+              << "round " << round << " frame " << f << " objects " << a << "," << b;
+        }
+    for (const encounter& e : all) at_risk += e.at_risk();
+    EXPECT_EQ(risky.size(), at_risk) << "round " << round;
   }
 }
 

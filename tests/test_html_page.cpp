@@ -102,7 +102,7 @@ TEST(HtmlPage, OneRowAndOneThumbnailPerEncounterWithEveryColumn) {
     EXPECT_EQ(rows[i].tag.find("risk") != std::string::npos, es[i].at_risk()) << "row " << i;
   }
   const std::vector<std::string> first = {"-3",          "7",  "12",       "16",       "5",
-                                          "17179869180", "12", "0.250000", "0.333333", "nan",
+                                          "17179869180", "12", "0.250000", "0.333333", "",
                                           "0",           "0",  "0",        "0"};
   EXPECT_EQ(std::vector<std::string>(rows[0].cells.begin() + 1, rows[0].cells.end()), first);
   EXPECT_EQ(rows[1].cells[14], "1");  // b_ends
@@ -111,6 +111,28 @@ TEST(HtmlPage, OneRowAndOneThumbnailPerEncounterWithEveryColumn) {
     EXPECT_NE(page.find(std::string(">") + column + "</th>"), std::string::npos) << column;
   EXPECT_NE(page.find(">95</b> candidate pairs"), std::string::npos);
   EXPECT_NE(page.find(">3</b> encounters"), std::string::npos);
+}
+
+// Given the frame size, each <img> states the size its thumbnail will have
+// (a wrong one would stretch it); without it, none.
+TEST(HtmlPage, ImageSizesAreThoseOfTheThumbnails) {
+  const cv::Mat frame(240, 320, CV_8UC3, cv::Scalar::all(0));
+  const std::vector<encounter> es = {make(1, 2, 1, box(0, 0, 3, 3), box(2, 2, 5, 5)),
+                                     make(1, 3, 1, box(10, 10, 300, 200), box(5, 5, 20, 20)),
+                                     make(2, 3, 1, box(100, 50, 140, 130), box(120, 60, 167, 147))};
+  page_summary s{"run", 1, 3, 3, 3};
+  EXPECT_EQ(html_page(s, es).find(" width="), std::string::npos);
+  s.frame_width = frame.cols;
+  s.frame_height = frame.rows;
+  const std::vector<row> rows = body_rows(html_page(s, es));
+  ASSERT_EQ(rows.size(), es.size());
+  const std::regex size("width=\"([0-9]+)\" height=\"([0-9]+)\"");
+  for (std::size_t i = 0; i < es.size(); ++i) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(rows[i].cells[0], m, size)) << rows[i].cells[0];
+    EXPECT_EQ(cv::Size(std::stoi(m[1]), std::stoi(m[2])), encounter_thumbnail(frame, es[i]).size())
+        << "row " << i;
+  }
 }
 
 TEST(HtmlPage, NoEncountersSaysSoWithoutATable) {

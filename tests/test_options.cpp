@@ -42,6 +42,8 @@ TEST(TrackvideoCommandLine, ValuesInBothFormsAndTheDefaults) {
   EXPECT_EQ(o.radius, 200);
   EXPECT_EQ(o.max_pixels, 1000);
   EXPECT_EQ(o.progress, progress_mode::never);
+  EXPECT_EQ(parse({"--tracks", "t", "--frames", "d", "--overlay-video", "x.avi/o.Mp4"}, o), "");
+  EXPECT_EQ(o.overlay_video, "x.avi/o.Mp4");
   ASSERT_EQ(parse({"--video", "v", "--tracks", "t"}, o), "");
   EXPECT_EQ(o.radius, kDefaultRadius);
   EXPECT_EQ(o.max_pixels, histfeat::kDefaultMaxPixels);
@@ -93,12 +95,14 @@ TEST(TrackvideoCommandLine, MisuseIsAUsageError) {
       {{"--tracks", "--video", "v"}, "--tracks needs a value"},
       {{"--tracks", "t", "--video", "v", "--overlay", "--detections", "d"},
        "--overlay needs a value"},
-      // Only AVI is written.
-      {{"--tracks", "t", "--video", "v", "--overlay-video", "x.mp4"},
-       "--overlay-video 'x.mp4': only AVI"},
-      {{"--tracks", "t", "--video", "v", "--overlay-video", "avi"}, "only AVI"},
-      {{"--tracks", "t", "--video", "v", "--overlay-video", "x.avi.mkv"}, "only AVI"},
-      {{"--tracks", "t", "--video", "v", "--overlay-video=d/.avi/x"}, "only AVI"},
+      // Only AVI and MP4 are written.
+      {{"--tracks", "t", "--video", "v", "--overlay-video", "x.mkv"},
+       "--overlay-video 'x.mkv': give a name ending in .avi (Motion-JPEG) or .mp4 (H.264)"},
+      {{"--tracks", "t", "--video", "v", "--overlay-video", "avi"}, "or .mp4"},
+      {{"--tracks", "t", "--video", "v", "--overlay-video", ".mp4"}, "or .mp4"},
+      {{"--tracks", "t", "--video", "v", "--overlay-video", "x.avi.mkv"}, "or .mp4"},
+      {{"--tracks", "t", "--video", "v", "--overlay-video", "x.mp4v"}, "or .mp4"},
+      {{"--tracks", "t", "--video", "v", "--overlay-video=d/.mp4/x"}, "or .mp4"},
       {{"--tracks", "t", "--video", "v", "--max-pixels", "0"},
        "--max-pixels '0' is not a whole number >= 1"},
       {{"--tracks", "t", "--video", "v", "--max-pixels", "1e6"},

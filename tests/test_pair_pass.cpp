@@ -1,7 +1,8 @@
 // trackvideo's pair pass: the pairs and table rows of random frames against
 // every pair tried by hand (several detections per object, absent objects,
 // radii from tiny to huge), the rows handed on in bounded blocks, and a
-// failing sink stopping the pass.
+// failing sink stopping the pass; the report made from its pairs
+// (report_runs) against the dictionary's.
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,8 @@
 #include "trackvideo/encounters.h"
 #include "trackvideo/frame_records.h"
 #include "trackvideo/pair_pass.h"
+#include "trackvideo/report_runs.h"
+#include "trackpair/trackpair_core.h"
 #include "trackvideo/table.h"
 #include "trackvideo/tracks.h"
 
@@ -238,5 +241,44 @@ TEST(TrackvideoPairPass, HellingerIsTheBhattacharyyaComparisonOfThePlanesAndIouO
   for (const auto& c : cases) {
     EXPECT_NEAR(box_iou(c.a, c.b), c.iou, 1e-12);
     EXPECT_NEAR(box_iou(c.b, c.a), c.iou, 1e-12);
+  }
+}
+
+// The report made frame by frame from the pass's pairs is byte for byte the
+// one trackpair writes over a dictionary of the same boxes, whether its runs
+// stay in memory or go to the spill file after every frame.
+TEST(TrackvideoReportRuns, EqualsTheDictionarysReportWithAndWithoutSpilling) {
+  for (const unsigned seed : {11u, 12u, 13u}) {
+    std::mt19937 random(seed);
+    const tracks t = random_tracks(random, 8, 9, 120);
+    trackpair::box_dictionary boxes;
+    for (const track_box& b : t.boxes)
+      boxes.insert(trackpair::box_key(b.object, b.frame - 1, b.det),
+                   trackpair::box_info(b.x1, b.y1, b.x2, b.y2));
+    std::FILE* expected_file = std::tmpfile();
+    ASSERT_EQ(trackpair::write_report(boxes, 1, 80, expected_file), "");
+    std::rewind(expected_file);
+    std::string expected;
+    for (int c; (c = std::fgetc(expected_file)) != EOF;) expected += char(c);
+    std::fclose(expected_file);
+    for (const std::size_t pending : {std::size_t{1}, report_runs::kPending}) {
+      report_runs report(t, pending);
+      pair_pass pass(t, 80, {}, true);
+      std::size_t first = 0;
+      for (int f = 1; f <= t.last_frame; ++f) {
+        const frame_records r = records_of(t, f, first, random);
+        first = r.last;
+        if (r.boxes() == 0) continue;
+        ASSERT_EQ(pass.process(r), "");
+        ASSERT_EQ(report.add_frame(r, pass.pairs()), "");
+      }
+      std::string text;
+      ASSERT_EQ(report.finish([&text](const char* data, std::size_t n) {
+        text.append(data, n);
+        return std::string();
+      }),
+                "");
+      EXPECT_EQ(text, expected) << "seed " << seed << " pending " << pending;
+    }
   }
 }

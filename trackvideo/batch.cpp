@@ -469,6 +469,10 @@ int run_batch(const options& o, std::FILE* err) {
                  std::strerror(errno));
     return 1;
   }
+  if (!is_file(o.out, true)) {
+    std::fprintf(err, "trackvideo: %s is not a folder\n", shown(o.out).c_str());
+    return 1;
+  }
   batch_runner runner(o, err, list);
   std::vector<std::pair<const batch_line*, std::string>> todo;
   for (std::size_t i = 0; i < lines.size(); ++i) {

@@ -27,7 +27,90 @@ char* put(char* p, char* end, double v) {
   return std::to_chars(p, end, v, std::chars_format::fixed, 6).ptr;
 }
 
+std::uint64_t key_of(int a, int b) {
+  return static_cast<std::uint64_t>(static_cast<std::uint32_t>(a)) << 32 |
+         static_cast<std::uint32_t>(b);
+}
+
+// Whether a track of frames `span` starts, or ends, at the run [from, to].
+bool starts_in(const std::pair<int, int>& span, long long from, long long to, int near) {
+  return span.first >= from - near && span.first <= to;
+}
+bool ends_in(const std::pair<int, int>& span, long long from, long long to, int near) {
+  return span.second >= from && span.second <= to + near;
+}
+
 }  // namespace
+
+std::vector<std::pair<int, int>> track_spans(const tracks& t) {
+  std::vector<std::pair<int, int>> spans(t.ids.size(), {INT_MAX, INT_MIN});
+  for (const track_box& b : t.boxes) {
+    auto& s = spans[static_cast<std::size_t>(b.object)];
+    s.first = std::min(s.first, b.frame);
+    s.second = std::max(s.second, b.frame);
+  }
+  return spans;
+}
+
+risky_runs::risky_runs(const tracks& t, int gap, int near)
+    : spans_(track_spans(t)), gap_(gap), near_(near) {}
+
+void risky_runs::close(std::uint64_t key, const run& r) {
+  for (const std::uint32_t q : {static_cast<std::uint32_t>(key >> 32), static_cast<std::uint32_t>(key)}) {
+    const auto& span = spans_[q];
+    if (starts_in(span, r.first, r.last, near_) || ends_in(span, r.first, r.last, near_)) {
+      risky_.push_back(risky{key, r.first, r.last});
+      return;
+    }
+  }
+}
+
+// Closes the runs that can no longer grow: their last frame more than gap + 1
+// frames before `frame`.
+void risky_runs::sweep(int frame) {
+  for (auto it = open_.begin(); it != open_.end();) {
+    if (static_cast<long long>(frame) - it->second.last > gap_ + 1LL) {
+      close(it->first, it->second);
+      it = open_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  swept_ = frame;
+}
+
+void risky_runs::add(int frame, int a, int b) {
+  if (static_cast<long long>(frame) - swept_ > gap_ + 1LL) sweep(frame);
+  const std::uint64_t key = key_of(a, b);
+  const auto [it, added] = open_.try_emplace(key, run{frame, frame});
+  if (added) return;
+  if (static_cast<long long>(frame) - it->second.last > gap_ + 1LL) {
+    close(key, it->second);
+    it->second = run{frame, frame};
+  } else {
+    it->second.last = frame;
+  }
+}
+
+void risky_runs::finish() {
+  for (const auto& [key, r] : open_) close(key, r);
+  open_.clear();
+  std::sort(risky_.begin(), risky_.end(), [](const risky& x, const risky& y) {
+    return x.key != y.key ? x.key < y.key : x.first < y.first;
+  });
+}
+
+bool risky_runs::contains(int frame, int a, int b) const {
+  const std::uint64_t key = key_of(a, b);
+  // The last run of the two starting at or before `frame`.
+  auto it = std::upper_bound(risky_.begin(), risky_.end(), std::make_pair(key, frame),
+                             [](const std::pair<std::uint64_t, int>& v, const risky& r) {
+                               return v.first != r.key ? v.first < r.key : v.second < r.first;
+                             });
+  if (it == risky_.begin()) return false;
+  --it;
+  return it->key == key && frame <= it->last;
+}
 
 void append_encounter_row(std::string& out, const encounter& e) {
   char row[512];
@@ -65,8 +148,7 @@ encounter_finder::encounter_finder(const tracks& t, int gap, int near)
 
 void encounter_finder::add(int frame, const track_box& a, const track_box& b, long long l1,
                            double iou, double hist_l1, double hist_hellinger) {
-  const std::uint64_t key = static_cast<std::uint64_t>(static_cast<std::uint32_t>(a.object)) << 32 |
-                            static_cast<std::uint32_t>(b.object);
+  const std::uint64_t key = key_of(a.object, b.object);
   auto it = open_.find(key);
   if (it != open_.end() && static_cast<long long>(frame) - it->second.last_frame > gap_ + 1LL) {
     closed_.push_back(it->second);
@@ -108,27 +190,14 @@ void encounter_finder::add(int frame, const track_box& a, const track_box& b, lo
 std::vector<encounter> encounter_finder::finish() {
   for (auto& [key, e] : open_) closed_.push_back(e);
   open_.clear();
-  // Every object's first and last frame (boxes are sorted by frame).
-  std::vector<int> first(tracks_.ids.size(), INT_MAX), last(tracks_.ids.size(), INT_MIN);
-  for (const track_box& b : tracks_.boxes) {
-    const auto q = static_cast<std::size_t>(b.object);
-    first[q] = std::min(first[q], b.frame);
-    last[q] = std::max(last[q], b.frame);
-  }
+  const std::vector<std::pair<int, int>> spans = track_spans(tracks_);
   for (encounter& e : closed_) {
-    const long long from = e.first_frame, to = e.last_frame;
-    const auto starts = [&](int q) {
-      const long long f = first[static_cast<std::size_t>(q)];
-      return f >= from - near_ && f <= to;
-    };
-    const auto ends = [&](int q) {
-      const long long f = last[static_cast<std::size_t>(q)];
-      return f >= from && f <= to + near_;
-    };
-    e.a_starts = starts(e.object_a);
-    e.a_ends = ends(e.object_a);
-    e.b_starts = starts(e.object_b);
-    e.b_ends = ends(e.object_b);
+    const auto& a = spans[static_cast<std::size_t>(e.object_a)];
+    const auto& b = spans[static_cast<std::size_t>(e.object_b)];
+    e.a_starts = starts_in(a, e.first_frame, e.last_frame, near_);
+    e.a_ends = ends_in(a, e.first_frame, e.last_frame, near_);
+    e.b_starts = starts_in(b, e.first_frame, e.last_frame, near_);
+    e.b_ends = ends_in(b, e.first_frame, e.last_frame, near_);
   }
   std::sort(closed_.begin(), closed_.end(), [](const encounter& x, const encounter& y) {
     if (x.first_frame != y.first_frame) return x.first_frame < y.first_frame;

@@ -73,6 +73,46 @@ class encounter_finder {
   std::vector<encounter> closed_;
 };
 
+// The encounters' runs where a track starts or ends, for the drawing, which
+// needs them before the frames are drawn: fed the pairs of every frame from the
+// boxes alone, it keeps (objects, first, last) of each such run, 16 bytes,
+// and forgets the others as soon as they can no longer grow (when their last
+// frame lies more than gap + 1 frames back). Memory: the runs still open plus
+// the risky ones. Cost: O(1) expected per pair; sweeps of the open runs every
+// gap + 2 frames; O(r log r) for r risky runs at finish().
+class risky_runs {
+ public:
+  risky_runs(const tracks& t, int gap, int near);
+  // A pair of objects a < b in `frame` (frames never decrease).
+  void add(int frame, int a, int b);
+  // Closes every run; contains() may be asked from then on.
+  void finish();
+  // Whether objects a < b are in a risky run that holds `frame`. O(log r).
+  bool contains(int frame, int a, int b) const;
+  std::size_t size() const { return risky_.size(); }
+
+ private:
+  struct run {
+    int first, last;
+  };
+  void close(std::uint64_t key, const run& r);
+  void sweep(int frame);
+
+  std::vector<std::pair<int, int>> spans_;  // per object: its first and last frame
+  int gap_, near_;
+  int swept_ = 0;  // the frame of the last sweep
+  std::unordered_map<std::uint64_t, run> open_;
+  // (key, first, last), sorted by key then first after finish().
+  struct risky {
+    std::uint64_t key;
+    int first, last;
+  };
+  std::vector<risky> risky_;
+};
+
+// Every object's first and last frame (the boxes sorted by frame).
+std::vector<std::pair<int, int>> track_spans(const tracks& t);
+
 }  // namespace trackvideo
 
 #endif  // TRACKVIDEO_ENCOUNTERS_H

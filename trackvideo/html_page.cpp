@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace trackvideo {
 
@@ -54,25 +55,37 @@ cv::Rect thumbnail_area(int frame_width, int frame_height, const encounter& e) {
                   static_cast<int>(y2 - y1 + 1));
 }
 
-cv::Mat encounter_thumbnail(const cv::Mat& drawn_frame, const encounter& e) {
-  if (drawn_frame.empty()) return cv::Mat();
-  const cv::Mat crop = drawn_frame(thumbnail_area(drawn_frame.cols, drawn_frame.rows, e));
-  const int side = std::max(crop.cols, crop.rows);
-  cv::Mat out;
+cv::Size thumbnail_size(cv::Size area) {
+  const int side = std::max(area.width, area.height);
+  if (area.empty()) return cv::Size();
   if (side > kThumbnailMax) {
     // The larger side becomes kThumbnailMax exactly, the other in proportion.
     const double scale = static_cast<double>(kThumbnailMax) / side;
-    const cv::Size size(
-        crop.cols >= crop.rows ? kThumbnailMax
-                               : std::max(1, static_cast<int>(std::lround(crop.cols * scale))),
-        crop.rows > crop.cols ? kThumbnailMax
-                              : std::max(1, static_cast<int>(std::lround(crop.rows * scale))));
+    const auto other = [scale](int v) {
+      return std::max(1, static_cast<int>(std::lround(v * scale)));
+    };
+    return area.width >= area.height ? cv::Size(kThumbnailMax, other(area.height))
+                                     : cv::Size(other(area.width), kThumbnailMax);
+  }
+  if (side < kThumbnailMin) {
+    const int k = (kThumbnailMin + side - 1) / side;
+    return cv::Size(area.width * k, area.height * k);
+  }
+  return area;
+}
+
+cv::Mat encounter_thumbnail(const cv::Mat& drawn_frame, const encounter& e) {
+  if (drawn_frame.empty()) return cv::Mat();
+  const cv::Mat crop = drawn_frame(thumbnail_area(drawn_frame.cols, drawn_frame.rows, e));
+  const cv::Size size = thumbnail_size(crop.size());
+  cv::Mat out;
+  if (size.width < crop.cols) {
     cv::resize(crop, out, size, 0, 0, cv::INTER_AREA);
-  } else if (side < kThumbnailMin) {
+  } else if (size.width > crop.cols) {
     // Nearest neighbour by a whole factor, written out: every pixel becomes a
     // k x k block exactly (a floating-point source index could miss one).
-    const int k = (kThumbnailMin + side - 1) / side;
-    out.create(crop.rows * k, crop.cols * k, crop.type());
+    const int k = size.width / crop.cols;
+    out.create(size, crop.type());
     const std::size_t pixel = crop.elemSize();
     for (int y = 0; y < out.rows; ++y) {
       const unsigned char* from = crop.ptr(y / k);
@@ -140,6 +153,8 @@ const char* const kColumnHints[] = {"the lower track id",
                                     "track id_b starts here",
                                     "track id_b ends here"};
 
+static_assert(std::size(kColumns) == std::size(kColumnHints), "a hint per column");
+
 void cell(std::string& out, long long v) {
   out += "<td>";
   out += std::to_string(v);
@@ -147,8 +162,8 @@ void cell(std::string& out, long long v) {
 }
 
 void cell(std::string& out, double v) {
-  if (std::isnan(v)) {
-    out += "<td>nan</td>";
+  if (std::isnan(v)) {  // no histograms: an empty cell, as in the table's file
+    out += "<td></td>";
     return;
   }
   char text[400];  // "%.6f" of any double fits: at most 309 digits before the point
@@ -186,7 +201,7 @@ tr.risk td:first-child { border-left: 6px solid #e8590c; }
 )";
 
 // Sorts the rows by a clicked column: numbers ascending, descending on a
-// second click of the same column; "nan" and other non-numbers last either
+// second click of the same column; empty cells (NaN) and other non-numbers last either
 // way; ties keep the order they had (the position before the sort breaks
 // them, so the sort is stable whatever the engine's).
 const char kScript[] = R"(<script>
@@ -241,10 +256,11 @@ std::string html_page(const page_summary& s, const std::vector<encounter>& encou
   out += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
   out += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
   // Nothing but the thumbnails beside the page may load, and only inline style
-  // and script run.
+  // and script run. Images from file: too, since not every browser counts a
+  // file beside a page opened from disk as 'self'.
   out +=
-      "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; img-src 'self'; "
-      "style-src 'unsafe-inline'; script-src 'unsafe-inline'\">\n";
+      "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; img-src 'self' "
+      "file:; style-src 'unsafe-inline'; script-src 'unsafe-inline'\">\n";
   out += "<title>" + title + " \xE2\x80\x93 encounters</title>\n";
   out += kStyle;
   out += "</head>\n<body>\n<h1>" + title + "</h1>\n<ul class=\"summary\">\n";
@@ -281,7 +297,14 @@ std::string html_page(const page_summary& s, const std::vector<encounter>& encou
     const std::string alt = "tracks " + std::to_string(e.id_a) + " and " + std::to_string(e.id_b) +
                             " in frame " + std::to_string(e.min_l1_frame);
     out += "<td class=\"thumb\"><img src=\"" + html_escape(thumbnail_name(e)) +
-           "\" loading=\"lazy\" alt=\"" + html_escape(alt) + "\"></td>";
+           "\" loading=\"lazy\" alt=\"" + html_escape(alt) + "\"";
+    if (s.frame_width > 0 && s.frame_height > 0) {
+      // Its size known before it loads: the rows keep their height.
+      const cv::Size size = thumbnail_size(thumbnail_area(s.frame_width, s.frame_height, e).size());
+      out += " width=\"" + std::to_string(size.width) + "\" height=\"" +
+             std::to_string(size.height) + "\"";
+    }
+    out += "></td>";
     cell(out, static_cast<long long>(e.id_a));
     cell(out, static_cast<long long>(e.id_b));
     cell(out, static_cast<long long>(e.first_frame));

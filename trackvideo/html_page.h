@@ -24,7 +24,7 @@
 //
 // Ownership and cost
 //   Nothing here keeps anything: every function returns a new value.
-//   thumbnail_name, thumbnail_area O(1); encounter_thumbnail O(pixels of the
+//   thumbnail_name, thumbnail_area, thumbnail_size O(1); encounter_thumbnail O(pixels of the
 //   crop and of the thumbnail); html_page O(encounters + title), one string.
 //
 // Errors
@@ -61,6 +61,10 @@ std::string thumbnail_name(const encounter& e);
 // when the frame is (a width or height <= 0).
 cv::Rect thumbnail_area(int frame_width, int frame_height, const encounter& e);
 
+// The size of the thumbnail of an area of that size (see above); empty for
+// an empty area.
+cv::Size thumbnail_size(cv::Size area);
+
 // e's thumbnail: thumbnail_area of `drawn_frame` (the frame of e.min_l1_frame
 // with the overlay drawn), copied and scaled as described above; same type as
 // the frame. An empty frame gives an empty picture.
@@ -73,13 +77,17 @@ struct page_summary {
   int tracks = 0;       // distinct ids
   long long boxes = 0;  // rows of the tracks file used
   long long pairs = 0;  // candidate pairs over all frames
+  // The frames' size, when known (> 0): each <img> then gets the width and
+  // height of its thumbnail, so rows keep their height while thumbnails load.
+  int frame_width = 0, frame_height = 0;
 };
 
 // The whole page, given the encounters in the order to show them first (the
 // run's: by first_frame, id_a, id_b). Each encounter is one row of the table
 // (class "risk" when e.at_risk()), whose thumbnail is thumbnail_name(e); with
-// none, a line saying so in place of the table. Floats as "%.6f" ("nan" for
-// NaN, sorted last), flags as 0 or 1.
+// none, a line saying so in place of the table. Cells as in the encounters
+// table's file: floats as "%.6f" (NaN, no histograms, as an empty cell, sorted
+// last), flags as 0 or 1.
 std::string html_page(const page_summary& s, const std::vector<encounter>& encounters);
 
 // `text` with &, <, >, " and ' replaced by character references, for text and

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "common/tokens.h"
+#include "trackvideo/overlay.h"
 #include "trackvideo/sequence.h"
 
 namespace trackvideo {
@@ -33,16 +34,6 @@ std::string parse_count(const std::string& name, const std::string& text, long l
   if (v < 1) return name + " " + quoted(text) + " is not a whole number >= 1";
   value = v;
   return "";
-}
-
-// Whether the last component of `path` is NAME.avi, in any case.
-bool is_avi_name(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (name.size() <= 4) return false;
-  std::string ext = name.substr(name.size() - 4);
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return ext == ".avi";
 }
 
 // The --batch options: "" or what is wrong.
@@ -133,8 +124,8 @@ std::string usage() {
          "  --csv FILE           one row per candidate pair of every frame\n"
          "  --overlay DIR        frame_NNNNNN.png per frame with boxes, tracks and pairs\n"
          "                       drawn\n"
-         "  --overlay-video FILE the same drawing for every frame, a Motion-JPEG AVI (FILE\n"
-         "                       ends in .avi)\n"
+         "  --overlay-video FILE the same drawing for every frame in one video: FILE.avi\n"
+         "                       Motion-JPEG, FILE.mp4 H.264\n"
          "  --detections DIR     objects_info_h<q+1>_<f>.txt per object and frame\n"
          "  --encounters FILE    one row per encounter: two tracks' run of frames with\n"
          "                       candidate pairs, with the run's closest measures\n"
@@ -290,9 +281,9 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
     const std::string why = parse_count("--max-pixels", max_pixels, LLONG_MAX, "", out.max_pixels);
     if (!why.empty()) return why;
   }
-  if (!out.overlay_video.empty() && !is_avi_name(out.overlay_video))
+  if (!out.overlay_video.empty() && video_extension(out.overlay_video).empty())
     return "--overlay-video " + quoted(out.overlay_video) +
-           ": only AVI (Motion-JPEG) is written; give a name ending in .avi";
+           ": give a name ending in .avi (Motion-JPEG) or .mp4 (H.264)";
   if (progress && quiet) return "--progress and --quiet exclude each other";
   out.progress = progress ? progress_mode::always
                  : quiet  ? progress_mode::never

@@ -76,7 +76,7 @@ struct options {
 // ground truth (neither --gt nor a sequence's gt.txt), --radius not a whole number from 1 to
 // kMaxRadius,
 // --max-pixels not a whole number >= 1, an --overlay-video name not ending in
-// .avi (in any case), --gap, --near or --trail not a whole number from 0 to
+// .avi or .mp4 (in any case), --gap, --near or --trail not a whole number from 0 to
 // kMaxFrameCount, --progress with --quiet; with --batch: --out missing,
 // an option of one run's inputs or outputs, --jobs not 1 .. kMaxJobs, --shard
 // not K/N with 0 <= K < N, --with not a list of overlay-video, overlay and

@@ -1,5 +1,7 @@
 #include "trackvideo/overlay.h"
 
+#include "trackvideo/video_encoder.h"
+
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -8,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cctype>
 #include <cstring>
 #include <new>
 
@@ -204,8 +207,27 @@ std::string encode_png(const cv::Mat& frame, std::vector<unsigned char>& out) {
   return "";
 }
 
+std::string video_extension(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.size() <= 4) return "";
+  std::string ext = name.substr(name.size() - 4);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext == ".avi" || ext == ".mp4" ? ext : "";
+}
+
+const char* overlay_video::private_name(const std::string& path) {
+  return video_extension(path) == ".mp4" ? "overlay.mp4" : "overlay.avi";
+}
+
+overlay_video::overlay_video() = default;
+
 overlay_video::~overlay_video() {
-  close();
+  try {
+    close();
+  } catch (const std::bad_alloc&) {
+    // out of memory while finishing an MP4: the file is left unfinished
+  }
 }
 
 std::string overlay_video::open(common::atomic_file& file, double fps, int width, int height) {
@@ -218,24 +240,34 @@ std::string overlay_video::open(common::atomic_file& file, double fps, int width
            std::to_string(height) + " is not positive";
   if (file.temp_path().empty()) return "cannot write " + path + ": not open";
   if (std::string why = file.close(); !why.empty()) return why;
-  bool opened = false;
-  try {
-    opened = writer_.open(
-        file.temp_path(), cv::CAP_OPENCV_MJPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'),
-        std::clamp(std::round(fps), kMinFps, kMaxFps), cv::Size(width, height), true);
-  } catch (const cv::Exception&) {
-    opened = false;
+  if (video_extension(path) == ".mp4") {
+    if (!mp4_) mp4_ = std::make_unique<video_encoder>();
+    if (std::string why = mp4_->open(file.temp_path(), path, fps, width, height); !why.empty())
+      return why;
+  } else if (!open_avi(file.temp_path(), fps, width, height)) {
+    return "cannot write a Motion-JPEG AVI to " + path;
   }
-  if (!opened) return "cannot write a Motion-JPEG AVI to " + path;
   file_ = &file;
   size_ = cv::Size(width, height);
   frames_ = 0;
   return "";
 }
 
+bool overlay_video::open_avi(const std::string& temp_path, double fps, int width, int height) {
+  bool opened = false;
+  try {
+    opened =
+        writer_.open(temp_path, cv::CAP_OPENCV_MJPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'),
+                     std::clamp(std::round(fps), kMinFps, kMaxFps), cv::Size(width, height), true);
+  } catch (const cv::Exception&) {
+    opened = false;
+  }
+  return opened;
+}
+
 std::string overlay_video::open(const std::string& path, double fps, int width, int height) {
   if (file_) return "cannot open " + path + ": " + file_->path() + " is still open";
-  std::string why = own_.open(path, common::input_set(), kPrivateName);
+  std::string why = own_.open(path, common::input_set(), private_name(path));
   if (why.empty()) why = open(own_, fps, width, height);
   if (!why.empty()) own_.discard();
   return why;
@@ -248,6 +280,11 @@ std::string overlay_video::write(const cv::Mat& frame) {
            std::to_string(frame.rows) + " (" + std::to_string(frame.channels()) + " channels) to " +
            file_->path() + ": its frames are " + std::to_string(size_.width) + " x " +
            std::to_string(size_.height) + ", 8-bit BGR";
+  if (mp4_ && mp4_->is_open()) {
+    if (std::string why = mp4_->write(frame); !why.empty()) return why;
+    ++frames_;
+    return "";
+  }
   try {
     writer_.write(frame);
   } catch (const cv::Exception& e) {
@@ -262,12 +299,17 @@ std::string overlay_video::close() {
   common::atomic_file& file = *file_;
   file_ = nullptr;
   std::string why;
-  try {
-    writer_.release();
-  } catch (const cv::Exception& e) {
-    why = "cannot write " + file.path() + ": " + e.err;
+  const bool mp4 = mp4_ && mp4_->is_open();
+  if (mp4) {
+    why = mp4_->close();  // checks each step itself
+  } else {
+    try {
+      writer_.release();
+    } catch (const cv::Exception& e) {
+      why = "cannot write " + file.path() + ": " + e.err;
+    }
   }
-  if (why.empty()) {
+  if (why.empty() && !mp4) {
     why = check_avi(file.temp_path(), frames_);
     if (!why.empty()) why = "cannot write " + file.path() + ": " + why;
   }

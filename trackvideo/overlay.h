@@ -1,5 +1,6 @@
 // trackvideo's pictures: tracked boxes and candidate pairs drawn over a frame,
-// and the drawn frames written out as PNG files or as one Motion-JPEG AVI.
+// and the drawn frames written out as PNG files or as one video: a Motion-JPEG
+// AVI, or H.264 in an MP4 (see video_encoder.h).
 //
 // Drawing. Each box is a one-pixel outline exactly on its inclusive corners, in
 // its track's colour (`track_colour`), so a reader can check a box pixel by pixel
@@ -24,11 +25,12 @@
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
 
+#include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "common/atomic_file.h"
-#include <vector>
 
 #include "histfeat/record.h"
 
@@ -85,26 +87,36 @@ void draw_overlay(cv::Mat& frame, const std::vector<drawn_box>& boxes,
 // its fastest level, since overlays are written for every frame of a run.
 std::string encode_png(const cv::Mat& frame, std::vector<unsigned char>& out);
 
-// An AVI of Motion-JPEG frames through OpenCV's built-in writer (no external
-// codec). That writer opens its file by name, with a name ending in ".avi",
-// and ignores its write errors; so the file is a common::atomic_file opened
-// with a private name ("overlay.avi" in a private folder nobody else can write
-// in), and close() reads the finished file back: its size must be the one its
-// RIFF header gives and its index must hold one entry per frame written. The
-// frame rate is kept as a whole number of frames a second (the writer rounds
-// it), 1 to 1000. Not copyable: it owns the open writer. Memory: the writer's
-// buffer of one encoded frame.
+// The video format a name asks for: ".avi" or ".mp4" when the last component
+// of `path` is NAME.avi or NAME.mp4 (in any case, NAME not empty), else "".
+std::string video_extension(const std::string& path);
+
+class video_encoder;
+
+// A video of the drawn frames, its format chosen by the name of the file (the
+// user's, file.path()): NAME.mp4 is H.264 through video_encoder, anything else
+// an AVI of Motion-JPEG frames through OpenCV's built-in writer (no external
+// codec). Both writers open their file by name, whose extension chooses the
+// container; so the file is a common::atomic_file opened with a private name
+// ("overlay.avi" or "overlay.mp4" in a private folder nobody else can write
+// in). OpenCV's writer ignores its write errors: for an AVI, close() reads the
+// finished file back: its size must be the one its RIFF header gives and its
+// index must hold one entry per frame written. The AVI's frame rate is kept as
+// a whole number of frames a second (the writer rounds it), 1 to 1000; the
+// MP4's as a rational. Not copyable: it owns the open writer. Memory: the AVI
+// writer's buffer of one encoded frame; the MP4 encoder's frames in flight.
 class overlay_video {
  public:
-  // The name of the temporary the writer is given.
-  static constexpr const char* kPrivateName = "overlay.avi";
+  // The name of the temporary the writer is given for a video named `path`
+  // ("overlay.avi" or "overlay.mp4": the writers choose a container by it).
+  static const char* private_name(const std::string& path);
 
-  overlay_video() = default;
+  overlay_video();
   overlay_video(const overlay_video&) = delete;
   overlay_video& operator=(const overlay_video&) = delete;
   ~overlay_video();
 
-  // Starts the video in `file`, opened by the caller with kPrivateName (the
+  // Starts the video in `file`, opened by the caller with private_name (the
   // caller commits it after close()). fps > 0; width, height > 0; not open
   // already. "" or what is wrong, naming file.path().
   std::string open(common::atomic_file& file, double fps, int width, int height);
@@ -119,7 +131,8 @@ class overlay_video {
 
   // Finishes the file (the frame count is written into its header) and checks
   // it: "cannot write PATH: the video is incomplete (...)" when the disk was
-  // full or a limit was hit. Then commits the file of its own, or discards it
+  // full or a limit was hit (an MP4: its encoder's message for the step that
+  // failed). Then commits the file of its own, or discards it
   // on failure. "" or what is wrong; nothing to do when not open. Done by the
   // destructor too, whose message is lost.
   std::string close();
@@ -128,7 +141,10 @@ class overlay_video {
   long long frames() const { return frames_; }  // frames written since open
 
  private:
+  bool open_avi(const std::string& temp_path, double fps, int width, int height);
+
   cv::VideoWriter writer_;
+  std::unique_ptr<video_encoder> mp4_;   // instead of writer_, for NAME.mp4
   common::atomic_file own_;              // the file of open(path, ...)
   common::atomic_file* file_ = nullptr;  // the file written, while open
   cv::Size size_;

@@ -39,6 +39,7 @@
 #include "trackvideo/overlay.h"
 #include "trackvideo/pair_pass.h"
 #include "trackvideo/progress.h"
+#include "trackvideo/report_runs.h"
 #include "trackvideo/sequence.h"
 #include "trackvideo/table.h"
 #include "trackvideo/tracks.h"
@@ -68,10 +69,6 @@ std::string shown_path(const std::string& path) {
     if (c < ' ' || c > '~') return common::quote_token(path);
   return path;
 }
-
-struct file_closer {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 // Descriptor 2 on /dev/null for the object's lifetime (left as it is when
 // that cannot be arranged). Only while no other thread writes there.
@@ -119,10 +116,9 @@ class run_stages {
 
  private:
   // The steps of one frame of the loop.
-  std::string pairs_and_rows(const frame_records& r);
+  std::string pairs_rows_and_report(const frame_records& r);
   std::string detection_files(const frame_records& r);
   void draw(frame_records& r);
-  void report_boxes(const frame_records& r);
   std::string png(const frame_records& r);
   std::string video_frame(const frame_records& r);
 
@@ -160,7 +156,7 @@ class run_stages {
   // frames (the trails); per two objects (encounter_key), the runs of frames
   // of their encounters where a track starts or ends (pairs drawn thick).
   std::vector<std::vector<std::pair<int, cv::Point>>> centres_;
-  std::unordered_map<std::uint64_t, std::vector<std::pair<int, int>>> risky_;
+  std::unique_ptr<risky_runs> risky_;
   // The page's encounters (from the boxes alone), by min_l1_frame, and the
   // next whose thumbnail is still to be made.
   std::vector<encounter> thumbs_;
@@ -171,8 +167,7 @@ class run_stages {
   std::vector<unsigned char> png_;
   bool large_ = false;  // a decoded frame beyond kHintWidth x kHintHeight
   int frame_width_ = 0, frame_height_ = 0;  // of the last decoded frame
-  std::unique_ptr<std::FILE, file_closer> report_;
-  trackpair::box_dictionary boxes_;  // the report's: (object, frame - 1, det) -> corners
+  std::unique_ptr<report_runs> report_;  // the report, frame by frame
 };
 
 // Whether `name` is one that `print` gives for a number in 1 .. last.
@@ -362,14 +357,17 @@ std::string run_stages::prepare_outputs() {
     if (!(why = outputs_->open(o_.csv, "the table", csv_)).empty()) return why;
     if (!(why = csv_->write(kCsvHeader, std::strlen(kCsvHeader))).empty()) return why;
   }
-  if (!o_.overlay_video.empty() && !(why = outputs_->open(o_.overlay_video, "the overlay video",
-                                                          video_file_, overlay_video::kPrivateName))
-                                        .empty())
+  if (!o_.overlay_video.empty() &&
+      !(why = outputs_->open(o_.overlay_video, "the overlay video", video_file_,
+                             overlay_video::private_name(o_.overlay_video)))
+           .empty())
     return why;
   pair_pass::row_sink rows;
   if (csv_)
     rows = [this](const std::string& text) { return csv_->write(text.data(), text.size()); };
-  pass_ = std::make_unique<pair_pass>(t_, o_.radius, rows, drawing());
+  // The pairs are kept for the report (and the drawing).
+  pass_ = std::make_unique<pair_pass>(t_, o_.radius, rows, true);
+  report_ = std::make_unique<report_runs>(t_);
   if (!o_.encounters.empty() &&
       !(why = outputs_->open(o_.encounters, "the encounters table", encounters_file_)).empty())
     return why;
@@ -384,12 +382,6 @@ std::string run_stages::prepare_outputs() {
   return "";
 }
 
-// Two objects as one key, the smaller first.
-std::uint64_t encounter_key(int a, int b) {
-  return static_cast<std::uint64_t>(static_cast<std::uint32_t>(a)) << 32 |
-         static_cast<std::uint32_t>(b);
-}
-
 // The trails' centres, and the encounters' runs where a track starts or ends,
 // found from the boxes alone before any frame is decoded (pairs depend on the
 // boxes only), so that the frames drawn before an encounter is over know it.
@@ -400,13 +392,18 @@ void run_stages::prepare_pictures() {
       centres_[static_cast<std::size_t>(b.object)].emplace_back(
           b.frame, cv::Point(static_cast<int>((static_cast<long long>(b.x1) + b.x2) / 2),
                              static_cast<int>((static_cast<long long>(b.y1) + b.y2) / 2)));
-  encounter_finder finder(t_, o_.gap, o_.near);
+  risky_ = std::make_unique<risky_runs>(t_, o_.gap, o_.near);
+  // The page's thumbnails need every encounter (its closest pair); the
+  // drawing only the risky runs.
+  std::unique_ptr<encounter_finder> finder;
+  if (!o_.html.empty()) finder = std::make_unique<encounter_finder>(t_, o_.gap, o_.near);
   pair_pass boxes_only(t_, o_.radius, {}, false);
   int frame = 0;
   const double none = std::nan("");
   boxes_only.set_visitor(
       [&](const track_box& a, const track_box& b, long long l1, double iou, double, double) {
-        finder.add(frame, a, b, l1, iou, none, none);
+        risky_->add(frame, a.object, b.object);
+        if (finder) finder->add(frame, a, b, l1, iou, none, none);
       },
       false);
   frame_records r;
@@ -423,11 +420,8 @@ void run_stages::prepare_pictures() {
     r.last = k;
     if (const std::string why = boxes_only.process(r); !why.empty()) throw std::bad_alloc();
   }
-  for (const encounter& e : finder.finish()) {
-    if (e.at_risk())
-      risky_[encounter_key(e.object_a, e.object_b)].emplace_back(e.first_frame, e.last_frame);
-    if (!o_.html.empty()) thumbs_.push_back(e);
-  }
+  risky_->finish();
+  if (finder) thumbs_ = finder->finish();
   std::stable_sort(thumbs_.begin(), thumbs_.end(), [](const encounter& a, const encounter& b) {
     return a.min_l1_frame < b.min_l1_frame;
   });
@@ -466,23 +460,21 @@ overlay_extras run_stages::extras_of(const frame_records& r,
   for (const auto& [i, j] : pairs) {
     const track_box& a = t_.boxes[r.first + static_cast<std::size_t>(i)];
     const track_box& b = t_.boxes[r.first + static_cast<std::size_t>(j)];
-    bool thick = false;
-    if (const auto it = risky_.find(encounter_key(a.object, b.object)); it != risky_.end())
-      for (const auto& [first, last] : it->second)
-        thick = thick || (r.frame >= first && r.frame <= last);
-    extras.thick.push_back(thick);
+    extras.thick.push_back(risky_->contains(r.frame, a.object, b.object));
   }
   return extras;
 }
 
-std::string run_stages::pairs_and_rows(const frame_records& r) {
+std::string run_stages::pairs_rows_and_report(const frame_records& r) {
   if (r.decoded) {
     large_ = large_ || r.image.cols > kHintWidth || r.image.rows > kHintHeight;
     frame_width_ = r.image.cols;
     frame_height_ = r.image.rows;
   }
   frame_now_ = r.frame;
-  return r.boxes() > 0 ? pass_->process(r) : "";
+  if (r.boxes() == 0) return "";
+  const std::string why = pass_->process(r);
+  return why.empty() ? report_->add_frame(r, pass_->pairs()) : why;
 }
 
 std::string run_stages::detection_files(const frame_records& r) {
@@ -516,7 +508,7 @@ std::string run_stages::png(const frame_records& r) {
   std::string why;
   {
     // libpng tells of a failed allocation on standard error before OpenCV
-    // reports it: the run's own line is the only one (see report_boxes).
+    // reports it: the run's own line is the only one.
     const quiet_standard_error quiet;
     why = encode_png(r.image, png_);
   }
@@ -533,22 +525,11 @@ std::string run_stages::video_frame(const frame_records& r) {
     if (!why.empty()) return why;
   }
   why = video_.write(r.image);
-  return why.empty() ? "" : o_.overlay_video + ": frame " + std::to_string(r.frame) + ": " + why;
-}
-
-// The frame's boxes into the report's dictionary, while the reader thread
-// decodes the next frame. The library prints its memory tables on standard
-// error before it reports running out of memory; the run's one line says it
-// instead, so standard error is quiet meanwhile (the reader thread writes
-// nothing there).
-void run_stages::report_boxes(const frame_records& r) {
-  if (r.boxes() == 0) return;
-  const quiet_standard_error quiet;
-  for (std::size_t k = r.first; k < r.last; ++k) {
-    const track_box& b = t_.boxes[k];
-    boxes_.insert(trackpair::box_key(b.object, b.frame - 1, b.det),
-                  trackpair::box_info(b.x1, b.y1, b.x2, b.y2));
-  }
+  if (why.empty()) return "";
+  // The writer's line names the file when it failed to write it.
+  const std::string frame = "frame " + std::to_string(r.frame) + ": ";
+  return why.find(o_.overlay_video) != std::string::npos ? frame + why
+                                                           : o_.overlay_video + ": " + frame + why;
 }
 
 std::string run_stages::frame_loop() {
@@ -565,12 +546,12 @@ std::string run_stages::frame_loop() {
   for (int f = 1; f <= t_.last_frame; ++f) {
     frame_records* r = reader.next(why);
     if (r == nullptr) return why;
-    if (!(why = pairs_and_rows(*r)).empty() || !(why = detection_files(*r)).empty()) return why;
+    if (!(why = pairs_rows_and_report(*r)).empty() || !(why = detection_files(*r)).empty())
+      return why;
     draw(*r);
     if (!(why = thumbnails(*r)).empty() || !(why = png(*r)).empty() ||
         !(why = video_frame(*r)).empty())
       return why;
-    report_boxes(*r);
     shown.update(f);
   }
   shown.finish();
@@ -595,6 +576,8 @@ std::string run_stages::finish_outputs() {
       summary.tracks = t_.objects();
       summary.boxes = static_cast<long long>(t_.boxes.size());
       summary.pairs = pass_->found();
+      summary.frame_width = frame_width_;
+      summary.frame_height = frame_height_;
       why = outputs_->write_closed(in_folder(o_.html, "index.html"), html_page(summary, found));
     }
   }
@@ -603,27 +586,14 @@ std::string run_stages::finish_outputs() {
 }
 
 std::string run_stages::write_report() {
-  report_.reset(std::tmpfile());
-  if (!report_) return system_error("cannot write the report");
-  std::string why;
-  {
-    const quiet_standard_error quiet;  // see report_boxes
-    why = trackpair::write_report(boxes_, 1, o_.radius, report_.get());
-  }
-  if (!why.empty()) return why;
-  if (std::fflush(report_.get()) != 0) return system_error("cannot write the report");
   // On standard output, whole and flushed, before anything is committed (or
   // into a batch's report file).
-  std::rewind(report_.get());
-  char buffer[1 << 16];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, report_.get())) > 0;) {
-    if (report_file_) {
-      if (!(why = report_file_->write(buffer, n)).empty()) return why;
-    } else if (std::fwrite(buffer, 1, n, out_) != n) {
-      break;
-    }
-  }
-  if (std::ferror(report_.get())) return system_error("cannot write the report");
+  std::string why = report_->finish([this](const char* data, std::size_t n) -> std::string {
+    if (report_file_) return report_file_->write(data, n);
+    errno = 0;
+    return std::fwrite(data, 1, n, out_) == n ? "" : system_error("cannot write to standard output");
+  });
+  if (!why.empty()) return why;
   if (report_file_) return report_file_->close();
   if (std::fflush(out_) != 0 || std::ferror(out_))
     return system_error("cannot write to standard output");

@@ -9,17 +9,18 @@
 // the pairs, writes the rows, detection files and pictures of the frame
 // before; finish the outputs; write the report; commit. Every output file is
 // written as a temporary and committed only when every frame has been
-// processed. The report is built from the tracks' boxes once the loop is
-// done, kept in an anonymous temporary file and copied to standard output
-// and flushed before the commit: a run that cannot print its report commits
-// nothing. Should the commit itself then fail, the report has been printed
-// and the message says so.
+// processed. The report is made from each frame's pairs as the frames go by
+// (report_runs: per-object runs, spilled to an anonymous temporary file) and
+// written to standard output and flushed before the commit: a run that cannot
+// print its report commits nothing. Should the commit itself then fail, the
+// report has been printed and the message says so.
 //
-// Memory: two decoded frames, the boxes (tracks, then the report's
-// dictionary, O(rows)), one batch of pairs and at most one block of pending
-// table rows (the pairs of a frame are kept only for the drawing); the report
-// itself is on disk. Cost per frame: one decode plus the records' and pairs'
-// costs.
+// Memory: two decoded frames, the boxes (O(rows)), one frame's pairs, at most
+// one block of pending table rows and a few MiB of the report's runs (the rest
+// is on disk); with pictures, the encounters' risky runs; with --encounters
+// or --html, every encounter. Cost per frame: one decode plus the records'
+// and pairs' costs; pictures add one pass over the boxes' pairs before the
+// loop.
 #ifndef TRACKVIDEO_RUN_H
 #define TRACKVIDEO_RUN_H
 

@@ -4,6 +4,7 @@
 
 #include "common/input_file.h"
 #include "common/tokens.h"
+#include "trackvideo/ffmpeg_log.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,12 +15,9 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <new>
-#include <set>
 #include <vector>
 
 extern "C" {
@@ -44,62 +42,6 @@ namespace {
 // program stream 26 or more.
 constexpr int kMinProbeScore = AVPROBE_SCORE_RETRY + 1;
 constexpr std::size_t kProbeBytes = std::size_t{1} << 20;
-
-// What FFmpeg says while a video is read: the first error of the demuxer, and
-// the first error or warning of the decoder (any of its threads). Guarded by
-// `mutex`: the decoder's threads log concurrently.
-struct log_sink {
-  std::mutex mutex;
-  std::string demuxer, decoder;
-};
-
-void keep_line(std::string& into, const char* fmt, va_list args) {
-  if (!into.empty()) return;
-  char line[256];
-  std::vsnprintf(line, sizeof line, fmt, args);
-  std::size_t n = std::strlen(line);
-  while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r' || line[n - 1] == ' ')) --n;
-  into.assign(line, n);
-  for (char& c : into)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-  if (into.empty()) into = "unspecified error";
-}
-
-// The sinks of the decoders alive: a context's `opaque` is taken for a sink
-// only when it is one of them (another user of FFmpeg may set it to anything).
-std::mutex sinks_mutex;
-std::set<const void*> live_sinks;
-
-// The process's one log callback: nothing is printed; messages of our contexts
-// are kept in their sink (the contexts' `opaque`, copied by FFmpeg into the
-// contexts of the decoder's threads).
-extern "C" void quiet_log(void* context, int level, const char* fmt, va_list args) {
-  if (context == nullptr || level > AV_LOG_WARNING) return;
-  const AVClass* type = *static_cast<const AVClass* const*>(context);
-  void* opaque = nullptr;
-  const bool from_decoder = type == avcodec_get_class();
-  if (from_decoder)
-    opaque = static_cast<AVCodecContext*>(context)->opaque;
-  else if (type == avformat_get_class() && level <= AV_LOG_ERROR)
-    opaque = static_cast<AVFormatContext*>(context)->opaque;
-  if (opaque == nullptr) return;
-  std::lock_guard<std::mutex> registry(sinks_mutex);  // the sink outlives this call
-  if (live_sinks.count(opaque) == 0) return;
-  log_sink* sink = static_cast<log_sink*>(opaque);
-  std::lock_guard<std::mutex> lock(sink->mutex);
-  keep_line(from_decoder ? sink->decoder : sink->demuxer, fmt, args);
-}
-
-void install_quiet_log() {
-  static std::once_flag once;
-  std::call_once(once, [] { av_log_set_callback(quiet_log); });
-}
-
-std::string error_text(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
-  return text;
-}
 
 // Reads the open descriptor (a regular file) for the demuxer.
 struct file_input {
@@ -159,7 +101,7 @@ std::string shown_name(const std::string& name) {
 
 // FFmpeg's objects, freed in reverse order by the destructor.
 struct video_decoder::state {
-  log_sink log;
+  ffmpeg_log log;  // the demuxer's and the decoder's first complaints
   file_input input;
   AVIOContext* io = nullptr;
   AVFormatContext* format = nullptr;
@@ -174,11 +116,6 @@ struct video_decoder::state {
   // quarter counterclockwise, 270 clockwise, 180 half round (as OpenCV does).
   int rotation = 0;
   bool draining = false;  // the input has ended; the decoder gives what it holds
-
-  state() {
-    std::lock_guard<std::mutex> lock(sinks_mutex);
-    live_sinks.insert(&log);
-  }
   ~state() {
     sws_freeContext(scaler);
     av_frame_free(&bgr);
@@ -189,8 +126,6 @@ struct video_decoder::state {
     if (io) av_freep(&io->buffer);
     avio_context_free(&io);
     if (input.fd >= 0) ::close(input.fd);
-    std::lock_guard<std::mutex> lock(sinks_mutex);
-    live_sinks.erase(&log);
   }
 };
 
@@ -304,9 +239,7 @@ std::string video_decoder::open(const std::string& path, long long max_pixels) {
   s.picture = av_frame_alloc();
   s.bgr = av_frame_alloc();
   if (!s.packet || !s.picture || !s.bgr) return no_memory;
-  std::lock_guard<std::mutex> lock(s.log.mutex);
-  s.log.demuxer.clear();  // what the guessing and probing said of other formats
-  s.log.decoder.clear();
+  s.log.clear();  // what the guessing and probing said of other formats
   return "";
 }
 
@@ -324,10 +257,7 @@ std::string video_decoder::fail_frame(const std::string& reason) {
 std::string video_decoder::next(cv::Mat* frame, bool& ended) {
   state& s = *s_;
   ended = false;
-  auto logged = [&s](bool demuxer) {
-    std::lock_guard<std::mutex> lock(s.log.mutex);
-    return demuxer ? s.log.demuxer : s.log.decoder;
-  };
+  auto logged = [&s](bool demuxer) { return demuxer ? s.log.format_line() : s.log.codec_line(); };
   for (;;) {
     int err = avcodec_receive_frame(s.codec, s.picture);
     if (err == 0) {

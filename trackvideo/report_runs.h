@@ -1,0 +1,78 @@
+// trackvideo/report_runs.h - the candidate report written as the frames go by,
+// without a dictionary of every box.
+//
+// The report has one line per detection of frames 2 .. F, ordered by object,
+// then frame, then detection: "q f d " (object and detection from 0, frame
+// index f = frame - 1), then "a b " for every detection of another object of
+// the same frame at an L1 distance below the radius, in increasing (a, b),
+// then a newline; exactly what trackpair's write_report prints over a
+// dictionary of the same boxes. The frames come in frame order, so each
+// object's lines come in its order: add_frame() appends them to the object's
+// run, and finish() writes the runs one object after the other.
+//
+// A frame's hits come from its candidate pairs (pair_pass's order: each
+// unordered pair once, increasing (q, s, a, b)): a detection's hits of lower
+// objects arrive in increasing order as the second of a pair, those of higher
+// objects as the first; the former all precede the latter.
+//
+// Memory: the text of the runs waits in memory up to kPending bytes in all;
+// then every run's text goes to an anonymous temporary file as one chunk, and
+// the chunk's place is kept (16 bytes a chunk). finish() reads the chunks back
+// in object order. Cost: O(boxes + pairs) for add_frame, O(report) for finish.
+// Failures: "" or one line ("cannot write the report: <reason>"); running out
+// of memory throws std::bad_alloc.
+#ifndef TRACKVIDEO_REPORT_RUNS_H
+#define TRACKVIDEO_REPORT_RUNS_H
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "trackvideo/frame_records.h"
+#include "trackvideo/tracks.h"
+
+namespace trackvideo {
+
+class report_runs {
+ public:
+  // The runs' text kept in memory before it is written out.
+  static constexpr std::size_t kPending = std::size_t{1} << 22;
+
+  // `pending`: the bytes kept in memory before a spill (tests make it small).
+  explicit report_runs(const tracks& t, std::size_t pending = kPending);
+  ~report_runs();
+  report_runs(const report_runs&) = delete;
+  report_runs& operator=(const report_runs&) = delete;
+
+  // The lines of frame r.frame (none for frame 1) from its pairs, indices
+  // into its boxes as pair_pass gives them. Frames in increasing order.
+  std::string add_frame(const frame_records& r, const std::vector<std::pair<int, int>>& pairs);
+  // Hands the whole report to `write` in pieces, in order; write returns ""
+  // or what is wrong (which ends it).
+  using writer = std::function<std::string(const char* data, std::size_t n)>;
+  std::string finish(const writer& write);
+
+ private:
+  struct chunk {
+    long long offset;
+    std::size_t size;
+  };
+  std::string spill();  // every run's pending text to the file
+
+  const tracks& tracks_;
+  std::vector<std::string> pending_;        // per object: text not yet in the file
+  std::vector<std::vector<chunk>> chunks_;  // per object: its text in the file, in order
+  std::size_t pending_bytes_ = 0;
+  std::size_t pending_limit_;
+  std::FILE* file_ = nullptr;  // the spill file, made when first needed
+  long long file_size_ = 0;
+  // add_frame's scratch: per box of the frame, its hits (box indices).
+  std::vector<std::vector<int>> hits_;
+};
+
+}  // namespace trackvideo
+
+#endif  // TRACKVIDEO_REPORT_RUNS_H
