@@ -35,7 +35,9 @@
 #      the outputs compared with the loop's again;
 # and prints medians (fastest-slowest), the ratios jobs1/loop and loop/jobsN
 # and whether the goals hold: jobs1 within 5 % of the loop (jobs1/loop <=
-# 1.05), loop/jobsN >= 0.6 x (cores - 1) + 1.
+# 1.05), loop/jobsN >= 0.6 x (cores - 1) + 1; all this twice, over all runs
+# and over those during which the rest of the machine took less than a
+# quarter of a core.
 # Work files go to $WORK_DIR (default /tmp/tavo-dataset-work).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -45,7 +47,7 @@ build=${BUILD_DIR:-$root/build-bench}
 data=${DATA_DIR:-/tmp/tavo-dataset-data}
 work=${WORK_DIR:-/tmp/tavo-dataset-work}
 cores=$(nproc)
-# The eight sequences: frames and objects of each (about 6 s for the loop on
+# The eight sequences: frames and objects of each (about 5 s for the loop on
 # the 2-core machine).
 frames=(400 440 420 480 460 500 430 470)
 objects=(60 54 64 50 58 52 62 56)
