@@ -20,6 +20,8 @@
 #        video   trackvideo --tracks T --video V --csv C
 #        frames  trackvideo --tracks T --frames DIR --csv C   (for reference)
 #        no_csv  trackvideo --tracks T --video V              (the report alone)
+#        encounters  as video, with --encounters E --html DIR  (beside video,
+#                each round in the other order; goal: at most 10 % more)
 #        files   examples/pipeline.sh with histfeat and trackpair run through
 #                wrappers that time them: only histfeat --batch + trackpair
 #                count, not the writing of the 50,000 box files before them;
@@ -39,8 +41,9 @@ frames=500
 objects=100
 
 # ---- what the benchmark needs ------------------------------------------------------
-"$root/scripts/deps.sh" g++ cmake make libopencv-core-dev libopencv-imgproc-dev \
-  libopencv-imgcodecs-dev libopencv-videoio-dev time
+"$root/scripts/deps.sh" g++ cmake make pkg-config libopencv-core-dev libopencv-imgproc-dev \
+  libopencv-imgcodecs-dev libopencv-videoio-dev libavformat-dev libavcodec-dev libswscale-dev \
+  libavutil-dev libjpeg62-turbo-dev libpng-dev time
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVO_BUILD_BENCH=ON \
   -DTAVO_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j 2 --target trackvideo histfeat trackpair trackvideo_gen >/dev/null
@@ -145,7 +148,11 @@ echo "detection files differing from histfeat's: over the folder $frames_differ,
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 for ((i = 1; i <= rounds; i++)); do
   run_trackvideo() {
-    trackvideo_run video "$i" --tracks "$tracks" --video "$video" --csv "$work/video.csv"
+    # The encounters and their page beside the table alone, in turns first.
+    local table=(trackvideo_run video "$i" --tracks "$tracks" --video "$video" --csv "$work/video.csv")
+    local page=(trackvideo_run encounters "$i" --tracks "$tracks" --video "$video"
+      --csv "$work/enc_video.csv" --encounters "$work/encounters.csv" --html "$work/page")
+    if ((i % 2)); then "${table[@]}"; "${page[@]}"; else "${page[@]}"; "${table[@]}"; fi
     trackvideo_run frames "$i" --tracks "$tracks" --frames "$data/frames" --csv "$work/frames.csv"
     trackvideo_run no_csv "$i" --tracks "$tracks" --video "$video"
   }
@@ -156,7 +163,9 @@ for ((i = 1; i <= rounds; i++)); do
     file_route "$i"
     run_trackvideo
   fi
-  same_reports video frames no_csv
+  same_reports video frames no_csv encounters
+  cmp -s "$work/video.csv" "$work/enc_video.csv" ||
+    { echo "trackvideo.sh: the table differs with --encounters --html" >&2; exit 1; }
   echo "round $i of $rounds done (load $(cut -d' ' -f1-3 /proc/loadavg))" >&2
 done
 
@@ -169,7 +178,7 @@ echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -
 echo "work directory: $work ($(df -T "$work" | awk 'NR == 2 { print $2 }')); $rounds rounds," \
   "medians (fastest-slowest), seconds"
 printf '%-10s %8s %14s %7s %7s %9s\n' case wall "" user sys "peak MB"
-for c in video frames no_csv histfeat trackpair files driver; do
+for c in video encounters frames no_csv histfeat trackpair files driver; do
   printf '%-10s %8s %14s %7s %7s %9s\n' "$c" "$(median "$c" 3)" "($(spread "$c" 3))" \
     "$(median "$c" 4)" "$(median "$c" 5)" "$(peak_mb "$c")"
 done
@@ -180,3 +189,9 @@ echo "goal: trackvideo (video) >= 5x faster than histfeat + trackpair: ${speedup
   "$(verdict "$speedup >= 5")"
 echo "goal: trackvideo (video) whole run <= 1 s: $video_s s, $(verdict "$video_s <= 1")"
 echo "goal: trackvideo (video) peak < 200 MB: $(peak_mb video) MB, $(verdict "$(peak_mb video) < 200")"
+# Round by round: the two ran one after the other.
+encounters_ratio=$(awk '$1 == "video" { v[$2] = $3 } $1 == "encounters" { e[$2] = $3 }
+  END { for (r in v) if (r in e) print e[r] / v[r] }' "$results" | sort -g |
+  awk '{ x[NR] = $1 } END { printf "%.3f", NR % 2 ? x[(NR + 1) / 2] : (x[NR / 2] + x[NR / 2 + 1]) / 2 }')
+echo "goal: --encounters --html at most 10 % over --csv alone (video):" \
+  "${encounters_ratio}x round by round, $(verdict "$encounters_ratio <= 1.10")"
