@@ -263,14 +263,16 @@ TEST(TrackvideoReportRuns, EqualsTheDictionarysReportWithAndWithoutSpilling) {
     std::fclose(expected_file);
     for (const std::size_t pending : {std::size_t{1}, report_runs::kPending}) {
       report_runs report(t, pending);
-      pair_pass pass(t, 80, {}, true);
+      pair_pass pass(t, 80, {}, false);
+      pass.set_index_sink([&report](int a, int b) { report.add_pair(a, b); });
       std::size_t first = 0;
       for (int f = 1; f <= t.last_frame; ++f) {
         const frame_records r = records_of(t, f, first, random);
         first = r.last;
         if (r.boxes() == 0) continue;
+        report.begin_frame(r);
         ASSERT_EQ(pass.process(r), "");
-        ASSERT_EQ(report.add_frame(r, pass.pairs()), "");
+        ASSERT_EQ(report.end_frame(), "");
       }
       std::string text;
       ASSERT_EQ(report.finish([&text](const char* data, std::size_t n) {

@@ -109,6 +109,7 @@ std::string pair_pass::process(const frame_records& r) {
               static_cast<int>(r.start[static_cast<std::size_t>(q)]) + s,
               static_cast<int>(r.start[static_cast<std::size_t>(a)]) + b);
           ++found_;
+          if (index_sink_) index_sink_(pair.first, pair.second);
           if (keep_pairs_) pairs_.push_back(pair);
           if (!sink_ && !visitor_) return;
           batch_.push_back(pair);

@@ -47,6 +47,11 @@ class pair_pass {
   pair_pass(const tracks& t, long long radius, row_sink rows, bool keep_pairs)
       : tracks_(t), radius_(radius), sink_(std::move(rows)), keep_pairs_(keep_pairs) {}
 
+  // Is handed each pair as indices into the frame's boxes, in order, as soon
+  // as it is found (the report).
+  using pair_index_sink = std::function<void(int a, int b)>;
+  void set_index_sink(pair_index_sink s) { index_sink_ = std::move(s); }
+
   // Sets the visitor (before the first process()). `histograms` false: the
   // records hold no values (a pass over the boxes alone, without table).
   void set_visitor(pair_visitor v, bool histograms = true) {
@@ -79,6 +84,7 @@ class pair_pass {
   row_sink sink_;
   bool keep_pairs_;
   pair_visitor visitor_;
+  pair_index_sink index_sink_;
   bool histograms_ = true;
   std::vector<std::vector<trackpair::box_info>> grouped_;  // per present object
   std::vector<std::pair<int, int>> pairs_;                 // kept pairs

@@ -36,31 +36,62 @@ report_runs::~report_runs() {
   if (file_) std::fclose(file_);
 }
 
-std::string report_runs::add_frame(const frame_records& r,
-                                   const std::vector<std::pair<int, int>>& pairs) {
-  if (r.frame < 2) return "";
-  const std::size_t n = r.boxes();
-  if (hits_.size() < n) hits_.resize(n);
-  for (std::size_t k = 0; k < n; ++k) hits_[k].clear();
-  // Second of a pair first: all lower objects' hits, then the higher ones'.
-  for (const auto& [a, b] : pairs) hits_[static_cast<std::size_t>(b)].push_back(a);
-  for (const auto& [a, b] : pairs) hits_[static_cast<std::size_t>(a)].push_back(b);
-  for (std::size_t k = 0; k < n; ++k) {
-    const track_box& box = tracks_.boxes[r.first + k];
+void report_runs::begin_frame(const frame_records& r) {
+  frame_ = r.frame;
+  first_ = r.first;
+  boxes_ = r.boxes();
+  if (lower_.size() < boxes_) lower_.resize(boxes_);
+  for (std::size_t k = 0; k < boxes_; ++k) lower_[k].clear();
+  emitted_ = 0;
+  run_first_ = 0;
+  run_.clear();
+}
+
+void report_runs::add_pair(int a, int b) {
+  if (frame_ < 2) return;
+  const auto first = static_cast<std::size_t>(a);
+  if (first != run_first_) emit_before(first);
+  run_.push_back(b);
+  lower_[static_cast<std::size_t>(b)].push_back(a);
+}
+
+// Every box before `k`: all its pairs have been seen (its lower hits as the
+// second of pairs that started earlier, its higher hits as run_).
+void report_runs::emit_before(std::size_t k) {
+  for (; emitted_ < k && why_.empty(); ++emitted_) {
+    const track_box& box = tracks_.boxes[first_ + emitted_];
     std::string& text = pending_[static_cast<std::size_t>(box.object)];
     const std::size_t before = text.size();
     number(text, box.object);
-    number(text, r.frame - 1);
+    number(text, frame_ - 1);
     number(text, box.det);
-    for (const int h : hits_[k]) {
-      const track_box& other = tracks_.boxes[r.first + static_cast<std::size_t>(h)];
+    const auto hit = [&](int h) {
+      const track_box& other = tracks_.boxes[first_ + static_cast<std::size_t>(h)];
       number(text, other.object);
       number(text, other.det);
-    }
+    };
+    std::vector<int>& lower = lower_[emitted_];
+    for (const int h : lower) hit(h);
+    if (emitted_ == run_first_)
+      for (const int h : run_) hit(h);
     text += '\n';
     pending_bytes_ += text.size() - before;
+    // A box of thousands of hits gives its memory back.
+    if (lower.capacity() > 4096) std::vector<int>().swap(lower);
+    // A frame of millions of pairs does not wait whole in memory.
+    if (pending_bytes_ >= pending_limit_) why_ = spill();
   }
-  return pending_bytes_ >= pending_limit_ ? spill() : "";
+  if (k != run_first_) {
+    run_first_ = k;
+    run_.clear();
+  }
+}
+
+std::string report_runs::end_frame() {
+  if (frame_ >= 2) emit_before(boxes_);
+  std::string why;
+  why.swap(why_);
+  return why;
 }
 
 std::string report_runs::spill() {

@@ -7,18 +7,21 @@
 // the same frame at an L1 distance below the radius, in increasing (a, b),
 // then a newline; exactly what trackpair's write_report prints over a
 // dictionary of the same boxes. The frames come in frame order, so each
-// object's lines come in its order: add_frame() appends them to the object's
+// object's lines come in its order: each frame's are appended to the object's
 // run, and finish() writes the runs one object after the other.
 //
 // A frame's hits come from its candidate pairs (pair_pass's order: each
 // unordered pair once, increasing (q, s, a, b)): a detection's hits of lower
 // objects arrive in increasing order as the second of a pair, those of higher
-// objects as the first; the former all precede the latter.
+// objects as the first, together; the former all precede the latter, and
+// once the pairs have moved past a detection its line is complete.
 //
-// Memory: the text of the runs waits in memory up to kPending bytes in all;
+// Memory: the hits of lower objects of the frame's boxes whose lines are not
+// made yet (at most a quarter of the frame's pairs), and the text of the runs
+// waits in memory up to kPending bytes in all;
 // then every run's text goes to an anonymous temporary file as one chunk, and
 // the chunk's place is kept (16 bytes a chunk). finish() reads the chunks back
-// in object order. Cost: O(boxes + pairs) for add_frame, O(report) for finish.
+// in object order. Cost: O(boxes + pairs) a frame, O(report) for finish.
 // Failures: "" or one line ("cannot write the report: <reason>"); running out
 // of memory throws std::bad_alloc.
 #ifndef TRACKVIDEO_REPORT_RUNS_H
@@ -47,9 +50,14 @@ class report_runs {
   report_runs(const report_runs&) = delete;
   report_runs& operator=(const report_runs&) = delete;
 
-  // The lines of frame r.frame (none for frame 1) from its pairs, indices
-  // into its boxes as pair_pass gives them. Frames in increasing order.
-  std::string add_frame(const frame_records& r, const std::vector<std::pair<int, int>>& pairs);
+  // The lines of frame r.frame (none for frame 1): begin_frame, then each of
+  // its pairs as indices into its boxes in pair_pass's order (increasing
+  // first index, and for one first index increasing second), then
+  // end_frame, which returns "" or what is wrong. A box's line is made as
+  // soon as the pairs have passed it. Frames in increasing order.
+  void begin_frame(const frame_records& r);
+  void add_pair(int a, int b);
+  std::string end_frame();
   // Hands the whole report to `write` in pieces, in order; write returns ""
   // or what is wrong (which ends it).
   using writer = std::function<std::string(const char* data, std::size_t n)>;
@@ -69,8 +77,16 @@ class report_runs {
   std::size_t pending_limit_;
   std::FILE* file_ = nullptr;  // the spill file, made when first needed
   long long file_size_ = 0;
-  // add_frame's scratch: per box of the frame, its hits (box indices).
-  std::vector<std::vector<int>> hits_;
+  void emit_before(std::size_t k);  // the lines of the frame's boxes before k
+
+  // The frame under way: its number, first box and box count; the boxes whose
+  // lines are made; per box its hits of lower objects; the box whose pairs
+  // arrive (run_first_) and its hits of higher objects; a failed spill.
+  int frame_ = 0;
+  std::size_t first_ = 0, boxes_ = 0, emitted_ = 0, run_first_ = 0;
+  std::vector<std::vector<int>> lower_;
+  std::vector<int> run_;
+  std::string why_;
 };
 
 }  // namespace trackvideo

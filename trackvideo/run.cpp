@@ -365,9 +365,9 @@ std::string run_stages::prepare_outputs() {
   pair_pass::row_sink rows;
   if (csv_)
     rows = [this](const std::string& text) { return csv_->write(text.data(), text.size()); };
-  // The pairs are kept for the report (and the drawing).
-  pass_ = std::make_unique<pair_pass>(t_, o_.radius, rows, true);
+  pass_ = std::make_unique<pair_pass>(t_, o_.radius, rows, drawing());
   report_ = std::make_unique<report_runs>(t_);
+  pass_->set_index_sink([this](int a, int b) { report_->add_pair(a, b); });
   if (!o_.encounters.empty() &&
       !(why = outputs_->open(o_.encounters, "the encounters table", encounters_file_)).empty())
     return why;
@@ -473,8 +473,10 @@ std::string run_stages::pairs_rows_and_report(const frame_records& r) {
   }
   frame_now_ = r.frame;
   if (r.boxes() == 0) return "";
+  report_->begin_frame(r);
   const std::string why = pass_->process(r);
-  return why.empty() ? report_->add_frame(r, pass_->pairs()) : why;
+  const std::string report = report_->end_frame();
+  return why.empty() ? report : why;
 }
 
 std::string run_stages::detection_files(const frame_records& r) {
