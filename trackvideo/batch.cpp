@@ -320,7 +320,7 @@ class batch_runner {
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
         std::sscanf(r.message.c_str(), "ok %d %lld %lf", &frames, &pairs, &seconds) == 3) {
       char text[128];
-      std::snprintf(text, sizeof text, "%d frames, %lld pairs, %.1f s", frames, pairs, seconds);
+      std::snprintf(text, sizeof text, "%d frames, %lld pairs, %.2f s", frames, pairs, seconds);
       note(l, text);
       return;
     }
