@@ -33,4 +33,15 @@ std::string quote_token(const char* begin, const char* end) {
   return q;
 }
 
+std::string shown_name(const std::string& name) {
+  for (const char c : name)
+    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f)
+      return quote_token(name);
+  return name;
+}
+
+std::string in_folder(const std::string& dir, const std::string& name) {
+  return dir.empty() || dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
 }  // namespace common

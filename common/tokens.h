@@ -29,6 +29,13 @@ inline std::string quote_token(const std::string& token) {
   return quote_token(token.data(), token.data() + token.size());
 }
 
+// A file name as messages give it: as it is when every byte is printable
+// ASCII, else quoted as quote_token quotes it. O(length).
+std::string shown_name(const std::string& name);
+
+// `name` in the folder `dir` ("dir/name"; "name" for an empty dir).
+std::string in_folder(const std::string& dir, const std::string& name);
+
 }  // namespace common
 
 #endif  // COMMON_TOKENS_H

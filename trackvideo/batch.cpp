@@ -25,6 +25,8 @@
 
 namespace trackvideo {
 
+using common::in_folder;
+
 namespace {
 
 using clock_type = std::chrono::steady_clock;
@@ -36,17 +38,6 @@ constexpr char kMarkerFirstLine[] = "trackvideo done 1\n";
 constexpr std::size_t kMarkerLimit = 1 << 16;
 // What a child tells its parent fits one pipe write.
 constexpr std::size_t kMessageLimit = 3000;
-
-std::string in_folder(const std::string& dir, const std::string& name) {
-  return dir.empty() || dir.back() == '/' ? dir + name : dir + "/" + name;
-}
-
-// A name or path as messages give it (quoted when it holds an unprintable byte).
-std::string shown(const std::string& text) {
-  for (const char c : text)
-    if (c < ' ' || c > '~') return common::quote_token(text);
-  return text;
-}
 
 // The processors this process may run on.
 int cores() {
@@ -60,7 +51,7 @@ int cores() {
 std::string input_line(const char* what, const std::string& path, std::string& why) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) {
-    why = "cannot open " + shown(path) + ": " + std::strerror(errno);
+    why = "cannot open " + common::shown_name(path) + ": " + std::strerror(errno);
     return "";
   }
   char figures[96];
@@ -246,13 +237,13 @@ class batch_runner {
   }
 
   void fail(const batch_line& l, const std::string& why) {
-    std::fprintf(err_, "trackvideo: %s:%d: %s: %s\n", list_.c_str(), l.line, shown(l.name).c_str(),
+    std::fprintf(err_, "trackvideo: %s:%d: %s: %s\n", list_.c_str(), l.line, common::shown_name(l.name).c_str(),
                  why.c_str());
     failed_ = true;
   }
   void note(const batch_line& l, const std::string& what) {
     if (o_.progress != progress_mode::never)
-      std::fprintf(err_, "trackvideo: %s: %s\n", shown(l.name).c_str(), what.c_str());
+      std::fprintf(err_, "trackvideo: %s: %s\n", common::shown_name(l.name).c_str(), what.c_str());
   }
   bool failed() const { return failed_; }
 
@@ -436,7 +427,7 @@ bool usable_name(const std::string& name) {
 }
 
 int run_batch(const options& o, std::FILE* err) {
-  const std::string list = o.batch == "-" ? "-" : shown(o.batch);
+  const std::string list = o.batch == "-" ? "-" : common::shown_name(o.batch);
   std::string text;
   if (const std::string why = read_list(o.batch, text); !why.empty()) {
     std::fprintf(err, "trackvideo: cannot read %s: %s\n", list.c_str(), why.c_str());
@@ -459,18 +450,18 @@ int run_batch(const options& o, std::FILE* err) {
     const auto [it, added] = first_line.emplace(l.name, l.line);
     if (!added) {
       std::fprintf(err, "trackvideo: %s:%d: %s: the name of line %d's sequence as well\n",
-                   list.c_str(), l.line, shown(l.name).c_str(), it->second);
+                   list.c_str(), l.line, common::shown_name(l.name).c_str(), it->second);
       clash = true;
     }
   }
   if (clash) return 1;
   if (::mkdir(o.out.c_str(), 0777) != 0 && errno != EEXIST) {
-    std::fprintf(err, "trackvideo: cannot create %s: %s\n", shown(o.out).c_str(),
+    std::fprintf(err, "trackvideo: cannot create %s: %s\n", common::shown_name(o.out).c_str(),
                  std::strerror(errno));
     return 1;
   }
   if (!is_file(o.out, true)) {
-    std::fprintf(err, "trackvideo: %s is not a folder\n", shown(o.out).c_str());
+    std::fprintf(err, "trackvideo: %s is not a folder\n", common::shown_name(o.out).c_str());
     return 1;
   }
   batch_runner runner(o, err, list);

@@ -1,4 +1,5 @@
 // trackvideo/frame_source.cpp - video or folder frames (see frame_source.h).
+#include "common/tokens.h"
 #include "trackvideo/frame_source.h"
 
 #include "common/input_file.h"
@@ -118,7 +119,7 @@ void frame_source::open_list(const std::string& name, std::vector<std::string> p
 
 std::string frame_source::missing() const {
   const std::string f = std::to_string(position_ + 1);
-  const std::string name = shown_name(name_);
+  const std::string name = common::shown_name(name_);
   if (is_video_)
     return name + ": no frame " + f + " (the video ends after " + std::to_string(position_) +
            (position_ == 1 ? " frame)" : " frames)");
@@ -140,7 +141,7 @@ std::string frame_source::next_image(cv::Mat& frame) {
   const std::string& path = images_[static_cast<std::size_t>(position_)];
   // The file read whole through the descriptor that was checked.
   std::string why = common::read_file(path, file_bytes_);
-  const std::string shown = shown_name(path);
+  const std::string shown = common::shown_name(path);
   if (!why.empty()) return "cannot open " + shown + ": " + why;
   // An empty file is no image (and the decoder would read a null source by name).
   if (file_bytes_.empty()) return "cannot decode " + shown + " as a colour image";

@@ -46,11 +46,10 @@
 
 namespace trackvideo {
 
-namespace {
+using common::in_folder;
+using common::shown_name;
 
-std::string in_folder(const std::string& dir, const std::string& name) {
-  return dir.empty() || dir.back() == '/' ? dir + name : dir + "/" + name;
-}
+namespace {
 
 std::string overlay_file_name(int f) {
   char name[32];
@@ -60,14 +59,6 @@ std::string overlay_file_name(int f) {
 
 std::string system_error(const std::string& what) {
   return what + ": " + std::strerror(errno);
-}
-
-// A path as messages give it: as it is, or quoted as tokens are when it holds
-// a byte outside printable ASCII.
-std::string shown_path(const std::string& path) {
-  for (const char c : path)
-    if (c < ' ' || c > '~') return common::quote_token(path);
-  return path;
 }
 
 // Descriptor 2 on /dev/null for the object's lifetime (left as it is when
@@ -205,7 +196,7 @@ std::string check_standard_output(const options& o, const std::string& tracks_pa
     return ::stat(path.c_str(), &st) == 0 && st.st_dev == so.st_dev && st.st_ino == so.st_ino;
   };
   const auto refuse = [](const char* what, const std::string& path) {
-    return std::string("standard output is the ") + what + " " + shown_path(path);
+    return std::string("standard output is the ") + what + " " + shown_name(path);
   };
   if (same(tracks_path)) return refuse("tracks file", tracks_path);
   if (!o.video.empty() && same(o.video)) return refuse("video", o.video);
@@ -262,9 +253,9 @@ std::string run_stages::read_inputs() {
       line = b.line;
       frame = b.frame;
     }
-  return shown_path(tracks_path_) + ":" + std::to_string(line) + ": frame " +
+  return shown_name(tracks_path_) + ":" + std::to_string(line) + ": frame " +
          std::to_string(frame) + " is beyond the sequence's " + std::to_string(seq_.seq_length) +
-         " frames (seqLength in " + shown_path(in_folder(o_.sequence, "seqinfo.ini")) + ")";
+         " frames (seqLength in " + shown_name(in_folder(o_.sequence, "seqinfo.ini")) + ")";
 }
 
 // seqinfo.ini, and the tracks file and frames' folder it implies.
@@ -285,15 +276,15 @@ std::string run_stages::open_sequence_frames() {
     struct stat st;
     if (::stat(paths.back().c_str(), &st) != 0)
       return system_error("frame " + std::to_string(f) + ": cannot open " +
-                          shown_path(paths.back()));
+                          shown_name(paths.back()));
     if (!S_ISREG(st.st_mode))
-      return "frame " + std::to_string(f) + ": " + shown_path(paths.back()) +
+      return "frame " + std::to_string(f) + ": " + shown_name(paths.back()) +
              " is not a regular file";
   }
   source_.open_list(frames_dir_, std::move(paths), seq_.frame_rate);
   if (seq_.im_width > 0 && seq_.im_height > 0)
     source_.expect_size(seq_.im_width, seq_.im_height,
-                        shown_path(in_folder(o_.sequence, "seqinfo.ini")));
+                        shown_name(in_folder(o_.sequence, "seqinfo.ini")));
   return files_ ? "" : check_standard_output(o_, tracks_path_, t_, source_, out_);
 }
 
@@ -304,7 +295,7 @@ std::string run_stages::open_frames() {
   if (!why.empty()) return why;
   const std::size_t images = source_.images().size();
   if (o_.video.empty() && static_cast<long long>(images) < t_.last_frame)
-    return shown_path(o_.frames) + ": no frame " + std::to_string(images + 1) +
+    return shown_name(o_.frames) + ": no frame " + std::to_string(images + 1) +
            " (the folder holds " + std::to_string(images) + (images == 1 ? " image" : " images") +
            ", the tracks go to frame " + std::to_string(t_.last_frame) + ")";
   return check_standard_output(o_, tracks_path_, t_, source_, out_);
@@ -573,7 +564,7 @@ std::string run_stages::finish_outputs() {
     }
     if (why.empty() && !o_.html.empty()) {
       page_summary summary;
-      summary.title = o_.sequence.empty() ? shown_path(tracks_path_) : seq_.name;
+      summary.title = o_.sequence.empty() ? shown_name(tracks_path_) : seq_.name;
       summary.frames = t_.last_frame;
       summary.tracks = t_.objects();
       summary.boxes = static_cast<long long>(t_.boxes.size());

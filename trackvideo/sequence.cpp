@@ -18,12 +18,6 @@ namespace trackvideo {
 
 namespace {
 
-std::string shown(const std::string& s) {
-  for (const char c : s)
-    if (c < 0x20 || c > 0x7e) return common::quote_token(s);
-  return s;
-}
-
 std::string trimmed(const std::string& s) {
   const char* const blanks = " \t\r";
   const std::size_t a = s.find_first_not_of(blanks);
@@ -34,10 +28,6 @@ std::string trimmed(const std::string& s) {
 std::string lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
-}
-
-std::string in_dir(const std::string& dir, const std::string& name) {
-  return dir.empty() || dir.back() == '/' ? dir + name : dir + "/" + name;
 }
 
 // A whole number from 1 to INT_MAX, digits only.
@@ -55,7 +45,7 @@ bool whole(const std::string& v, int& out) {
 std::string parse_seqinfo(const std::string& text, const std::string& file,
                           const std::string& folder_name, seqinfo& out) {
   out = seqinfo{};
-  const std::string name = shown(file);
+  const std::string name = common::shown_name(file);
   const char* const keys[] = {"imdir",     "imext",   "seqlength", "name",
                               "framerate", "imwidth", "imheight"};
   std::string values[7];
@@ -119,10 +109,10 @@ std::string parse_seqinfo(const std::string& text, const std::string& file,
 }
 
 std::string read_seqinfo(const std::string& dir, seqinfo& out) {
-  const std::string path = in_dir(dir, "seqinfo.ini");
+  const std::string path = common::in_folder(dir, "seqinfo.ini");
   std::string text;
   const std::string why = common::read_file(path, text);
-  if (!why.empty()) return "cannot open " + shown(path) + ": " + why;
+  if (!why.empty()) return "cannot open " + common::shown_name(path) + ": " + why;
   return parse_seqinfo(text, path, sequence_folder_name(dir), out);
 }
 
@@ -134,17 +124,17 @@ std::string sequence_folder_name(const std::string& dir) {
 }
 
 std::string frames_folder(const std::string& dir, const seqinfo& s) {
-  return in_dir(dir, s.im_dir);
+  return common::in_folder(dir, s.im_dir);
 }
 
 std::string frame_path(const std::string& dir, const seqinfo& s, int f) {
   char digits[16];
   std::snprintf(digits, sizeof digits, "%06d", f);
-  return in_dir(frames_folder(dir, s), digits + s.im_ext);
+  return common::in_folder(frames_folder(dir, s), digits + s.im_ext);
 }
 
 std::string ground_truth_path(const std::string& dir) {
-  return in_dir(dir, "gt/gt.txt");
+  return common::in_folder(dir, "gt/gt.txt");
 }
 
 std::string parse_classes(const std::string& text, gt_rules& out) {

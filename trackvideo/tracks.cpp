@@ -126,14 +126,6 @@ std::string quoted(const std::string& field) {
   return common::quote_token(field);
 }
 
-// A file name as messages give it: whole when every byte is printable ASCII,
-// else quoted as tokens are, so that no byte reaches the terminal raw.
-std::string shown_name(const std::string& name) {
-  for (const char c : name)
-    if (c < 0x20 || c > 0x7e) return quoted(name);
-  return name;
-}
-
 // Whether a field starts as a number may: a first field that does not is a
 // header's. A row mistyped after its first byte stays an error.
 bool starts_like_number(char c) {
@@ -223,12 +215,12 @@ std::string parse_tracks(const std::string& text, const std::string& name, track
     const char* q = p;
     while (q < eol && is_blank(*q)) ++q;
     if (q < eol) {
-      if (line == INT_MAX) return shown_name(name) + ": too many lines";
+      if (line == INT_MAX) return common::shown_name(name) + ": too many lines";
       if (first && *q != ',' && !starts_like_number(*q)) {
         out.header_line = line;
       } else {
         const int n = split_fields(p, eol, fields, want);
-        auto at = [&] { return shown_name(name) + ":" + std::to_string(line) + ": "; };
+        auto at = [&] { return common::shown_name(name) + ":" + std::to_string(line) + ": "; };
         if (n < 0)
           return at() + "column " + std::to_string(-n) + " (" + kColumnNames[-1 - n] + ") is empty";
         if (rules && n < kGtColumns)
@@ -261,7 +253,7 @@ std::string parse_tracks(const std::string& text, const std::string& name, track
     p = eol + (eol < end ? 1 : 0);
   }
   if (rows.empty())
-    return shown_name(name) +
+    return common::shown_name(name) +
            (rules && (out.ignored_flag || out.ignored_class)
                 ? ": no rows kept (" + std::to_string(out.ignored_flag) + " with 7th column 0, " +
                       std::to_string(out.ignored_class) + " of other classes)"
@@ -294,20 +286,20 @@ std::string read_tracks(const std::string& path, tracks& out, const gt_rules* ru
   // never end (trackpair's reader, which its detection files go through).
   std::string text;
   const std::string why = common::read_file(path, text);
-  if (!why.empty()) return "cannot open " + shown_name(path) + ": " + why;
+  if (!why.empty()) return "cannot open " + common::shown_name(path) + ": " + why;
   return parse_tracks(text, path, out, rules);
 }
 
 std::string ignored_message(const tracks& t) {
   const int n = t.ignored_flag + t.ignored_class;
-  return shown_name(t.file) + ": " + std::to_string(n) + (n == 1 ? " row" : " rows") +
+  return common::shown_name(t.file) + ": " + std::to_string(n) + (n == 1 ? " row" : " rows") +
          " ignored (" + std::to_string(t.ignored_flag) + " with 7th column 0, " +
          std::to_string(t.ignored_class) + " of other classes)";
 }
 
 std::string header_message(const tracks& t) {
   if (t.header_line == 0) return "";
-  return shown_name(t.file) + ":" + std::to_string(t.header_line) + ": skipped the header line";
+  return common::shown_name(t.file) + ":" + std::to_string(t.header_line) + ": skipped the header line";
 }
 
 std::string tracks::verify() const {

@@ -92,13 +92,6 @@ bool text_picture_codec(AVCodecID id) {
 
 }  // namespace
 
-std::string shown_name(const std::string& name) {
-  for (const char c : name)
-    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f)
-      return common::quote_token(name);
-  return name;
-}
-
 // FFmpeg's objects, freed in reverse order by the destructor.
 struct video_decoder::state {
   ffmpeg_log log;  // the demuxer's and the decoder's first complaints
@@ -134,7 +127,7 @@ video_decoder::~video_decoder() = default;
 
 std::string video_decoder::open(const std::string& path, long long max_pixels) {
   install_quiet_log();
-  name_ = shown_name(path);
+  name_ = common::shown_name(path);
   max_pixels_ = max_pixels;
   frames_ = 0;
   s_.reset();

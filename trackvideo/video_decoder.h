@@ -34,10 +34,6 @@
 
 namespace trackvideo {
 
-// A file name as messages give it: whole when every byte is printable ASCII,
-// else quoted as tokens are (common::quote_token).
-std::string shown_name(const std::string& name);
-
 class video_decoder {
  public:
   video_decoder();
@@ -45,7 +41,7 @@ class video_decoder {
   video_decoder(const video_decoder&) = delete;
   video_decoder& operator=(const video_decoder&) = delete;
 
-  // Opens the video `path` (named in messages by shown_name). "" or "cannot open PATH:
+  // Opens the video `path` (named in messages by common::shown_name). "" or "cannot open PATH:
   // <reason>", "cannot open PATH as a video", "PATH: W x H pixels, more than the
   // limit of N" (frames larger than `max_pixels`) or "out of memory".
   std::string open(const std::string& path, long long max_pixels);
