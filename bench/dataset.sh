@@ -53,12 +53,7 @@ frames=(400 440 420 480 460 500 430 470)
 objects=(60 54 64 50 58 52 62 56)
 
 # ---- what the benchmark needs ------------------------------------------------------
-"$root/scripts/deps.sh" g++ cmake make pkg-config libopencv-core-dev libopencv-imgproc-dev \
-  libopencv-imgcodecs-dev libopencv-videoio-dev libavformat-dev libavcodec-dev libswscale-dev \
-  libavutil-dev libjpeg62-turbo-dev libpng-dev time
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVO_BUILD_BENCH=ON \
-  -DTAVO_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j 2 --target trackvideo trackvideo_gen >/dev/null
+build_for_trackvideo "$root" "$build" trackvideo trackvideo_gen
 trackvideo=$build/trackvideo/trackvideo
 
 # ---- the input -----------------------------------------------------------------------

@@ -28,6 +28,20 @@ WRAP
   done
 }
 
+# build_for_trackvideo ROOT BUILD TARGET...: installs what trackvideo's
+#   benchmarks need (the build tools, OpenCV's and FFmpeg's development
+#   packages, GNU time) and builds TARGET... in Release with the benchmarks.
+build_for_trackvideo() {
+  local root=$1 build=$2
+  shift 2
+  "$root/scripts/deps.sh" g++ cmake make pkg-config libopencv-core-dev libopencv-imgproc-dev \
+    libopencv-imgcodecs-dev libopencv-videoio-dev libavformat-dev libavcodec-dev libswscale-dev \
+    libavutil-dev libjpeg62-turbo-dev libpng-dev time
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVO_BUILD_BENCH=ON \
+    -DTAVO_BUILD_TESTS=OFF >/dev/null
+  cmake --build "$build" -j 2 --target "$@" >/dev/null
+}
+
 median() {
   awk -v c="$1" -v k="$2" '$1 == c { print $k }' "$results" | sort -g |
     awk '{ v[NR] = $1 } END { printf "%.3f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
