@@ -10,11 +10,16 @@
 # /tmp/tavo-trackvideo-data; generated again only when the generator changed) a
 # 500-frame 320 x 240 Motion-JPEG AVI with 100 tracks of three boxes per frame
 # (150,000 boxes), the same frames as JPEG files (encoded apart by libjpeg) and
-# the same boxes in examples/pipeline.sh's layout. Then:
+# the same boxes in examples/pipeline.sh's layout. Also builds video_floor and
+# installs Debian's python3-opencv, -numpy, -scipy and -pandas for the peer.
+# Then:
 #   1. once, untimed: every run's report must be the same; trackvideo's
 #      --detections files over the JPEG folder must equal histfeat's byte for
 #      byte; over the video they are compared and the differing files counted
 #      (the video holds other JPEG encodings of the frames than the files);
+#      the peer's table (bench/trackvideo_peer.py) must equal trackvideo's over
+#      the video (byte for byte, or differ only in last digits of reals, which
+#      are counted) and the floor must count the frames;
 #   2. ROUNDS rounds (default 5), the order of the routes alternating from
 #      round to round so that a busy machine slows both alike:
 #        video   trackvideo --tracks T --video V --csv C
@@ -23,15 +28,20 @@
 #        files   examples/pipeline.sh with histfeat and trackpair run through
 #                wrappers that time them: only histfeat --batch + trackpair
 #                count, not the writing of the 50,000 box files before them;
+#        floor   bench/video_floor V: decoding and converting to BGR alone
+#        peer    bench/trackvideo_peer.py --tracks T --video V --csv C;
 #      wall time (the shell's clock), user and system time and peak resident
 #      memory (GNU time) of every process, each report compared with the first;
-# and prints medians (fastest-slowest) and whether the goals hold: trackvideo
-# at least 5x faster than the file route, at most 1 s, below 200 MB.
+#   3. trackvideo --version, STARTUP_RUNS times (default 51): the start-up;
+# and prints medians (fastest-slowest), the ratios trackvideo / floor and
+# peer / trackvideo, and whether the goals hold: trackvideo at least 5x faster
+# than the file route, at most 1 s, below 200 MB.
 # Work files go to $WORK_DIR (default /tmp/tavo-trackvideo-work).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/bench/timing.sh"
 rounds=${1:-5}
+startup_runs=${STARTUP_RUNS:-51}
 build=${BUILD_DIR:-$root/build-bench}
 data=${DATA_DIR:-/tmp/tavo-trackvideo-data}
 work=${WORK_DIR:-/tmp/tavo-trackvideo-work}
@@ -40,11 +50,15 @@ objects=100
 
 # ---- what the benchmark needs ------------------------------------------------------
 "$root/scripts/deps.sh" g++ cmake make libopencv-core-dev libopencv-imgproc-dev \
-  libopencv-imgcodecs-dev libopencv-videoio-dev time
+  libopencv-imgcodecs-dev libopencv-videoio-dev libavformat-dev libavcodec-dev libswscale-dev \
+  libavutil-dev pkg-config time python3-opencv python3-numpy python3-scipy python3-pandas
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVO_BUILD_BENCH=ON \
   -DTAVO_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j 2 --target trackvideo histfeat trackpair trackvideo_gen >/dev/null
+cmake --build "$build" -j 2 --target trackvideo histfeat trackpair trackvideo_gen video_floor \
+  >/dev/null
 trackvideo=$build/trackvideo/trackvideo
+floor=$build/bench/video_floor
+peer=$root/bench/trackvideo_peer.py
 
 # ---- the input -----------------------------------------------------------------------
 stamp="$frames $objects $(cat "$root/bench/trackvideo_gen.cpp" "$root/bench/generator.h" | md5sum | cut -c1-32)"
@@ -139,6 +153,19 @@ echo "report: $report_lines lines, $(wc -c < "$work/files.report") bytes, the sa
   "CSV: $csv_rows pairs" >&2
 echo "detection files differing from histfeat's: over the folder $frames_differ," \
   "over the video $video_differ; CSV rows differing between folder and video: $csv_differ" >&2
+# floor_run / peer_run CASE ROUND: one timed run each (bench/timing.sh's timed_run).
+floor_run() { timed_run "$results" "$1" "$2" "$work/$1.out" "$work/$1.err" "$floor" "$video"; }
+peer_run() {
+  timed_run "$results" "$1" "$2" "$work/$1.out" "$work/$1.err" /usr/bin/python3 "$peer" \
+    --tracks "$tracks" --video "$video" --csv "$work/$1.csv"
+}
+floor_run check_floor 0
+[ "$(cat "$work/check_floor.out")" = "$frames" ] ||
+  { echo "trackvideo.sh: the floor decoded $(cat "$work/check_floor.out") frames, not $frames" >&2; exit 1; }
+peer_run check_peer 0
+peer_same=$(csv_compare "$work/video.csv" "$work/check_peer.csv") ||
+  { echo "trackvideo.sh: the peer's table differs from trackvideo's: $peer_same" >&2; exit 1; }
+echo "peer's table against trackvideo's over the video: $peer_same" >&2
 : > "$results"
 
 # ---- 2. timed rounds -------------------------------------------------------------------
@@ -149,27 +176,32 @@ for ((i = 1; i <= rounds; i++)); do
     trackvideo_run frames "$i" --tracks "$tracks" --frames "$data/frames" --csv "$work/frames.csv"
     trackvideo_run no_csv "$i" --tracks "$tracks" --video "$video"
   }
+  run_peers() {
+    floor_run floor "$i"
+    peer_run peer "$i"
+  }
   if ((i % 2)); then
     run_trackvideo
+    run_peers
     file_route "$i"
   else
     file_route "$i"
+    run_peers
     run_trackvideo
   fi
   same_reports video frames no_csv
   echo "round $i of $rounds done (load $(cut -d' ' -f1-3 /proc/loadavg))" >&2
 done
 
+# ---- 3. start-up -----------------------------------------------------------------------
+startup "$results" version "$startup_runs" "$trackvideo" --version
+echo "start-up: $startup_runs runs of trackvideo --version done (load $(cut -d' ' -f1-3 /proc/loadavg))" >&2
+
 # ---- summary ---------------------------------------------------------------------------
-median() {  # median CASE COLUMN: the median of COLUMN (1-based) over the rounds of CASE
-  awk -v c="$1" -v k="$2" '$1 == c { print $k }' "$results" | sort -g |
-    awk '{ v[NR] = $1 } END { printf "%.3f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
-spread() {  # spread CASE COLUMN: fastest-slowest
-  awk -v c="$1" -v k="$2" '$1 == c { v = $k; if (min == "" || v < min) min = v; if (v > max) max = v }
-    END { printf "%.3f-%.3f", min, max }' "$results"
-}
-peak_mb() { awk -v c="$1" '$1 == c && $6 > m { m = $6 } END { printf "%.1f", m / 1024 }' "$results"; }
+median() { results_median "$results" "$@"; }  # median CASE COLUMN
+spread() { results_spread "$results" "$@"; }  # spread CASE COLUMN: fastest-slowest
+peak_mb() { results_peak_mb "$results" "$1"; }
+cpu() { awk -v u="$(median "$1" 4)" -v s="$(median "$1" 5)" 'BEGIN { printf "%.3f", u + s }'; }
 
 echo
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')," \
@@ -177,13 +209,17 @@ echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -
 echo "work directory: $work ($(df -T "$work" | awk 'NR == 2 { print $2 }')); $rounds rounds," \
   "medians (fastest-slowest), seconds"
 printf '%-10s %8s %14s %7s %7s %9s\n' case wall "" user sys "peak MB"
-for c in video frames no_csv histfeat trackpair files driver; do
+for c in video frames no_csv histfeat trackpair files driver floor peer version; do
   printf '%-10s %8s %14s %7s %7s %9s\n' "$c" "$(median "$c" 3)" "($(spread "$c" 3))" \
     "$(median "$c" 4)" "$(median "$c" 5)" "$(peak_mb "$c")"
 done
 video_s=$(median video 3)
 files_s=$(median files 3)
 speedup=$(awk -v f="$files_s" -v v="$video_s" 'BEGIN { printf "%.1f", f / v }')
+echo "(version: $startup_runs runs of trackvideo --version; peer's table: $peer_same)"
+echo "ratios of the medians: trackvideo (video) / floor: wall $(ratio "$video_s" "$(median floor 3)")," \
+  "cpu $(ratio "$(cpu video)" "$(cpu floor)"); peer / trackvideo (video): wall" \
+  "$(ratio "$(median peer 3)" "$video_s"), cpu $(ratio "$(cpu peer)" "$(cpu video)")"
 verdict() { awk "BEGIN { print ($1) ? \"met\" : \"MISSED\" }"; }
 echo "goal: trackvideo (video) >= 5x faster than histfeat + trackpair: ${speedup}x," \
   "$(verdict "$speedup >= 5")"

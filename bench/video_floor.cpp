@@ -95,8 +95,8 @@ int main(int argc, char** argv) {
 
   while (av_read_frame(format, packet) >= 0) {
     if (packet->stream_index == stream) {
-      if (avcodec_send_packet(codec, packet) < 0) fail("frame " + std::to_string(frames + 1) +
-                                                       " cannot be decoded");
+      if (avcodec_send_packet(codec, packet) < 0)
+        fail("frame " + std::to_string(frames + 1) + " cannot be decoded");
       receive();
     }
     av_packet_unref(packet);
