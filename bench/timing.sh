@@ -57,7 +57,7 @@ results_spread() {
 results_peak_mb() { awk -v c="$2" '$1 == c && $6 > m { m = $6 } END { printf "%.1f", m / 1024 }' "$1"; }
 
 # ratio A B: A / B with two decimals.
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b > 0 ? a / b : 0 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 
 # startup RESULTS CASE RUNS COMMAND...: RUNS timed runs of COMMAND (its output
 #   thrown away), each a line of RESULTS with the round number 1..RUNS.
