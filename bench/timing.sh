@@ -81,10 +81,14 @@ csv_compare() {
     return 0
   fi
   /usr/bin/python3 - "$1" "$2" <<'PY'
+import itertools
 import sys
 rows = differ = 0
 with open(sys.argv[1]) as a, open(sys.argv[2]) as b:
-    for n, (x, y) in enumerate(zip(a, b), 1):
+    for n, (x, y) in enumerate(itertools.zip_longest(a, b), 1):
+        if x is None or y is None:
+            print("the tables have different numbers of rows")
+            sys.exit(1)
         rows += 1
         if x == y:
             continue
@@ -98,9 +102,6 @@ with open(sys.argv[1]) as a, open(sys.argv[2]) as b:
         if not ok:
             print("row %d differs beyond a last digit: %s / %s" % (n, x.strip(), y.strip()))
             sys.exit(1)
-    if a.readline() or b.readline():
-        print("the tables have different numbers of rows")
-        sys.exit(1)
 print("%d of %d rows differ in the last digit of a real" % (differ, rows - 1))
 PY
 }
