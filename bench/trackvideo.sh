@@ -10,11 +10,16 @@
 # /tmp/tavo-trackvideo-data; generated again only when the generator changed) a
 # 500-frame 320 x 240 Motion-JPEG AVI with 100 tracks of three boxes per frame
 # (150,000 boxes), the same frames as JPEG files (encoded apart by libjpeg) and
-# the same boxes in examples/pipeline.sh's layout. Then:
+# the same boxes in examples/pipeline.sh's layout. Also builds video_floor and
+# installs Debian's python3-opencv, -numpy, -scipy and -pandas for the peer.
+# Then:
 #   1. once, untimed: every run's report must be the same; trackvideo's
 #      --detections files over the JPEG folder must equal histfeat's byte for
 #      byte; over the video they are compared and the differing files counted
 #      (the video holds other JPEG encodings of the frames than the files);
+#      the peer's table (bench/trackvideo_peer.py) must equal trackvideo's over
+#      the video (byte for byte, or differ only in last digits of reals, which
+#      are counted) and the floor must count the frames;
 #   2. ROUNDS rounds (default 5), the order of the routes alternating from
 #      round to round so that a busy machine slows both alike:
 #        video   trackvideo --tracks T --video V --csv C
@@ -25,15 +30,20 @@
 #        files   examples/pipeline.sh with histfeat and trackpair run through
 #                wrappers that time them: only histfeat --batch + trackpair
 #                count, not the writing of the 50,000 box files before them;
+#        floor   bench/video_floor V: decoding and converting to BGR alone
+#        peer    bench/trackvideo_peer.py --tracks T --video V --csv C;
 #      wall time (the shell's clock), user and system time and peak resident
 #      memory (GNU time) of every process, each report compared with the first;
-# and prints medians (fastest-slowest) and whether the goals hold: trackvideo
-# at least 5x faster than the file route, at most 1 s, below 200 MB.
+#   3. trackvideo --version, STARTUP_RUNS times (default 51): the start-up;
+# and prints medians (fastest-slowest), the ratios trackvideo / floor and
+# peer / trackvideo, and whether the goals hold: trackvideo at least 5x faster
+# than the file route, at most 1 s, below 200 MB.
 # Work files go to $WORK_DIR (default /tmp/tavo-trackvideo-work).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/bench/timing.sh"
 rounds=${1:-5}
+startup_runs=${STARTUP_RUNS:-51}
 build=${BUILD_DIR:-$root/build-bench}
 data=${DATA_DIR:-/tmp/tavo-trackvideo-data}
 work=${WORK_DIR:-/tmp/tavo-trackvideo-work}
@@ -41,8 +51,11 @@ frames=500
 objects=100
 
 # ---- what the benchmark needs ------------------------------------------------------
-build_for_trackvideo "$root" "$build" trackvideo histfeat trackpair trackvideo_gen
+"$root/scripts/deps.sh" python3-opencv python3-numpy python3-scipy python3-pandas
+build_for_trackvideo "$root" "$build" trackvideo histfeat trackpair trackvideo_gen video_floor
 trackvideo=$build/trackvideo/trackvideo
+floor=$build/bench/video_floor
+peer=$root/bench/trackvideo_peer.py
 
 # ---- the input -----------------------------------------------------------------------
 stamp="$frames $objects $(cat "$root/bench/trackvideo_gen.cpp" "$root/bench/generator.h" | md5sum | cut -c1-32)"
@@ -137,6 +150,19 @@ echo "report: $report_lines lines, $(wc -c < "$work/files.report") bytes, the sa
   "CSV: $csv_rows pairs" >&2
 echo "detection files differing from histfeat's: over the folder $frames_differ," \
   "over the video $video_differ; CSV rows differing between folder and video: $csv_differ" >&2
+# floor_run / peer_run CASE ROUND: one timed run each (bench/timing.sh's timed_run).
+floor_run() { timed_run "$results" "$1" "$2" "$work/$1.out" "$work/$1.err" "$floor" "$video"; }
+peer_run() {
+  timed_run "$results" "$1" "$2" "$work/$1.out" "$work/$1.err" /usr/bin/python3 "$peer" \
+    --tracks "$tracks" --video "$video" --csv "$work/$1.csv"
+}
+floor_run check_floor 0
+[ "$(cat "$work/check_floor.out")" = "$frames" ] ||
+  { echo "trackvideo.sh: the floor decoded $(cat "$work/check_floor.out") frames, not $frames" >&2; exit 1; }
+peer_run check_peer 0
+peer_same=$(csv_compare "$work/video.csv" "$work/check_peer.csv") ||
+  { echo "trackvideo.sh: the peer's table differs from trackvideo's: $peer_same" >&2; exit 1; }
+echo "peer's table against trackvideo's over the video: $peer_same" >&2
 : > "$results"
 
 # ---- 2. timed rounds -------------------------------------------------------------------
@@ -151,11 +177,17 @@ for ((i = 1; i <= rounds; i++)); do
     trackvideo_run frames "$i" --tracks "$tracks" --frames "$data/frames" --csv "$work/frames.csv"
     trackvideo_run no_csv "$i" --tracks "$tracks" --video "$video"
   }
+  run_peers() {
+    floor_run floor "$i"
+    peer_run peer "$i"
+  }
   if ((i % 2)); then
     run_trackvideo
+    run_peers
     file_route "$i"
   else
     file_route "$i"
+    run_peers
     run_trackvideo
   fi
   same_reports video frames no_csv encounters
@@ -164,8 +196,13 @@ for ((i = 1; i <= rounds; i++)); do
   echo "round $i of $rounds done (load $(cut -d' ' -f1-3 /proc/loadavg))" >&2
 done
 
+# ---- 3. start-up -----------------------------------------------------------------------
+startup "$results" version "$startup_runs" "$trackvideo" --version
+echo "start-up: $startup_runs runs of trackvideo --version done (load $(cut -d' ' -f1-3 /proc/loadavg))" >&2
+
 # ---- summary ---------------------------------------------------------------------------
 peak_mb() { awk -v c="$1" '$1 == c && $6 > m { m = $6 } END { printf "%.1f", m / 1024 }' "$results"; }
+cpu() { awk -v u="$(median "$1" 4)" -v s="$(median "$1" 5)" 'BEGIN { printf "%.3f", u + s }'; }
 
 echo
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')," \
@@ -173,13 +210,17 @@ echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -
 echo "work directory: $work ($(df -T "$work" | awk 'NR == 2 { print $2 }')); $rounds rounds," \
   "medians (fastest-slowest), seconds"
 printf '%-10s %8s %14s %7s %7s %9s\n' case wall "" user sys "peak MB"
-for c in video encounters frames no_csv histfeat trackpair files driver; do
+for c in video encounters frames no_csv histfeat trackpair files driver floor peer version; do
   printf '%-10s %8s %14s %7s %7s %9s\n' "$c" "$(median "$c" 3)" "($(spread "$c" 3))" \
     "$(median "$c" 4)" "$(median "$c" 5)" "$(peak_mb "$c")"
 done
 video_s=$(median video 3)
 files_s=$(median files 3)
 speedup=$(awk -v f="$files_s" -v v="$video_s" 'BEGIN { printf "%.1f", f / v }')
+echo "(version: $startup_runs runs of trackvideo --version; peer's table: $peer_same)"
+echo "ratios of the medians: trackvideo (video) / floor: wall $(ratio "$video_s" "$(median floor 3)")," \
+  "cpu $(ratio "$(cpu video)" "$(cpu floor)"); peer / trackvideo (video): wall" \
+  "$(ratio "$(median peer 3)" "$video_s"), cpu $(ratio "$(cpu peer)" "$(cpu video)")"
 echo "goal: trackvideo (video) >= 5x faster than histfeat + trackpair: ${speedup}x," \
   "$(verdict "$speedup >= 5")"
 echo "goal: trackvideo (video) whole run <= 1 s: $video_s s, $(verdict "$video_s <= 1")"

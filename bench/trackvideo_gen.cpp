@@ -1,6 +1,7 @@
 // bench/trackvideo_gen.cpp - writes the trackvideo benchmark input.
 //
 //   trackvideo_gen DIR [FRAMES [OBJECTS]]      (default 500 100)
+//   trackvideo_gen DIR FRAMES OBJECTS WxH      (the large case: an H.264 MP4)
 //
 // Writes into DIR (created if missing), for a 320 x 240 video of FRAMES frames
 // in which OBJECTS coloured objects move over a moving textured background:
@@ -25,6 +26,13 @@
 // moved by up to 2 pixels, as a detector proposing candidates would. All
 // positions are integers (fixed point, 1/16 pixel) drawn from a fixed 64-bit
 // generator, so the tracks depend only on the arguments. Prints one summary line.
+//
+// With a size W x H (even, at least 320 x 240) the scene is the same drawn
+// at that size: every length (boxes, speeds, the detections' jitter, the
+// background's grid and scrolling) multiplied by W / 320 across and H / 240
+// down, the same draws from the generator. DIR then gets video.mp4 (H.264,
+// trackvideo's own encoder: CRF 23, "veryfast", yuv420p), tracks.txt and
+// frames/ (JPEG, quality 95); no footage/.
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -41,12 +49,15 @@
 #include <vector>
 
 #include "bench/generator.h"
+#include "trackvideo/video_encoder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kWidth = 320, kHeight = 240;
+// The frame; the defaults are the small case's.
+int kWidth = 320, kHeight = 240;
+constexpr int kBaseWidth = 320, kBaseHeight = 240;
 constexpr double kFps = 25;
 constexpr int kDetections = 3;
 constexpr int kFixed = 16;  // positions in 1/16 pixel
@@ -91,26 +102,37 @@ void step(object& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || argc > 4) {
-    std::fprintf(stderr, "usage: trackvideo_gen DIR [FRAMES [OBJECTS]]\n");
+  if (argc < 2 || argc > 5) {
+    std::fprintf(stderr, "usage: trackvideo_gen DIR [FRAMES [OBJECTS [WxH]]]\n");
     return 2;
   }
   const fs::path dir = argv[1];
   const int frames = argc > 2 ? std::atoi(argv[2]) : 500;
   const int objects = argc > 3 ? std::atoi(argv[3]) : 100;
   if (frames < 1 || objects < 1) fail("FRAMES and OBJECTS must be positive");
+  const bool large = argc > 4;
+  if (large && (std::sscanf(argv[4], "%dx%d", &kWidth, &kHeight) != 2 || kWidth < kBaseWidth ||
+                kHeight < kBaseHeight || kWidth % 2 || kHeight % 2))
+    fail("the size must be WxH, even, at least 320x240");
+  // Lengths of the small case, scaled to the frame.
+  const auto sx = [](int v) {
+    return static_cast<int>(static_cast<long long>(v) * kWidth / kBaseWidth);
+  };
+  const auto sy = [](int v) {
+    return static_cast<int>(static_cast<long long>(v) * kHeight / kBaseHeight);
+  };
   fs::create_directories(dir / "frames");
-  fs::create_directories(dir / "footage");
+  if (!large) fs::create_directories(dir / "footage");
 
   generator g(20261209);
   std::vector<object> all(objects);
   for (object& o : all) {
-    o.width = g.uniform(10, 30);
-    o.height = g.uniform(20, 60);
-    o.x = g.uniform(0, (kWidth - o.width) * kFixed);
-    o.y = g.uniform(0, (kHeight - o.height) * kFixed);
-    o.vx = g.uniform(-24, 24);
-    o.vy = g.uniform(-12, 12);
+    o.width = sx(g.uniform(10, 30));
+    o.height = sy(g.uniform(20, 60));
+    o.x = sx(g.uniform(0, (kBaseWidth - o.width * kBaseWidth / kWidth) * kFixed));
+    o.y = sy(g.uniform(0, (kBaseHeight - o.height * kBaseHeight / kHeight) * kFixed));
+    o.vx = sx(g.uniform(-24, 24));
+    o.vy = sy(g.uniform(-12, 12));
     o.upper = cv::Scalar(g.uniform(0, 255), g.uniform(0, 255), g.uniform(0, 255));
     o.lower = cv::Scalar(g.uniform(0, 255), g.uniform(0, 255), g.uniform(0, 255));
   }
@@ -120,21 +142,31 @@ int main(int argc, char** argv) {
   cv::RNG rng(20261209);
   rng.fill(texture, cv::RNG::UNIFORM, cv::Scalar::all(40), cv::Scalar::all(200));
   cv::GaussianBlur(texture, texture, cv::Size(7, 7), 2);
-  for (int x = 0; x < texture.cols; x += 24)
-    cv::line(texture, {x, 0}, {x, texture.rows - 1}, cv::Scalar(90, 110, 90));
-  for (int y = 0; y < texture.rows; y += 24)
-    cv::line(texture, {0, y}, {texture.cols - 1, y}, cv::Scalar(90, 110, 90));
+  for (int x = 0; x < texture.cols; x += sx(24))
+    cv::line(texture, {x, 0}, {x, texture.rows - 1}, cv::Scalar(90, 110, 90), sx(1));
+  for (int y = 0; y < texture.rows; y += sy(24))
+    cv::line(texture, {0, y}, {texture.cols - 1, y}, cv::Scalar(90, 110, 90), sy(1));
 
-  const std::string video_path = (dir / "video.avi").string();
-  cv::VideoWriter writer(video_path, cv::CAP_OPENCV_MJPEG,
-                         cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), kFps,
-                         cv::Size(kWidth, kHeight), true);
-  if (!writer.isOpened()) fail("cannot write " + video_path);
-  std::ofstream tracks(dir / "tracks.txt"), boxes(dir / "footage" / "boxes.txt");
-  boxes << "# object frame, then three candidate boxes x1 y1 x2 y2 (inclusive, 320 x 240)\n";
+  const std::string video_path = (dir / (large ? "video.mp4" : "video.avi")).string();
+  cv::VideoWriter writer;
+  trackvideo::video_encoder encoder;
+  if (large) {
+    const std::string why = encoder.open(video_path, video_path, kFps, kWidth, kHeight);
+    if (!why.empty()) fail(why);
+  } else {
+    writer.open(video_path, cv::CAP_OPENCV_MJPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), kFps,
+                cv::Size(kWidth, kHeight), true);
+    if (!writer.isOpened()) fail("cannot write " + video_path);
+  }
+  std::ofstream tracks(dir / "tracks.txt");
+  std::ofstream boxes;
+  if (!large) {
+    boxes.open(dir / "footage" / "boxes.txt");
+    boxes << "# object frame, then three candidate boxes x1 y1 x2 y2 (inclusive, 320 x 240)\n";
+  }
   std::vector<std::vector<box>> detections(objects);
   for (int f = 1; f <= frames; ++f) {
-    const int ox = f % kWidth, oy = (f / 2) % kHeight;
+    const int ox = sx(f % kBaseWidth), oy = sy((f / 2) % kBaseHeight);
     cv::Mat frame = texture(cv::Rect(ox, oy, kWidth, kHeight)).clone();
     for (int q = 0; q < objects; ++q) {
       object& o = all[q];
@@ -146,29 +178,42 @@ int main(int argc, char** argv) {
       cv::rectangle(frame, cv::Point(b.x1, split + 1), cv::Point(b.x2, b.y2), o.lower, cv::FILLED);
       detections[q] = {b};
       for (int k = 1; k < kDetections; ++k)
-        detections[q].push_back(inside({b.x1 + g.uniform(-2, 2), b.y1 + g.uniform(-2, 2),
-                                        b.x2 + g.uniform(-2, 2), b.y2 + g.uniform(-2, 2)}));
+        detections[q].push_back(inside({b.x1 + sx(g.uniform(-2, 2)), b.y1 + sy(g.uniform(-2, 2)),
+                                        b.x2 + sx(g.uniform(-2, 2)), b.y2 + sy(g.uniform(-2, 2))}));
     }
-    writer.write(frame);
+    if (large) {
+      const std::string why = encoder.write(frame);
+      if (!why.empty()) fail(why);
+    } else {
+      writer.write(frame);
+    }
     char name[32];
     std::snprintf(name, sizeof name, "frame_%02d.jpg", f);
     const fs::path file = dir / "frames" / name, link = dir / "footage" / name;
     if (!cv::imwrite(file.string(), frame, {cv::IMWRITE_JPEG_QUALITY, 95}))
       fail("cannot write " + file.string());
-    fs::remove(link);
-    fs::create_hard_link(file, link);
+    if (!large) {
+      fs::remove(link);
+      fs::create_hard_link(file, link);
+    }
     for (int q = 0; q < objects; ++q) {
-      boxes << q + 1 << ' ' << f;
+      if (!large) boxes << q + 1 << ' ' << f;
       for (const box& d : detections[q]) {
         tracks << f << ',' << q + 1 << ',' << d.x1 << ',' << d.y1 << ',' << d.x2 - d.x1 + 1 << ','
                << d.y2 - d.y1 + 1 << ",1,-1,-1,-1\n";
-        boxes << ' ' << d.x1 << ' ' << d.y1 << ' ' << d.x2 << ' ' << d.y2;
+        if (!large) boxes << ' ' << d.x1 << ' ' << d.y1 << ' ' << d.x2 << ' ' << d.y2;
       }
-      boxes << '\n';
+      if (!large) boxes << '\n';
     }
   }
-  writer.release();
-  if (!tracks.flush() || !boxes.flush()) fail("cannot write the tracks into " + dir.string());
+  if (large) {
+    const std::string why = encoder.close();
+    if (!why.empty()) fail(why);
+  } else {
+    writer.release();
+  }
+  if (!tracks.flush() || (!large && !boxes.flush()))
+    fail("cannot write the tracks into " + dir.string());
 
   std::printf("%d frames %d x %d, %d objects, %d boxes, %ju bytes of video\n", frames, kWidth,
               kHeight, objects, frames * objects * kDetections,
