@@ -202,3 +202,48 @@ TEST(TrackvideoTracksFile, VerifyFindsEachBrokenInvariant) {
     EXPECT_NE(t.verify(), "") << what;
   }
 }
+
+// Plain integer rows are read by a shorter path than rows with blanks, reals
+// or signs. Both must agree on every row: each text is read as it is and with a
+// blank after every comma (which takes the general path), with and without the
+// ground-truth rules, and must give the same boxes, counts and messages.
+TEST(TrackvideoTracksFile, IntegerRowsReadAsTheGeneralPathReadsThem) {
+  const char* const texts[] = {
+      "1,2,10,20,5,6\n3,1,0,0,1,1,1,1\n2,2,-3,-4,7,8,0,2,x\n2,2,1,1,2,2,1,7\n",
+      "1,1,999999999,999999999,999999999,999999999,1,1\n",  // nine digits: still exact
+      "1,1,1000000000,0,5,5,1,1\n",                         // ten digits: the general path
+      "0,1,0,0,5,5,0,1\n1,1,0,0,5,5,1,1\n",                 // frame 0 ignored with flag 0
+      "1,-1,0,0,5,5,1,1\n",                                 // a bare detection
+      "1,-2,0,0,5,5,1,1\n",                                 // a negative id
+      "1,1,0,0,0,5,1,1\n",                                  // an empty box
+      "1,1,0,0,5,-5,1,1\n",
+      "1,1,0,0,5\n",         // too few columns
+      "1,1,0,0,5,5,1\n",     // too few for ground truth
+      "1,1,0,0,5,5,,1\n",    // an empty column
+      "1,1,0,0,5,5x,1,1\n",  // not a number
+      "1,1,-0,0,5,5,1,1\r\n2,1,0,0,5,5,1,1\t# note\n",
+      "2,5,0,0,5,5,1,1\n1,5,0,0,5,5,1,1\n1,4,0,0,5,5,1,1\n1,5,1,1,5,5,1,3\n",  // unsorted
+  };
+  const gt_rules pedestrians, all{true, {}};
+  for (const char* text : texts) {
+    std::string spaced;
+    for (const char* c = text; *c; ++c)
+      spaced += *c == ',' ? std::string(", ") : std::string(1, *c);
+    for (const gt_rules* rules : {static_cast<const gt_rules*>(nullptr), &pedestrians, &all}) {
+      tracks fast, general;
+      const std::string why_fast = parse_tracks(text, "t.txt", fast, rules);
+      const std::string why_general = parse_tracks(spaced, "t.txt", general, rules);
+      SCOPED_TRACE(std::string(text) + (rules ? " (ground truth)" : ""));
+      EXPECT_EQ(why_fast, why_general);
+      if (!why_fast.empty()) continue;
+      EXPECT_EQ(fast.verify(), "");
+      EXPECT_EQ(fast.ids, general.ids);
+      EXPECT_EQ(fast.last_frame, general.last_frame);
+      EXPECT_EQ(fast.ignored_flag, general.ignored_flag);
+      EXPECT_EQ(fast.ignored_class, general.ignored_class);
+      ASSERT_EQ(fast.boxes.size(), general.boxes.size());
+      for (std::size_t k = 0; k < fast.boxes.size(); ++k)
+        EXPECT_EQ(box_fields(fast.boxes[k]), box_fields(general.boxes[k]));
+    }
+  }
+}
