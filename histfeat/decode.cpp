@@ -1,13 +1,12 @@
 // Decoding image files: JPEG through libjpeg, PNG through libpng (a warning is
-// a failure, nothing is printed), the rest through OpenCV. Both libraries report
-// errors by longjmp back into the function that called them: no C++ object is
-// created between a setjmp and the library calls it guards.
+// a failure, nothing is printed), the rest through the registered decoder. Both
+// libraries report errors by longjmp back into the function that called them:
+// no C++ object is created between a setjmp and the library calls it guards.
 
 #include "histfeat/decode.h"
 
-#include <opencv2/core.hpp>
-#include <opencv2/imgcodecs.hpp>
-
+#include <algorithm>
+#include <atomic>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -52,7 +51,8 @@ extern "C" void jpeg_quiet(j_common_ptr) {}
 
 // Decodes a JPEG into `pixels` (3 bytes per pixel, blue green red, `width` x
 // `height`). A four-component (CMYK) image is read through to hear any complaint
-// but not kept: `four_components` tells the caller to let OpenCV convert it.
+// but not kept: `four_components` tells the caller to let the other formats'
+// decoder convert it.
 // Returns "" or the decoder's message; `too_large` when the header's size
 // exceeds `max_pixels` (nothing decoded).
 std::string run_libjpeg(const image_source& source, std::FILE* file, long long max_pixels,
@@ -183,32 +183,16 @@ std::string run_libpng(const image_source& source, std::FILE* file, long long ma
   return "";
 }
 
-// --- OpenCV --------------------------------------------------------------------------
+// The decoder of other formats (decode.h).
+std::atomic<other_format_decoder> other_decoder{nullptr};
 
-std::string run_opencv(const image_source& source, bgr_image& out) {
-  const int flags = cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION;
-  cv::Mat image;
-  try {
-    if (!source.data)
-      image = cv::imread(source.path, flags);
-    else if (source.size > 0)
-      image = cv::imdecode(cv::Mat(1, static_cast<int>(source.size), CV_8UC1,
-                                   const_cast<unsigned char*>(source.data)),
-                           flags);
-  } catch (const cv::Exception& e) {
-    if (e.code == cv::Error::StsNoMem) throw std::bad_alloc();
-    image.release();
-  }
-  if (image.empty() || image.type() != CV_8UC3)
-    return "cannot decode " + source.path + " as a colour image";
-  out.width = image.cols;
-  out.height = image.rows;
-  out.row_bytes = 3 * static_cast<std::size_t>(image.cols);
-  out.pixels.resize(out.row_bytes * static_cast<std::size_t>(image.rows));
-  for (int y = 0; y < image.rows; ++y)
-    std::memcpy(out.pixels.data() + out.row_bytes * static_cast<std::size_t>(y), image.ptr(y),
-                out.row_bytes);
-  return "";
+std::string run_other(const image_source& source, long long max_pixels, bgr_image& image,
+                      bool four_components) {
+  const other_format_decoder decoder = other_decoder.load(std::memory_order_acquire);
+  if (decoder) return decoder(source, max_pixels, image);
+  return "cannot decode " + source.path +
+         (four_components ? ": a CMYK JPEG (only grey and colour JPEGs are read)"
+                          : ": not a JPEG or PNG image");
 }
 
 struct file_closer {
@@ -216,6 +200,10 @@ struct file_closer {
 };
 
 }  // namespace
+
+void set_other_format_decoder(other_format_decoder decoder) {
+  other_decoder.store(decoder, std::memory_order_release);
+}
 
 std::string decode_image(const image_source& source, long long max_pixels, bgr_image& image) {
   static const unsigned char jpeg_magic[] = {0xFF, 0xD8, 0xFF};
@@ -234,7 +222,7 @@ std::string decode_image(const image_source& source, long long max_pixels, bgr_i
   }
   const bool jpeg = head_size >= sizeof jpeg_magic && !std::memcmp(head, jpeg_magic, 3);
   const bool png = head_size == sizeof png_magic && !std::memcmp(head, png_magic, 8);
-  if (!jpeg && !png) return run_opencv(source, image);
+  if (!jpeg && !png) return run_other(source, max_pixels, image, false);
 
   std::vector<png_bytep> rows;
   int width = 0, height = 0;
@@ -247,7 +235,7 @@ std::string decode_image(const image_source& source, long long max_pixels, bgr_i
   if (too_large)
     return source.path + ": " + std::to_string(width) + " x " + std::to_string(height) +
            " pixels, more than the limit of " + std::to_string(max_pixels);
-  if (four_components) return run_opencv(source, image);
+  if (four_components) return run_other(source, max_pixels, image, true);
   image.width = width;
   image.height = height;
   image.row_bytes = 3 * static_cast<std::size_t>(width);

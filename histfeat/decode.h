@@ -5,7 +5,9 @@
 // fails the frame like an error, and nothing from the libraries reaches the
 // error stream; their size is checked from the header before any pixel memory
 // is taken. Other formats (and four-channel JPEGs, once libjpeg has read them
-// through without a complaint) go to OpenCV, whose own pixel limit applies.
+// through without a complaint) go to the decoder a program registers with
+// set_other_format_decoder: histfeat registers OpenCV's (opencv_decode.h);
+// without one they are refused.
 //
 // Cost: one decode, O(pixels); memory 3 bytes per pixel for the decoded image
 // (released on return) and 4 in `storage`.
@@ -42,6 +44,20 @@ struct bgr_image {
   std::size_t row_bytes = 0;
 };
 
+// A decoder of the formats decode_image does not read itself. It decodes
+// `source` (from memory, or the file source.path when source.data is null)
+// into `image` and returns "", or returns the whole line of what is wrong
+// (naming source.path); it checks `max_pixels` as it can, and throws
+// std::bad_alloc when memory runs out. Called from any thread that decodes.
+using other_format_decoder = std::string (*)(const image_source& source, long long max_pixels,
+                                             bgr_image& image);
+
+// Registers `decoder` (null: none) for every later decode_image. A program
+// sets it once in main, before it decodes anything (histfeat's main sets
+// OpenCV's); the pointer is atomic, so a decode running meanwhile in another
+// thread uses either the old or the new one. None is registered at start.
+void set_other_format_decoder(other_format_decoder decoder);
+
 // Decodes `source` into `image` (its vector reused). Returns "" or what is
 // wrong, as decode_frame. Throws std::bad_alloc when memory runs out.
 std::string decode_image(const image_source& source, long long max_pixels, bgr_image& image);
@@ -49,7 +65,10 @@ std::string decode_image(const image_source& source, long long max_pixels, bgr_i
 // decode_image, then the image split into `planes` (views into `storage`, see
 // split_frame).
 // Returns "" or what is wrong: "PATH: <the decoder's message>", "PATH: W x H
-// pixels, more than the limit of N" or "cannot decode PATH as a colour image".
+// pixels, more than the limit of N", what the other formats' decoder says
+// ("cannot decode PATH as a colour image" from OpenCV's), or, without one,
+// "cannot decode PATH: not a JPEG or PNG image" or "cannot decode PATH: a CMYK
+// JPEG (only grey and colour JPEGs are read)".
 // Throws std::bad_alloc when memory runs out.
 std::string decode_frame(const image_source& source, long long max_pixels,
                          std::vector<std::uint8_t>& storage, frame_planes& planes);

@@ -6,7 +6,10 @@
 // wrong usage.
 
 #include "histfeat/histfeat.h"
+#include "histfeat/opencv_decode.h"
 
 int main(int argc, char** argv) {
+  // Images other than JPEG and PNG through OpenCV, for every run and --batch.
+  histfeat::set_other_format_decoder(histfeat::opencv_decode);
   return histfeat::program_main(argc, argv);
 }

@@ -86,7 +86,8 @@ TEST(TrackvideoFrameReader, AnUnreadableFrameEndsTheRunAndNoLaterFrameIsRead) {
     std::string why;
     for (int f = 1; f < 5; ++f) ASSERT_NE(reader.next(why), nullptr) << f << ": " << why;
     EXPECT_EQ(reader.next(why), nullptr);
-    EXPECT_EQ(why, "cannot decode " + (folder.path() / "5.png").string() + " as a colour image");
+    EXPECT_EQ(why,
+              "cannot decode " + (folder.path() / "5.png").string() + ": not a JPEG or PNG image");
   }
   EXPECT_EQ(source.position(), 4);  // frames 1 .. 4 passed, nothing after 5 tried
 }

@@ -361,6 +361,30 @@ TEST(EndToEndTrackvideoImages, ExifRotatedAndCutJpegAsHistfeat) {
   EXPECT_EQ(tv_cut.err.substr(12), hf_cut.err.substr(10));
 }
 
+// trackvideo reads JPEG and PNG frames only (histfeat, with OpenCV behind it,
+// reads the others): a frame of another format ends the run with one line
+// naming the file.
+TEST(EndToEndTrackvideoImages, OtherFormatsRefusedWithOneLineHistfeatReadsThem) {
+  tavo_test::scratch_dir s;
+  const fs::path tracks = s.write("t.txt", "1,1,0,0,4,4\n");
+  const fs::path pos = s.write("pos.txt", "0 0 3 3 1 1 4 4 2 2 5 5\n");
+  for (const char* extension : {".bmp", ".tif", ".webp", ".ppm"}) {
+    const fs::path dir = s.path() / (std::string("frames") + extension);
+    fs::create_directories(dir);
+    const fs::path frame = dir / (std::string("1") + extension);
+    ASSERT_TRUE(cv::imwrite(frame.string(), cv::Mat(8, 8, CV_8UC3, cv::Scalar(1, 2, 3))))
+        << extension;
+    const auto tv = tavo_test::run_child(
+        {TRACKVIDEO_EXE, "--tracks", tracks.string(), "--frames", dir.string()});
+    EXPECT_EQ(tv.status, 1) << extension;
+    EXPECT_EQ(tv.err,
+              "trackvideo: cannot decode " + frame.string() + ": not a JPEG or PNG image\n");
+    const auto hf = tavo_test::run_child(
+        {HISTFEAT_EXE, frame.string(), pos.string(), (s.path() / "out.txt").string()});
+    EXPECT_EQ(hf.status, 0) << extension << ": " << hf.err;
+  }
+}
+
 TEST(TrackvideoFrameSource, NaturalCaseFoldedOrderHiddenFilesSkippedImagesOnly) {
   std::vector<std::string> names = {"f10.png",  "f2.png",   "f02.png", "f1b.png", "a",     "f1.png",
                                     "IMG5.JPG", "img1.jpg", "B",       "b",       "F3.png"};

@@ -7,6 +7,7 @@
 
 #include "histfeat/histfeat.h"
 #include "histfeat/internal.h"
+#include "histfeat/opencv_decode.h"
 #include "common/atomic_file.h"
 #include "tests/child.h"
 
@@ -38,6 +39,14 @@
 
 namespace fs = std::filesystem;
 using namespace histfeat;
+
+// The runs in this process decode other formats through OpenCV, as histfeat's
+// main has them do.
+struct opencv_for_other_formats : ::testing::Environment {
+  void SetUp() override { set_other_format_decoder(opencv_decode); }
+};
+::testing::Environment* const kOtherFormats =
+    ::testing::AddGlobalTestEnvironment(new opencv_for_other_formats);
 
 namespace {
 

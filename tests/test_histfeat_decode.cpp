@@ -1,13 +1,20 @@
 // histfeat's image decoding: JPEG and PNG decoded by libjpeg and libpng give
 // the very planes OpenCV gives (differential, over colour types and depths);
-// cut, corrupt and oversized files are refused with the decoder's one message.
+// cut, corrupt and oversized files are refused with the decoder's one message;
+// other formats and CMYK JPEGs go to the registered decoder, or are refused.
 
 #include "histfeat/decode.h"
+#include "histfeat/opencv_decode.h"
 
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+// jpeglib.h needs FILE and size_t declared first.
+#include <jpeglib.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -42,6 +49,53 @@ cv::Mat picture(int type, int width = 67, int height = 45) {
 std::string decode(const std::vector<unsigned char>& bytes, frame_planes& planes,
                    std::vector<std::uint8_t>& storage, long long max_pixels = kDefaultMaxPixels) {
   return decode_frame({bytes.data(), bytes.size(), "img"}, max_pixels, storage, planes);
+}
+
+// A four-channel (CMYK) JPEG, which OpenCV writes none of.
+std::vector<unsigned char> cmyk_jpeg(int width, int height) {
+  jpeg_compress_struct info;
+  jpeg_error_mgr errors;
+  info.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&info);
+  unsigned char* data = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&info, &data, &size);
+  info.image_width = static_cast<JDIMENSION>(width);
+  info.image_height = static_cast<JDIMENSION>(height);
+  info.input_components = 4;
+  info.in_color_space = JCS_CMYK;
+  jpeg_set_defaults(&info);
+  jpeg_start_compress(&info, TRUE);
+  std::vector<unsigned char> row(4 * static_cast<std::size_t>(width));
+  while (info.next_scanline < info.image_height) {
+    for (std::size_t i = 0; i < row.size(); ++i)
+      row[i] = static_cast<unsigned char>(i * 13 + info.next_scanline * 7);
+    JSAMPROW rows[1] = {row.data()};
+    jpeg_write_scanlines(&info, rows, 1);
+  }
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+  std::vector<unsigned char> bytes(data, data + size);
+  std::free(data);
+  return bytes;
+}
+
+// Each test starts and ends without a decoder of other formats.
+class OtherFormats : public ::testing::Test {
+ protected:
+  void SetUp() override { set_other_format_decoder(nullptr); }
+  void TearDown() override { set_other_format_decoder(nullptr); }
+};
+
+// What the last call of the recording decoder was given.
+int recorded_calls = 0;
+long long recorded_limit = 0;
+std::string recorded_path;
+std::string recording_decoder(const image_source& source, long long max_pixels, bgr_image&) {
+  ++recorded_calls;
+  recorded_limit = max_pixels;
+  recorded_path = source.path;
+  return "the recorder's line";
 }
 
 }  // namespace
@@ -101,9 +155,6 @@ TEST(Decode, CutOrCorruptFilesAreRefusedWithTheDecodersMessage) {
     EXPECT_GT(why.size(), 5u) << c.what;
     EXPECT_EQ(why.find('\n'), std::string::npos) << c.what;
   }
-  std::vector<std::uint8_t> storage;
-  frame_planes planes{};
-  EXPECT_EQ(decode({'B', 'M', 0, 1}, planes, storage), "cannot decode img as a colour image");
 }
 
 TEST(Decode, TheSizeIsCheckedFromTheHeaderAgainstTheLimit) {
@@ -120,4 +171,60 @@ TEST(Decode, TheSizeIsCheckedFromTheHeaderAgainstTheLimit) {
     EXPECT_EQ(decode(head, planes, storage, 999), "img: 40 x 25 pixels, more than the limit of 999")
         << extension;
   }
+}
+
+TEST_F(OtherFormats, RefusedWithoutADecoderThroughOpenCvWithIt) {
+  const std::vector<unsigned char> bmp = encode(".bmp", picture(CV_8UC3, 21, 9));
+  const std::vector<unsigned char> cmyk = cmyk_jpeg(12, 8);
+  const std::vector<unsigned char> junk = {'B', 'M', 0, 1};
+  const struct {
+    const char* what;
+    const std::vector<unsigned char>& bytes;
+    const char* without;  // the line without a decoder
+    const char* with;     // with OpenCV's: "" (decoded as OpenCV decodes it) or its line
+  } cases[] = {
+      {"BMP", bmp, "cannot decode img: not a JPEG or PNG image", ""},
+      {"CMYK JPEG", cmyk, "cannot decode img: a CMYK JPEG (only grey and colour JPEGs are read)",
+       ""},
+      {"junk", junk, "cannot decode img: not a JPEG or PNG image",
+       "cannot decode img as a colour image"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::uint8_t> storage;
+    frame_planes planes{};
+    set_other_format_decoder(nullptr);
+    EXPECT_EQ(decode(c.bytes, planes, storage), c.without) << c.what;
+    set_other_format_decoder(opencv_decode);
+    ASSERT_EQ(decode(c.bytes, planes, storage), c.with) << c.what;
+    if (*c.with) continue;
+    const cv::Mat expected = cv::imdecode(c.bytes, cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION);
+    ASSERT_EQ(planes.red.width, expected.cols) << c.what;
+    ASSERT_EQ(planes.red.height, expected.rows) << c.what;
+    for (int y = 0; y < expected.rows; ++y)
+      for (int x = 0; x < expected.cols; ++x)
+        ASSERT_EQ(planes.green.data[y * planes.green.stride + x], expected.at<cv::Vec3b>(y, x)[1])
+            << c.what << " at " << x << "," << y;
+  }
+}
+
+TEST_F(OtherFormats, TheDecoderGetsTheSourceAndLimitAndOnlyWhatNeedsIt) {
+  set_other_format_decoder(recording_decoder);
+  std::vector<std::uint8_t> storage;
+  frame_planes planes{};
+  EXPECT_EQ(decode(encode(".bmp", picture(CV_8UC3, 5, 5)), planes, storage, 1234),
+            "the recorder's line");
+  EXPECT_EQ(recorded_calls, 1);
+  EXPECT_EQ(recorded_limit, 1234);
+  EXPECT_EQ(recorded_path, "img");
+  EXPECT_EQ(decode(cmyk_jpeg(4, 4), planes, storage), "the recorder's line");
+  EXPECT_EQ(recorded_calls, 2);
+  // JPEG and PNG never reach it, nor a CMYK JPEG beyond the limit or cut.
+  const std::vector<unsigned char> cmyk = cmyk_jpeg(40, 30);
+  for (const auto& bytes :
+       {encode(".jpg", picture(CV_8UC3)), encode(".png", picture(CV_8UC4)), cmyk,
+        std::vector<unsigned char>(cmyk.begin(), cmyk.begin() + cmyk.size() / 2)}) {
+    const std::string why = decode(bytes, planes, storage, bytes == cmyk ? 1000 : kDefaultMaxPixels);
+    EXPECT_NE(why, "the recorder's line");
+  }
+  EXPECT_EQ(recorded_calls, 2);
 }

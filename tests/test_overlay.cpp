@@ -8,11 +8,14 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -35,8 +38,8 @@ std::vector<cv::Point> edge_pixels(const drawn_box& b, const cv::Mat& frame) {
   std::vector<cv::Point> points;
   for (int y = b.corners.y1; y <= b.corners.y2; ++y)
     for (int x = b.corners.x1; x <= b.corners.x2; ++x)
-      if ((x == b.corners.x1 || x == b.corners.x2 || y == b.corners.y1 || y == b.corners.y2) && x >= 0 && y >= 0 &&
-          x < frame.cols && y < frame.rows)
+      if ((x == b.corners.x1 || x == b.corners.x2 || y == b.corners.y1 || y == b.corners.y2) &&
+          x >= 0 && y >= 0 && x < frame.cols && y < frame.rows)
         points.emplace_back(x, y);
   return points;
 }
@@ -112,8 +115,7 @@ TEST(Drawing, PairLinePassesThroughTheMidpointOfTheCentresAndBadIndicesAreSkippe
 // boxes; a trail in its track's colour through its points; a thick pair line
 // three pixels wide where a thin one is one.
 TEST(Drawing, FrameNumberTrailsAndThickPairsUnderTheOutlines) {
-  const std::vector<drawn_box> boxes = {{1, 5, 60, 15, 70}, {2, 45, 80, 55, 90},
-                                        {3, 2, 2, 12, 12}};
+  const std::vector<drawn_box> boxes = {{1, 5, 60, 15, 70}, {2, 45, 80, 55, 90}, {3, 2, 2, 12, 12}};
   overlay_extras extras;
   extras.frame = 27;
   extras.trails = {{5, {cv::Point(60, 20), cv::Point(80, 20), cv::Point(80, 40)}}};
@@ -195,13 +197,100 @@ TEST(EncodePng, RoundTripsThroughImdecodeAndRefusesAnEmptyFrame) {
   ASSERT_EQ(back.size(), frame.size());
   EXPECT_EQ(cv::norm(back, frame, cv::NORM_INF), 0);
 
-  EXPECT_NE(encode_png(cv::Mat(), bytes), "");
+  EXPECT_EQ(encode_png(cv::Mat(), bytes), "cannot encode an empty frame as PNG");
   EXPECT_TRUE(bytes.empty());
 }
 
-// Frame k is grey k * 20, so the order survives JPEG; one wrong frame in the
-// middle is refused and leaves the file usable. Closed explicitly, then by the
-// destructor.
+// The files written before libpng was called directly came from OpenCV's
+// writer: the same frames give the same bytes (a changed filter, strategy,
+// level, channel order or chunk would show here).
+TEST(EncodePng, TheBytesOfOpenCvsWriterAtTheSameLevel) {
+  const auto random = [](int rows, int cols, int type) {
+    cv::Mat m(rows, cols, type);
+    cv::randu(m, cv::Scalar::all(0), cv::Scalar::all(type == CV_16UC3 ? 65536 : 256));
+    return m;
+  };
+  const cv::Mat footage = cv::imread(TAVO_EXAMPLES_DIR "/footage/frame_01.jpg", cv::IMREAD_COLOR);
+  ASSERT_FALSE(footage.empty());
+  cv::Mat drawn = footage.clone();
+  draw_overlay(drawn, {{3, {40, 30, 90, 120}}, {7, {100, 50, 160, 170}}}, {{0, 1}},
+               overlay_extras{12, {}, {true}});
+  cv::Mat wide(9, 13, CV_32FC3);
+  cv::randu(wide, cv::Scalar::all(-20), cv::Scalar::all(300));
+  const struct {
+    const char* what;
+    cv::Mat frame;
+  } cases[] = {
+      {"footage frame", footage},
+      {"drawn footage frame", drawn},
+      {"a part of a frame (rows apart)", drawn(cv::Rect(17, 5, 101, 77))},
+      {"random colour, odd size", random(37, 61, CV_8UC3)},
+      {"random grey", random(29, 1, CV_8UC1)},
+      {"random with alpha", random(1, 43, CV_8UC4)},
+      {"flat colour", cv::Mat(240, 320, CV_8UC3, cv::Scalar(10, 200, 30))},
+      {"flat grey, one pixel", cv::Mat(1, 1, CV_8UC1, cv::Scalar(77))},
+      {"16-bit colour", random(11, 7, CV_16UC3)},
+      {"float samples, converted to 8 bits", wide},
+  };
+  for (const auto& c : cases) {
+    std::vector<unsigned char> expected, bytes;
+    ASSERT_TRUE(cv::imencode(".png", c.frame, expected, {cv::IMWRITE_PNG_COMPRESSION, 1}))
+        << c.what;
+    ASSERT_EQ(encode_png(c.frame, bytes), "") << c.what;
+    EXPECT_EQ(bytes, expected) << c.what;
+  }
+}
+
+// libpng's errors come back through its jump as one line, not an exception
+// nor anything printed, and leave no bytes behind.
+TEST(EncodePng, FramesNoPngHoldsAreRefusedWithALine) {
+  std::vector<unsigned char> bytes(3, 1);
+  EXPECT_EQ(encode_png(cv::Mat(4, 4, CV_8UC2, cv::Scalar::all(1)), bytes),
+            "cannot encode a frame of 2 channels as PNG");
+  EXPECT_TRUE(bytes.empty());
+  // Wider than libpng writes (a million pixels).
+  bytes.assign(3, 1);
+  EXPECT_EQ(encode_png(cv::Mat(1, 1'000'001, CV_8UC1, cv::Scalar::all(0)), bytes),
+            "cannot encode the frame as PNG: Invalid IHDR data");
+  EXPECT_TRUE(bytes.empty());
+  // The encoder is whole again after a failure.
+  EXPECT_EQ(encode_png(cv::Mat(2, 2, CV_8UC3, cv::Scalar::all(5)), bytes), "");
+  EXPECT_FALSE(bytes.empty());
+}
+
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer's allocator dies instead of failing
+// Memory running out inside libpng or in its output becomes std::bad_alloc:
+// in a child whose address space ends a little above what it holds.
+TEST(FaultInjectionEncodePng, OutOfMemoryIsBadAlloc) {
+  cv::Mat frame(1500, 1500, CV_8UC3);
+  cv::randu(frame, cv::Scalar::all(0), cv::Scalar::all(256));  // incompressible: ~6.75 MB
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    long pages = 0;
+    if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
+      if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+      std::fclose(f);
+    }
+    if (pages == 0) ::_exit(3);
+    const rlim_t limit = static_cast<rlim_t>(pages) * ::sysconf(_SC_PAGESIZE) + (2 << 20);
+    const rlimit r{limit, limit};
+    if (::setrlimit(RLIMIT_AS, &r) != 0) ::_exit(3);
+    std::vector<unsigned char> bytes;
+    try {
+      ::_exit(encode_png(frame, bytes).empty() ? 1 : 2);
+    } catch (const std::bad_alloc&) {
+      ::_exit(0);
+    }
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: encoded anyway, 2: a message, 3: no limit set";
+}
+#endif
+
 TEST(OverlayVideo, FramesReadBackWithTheirCountSizeRateAndOrder) {
   scratch_dir dir;
   const int kFrames = 12, kWidth = 64, kHeight = 48;

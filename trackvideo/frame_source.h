@@ -7,7 +7,9 @@
 // extension (.jpg .jpeg .png .bmp .tif .tiff .webp .ppm .pgm .pnm, any case)
 // and do not start with '.', in natural name order (see natural_less); other
 // entries are ignored. Each image is decoded as histfeat decodes it
-// (histfeat/decode.h), so that the records of a folder are histfeat's.
+// (histfeat/decode.h), so that the records of a folder are histfeat's; no
+// decoder of other formats is registered, so only JPEG and PNG images decode
+// (the rest fail with "cannot decode PATH: not a JPEG or PNG image").
 //
 // Frames of more than `max_pixels` pixels are refused. Ownership: the source
 // owns its decoder; the frame handed out is the caller's cv::Mat (overwritten

@@ -2,7 +2,6 @@
 
 #include "trackvideo/video_encoder.h"
 
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -11,8 +10,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cctype>
+#include <csetjmp>
 #include <cstring>
 #include <new>
+
+#include <png.h>
+#include <zlib.h>
 
 namespace trackvideo {
 
@@ -155,8 +158,7 @@ void draw_overlay(cv::Mat& frame, const std::vector<drawn_box>& boxes,
                 cv::Scalar(255, 255, 255), 1, cv::LINE_8);
   }
   for (const auto& [id, points] : extras.trails)
-    if (points.size() > 1)
-      cv::polylines(frame, points, false, track_colour(id), 1, cv::LINE_8);
+    if (points.size() > 1) cv::polylines(frame, points, false, track_colour(id), 1, cv::LINE_8);
   std::vector<cv::Rect> parts(boxes.size());
   std::vector<bool> shown(boxes.size());
   for (std::size_t k = 0; k < boxes.size(); ++k) {
@@ -181,30 +183,111 @@ void draw_overlay(cv::Mat& frame, const std::vector<drawn_box>& boxes,
   }
 }
 
+namespace {
+
+// Where libpng's output and failures go while it encodes one frame.
+struct png_output {
+  std::jmp_buf jump;
+  std::vector<unsigned char>* bytes;
+  char message[200];
+  bool out_of_memory;
+};
+
+// An error ends the encoding: its message kept, then the jump back.
+extern "C" void png_encode_error(png_structp png, png_const_charp message) {
+  png_output* o = static_cast<png_output*>(png_get_error_ptr(png));
+  std::snprintf(o->message, sizeof o->message, "%s", message);
+  // libpng's own allocations fail with "Out of memory", zlib's set-up with
+  // "insufficient memory".
+  if (strcasestr(message, "out of memory") || strcasestr(message, "insufficient memory"))
+    o->out_of_memory = true;
+  std::longjmp(o->jump, 1);
+}
+// Warnings are dropped: the run prints its own lines only.
+extern "C" void png_encode_warning(png_structp, png_const_charp) {}
+
+extern "C" void png_encode_write(png_structp png, png_bytep data, std::size_t n) {
+  png_output* o = static_cast<png_output*>(png_get_io_ptr(png));
+  bool full = false;
+  try {
+    o->bytes->insert(o->bytes->end(), data, data + n);
+  } catch (const std::bad_alloc&) {
+    full = true;
+  }
+  // Out of the handler before the jump: nothing of the exception is left behind.
+  if (full) {
+    o->out_of_memory = true;
+    png_error(png, "out of memory");
+  }
+}
+// Without it libpng would flush the output pointer as a FILE*.
+extern "C" void png_encode_flush(png_structp) {}
+
+// `height` rows of `width` pixels (blue green red [alpha], or grey) as a PNG,
+// as OpenCV's PNG writer makes it when given a compression level: the default
+// strategy, no interlacing, no filter chosen (libpng's adaptive choice), rows
+// written whole. Returns false on an error of libpng (o.message, and
+// o.out_of_memory when memory ran out). Only plain C objects live here, so the
+// jump back from libpng skips no destructor.
+bool run_png_writer(png_output& o, png_bytepp rows, png_uint_32 width, png_uint_32 height,
+                    int bit_depth, int colour_type) {
+  png_structp png =
+      png_create_write_struct(PNG_LIBPNG_VER_STRING, &o, png_encode_error, png_encode_warning);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  if (!info) {
+    png_destroy_write_struct(&png, nullptr);
+    o.out_of_memory = true;
+    return false;
+  }
+  if (setjmp(o.jump)) {
+    png_destroy_write_struct(&png, &info);
+    return false;
+  }
+  png_set_write_fn(png, &o, png_encode_write, png_encode_flush);
+  png_set_compression_level(png, kPngCompression);
+  png_set_compression_strategy(png, Z_DEFAULT_STRATEGY);
+  png_set_IHDR(png, info, width, height, bit_depth, colour_type, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  png_set_bgr(png);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  if (bit_depth == 16) png_set_swap(png);  // PNG's samples are big-endian
+#endif
+  png_write_image(png, rows);
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  return true;
+}
+
+}  // namespace
+
 std::string encode_png(const cv::Mat& frame, std::vector<unsigned char>& out) {
   out.clear();
   if (frame.empty()) return "cannot encode an empty frame as PNG";
-  // An 8-bit frame of 1, 3 or 4 channels always encodes while the encoder is
-  // there: its failing is the encoder running out of memory (libpng's own
-  // "out of memory" reaches us as a bare error), which is the run's one "out
-  // of memory", not a fault of the picture.
-  const auto out_of_memory = [&frame] {
-    const int channels = frame.channels();
-    return frame.depth() == CV_8U && (channels == 1 || channels == 3 || channels == 4) &&
-           cv::haveImageWriter(".png");
-  };
-  try {
-    std::vector<unsigned char> bytes;
-    if (!cv::imencode(".png", frame, bytes, {cv::IMWRITE_PNG_COMPRESSION, kPngCompression})) {
-      if (out_of_memory()) throw std::bad_alloc();
-      return "cannot encode the frame as PNG";
-    }
-    out.insert(out.end(), bytes.begin(), bytes.end());
-  } catch (const cv::Exception& e) {
-    if (e.code == cv::Error::StsNoMem || out_of_memory()) throw std::bad_alloc();
-    return "cannot encode the frame as PNG: " + e.err;
-  }
-  return "";
+  const int channels = frame.channels();
+  if (channels != 1 && channels != 3 && channels != 4)
+    return "cannot encode a frame of " + std::to_string(channels) + " channels as PNG";
+  // Samples of other depths are converted to 8 bits, as OpenCV's writer does.
+  cv::Mat converted;
+  const bool wide = frame.depth() == CV_16U;
+  if (frame.depth() != CV_8U && !wide) frame.convertTo(converted, CV_8U);
+  const cv::Mat& image = converted.empty() ? frame : converted;
+  std::vector<png_bytep> rows(static_cast<std::size_t>(image.rows));
+  for (int y = 0; y < image.rows; ++y)
+    rows[static_cast<std::size_t>(y)] = const_cast<png_bytep>(image.ptr(y));
+  png_output o;
+  o.bytes = &out;
+  o.message[0] = '\0';
+  o.out_of_memory = false;
+  const int colour_type = channels == 1   ? PNG_COLOR_TYPE_GRAY
+                          : channels == 3 ? PNG_COLOR_TYPE_RGB
+                                          : PNG_COLOR_TYPE_RGBA;
+  if (run_png_writer(o, rows.data(), static_cast<png_uint_32>(image.cols),
+                     static_cast<png_uint_32>(image.rows), wide ? 16 : 8, colour_type))
+    return "";
+  out.clear();
+  if (o.out_of_memory) throw std::bad_alloc();
+  return std::string("cannot encode the frame as PNG: ") + o.message;
 }
 
 std::string video_extension(const std::string& path) {

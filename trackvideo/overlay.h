@@ -80,11 +80,15 @@ struct overlay_extras {
 void draw_overlay(cv::Mat& frame, const std::vector<drawn_box>& boxes,
                   const std::vector<std::pair<int, int>>& pairs, const overlay_extras& extras);
 
-// The frame as PNG file bytes, appended to `out` after clearing it. "" or what
-// is wrong (an empty frame, a frame no PNG holds); throws std::bad_alloc when
-// the encoder fails on a frame it can hold (it ran out of memory), as the rest
-// of the run does. O(pixels): deflate at
-// its fastest level, since overlays are written for every frame of a run.
+// The frame (1, 3 or 4 channels, blue green red [alpha] or grey; 16-bit kept,
+// other depths converted to 8 bits) as PNG file bytes, written with libpng
+// into `out` after clearing it: the bytes OpenCV's PNG writer gives at the
+// same level. "" or what is wrong (an empty frame, another channel count, a
+// frame libpng refuses, such as one over a million pixels wide), `out` then
+// empty; throws std::bad_alloc when memory runs out, as the rest of the run
+// does. Prints nothing and shares no state (threads may encode at once).
+// O(pixels): deflate at its fastest level, since overlays are written for
+// every frame of a run.
 std::string encode_png(const cv::Mat& frame, std::vector<unsigned char>& out);
 
 // The video format a name asks for: ".avi" or ".mp4" when the last component

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <opencv2/core/utils/logger.hpp>
-#include <opencv2/imgcodecs.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -60,33 +59,6 @@ std::string overlay_file_name(int f) {
 std::string system_error(const std::string& what) {
   return what + ": " + std::strerror(errno);
 }
-
-// Descriptor 2 on /dev/null for the object's lifetime (left as it is when
-// that cannot be arranged). Only while no other thread writes there.
-class quiet_standard_error {
- public:
-  quiet_standard_error() {
-    std::fflush(stderr);
-    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    saved_ = ::fcntl(2, F_DUPFD_CLOEXEC, 3);
-    if (null >= 0 && saved_ >= 0 && ::dup2(null, 2) < 0) {
-      ::close(saved_);
-      saved_ = -1;
-    }
-    if (null >= 0) ::close(null);
-  }
-  ~quiet_standard_error() {
-    if (saved_ < 0) return;
-    std::fflush(stderr);
-    ::dup2(saved_, 2);
-    ::close(saved_);
-  }
-  quiet_standard_error(const quiet_standard_error&) = delete;
-  quiet_standard_error& operator=(const quiet_standard_error&) = delete;
-
- private:
-  int saved_ = -1;
-};
 
 // Everything a run holds, built stage by stage by run() below; each stage
 // returns "" or what is wrong, and a failed stage ends the run (the outputs'
@@ -233,10 +205,6 @@ std::string check_standard_output(const options& o, const std::string& tracks_pa
 std::string run_stages::read_inputs() {
   // Every failure is reported as one line of ours.
   cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
-  // OpenCV sets up its image codecs on first use, some of which end the
-  // process when memory runs out meanwhile: done first, while the run holds
-  // next to nothing, a run that starts gets past it.
-  cv::haveImageWriter(".png");
   std::string why;
   if (!o_.sequence.empty() && !(why = read_sequence()).empty()) return why;
   why = read_tracks(tracks_path_, t_, o_.ground_truth() ? &o_.rules : nullptr);
@@ -498,13 +466,8 @@ void run_stages::draw(frame_records& r) {
 
 std::string run_stages::png(const frame_records& r) {
   if (r.boxes() == 0 || o_.overlay.empty()) return "";
-  std::string why;
-  {
-    // libpng tells of a failed allocation on standard error before OpenCV
-    // reports it: the run's own line is the only one.
-    const quiet_standard_error quiet;
-    why = encode_png(r.image, png_);
-  }
+  // encode_png prints nothing: a failure is the run's one line.
+  const std::string why = encode_png(r.image, png_);
   if (!why.empty()) return why;
   return outputs_->write_closed(in_folder(o_.overlay, overlay_file_name(r.frame)),
                                 std::string(png_.begin(), png_.end()));
