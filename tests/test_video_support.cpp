@@ -147,3 +147,38 @@ TEST(EndToEndVideoModule, OnlyRunsWithAVideoNeedTheModule) {
   EXPECT_EQ(read.status, 0) << read.err;
   EXPECT_TRUE(fs::exists(csv));
 }
+
+// Without the variable, the module is looked for beside the program, then
+// where the install rule puts it; a broken file found first is reported, not
+// passed over.
+TEST(EndToEndVideoModule, FoundBesideTheProgramOrInItsLibraryFolder) {
+  tavo_test::scratch_dir dir;
+  const fs::path bin = dir.path() / "bin", lib = dir.path() / "lib" / "trackvideo";
+  fs::create_directories(bin);
+  fs::create_directories(lib);
+  const fs::path program = bin / "trackvideo", avi = dir.path() / "o.avi";
+  fs::copy_file(TRACKVIDEO_EXE, program);
+  const std::vector<std::string> args = {program.string(), "--tracks",        kTracks.string(),
+                                         "--frames",       kFootage.string(), "--overlay-video",
+                                         avi.string()};
+  child_options o;
+  o.env = {kVariable + "="};  // empty: as if unset
+  auto r = run_child(args, o);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "trackvideo: cannot write " + avi.string() +
+                       ": the video support (trackvideo-ffmpeg.so) cannot be loaded: it is "
+                       "neither in " +
+                       bin.string() + " nor in " + bin.string() + "/../lib/trackvideo\n");
+
+  fs::copy_file(kModule, lib / "trackvideo-ffmpeg.so");
+  r = run_child(args, o);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(avi));
+
+  tavo_test::write_file(bin / "trackvideo-ffmpeg.so", std::string(200, 'x'));
+  r = run_child(args, o);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "trackvideo: cannot write " + avi.string() +
+                       ": the video support (trackvideo-ffmpeg.so) cannot be loaded: " +
+                       (bin / "trackvideo-ffmpeg.so").string() + ": invalid ELF header\n");
+}

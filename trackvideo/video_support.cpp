@@ -2,6 +2,8 @@
 // video_support.h). No FFmpeg here.
 #include "trackvideo/video_support.h"
 
+#include "common/tokens.h"
+
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -39,37 +41,40 @@ std::string executable_folder() {
   }
 }
 
-// Opens the module and takes its table. "" or why not.
+// Opens the module and takes its table. "" or why not: the loader's reason
+// for the one place tried or for the first file found, else where it looked.
 std::string load(const video_support_table*& table) {
-  std::vector<std::string> candidates;
+  std::vector<std::string> folders;
   const char* chosen = std::getenv(kModuleVariable);
+  std::vector<std::string> candidates;
   if (chosen && *chosen) {
     candidates.push_back(chosen);
   } else {
     const std::string folder = executable_folder();
-    candidates.push_back(folder + "/" + kVideoSupportModule);
-    candidates.push_back(folder + "/" + kInstalledFolder + "/" + kVideoSupportModule);
+    folders = {folder, folder + "/" + kInstalledFolder};
+    for (const std::string& f : folders) candidates.push_back(f + "/" + kVideoSupportModule);
   }
-  std::string first_error;
+  std::string why;
   for (const std::string& path : candidates) {
+    const bool there = ::access(path.c_str(), F_OK) == 0;
+    if (!there && candidates.size() > 1) continue;
     void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!module) {
-      // The first place's reason, unless it is there and the second is not.
       const char* error = ::dlerror();
-      if (first_error.empty() || ::access(path.c_str(), F_OK) == 0)
-        first_error = error ? error : "unknown error";
-      continue;
+      why = error ? error : path + ": unknown error";
+      break;
     }
     using entry = const video_support_table* (*)(int);
     const auto find = reinterpret_cast<entry>(::dlsym(module, "trackvideo_ffmpeg_support"));
     table = find ? find(kVideoSupportVersion) : nullptr;
-    if (!table) {
-      ::dlclose(module);
-      return path + " is not a video module of this version of trackvideo";
-    }
-    return "";  // stays loaded
+    if (table) return "";  // stays loaded
+    ::dlclose(module);
+    return common::shown_name(path) + " is not a video module of this version of trackvideo";
   }
-  return first_error;
+  if (why.empty())
+    why = "it is neither in " + common::shown_name(folders[0]) + " nor in " +
+          common::shown_name(folders[1]);
+  return why;
 }
 
 std::string support(const video_support_table*& table) {

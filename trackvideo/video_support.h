@@ -84,8 +84,10 @@ constexpr const char* kVideoSupportModule = "trackvideo-ffmpeg.so";
 
 // A new reader or writer, loading the module first if need be. "" or "the
 // video support (trackvideo-ffmpeg.so) cannot be loaded: <reason>" (the
-// caller puts "cannot read PATH: " in front); a failed load is retried by the
-// next call. Throws std::bad_alloc.
+// caller puts "cannot read PATH: " in front), the reason the dynamic loader's
+// for the file named by the variable or the first file found, else "it is
+// neither in DIR nor in DIR/../lib/trackvideo"; a failed load is retried by
+// the next call. Throws std::bad_alloc.
 std::string new_video_reader(std::unique_ptr<video_reader>& reader);
 std::string new_video_writer(std::unique_ptr<video_writer>& writer);
 
