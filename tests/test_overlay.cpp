@@ -17,6 +17,8 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -370,5 +372,41 @@ TEST(OverlayVideo, ACutOrUnderIndexedFileIsIncomplete) {
     fs::copy_file(path, copy);
     fs::resize_file(copy, cut);
     EXPECT_EQ(check_avi(copy.string(), 5).rfind("the video is incomplete (", 0), 0u) << cut;
+  }
+}
+
+// A video beyond 1 GiB goes on in AVIX chunks after the first RIFF: the file
+// is whole when the chunks fill it exactly, whatever each holds.
+TEST(OverlayVideo, ExtensionChunksMustFillTheFileExactly) {
+  scratch_dir dir;
+  const std::string path = (dir.path() / "long.avi").string();
+  {
+    overlay_video video;
+    ASSERT_EQ(video.open(path, 25, 64, 48), "");
+    for (int k = 0; k < 5; ++k) ASSERT_EQ(video.write(black(64, 48)), "");
+    ASSERT_EQ(video.close(), "");
+  }
+  std::ifstream in(path, std::ios::binary);
+  const std::string avi((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  in.close();
+  // RIFF, its size (the type and one empty LIST: 16 bytes), AVIX, the LIST.
+  const std::string extension("RIFF\x10\0\0\0AVIXLIST\x04\0\0\0movi", 24);
+  const struct {
+    std::string bytes;
+    bool whole;
+  } cases[] = {
+      {avi + extension, true},
+      {avi + extension + extension, true},
+      {avi + extension.substr(0, 20), false},  // the extension cut
+      {avi + "JUNK" + extension.substr(4), false},
+      {avi + extension + "x", false},
+  };
+  for (const auto& c : cases) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << c.bytes;
+    const std::string why = check_avi(path, 5);
+    EXPECT_EQ(why.empty(), c.whole) << why << " (" << c.bytes.size() << " bytes)";
+    if (!c.whole) {
+      EXPECT_EQ(why.rfind("the video is incomplete (", 0), 0u) << why;
+    }
   }
 }

@@ -71,13 +71,15 @@ bool has_image_extension(const std::string& name) {
                       [&](const char* e) { return ext == e; }) != std::end(kExtensions);
 }
 
-std::string frame_source::open_video(const std::string& path) {
+std::string frame_source::open_video(const std::string& path, int threads) {
   name_ = path;
   is_video_ = true;
   position_ = 0;
   images_.clear();
-  video_ = std::make_unique<video_decoder>();
-  const std::string why = video_->open(path, max_pixels_);
+  video_.reset();
+  if (std::string why = new_video_reader(video_); !why.empty())
+    return "cannot read " + common::shown_name(path) + ": " + why;
+  const std::string why = video_->open(path, max_pixels_, threads);
   if (!why.empty()) {
     video_.reset();
     return why;

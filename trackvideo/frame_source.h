@@ -1,8 +1,9 @@
 // trackvideo/frame_source.h - the frames of a run, in order, one at a time:
 // a video file, or the images of a folder.
 //
-// Video: a file FFmpeg's libraries read (video_decoder.h); frame f is the f-th
-// decoded frame, with the pixels OpenCV's FFmpeg capture gives.
+// Video: a file FFmpeg's libraries read (video_decoder.h, through the video
+// module of video_support.h, loaded by the first open_video); frame f is the
+// f-th decoded frame, with the pixels OpenCV's FFmpeg capture gives.
 // Folder: the regular files of the folder whose names end in an image
 // extension (.jpg .jpeg .png .bmp .tif .tiff .webp .ppm .pgm .pnm, any case)
 // and do not start with '.', in natural name order (see natural_less); other
@@ -28,7 +29,7 @@
 #include <vector>
 
 #include "histfeat/decode.h"
-#include "trackvideo/video_decoder.h"
+#include "trackvideo/video_support.h"
 
 namespace trackvideo {
 
@@ -50,8 +51,10 @@ class frame_source {
       : max_pixels_(max_pixels) {}
 
   // "" or what is wrong ("cannot open PATH: <reason>", "cannot open PATH as a
-  // video", "PATH: W x H pixels, more than the limit of N", "out of memory").
-  std::string open_video(const std::string& path);
+  // video", "PATH: W x H pixels, more than the limit of N", "out of memory",
+  // "cannot read PATH: the video support (...) cannot be loaded: <reason>").
+  // `threads` decoding threads: 0 for one per core, 1 for none of FFmpeg's.
+  std::string open_video(const std::string& path, int threads = 0);
   // Lists the images of `dir`. "" or "cannot open DIR: <reason>".
   std::string open_folder(const std::string& dir);
   // The images `paths` in that order, frame 1 first, decoded as a folder's;
@@ -89,7 +92,7 @@ class frame_source {
   long long max_pixels_;
   std::string name_;
   bool is_video_ = false;
-  std::unique_ptr<video_decoder> video_;
+  std::unique_ptr<video_reader> video_;
   std::vector<std::string> images_;
   std::string file_bytes_;     // an image's file, reused
   histfeat::bgr_image image_;  // its pixels, reused

@@ -1,6 +1,6 @@
 #include "trackvideo/overlay.h"
 
-#include "trackvideo/video_encoder.h"
+#include "trackvideo/video_support.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -322,30 +322,23 @@ std::string overlay_video::open(common::atomic_file& file, double fps, int width
     return "cannot write " + path + ": frame size " + std::to_string(width) + " x " +
            std::to_string(height) + " is not positive";
   if (file.temp_path().empty()) return "cannot write " + path + ": not open";
-  if (std::string why = file.close(); !why.empty()) return why;
-  if (video_extension(path) == ".mp4") {
-    if (!mp4_) mp4_ = std::make_unique<video_encoder>();
-    if (std::string why = mp4_->open(file.temp_path(), path, fps, width, height); !why.empty())
-      return why;
-  } else if (!open_avi(file.temp_path(), fps, width, height)) {
-    return "cannot write a Motion-JPEG AVI to " + path;
+  if (!writer_) {
+    if (std::string why = new_video_writer(writer_); !why.empty())
+      return "cannot write " + path + ": " + why;
   }
+  if (std::string why = file.close(); !why.empty()) return why;
+  avi_ = video_extension(path) != ".mp4";
+  // The AVI's rate in whole frames a second, as its players expect.
+  const double rate = avi_ ? std::clamp(std::round(fps), kMinFps, kMaxFps) : fps;
+  if (std::string why = writer_->open(file.temp_path(), path,
+                                      avi_ ? video_format::avi_mjpeg : video_format::mp4_h264, rate,
+                                      width, height);
+      !why.empty())
+    return why;
   file_ = &file;
   size_ = cv::Size(width, height);
   frames_ = 0;
   return "";
-}
-
-bool overlay_video::open_avi(const std::string& temp_path, double fps, int width, int height) {
-  bool opened = false;
-  try {
-    opened =
-        writer_.open(temp_path, cv::CAP_OPENCV_MJPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'),
-                     std::clamp(std::round(fps), kMinFps, kMaxFps), cv::Size(width, height), true);
-  } catch (const cv::Exception&) {
-    opened = false;
-  }
-  return opened;
 }
 
 std::string overlay_video::open(const std::string& path, double fps, int width, int height) {
@@ -363,16 +356,7 @@ std::string overlay_video::write(const cv::Mat& frame) {
            std::to_string(frame.rows) + " (" + std::to_string(frame.channels()) + " channels) to " +
            file_->path() + ": its frames are " + std::to_string(size_.width) + " x " +
            std::to_string(size_.height) + ", 8-bit BGR";
-  if (mp4_ && mp4_->is_open()) {
-    if (std::string why = mp4_->write(frame); !why.empty()) return why;
-    ++frames_;
-    return "";
-  }
-  try {
-    writer_.write(frame);
-  } catch (const cv::Exception& e) {
-    return "cannot write to " + file_->path() + ": " + e.err;
-  }
+  if (std::string why = writer_->write(frame); !why.empty()) return why;
   ++frames_;
   return "";
 }
@@ -381,18 +365,9 @@ std::string overlay_video::close() {
   if (!file_) return "";
   common::atomic_file& file = *file_;
   file_ = nullptr;
-  std::string why;
-  const bool mp4 = mp4_ && mp4_->is_open();
-  if (mp4) {
-    why = mp4_->close();  // checks each step itself
-  } else {
-    try {
-      writer_.release();
-    } catch (const cv::Exception& e) {
-      why = "cannot write " + file.path() + ": " + e.err;
-    }
-  }
-  if (why.empty() && !mp4) {
+  std::string why = writer_->close();  // checks each step itself
+  // The finished AVI read back: its sizes and index agree with what was written.
+  if (why.empty() && avi_) {
     why = check_avi(file.temp_path(), frames_);
     if (!why.empty()) why = "cannot write " + file.path() + ": " + why;
   }
@@ -414,17 +389,26 @@ std::uint32_t little_endian(const unsigned char* p) {
 std::string check_avi(const std::string& path, long long frames) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return std::strerror(errno);
-  std::string why;
-  unsigned char head[12];
-  const bool read = std::fread(head, 1, sizeof head, f) == sizeof head;
   long long size = -1;
   if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
-  if (!read || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "AVI ", 4) != 0) {
+  // The RIFF chunks, end to end: "AVI ", then "AVIX" for each further GiB.
+  long long end = 0;
+  int riffs = 0;
+  for (unsigned char head[12]; end < size; ++riffs) {
+    if (std::fseek(f, end, SEEK_SET) != 0 || std::fread(head, 1, sizeof head, f) != sizeof head ||
+        std::memcmp(head, "RIFF", 4) != 0 ||
+        std::memcmp(head + 8, riffs == 0 ? "AVI " : "AVIX", 4) != 0)
+      break;
+    const long long length = little_endian(head + 4);
+    end += 8 + length + (length & 1);
+  }
+  std::string why;
+  if (riffs == 0) {
     why = "the video is incomplete (no AVI header)";
-  } else if (const long long expected = little_endian(head + 4) + 8LL; size != expected) {
-    why = "the video is incomplete (its header gives " + std::to_string(expected) +
+  } else if (end != size) {
+    why = "the video is incomplete (its header gives " + std::to_string(end) +
           " bytes, the file holds " + std::to_string(size) + "; is the disk full?)";
-  } else {
+  } else if (riffs == 1) {
     // The top-level chunks: the headers' list, the frames' list, the index.
     long long entries = -1;
     for (long long at = 12; at + 8 <= size;) {

@@ -23,7 +23,6 @@
 #define TRACKVIDEO_OVERLAY_H
 
 #include <opencv2/core.hpp>
-#include <opencv2/videoio.hpp>
 
 #include <memory>
 #include <string>
@@ -33,6 +32,7 @@
 #include "common/atomic_file.h"
 
 #include "histfeat/record.h"
+#include "trackvideo/video_support.h"
 
 namespace trackvideo {
 
@@ -95,20 +95,17 @@ std::string encode_png(const cv::Mat& frame, std::vector<unsigned char>& out);
 // of `path` is NAME.avi or NAME.mp4 (in any case, NAME not empty), else "".
 std::string video_extension(const std::string& path);
 
-class video_encoder;
-
 // A video of the drawn frames, its format chosen by the name of the file (the
-// user's, file.path()): NAME.mp4 is H.264 through video_encoder, anything else
-// an AVI of Motion-JPEG frames through OpenCV's built-in writer (no external
-// codec). Both writers open their file by name, whose extension chooses the
-// container; so the file is a common::atomic_file opened with a private name
-// ("overlay.avi" or "overlay.mp4" in a private folder nobody else can write
-// in). OpenCV's writer ignores its write errors: for an AVI, close() reads the
-// finished file back: its size must be the one its RIFF header gives and its
-// index must hold one entry per frame written. The AVI's frame rate is kept as
-// a whole number of frames a second (the writer rounds it), 1 to 1000; the
-// MP4's as a rational. Not copyable: it owns the open writer. Memory: the AVI
-// writer's buffer of one encoded frame; the MP4 encoder's frames in flight.
+// user's, file.path()): NAME.mp4 is H.264, anything else an AVI of Motion-JPEG
+// frames, both written by FFmpeg's libraries (video_encoder.h) in the video
+// module (video_support.h), loaded by the first open(). The writer opens its
+// file by name; so the file is a common::atomic_file opened with a private
+// name ("overlay.avi" or "overlay.mp4" in a private folder nobody else can
+// write in). An AVI is also read back by close(): its size must be the one its
+// RIFF headers give and its index must hold one entry per frame written. The
+// AVI's frame rate is kept as a whole number of frames a second (rounded), 1
+// to 1000; the MP4's as a rational. Not copyable: it owns the open writer.
+// Memory: one encoded frame for an AVI; the MP4 encoder's frames in flight.
 class overlay_video {
  public:
   // The name of the temporary the writer is given for a video named `path`
@@ -122,7 +119,9 @@ class overlay_video {
 
   // Starts the video in `file`, opened by the caller with private_name (the
   // caller commits it after close()). fps > 0; width, height > 0; not open
-  // already. "" or what is wrong, naming file.path().
+  // already. "" or what is wrong, naming file.path() ("cannot write PATH: the
+  // video support (...) cannot be loaded: <reason>" when the module is not
+  // there; the file is then left as it was).
   std::string open(common::atomic_file& file, double fps, int width, int height);
   // The same into a file of its own for `path`, committed by close() ("cannot
   // write PATH: No such file or directory", ...); a failed open or close leaves
@@ -145,19 +144,19 @@ class overlay_video {
   long long frames() const { return frames_; }  // frames written since open
 
  private:
-  bool open_avi(const std::string& temp_path, double fps, int width, int height);
-
-  cv::VideoWriter writer_;
-  std::unique_ptr<video_encoder> mp4_;   // instead of writer_, for NAME.mp4
-  common::atomic_file own_;              // the file of open(path, ...)
-  common::atomic_file* file_ = nullptr;  // the file written, while open
+  std::unique_ptr<video_writer> writer_;  // made by the first open()
+  bool avi_ = false;                      // what the open file is
+  common::atomic_file own_;               // the file of open(path, ...)
+  common::atomic_file* file_ = nullptr;   // the file written, while open
   cv::Size size_;
   long long frames_ = 0;
 };
 
-// "" when the AVI file `path` is whole: its size is the RIFF size in its header
-// plus 8 and its index (idx1) holds `frames` video entries; else what is wrong
-// ("the video is incomplete (N of M bytes)", ...). Reads the chunk headers only.
+// "" when the AVI file `path` is whole: its RIFF chunks (the first, and the
+// extensions of a file beyond 1 GiB) fill it exactly, and, when it has one
+// RIFF, its index (idx1) holds `frames` video entries (a longer file is
+// indexed per extension, which is not counted); else what is wrong ("the
+// video is incomplete (...)"). Reads the chunk headers only.
 std::string check_avi(const std::string& path, long long frames);
 
 }  // namespace trackvideo

@@ -125,7 +125,7 @@ struct video_decoder::state {
 video_decoder::video_decoder() = default;
 video_decoder::~video_decoder() = default;
 
-std::string video_decoder::open(const std::string& path, long long max_pixels) {
+std::string video_decoder::open(const std::string& path, long long max_pixels, int threads) {
   install_quiet_log();
   name_ = common::shown_name(path);
   max_pixels_ = max_pixels;
@@ -205,8 +205,9 @@ std::string video_decoder::open(const std::string& path, long long max_pixels) {
   err = avcodec_parameters_to_context(s.codec, par);
   if (err < 0) return err == AVERROR(ENOMEM) ? no_memory : refused;
   s.codec->opaque = &s.log;
-  // Frame and slice threads, as many as cores (FFmpeg's choice).
-  s.codec->thread_count = 0;
+  // Frame and slice threads, as many as asked (0: as many as cores, FFmpeg's
+  // choice).
+  s.codec->thread_count = std::max(threads, 0);
   s.codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   s.codec->max_pixels = max_pixels;
   err = avcodec_open2(s.codec, decoder, nullptr);

@@ -5,8 +5,8 @@
 // picture converted to 8-bit blue, green, red by swscale (bicubic, at the
 // decoder's coded size, then cut to the stream's size, then turned as the
 // stream's display matrix says, by quarter turns). The decoder runs FFmpeg's
-// own threads (frame and slice threads, as many as cores), which change neither
-// the frames nor their order.
+// own threads (frame and slice threads, as many as open() is given), which
+// change neither the frames nor their order.
 //
 // Hostile files: only regular files are read (the check is made on the open
 // descriptor); a file whose format is only guessed weakly (random bytes), text
@@ -24,6 +24,9 @@
 // handed out is the caller's cv::Mat, rewritten by each next(). Cost: next()
 // decodes one frame and converts it (O(pixels)); memory is the decoder's
 // reference frames plus one frame per decoding thread. Not shared between threads.
+//
+// Built into the video module only (video_support.h): the program reaches it
+// through video_reader.
 #ifndef TRACKVIDEO_VIDEO_DECODER_H
 #define TRACKVIDEO_VIDEO_DECODER_H
 
@@ -32,30 +35,34 @@
 #include <memory>
 #include <string>
 
+#include "trackvideo/video_support.h"
+
 namespace trackvideo {
 
-class video_decoder {
+class video_decoder : public video_reader {
  public:
   video_decoder();
-  ~video_decoder();
+  ~video_decoder() override;
   video_decoder(const video_decoder&) = delete;
   video_decoder& operator=(const video_decoder&) = delete;
 
   // Opens the video `path` (named in messages by common::shown_name). "" or "cannot open PATH:
   // <reason>", "cannot open PATH as a video", "PATH: W x H pixels, more than the
   // limit of N" (frames larger than `max_pixels`) or "out of memory".
-  std::string open(const std::string& path, long long max_pixels);
+  // `threads`: FFmpeg's frame and slice threads, 0 for one per core, 1 for
+  // none besides the caller's (negative is taken as 0).
+  std::string open(const std::string& path, long long max_pixels, int threads) override;
 
   // Decodes the next frame, into `frame` (8-bit BGR) unless it is null. "" with
   // `ended` false; "" with `ended` true when the video has no more frames (also
   // when the file ends within a frame); else "PATH: frame N cannot be decoded:
   // <reason>", "PATH: frame N has W x H pixels, ..." or "out of memory".
   // Precondition: open() succeeded; not called again after a failure.
-  std::string next(cv::Mat* frame, bool& ended);
+  std::string next(cv::Mat* frame, bool& ended) override;
 
   // The stream's frame rate if finite and in (0, 1000), else `fallback`.
-  double fps(double fallback) const;
-  long long frames() const { return frames_; }  // frames delivered so far
+  double fps(double fallback) const override;
+  long long frames() const override { return frames_; }  // frames delivered so far
 
  private:
   struct state;

@@ -1,5 +1,5 @@
-// trackvideo/video_encoder.cpp - H.264 in MP4 through FFmpeg's libraries (see
-// video_encoder.h).
+// trackvideo/video_encoder.cpp - H.264 in MP4 and Motion-JPEG in AVI through
+// FFmpeg's libraries (see video_encoder.h).
 #include "trackvideo/video_encoder.h"
 
 #include "trackvideo/ffmpeg_log.h"
@@ -22,11 +22,28 @@ namespace trackvideo {
 
 namespace {
 
-// Constant quality, about what the eye leaves alone in drawn overlays, at a
-// speed that keeps up with the run on a small machine.
-constexpr const char* kEncoder = "libx264";
+// What each format is made of. H.264: constant quality, about what the eye
+// leaves alone in drawn overlays, at a speed that keeps up with the run on a
+// small machine. Motion-JPEG: every frame a JPEG of full-range YUV 4:2:0 at a
+// fixed quantiser scale (kMjpegQscale), about the quality of a JPEG saved at
+// 95 %.
+struct format_traits {
+  const char* muxer;
+  const char* encoder;
+  const char* codec_name;  // for messages
+  const char* container;   // for messages
+  AVPixelFormat pixels;
+  bool even_size;  // 4:2:0 in H.264 needs even sizes; JPEG does not
+};
+const format_traits& traits(video_format format) {
+  static const format_traits mp4 = {"mp4", "libx264", "H.264", "MP4", AV_PIX_FMT_YUV420P, true};
+  static const format_traits avi = {"avi", "mjpeg", "Motion-JPEG", "AVI", AV_PIX_FMT_YUVJ420P,
+                                    false};
+  return format == video_format::mp4_h264 ? mp4 : avi;
+}
 constexpr const char* kCrf = "23";
 constexpr const char* kPreset = "veryfast";
+constexpr int kMjpegQscale = 2;
 // The frame rate as a rational with a denominator of at most this (NTSC's
 // 30000/1001 is found exactly).
 constexpr int kMaxRateDenominator = 1 << 16;
@@ -45,7 +62,7 @@ struct video_encoder::state {
   AVFormatContext* format = nullptr;
   AVCodecContext* codec = nullptr;
   AVStream* stream = nullptr;  // owned by `format`
-  AVFrame* picture = nullptr;  // yuv420p, at the even size
+  AVFrame* picture = nullptr;  // the encoder's pixels, at the encoded size
   AVPacket* packet = nullptr;
   SwsContext* scaler = nullptr;
   cv::Mat padded;  // the frame grown to the even size, when it is odd
@@ -78,27 +95,29 @@ std::string video_encoder::fail(int code, bool from_codec) {
   return "cannot write " + shown_ + ": " + reason;
 }
 
-std::string video_encoder::open(const std::string& path, const std::string& shown, double fps,
-                                int width, int height) {
+std::string video_encoder::open(const std::string& path, const std::string& shown,
+                                video_format format, double fps, int width, int height) {
   if (s_) return "cannot open " + shown + ": " + shown_ + " is still open";
+  const format_traits& kind = traits(format);
   shown_ = shown;
   if (!(fps > 0) || !std::isfinite(fps))
     return "cannot write " + shown + ": frame rate " + std::to_string(fps) + " is not positive";
   const AVRational rate = av_d2q(fps, kMaxRateDenominator);
   if (rate.num <= 0 || rate.den <= 0 || rate.den > kMaxRateDenominator)
-    return "cannot write " + shown + ": frame rate " + std::to_string(fps) +
-           " is outside what H.264 in MP4 can carry";
+    return "cannot write " + shown + ": frame rate " + std::to_string(fps) + " is outside what " +
+           kind.codec_name + " in " + kind.container + " can carry";
   if (width <= 0 || height <= 0 || width >= (1 << 16) || height >= (1 << 16))
     return "cannot write " + shown + ": frame size " + std::to_string(width) + " x " +
            std::to_string(height) + " cannot be encoded";
   install_quiet_log();
-  const AVCodec* encoder = avcodec_find_encoder_by_name(kEncoder);
+  const AVCodec* encoder = avcodec_find_encoder_by_name(kind.encoder);
   if (!encoder)
-    return "cannot write " + shown +
-           ": no H.264 encoder is available (FFmpeg's libavcodec was built without libx264)";
+    return "cannot write " + shown + ": no " + kind.codec_name +
+           " encoder is available (FFmpeg's libavcodec was built without " + kind.encoder + ")";
 
+  format_ = format;
   size_ = cv::Size(width, height);
-  encoded_ = cv::Size(width + (width & 1), height + (height & 1));
+  encoded_ = kind.even_size ? cv::Size(width + (width & 1), height + (height & 1)) : size_;
   frames_ = 0;
   failed_.clear();
   s_ = std::make_unique<state>();  // fail() reads its log
@@ -117,9 +136,11 @@ std::string video_encoder::open(const std::string& path, const std::string& show
 std::string video_encoder::start(const std::string& path, const AVCodec* encoder, double fps) {
   state& st = *s_;
   st.log.codec_warnings = false;  // x264's advice is no failure
+  const format_traits& kind = traits(format_);
+  const bool mp4 = format_ == video_format::mp4_h264;
   std::string why;
 
-  int err = avformat_alloc_output_context2(&st.format, nullptr, "mp4", path.c_str());
+  int err = avformat_alloc_output_context2(&st.format, nullptr, kind.muxer, path.c_str());
   if (err < 0) why = fail(err, false);
   if (why.empty()) {
     st.format->opaque = &st.log;
@@ -129,19 +150,26 @@ std::string video_encoder::start(const std::string& path, const AVCodec* encoder
     c.opaque = &st.log;
     c.width = encoded_.width;
     c.height = encoded_.height;
-    c.pix_fmt = AV_PIX_FMT_YUV420P;
+    c.pix_fmt = kind.pixels;
     c.time_base = av_inv_q(rate);
     c.framerate = rate;
     c.sample_aspect_ratio = AVRational{1, 1};
-    // What swscale's default conversion produces, said in the stream.
-    c.colorspace = AVCOL_SPC_SMPTE170M;
+    // What swscale's default conversion produces, said in the stream: BT.601,
+    // limited range for H.264, full range (as JPEG files are) for Motion-JPEG.
+    c.colorspace = mp4 ? AVCOL_SPC_SMPTE170M : AVCOL_SPC_BT470BG;
     c.color_primaries = AVCOL_PRI_SMPTE170M;
     c.color_trc = AVCOL_TRC_SMPTE170M;
-    c.color_range = AVCOL_RANGE_MPEG;
+    c.color_range = mp4 ? AVCOL_RANGE_MPEG : AVCOL_RANGE_JPEG;
+    if (!mp4) {
+      c.flags |= AV_CODEC_FLAG_QSCALE;
+      c.global_quality = FF_QP2LAMBDA * kMjpegQscale;
+    }
     if (st.format->oformat->flags & AVFMT_GLOBALHEADER) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     AVDictionary* options = nullptr;
-    av_dict_set(&options, "preset", kPreset, 0);
-    av_dict_set(&options, "crf", kCrf, 0);
+    if (mp4) {
+      av_dict_set(&options, "preset", kPreset, 0);
+      av_dict_set(&options, "crf", kCrf, 0);
+    }
     err = avcodec_open2(st.codec, encoder, &options);
     av_dict_free(&options);
     if (err < 0) why = fail(err, true);
@@ -157,21 +185,21 @@ std::string video_encoder::start(const std::string& path, const AVCodec* encoder
     why = fail(err, false);
   if (why.empty()) {
     AVDictionary* options = nullptr;
-    av_dict_set(&options, "movflags", "+faststart", 0);
+    if (mp4) av_dict_set(&options, "movflags", "+faststart", 0);
     err = avformat_write_header(st.format, &options);
     av_dict_free(&options);
     if (err < 0) why = fail(err, false);
   }
   if (why.empty()) {
     st.picture = static_cast<AVFrame*>(check_alloc(av_frame_alloc()));
-    st.picture->format = AV_PIX_FMT_YUV420P;
+    st.picture->format = kind.pixels;
     st.picture->width = encoded_.width;
     st.picture->height = encoded_.height;
     if ((err = av_frame_get_buffer(st.picture, 0)) < 0) why = fail(err, false);
     st.packet = static_cast<AVPacket*>(check_alloc(av_packet_alloc()));
     st.scaler = static_cast<SwsContext*>(check_alloc(sws_getContext(
         encoded_.width, encoded_.height, AV_PIX_FMT_BGR24, encoded_.width, encoded_.height,
-        AV_PIX_FMT_YUV420P, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr)));
+        kind.pixels, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr)));
   }
   return why;
 }
@@ -211,6 +239,7 @@ std::string video_encoder::write(const cv::Mat& frame) {
   const int strides[1] = {static_cast<int>(source->step[0])};
   sws_scale(st.scaler, planes, strides, 0, encoded_.height, st.picture->data, st.picture->linesize);
   st.picture->pts = frames_;
+  if (st.codec->flags & AV_CODEC_FLAG_QSCALE) st.picture->quality = st.codec->global_quality;
   err = avcodec_send_frame(st.codec, st.picture);
   if (err < 0) return failed_ = fail(err, true);
   if (std::string why = drain(false); !why.empty()) return failed_ = why;

@@ -10,7 +10,8 @@
 #    moved to WORK_DIR/prefix: the package must not depend on where it was
 #    installed, nor on the source or build tree.
 # 2. The layout: the programs, libtavo.a, the headers, the manual pages, the
-#    package files; nothing of the tests.
+#    package files, trackvideo's video module; nothing of the tests. The moved
+#    trackvideo writes a video and reads it back (it finds its module).
 # 3. The package files name no path of the source tree, the build tree or the
 #    first prefix; the version file accepts 4.x for x <= the version and
 #    nothing else.
@@ -57,7 +58,8 @@ if(HISTFEAT)
   list(APPEND expected ${BINDIR}/histfeat ${MANDIR}/man1/histfeat.1)
 endif()
 if(TRACKVIDEO)
-  list(APPEND expected ${BINDIR}/trackvideo ${MANDIR}/man1/trackvideo.1)
+  list(APPEND expected ${BINDIR}/trackvideo ${MANDIR}/man1/trackvideo.1
+       ${LIBDIR}/trackvideo/trackvideo-ffmpeg.so)
 endif()
 # Every header of the library, the internal ones included (the public
 # headers' inline code needs them), no more and no less.
@@ -97,6 +99,16 @@ endif()
 foreach(program IN LISTS programs)
   run("${program} is executable" COMMAND test -x ${prefix}/${BINDIR}/${program})
 endforeach()
+# The moved trackvideo finds its video module: it writes a video of the
+# bundled footage, then reads it back.
+if(TRACKVIDEO)
+  set(footage ${SOURCE_DIR}/examples/footage)
+  set(ENV{TRACKVIDEO_FFMPEG_MODULE} "")
+  run("trackvideo writing a video" COMMAND ${prefix}/${BINDIR}/trackvideo --tracks
+      ${footage}/tracks.txt --frames ${footage} --quiet --overlay-video ${WORK_DIR}/footage.avi)
+  run("trackvideo reading a video" COMMAND ${prefix}/${BINDIR}/trackvideo --tracks
+      ${footage}/tracks.txt --video ${WORK_DIR}/footage.avi --quiet)
+endif()
 file(GLOB installed_archives ${prefix}/${LIBDIR}/*.a)
 if(NOT installed_archives STREQUAL "${prefix}/${LIBDIR}/libtavo.a")
   message(FATAL_ERROR "check_install: ${LIBDIR}/ holds the archives '${installed_archives}'")
