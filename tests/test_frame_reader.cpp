@@ -8,6 +8,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -159,9 +160,9 @@ TEST(TrackvideoFrameReader, FramesInOrderWithTheSequentialRecordsAndTheHeldSlotL
 TEST(TrackvideoFrameReader, TheEarliestFailingFrameAfterEveryFrameBeforeIt) {
   const struct {
     std::vector<int> corrupt;
-    int outside;     // a box outside this frame (0: none)
-    int failing;     // the frame whose line is given
-    bool box_line;   // the line is the box's, else the image's
+    int outside;    // a box outside this frame (0: none)
+    int failing;    // the frame whose line is given
+    bool box_line;  // the line is the box's, else the image's
   } cases[] = {
       {{7}, 0, 7, false},
       {{7, 8, 10}, 0, 7, false},  // later failures, maybe read first, are not told
@@ -174,8 +175,8 @@ TEST(TrackvideoFrameReader, TheEarliestFailingFrameAfterEveryFrameBeforeIt) {
                    " threads");
       const frame_files files(c.corrupt);
       const tracks t = boxes_in_most_frames(c.outside);
-      std::string line =
-          "cannot decode " + files.folder() + "/" + std::to_string(c.failing) + ".png as a colour image";
+      std::string line = "cannot decode " + files.folder() + "/" + std::to_string(c.failing) +
+                         ".png as a colour image";
       for (const track_box& b : t.boxes)
         if (c.box_line && b.x1 == 50)
           line = "t.txt:" + std::to_string(b.line) +

@@ -12,8 +12,7 @@ namespace trackvideo {
 
 frame_reader::frame_reader(const tracks& t, frame_source& source, bool decode_every_frame,
                            bool with_text, int threads)
-    : tracks_(t),
-      source_(source),
+    : source_(source),
       decode_every_frame_(decode_every_frame),
       sequential_(source.sequential()),
       frames_(std::max(t.last_frame, 0)),

@@ -79,11 +79,10 @@ class frame_reader {
   // Whether a worker may claim frame claimed_ now. Under mutex_.
   bool claimable() const;
 
-  const tracks& tracks_;
   frame_source& source_;
   const bool decode_every_frame_;
-  const bool sequential_;              // a video: claimed and decoded under in_order_
-  const long long frames_;             // F
+  const bool sequential_;               // a video: claimed and decoded under in_order_
+  const long long frames_;              // F
   std::vector<std::size_t> first_box_;  // frame f's boxes: [first_box_[f-1], first_box_[f])
   std::vector<worker> workers_;         // one per thread (the caller's when N = 1)
 

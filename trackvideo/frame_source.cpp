@@ -150,8 +150,8 @@ std::string frame_source::decode(long long f, cv::Mat& frame, image_buffers& buf
   if (bytes.empty()) return "cannot decode " + shown + " as a colour image";
   // The decoder reads from memory: the path is only the name in its messages.
   why = histfeat::decode_image(
-      {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), shown},
-      max_pixels_, image);
+      {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), shown}, max_pixels_,
+      image);
   if (!why.empty()) return why;
   if (expected_width_ > 0 && (image.width != expected_width_ || image.height != expected_height_))
     return shown + ": " + std::to_string(image.width) + " x " + std::to_string(image.height) +
