@@ -48,7 +48,10 @@ TEST(TrackvideoCommandLine, ValuesInBothFormsAndTheDefaults) {
   EXPECT_EQ(o.radius, kDefaultRadius);
   EXPECT_EQ(o.max_pixels, histfeat::kDefaultMaxPixels);
   EXPECT_EQ(o.progress, progress_mode::automatic);
+  EXPECT_EQ(o.threads, 0);  // one per usable processor
   EXPECT_TRUE(o.overlay.empty() && o.overlay_video.empty() && o.detections.empty());
+  ASSERT_EQ(parse({"--tracks", "t", "--frames", "d", "--threads", "3"}, o), "");
+  EXPECT_EQ(o.threads, 3);
   // A value that looks like an option is taken only after "=".
   ASSERT_EQ(parse({"--tracks=--t", "--video", "-", "--csv=--quiet", "--radius", "68719476736"}, o),
             "");
@@ -59,9 +62,10 @@ TEST(TrackvideoCommandLine, ValuesInBothFormsAndTheDefaults) {
   EXPECT_EQ(o.progress, progress_mode::automatic);
   // A batch: --classes goes without --gt (the sequences' gt.txt files).
   ASSERT_EQ(parse({"--batch", "-", "--out=o", "--jobs", "3", "--shard", "1/4", "--force",
-                   "--with", "detections,overlay-video", "--classes", "1,7"},
+                   "--with", "detections,overlay-video", "--classes", "1,7", "--threads=256"},
                   o),
             "");
+  EXPECT_EQ(o.threads, kMaxThreads);
   EXPECT_EQ(o.batch, "-");
   EXPECT_EQ(o.jobs, 3);
   EXPECT_EQ(o.shard, 1);
@@ -109,6 +113,14 @@ TEST(TrackvideoCommandLine, MisuseIsAUsageError) {
        "--max-pixels '1e6' is not a whole number >= 1"},
       {{"--tracks", "t", "--video", "v", "--max-pixels", "99999999999999999999"},
        "--max-pixels '99999999999999999999' is too large"},
+      {{"--tracks", "t", "--video", "v", "--threads", "0"},
+       "--threads '0' is not a whole number >= 1"},
+      {{"--tracks", "t", "--video", "v", "--threads", "-2"},
+       "--threads '-2' is not a whole number >= 1"},
+      {{"--tracks", "t", "--video", "v", "--threads", "257"},
+       "--threads '257' is too large (at most 256)"},
+      {{"--tracks", "t", "--video", "v", "--threads"}, "--threads needs a value"},
+      {{"--batch", "L", "--out", "o", "--threads", "two"}, "--threads 'two' is not a whole number"},
       {{"--batch", "L"}, "--batch needs --out DIR"},
       {{"--batch", "L", "--out", "o", "--csv", "c"}, "--csv does not go with --batch"},
       {{"--batch", "L", "--out", "o", "--sequence", "s"}, "--sequence does not go with --batch"},

@@ -306,6 +306,64 @@ TEST(EndToEndTrackvideoFootage, WiderRadiusOverlayVideoAndTheVideoAsInput) {
   expect_one_error_line(short_video, "video too short");
 }
 
+namespace {
+
+// Every file under `dir`, by its path from there, with its bytes.
+std::map<std::string, std::string> files_under(const fs::path& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::recursive_directory_iterator(dir))
+    if (e.is_regular_file()) files[fs::relative(e.path(), dir).string()] = file_text(e.path());
+  return files;
+}
+
+}  // namespace
+
+// The workers change when a frame is read, never what is written: every
+// output, and a failure's line, are those of one thread.
+TEST(EndToEndTrackvideoFootage, EveryOutputAndFailureTheSameWhateverTheThreads) {
+  scratch s;
+  const fs::path broken = s.root / "broken";
+  fs::copy(kFootage, broken);
+  for (const char* cut : {"frame_12.jpg", "frame_20.jpg"})
+    fs::resize_file(broken / cut, fs::file_size(broken / cut) / 2);
+  std::map<std::string, std::string> first;
+  std::string first_report, first_video_report, first_failure;
+  for (const char* threads : {"1", "2", "3", "8"}) {
+    SCOPED_TRACE(std::string("--threads ") + threads);
+    const fs::path out = s.root / threads;
+    fs::create_directory(out);
+    const auto r = run_trackvideo(
+        {"--tracks", kTracks.string(), "--frames", kFootage.string(), "--threads", threads,
+         "--csv", (out / "pairs.csv").string(), "--encounters", (out / "enc.csv").string(),
+         "--detections", (out / "det").string(), "--overlay", (out / "png").string(),
+         "--overlay-video", (out / "overlay.avi").string(), "--html", (out / "html").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The drawn video as the input, every frame decoded for its own overlay.
+    const auto v = run_trackvideo({"--tracks", kTracks.string(), "--video",
+                                   (s.root / "1" / "overlay.avi").string(), "--threads", threads,
+                                   "--overlay-video", (out / "again.avi").string()});
+    ASSERT_EQ(v.status, 0) << v.err;
+    const auto failed = run_trackvideo(
+        {"--tracks", kTracks.string(), "--frames", broken.string(), "--threads", threads});
+    EXPECT_EQ(failed.status, 1);
+    const std::map<std::string, std::string> files = files_under(out);
+    if (first.empty()) {
+      ASSERT_GE(files.size(), 4u + 30 + 4 * 30 + 1) << "tables, videos, pictures, page";
+      EXPECT_NE(failed.err.find("frame_12.jpg"), std::string::npos) << failed.err;
+      first = files;
+      first_report = r.out;
+      first_video_report = v.out;
+      first_failure = failed.err;
+      continue;
+    }
+    EXPECT_EQ(r.out, first_report);
+    EXPECT_EQ(v.out, first_video_report);
+    EXPECT_EQ(failed.err, first_failure);
+    ASSERT_EQ(files.size(), first.size());
+    for (const auto& [name, bytes] : files) EXPECT_TRUE(bytes == first[name]) << name;
+  }
+}
+
 TEST(EndToEndTrackvideo, BadInputChangesNoOutputAndPrintsNothing) {
   scratch s;
   const std::string tracks_text = file_text(kTracks);

@@ -4,13 +4,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <sched.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <opencv2/core.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
@@ -20,6 +20,7 @@
 
 #include "common/atomic_file.h"
 #include "common/input_file.h"
+#include "common/processors.h"
 #include "common/tokens.h"
 #include "trackvideo/sequence.h"
 
@@ -38,14 +39,6 @@ constexpr char kMarkerFirstLine[] = "trackvideo done 1\n";
 constexpr std::size_t kMarkerLimit = 1 << 16;
 // What a child tells its parent fits one pipe write.
 constexpr std::size_t kMessageLimit = 3000;
-
-// The processors this process may run on.
-int cores() {
-  cpu_set_t set;
-  if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
-  const long n = ::sysconf(_SC_NPROCESSORS_ONLN);
-  return n > 0 ? static_cast<int>(n) : 1;
-}
 
 // "<what> <size> <seconds>.<nanoseconds> <path>\n" of an input.
 std::string input_line(const char* what, const std::string& path, std::string& why) {
@@ -133,10 +126,10 @@ std::string summary_text(const std::vector<batch_line>& lines, const options& o)
   return text;
 }
 
-// One sequence, in the child process: runs it, tells the parent on `fd`
-// ("ok F P SECONDS" or "fail WHAT"), and ends the process.
+// One sequence, in the child process, on `threads` threads: runs it, tells
+// the parent on `fd` ("ok F P SECONDS" or "fail WHAT"), and ends the process.
 [[noreturn]] void child_main(const options& o, const batch_line& l, const std::string& identity,
-                             int fd) {
+                             int threads, int fd) {
   const clock_type::time_point start = clock_type::now();
   // One process per core already: OpenCV keeps to its own thread.
   if (o.jobs > 1) cv::setNumThreads(1);
@@ -147,6 +140,7 @@ std::string summary_text(const std::vector<batch_line>& lines, const options& o)
   one.rules = o.rules;
   one.radius = o.radius;
   one.max_pixels = o.max_pixels;
+  one.threads = threads;
   one.progress = progress_mode::never;
   const std::string dir = in_folder(o.out, l.name);
   one.gap = o.gap;
@@ -222,10 +216,19 @@ struct running {
 class batch_runner {
  public:
   batch_runner(const options& o, std::FILE* err, const std::string& list)
-      : o_(o), err_(err), list_(list), jobs_(o.jobs > 0 ? o.jobs : cores()) {}
+      : o_(o),
+        err_(err),
+        list_(list),
+        processors_(common::usable_processors()),
+        jobs_(o.jobs > 0 ? o.jobs : processors_) {}
 
   // Runs `todo` (with the identities of their markers), up to jobs_ at once.
   void run_all(const std::vector<std::pair<const batch_line*, std::string>>& todo) {
+    // Each sequence's --threads: as given, else the processors shared among
+    // the sequences that run at once.
+    const std::size_t at_once = std::max<std::size_t>(1, std::min<std::size_t>(jobs_, todo.size()));
+    threads_ = o_.threads > 0 ? o_.threads
+                              : std::max(1, processors_ / static_cast<int>(at_once));
     std::size_t next = 0;
     while (next < todo.size() || !live_.empty()) {
       while (live_.size() < static_cast<std::size_t>(jobs_) && next < todo.size()) {
@@ -265,7 +268,7 @@ class batch_runner {
     if (r.pid == 0) {
       ::close(fds[0]);
       for (const running& other : live_) ::close(other.fd);
-      child_main(o_, l, identity, fds[1]);
+      child_main(o_, l, identity, threads_, fds[1]);
     }
     const int error = errno;
     ::close(fds[1]);
@@ -336,7 +339,9 @@ class batch_runner {
   const options& o_;
   std::FILE* const err_;
   const std::string list_;  // LIST as messages name it
+  const int processors_;  // this process may use
   const int jobs_;
+  int threads_ = 1;  // each sequence's --threads
   std::vector<running> live_;
   bool failed_ = false;
 };

@@ -119,55 +119,70 @@ void frame_source::open_list(const std::string& name, std::vector<std::string> p
   fps_ = fps;
 }
 
-std::string frame_source::missing() const {
-  const std::string f = std::to_string(position_ + 1);
+std::string frame_source::missing(long long frame) const {
+  const std::string f = std::to_string(frame);
   const std::string name = common::shown_name(name_);
   if (is_video_)
-    return name + ": no frame " + f + " (the video ends after " + std::to_string(position_) +
-           (position_ == 1 ? " frame)" : " frames)");
+    return name + ": no frame " + f + " (the video ends after " + std::to_string(frame - 1) +
+           (frame == 2 ? " frame)" : " frames)");
   return name + ": no frame " + f + " (the folder holds " + std::to_string(images_.size()) +
          (images_.size() == 1 ? " image)" : " images)");
 }
 
 std::string frame_source::next_video(cv::Mat* frame) {
-  if (!video_) return missing();  // after a failure
+  if (!video_) return missing(position_ + 1);  // after a failure
   bool ended = false;
   std::string why = video_->next(frame, ended);
-  if (why.empty() && ended) why = missing();
+  if (why.empty() && ended) why = missing(position_ + 1);
   if (!why.empty()) video_.reset();
   return why;
 }
 
-std::string frame_source::next_image(cv::Mat& frame) {
-  if (position_ >= static_cast<long long>(images_.size())) return missing();
-  const std::string& path = images_[static_cast<std::size_t>(position_)];
+std::string frame_source::decode(long long f, cv::Mat& frame, image_buffers& buffers) const {
+  const std::string why_not = has_image(f);
+  if (!why_not.empty()) return why_not;
+  const std::string& path = images_[static_cast<std::size_t>(f - 1)];
+  std::string& bytes = buffers.file_bytes;
+  histfeat::bgr_image& image = buffers.image;
   // The file read whole through the descriptor that was checked.
-  std::string why = common::read_file(path, file_bytes_);
+  std::string why = common::read_file(path, bytes);
   const std::string shown = common::shown_name(path);
   if (!why.empty()) return "cannot open " + shown + ": " + why;
   // An empty file is no image (and the decoder would read a null source by name).
-  if (file_bytes_.empty()) return "cannot decode " + shown + " as a colour image";
+  if (bytes.empty()) return "cannot decode " + shown + " as a colour image";
   // The decoder reads from memory: the path is only the name in its messages.
   why = histfeat::decode_image(
-      {reinterpret_cast<const unsigned char*>(file_bytes_.data()), file_bytes_.size(), shown},
-      max_pixels_, image_);
+      {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), shown}, max_pixels_,
+      image);
   if (!why.empty()) return why;
-  if (expected_width_ > 0 && (image_.width != expected_width_ || image_.height != expected_height_))
-    return shown + ": " + std::to_string(image_.width) + " x " + std::to_string(image_.height) +
+  if (expected_width_ > 0 && (image.width != expected_width_ || image.height != expected_height_))
+    return shown + ": " + std::to_string(image.width) + " x " + std::to_string(image.height) +
            " pixels, not the " + std::to_string(expected_width_) + " x " +
            std::to_string(expected_height_) + " of " + expected_source_;
-  frame.create(image_.height, image_.width, CV_8UC3);
-  const std::size_t row = 3 * static_cast<std::size_t>(image_.width);
-  for (int y = 0; y < image_.height; ++y)
-    std::memcpy(frame.ptr(y), image_.pixels.data() + image_.row_bytes * static_cast<std::size_t>(y),
+  frame.create(image.height, image.width, CV_8UC3);
+  const std::size_t row = 3 * static_cast<std::size_t>(image.width);
+  for (int y = 0; y < image.height; ++y)
+    std::memcpy(frame.ptr(y), image.pixels.data() + image.row_bytes * static_cast<std::size_t>(y),
                 row);
   return "";
+}
+
+std::string frame_source::has_image(long long f) const {
+  return f >= 1 && f <= static_cast<long long>(images_.size()) ? "" : missing(f);
+}
+
+std::string frame_source::read_image(long long f, cv::Mat& frame, image_buffers& buffers) const {
+  try {
+    return decode(f, frame, buffers);
+  } catch (const std::bad_alloc&) {
+    return "out of memory";
+  }
 }
 
 std::string frame_source::next(cv::Mat& frame) {
   std::string why;
   try {
-    why = is_video_ ? next_video(&frame) : next_image(frame);
+    why = is_video_ ? next_video(&frame) : decode(position_ + 1, frame, buffers_);
   } catch (const std::bad_alloc&) {
     why = "out of memory";
   }
@@ -184,8 +199,8 @@ std::string frame_source::skip() {
     } catch (const std::bad_alloc&) {
       why = "out of memory";
     }
-  } else if (position_ >= static_cast<long long>(images_.size())) {
-    why = missing();
+  } else {
+    why = has_image(position_ + 1);
   }
   if (!why.empty()) return why;
   ++position_;

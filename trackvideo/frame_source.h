@@ -18,6 +18,11 @@
 // open descriptor (a FIFO or a device might never deliver a frame). Cost:
 // next() decodes one frame; skip() passes one without decoding an image (a
 // video still decodes it); memory is one decoded frame, plus an image's file.
+//
+// Threads: a video is read in order by one thread at a time. A folder's frame
+// f may also be decoded by read_image(), from several threads at once, each
+// with its own image_buffers, while no open_*, expect_size, next() or skip()
+// runs.
 #ifndef TRACKVIDEO_FRAME_SOURCE_H
 #define TRACKVIDEO_FRAME_SOURCE_H
 
@@ -77,6 +82,21 @@ class frame_source {
   // Passes the next frame; fails as next() does when there is none.
   std::string skip();
 
+  // Whether frames are read in order only (a video), not by read_image().
+  bool sequential() const { return is_video_; }
+  // An image's file and pixels, reused by read_image().
+  struct image_buffers {
+    std::string file_bytes;
+    histfeat::bgr_image image;
+  };
+  // A folder's frame f (from 1) into `frame`, as next() would decode it after
+  // f - 1 frames, with `buffers`; position() stays. Same failures as next().
+  // Precondition: !sequential().
+  std::string read_image(long long f, cv::Mat& frame, image_buffers& buffers) const;
+  // "" when a folder has a frame f, else next()'s line for it. Precondition:
+  // !sequential().
+  std::string has_image(long long f) const;
+
   long long position() const { return position_; }  // frames passed so far
   double fps() const { return fps_; }
   // The images of a folder, full paths in frame order (empty for a video).
@@ -85,17 +105,16 @@ class frame_source {
   const std::string& name() const { return name_; }
 
  private:
-  std::string missing() const;
+  std::string missing(long long f) const;  // no frame f (from 1)
   std::string next_video(cv::Mat* frame);
-  std::string next_image(cv::Mat& frame);
+  std::string decode(long long f, cv::Mat& frame, image_buffers& buffers) const;
 
   long long max_pixels_;
   std::string name_;
   bool is_video_ = false;
   std::unique_ptr<video_reader> video_;
   std::vector<std::string> images_;
-  std::string file_bytes_;     // an image's file, reused
-  histfeat::bgr_image image_;  // its pixels, reused
+  image_buffers buffers_;  // next()'s, reused
   long long position_ = 0;
   double fps_ = kFolderFramesPerSecond;
   int expected_width_ = 0, expected_height_ = 0;  // 0 x 0: any size

@@ -104,11 +104,11 @@ std::string usage() {
          "                  [--classes LIST] [--csv FILE] [--overlay DIR]\n"
          "                  [--overlay-video FILE] [--detections DIR] [--radius N]\n"
          "                  [--max-pixels N] [--encounters FILE] [--gap N] [--near N]\n"
-         "                  [--trail N] [--html DIR] [--progress | --quiet]\n"
+         "                  [--trail N] [--html DIR] [--threads N] [--progress | --quiet]\n"
          "       trackvideo --sequence DIR [--tracks FILE] [the options above]\n"
          "       trackvideo --batch LIST --out DIR [--jobs N] [--shard K/N] [--force]\n"
          "                  [--with WHAT] [--gt] [--classes LIST] [--radius N]\n"
-         "                  [--max-pixels N] [--progress | --quiet]\n"
+         "                  [--max-pixels N] [--threads N] [--progress | --quiet]\n"
          "       trackvideo --help | --version\n"
          "\n"
          "Reads a tracks file (rows frame,id,left,top,width,height[,...]) and a video\n"
@@ -138,6 +138,8 @@ std::string usage() {
          "  --max-pixels N       refuse frames of more than N pixels (default " +
          std::to_string(histfeat::kDefaultMaxPixels) +
          ")\n"
+         "  --threads N          frames decoded at once (default: one per processor;\n"
+         "                       with --batch, the processors shared by the jobs)\n"
          "  --progress, --quiet  progress on standard error always, or never (default:\n"
          "                       when standard error is a terminal)\n"
          "  --batch LIST         every sequence of LIST (lines SEQDIR [TRACKS]) into\n"
@@ -157,7 +159,7 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
     const char* name;
     std::string* target;
   };
-  std::string radius, max_pixels, classes, jobs, shard, with, gap, near, trail;
+  std::string radius, max_pixels, classes, jobs, shard, with, gap, near, trail, threads;
   const valued with_value[] = {{"--tracks", &out.tracks},
                                {"--video", &out.video},
                                {"--frames", &out.frames},
@@ -178,7 +180,8 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
                                {"--gap", &gap},
                                {"--near", &near},
                                {"--trail", &trail},
-                               {"--html", &out.html}};
+                               {"--html", &out.html},
+                               {"--threads", &threads}};
   bool seen[sizeof with_value / sizeof with_value[0]] = {};
   bool progress = false, quiet = false;
   for (int i = 1; i < argc; ++i) {
@@ -280,6 +283,12 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
   if (!max_pixels.empty()) {
     const std::string why = parse_count("--max-pixels", max_pixels, LLONG_MAX, "", out.max_pixels);
     if (!why.empty()) return why;
+  }
+  if (!threads.empty()) {
+    long long n = 0;
+    const std::string why = parse_count("--threads", threads, kMaxThreads, "", n);
+    if (!why.empty()) return why;
+    out.threads = static_cast<int>(n);
   }
   if (!out.overlay_video.empty() && video_extension(out.overlay_video).empty())
     return "--overlay-video " + quoted(out.overlay_video) +

@@ -4,11 +4,11 @@
 //              [--classes LIST] [--csv FILE] [--overlay DIR]
 //              [--overlay-video FILE] [--detections DIR] [--radius N]
 //              [--max-pixels N] [--encounters FILE] [--gap N] [--near N]
-//              [--trail N] [--html DIR] [--progress | --quiet]
+//              [--trail N] [--html DIR] [--threads N] [--progress | --quiet]
 //   trackvideo --sequence DIR [--tracks FILE] ... (the same options)
 //   trackvideo --batch LIST --out DIR [--jobs N] [--shard K/N] [--force]
 //              [--with WHAT] [--gt] [--classes LIST] [--radius N]
-//              [--max-pixels N] [--progress | --quiet]
+//              [--max-pixels N] [--threads N] [--progress | --quiet]
 //   trackvideo --help | --version
 //
 // Every option taking a value accepts "--name VALUE" and "--name=VALUE"; in
@@ -34,6 +34,8 @@ constexpr long long kDefaultRadius = trackpair::candidate_distance;
 constexpr long long kMaxRadius = 1LL << 36;
 // The most processes --batch runs at once.
 constexpr int kMaxJobs = 1024;
+// The most threads --threads asks for (each holds two frames at a time).
+constexpr int kMaxThreads = 256;
 // The largest --gap, --near and --trail: no tracks file has more frames.
 constexpr int kMaxFrameCount = 1 << 30;
 
@@ -51,6 +53,7 @@ struct options {
   std::string encounters, html;                         // --encounters FILE, --html DIR
   int gap = 0, near = 10;                               // the encounters' --gap and --near, >= 0
   int trail = 30;                                       // --trail: frames of each trail, >= 0
+  int threads = 0;  // --threads: 1 .. kMaxThreads; 0: one per usable processor (a batch: shared)
   progress_mode progress = progress_mode::automatic;
 
   // --batch (see batch.h): the LIST, the output folder, the processes at once
@@ -75,7 +78,7 @@ struct options {
 // --classes not "all" or class numbers, --classes where the tracks are not
 // ground truth (neither --gt nor a sequence's gt.txt), --radius not a whole number from 1 to
 // kMaxRadius,
-// --max-pixels not a whole number >= 1, an --overlay-video name not ending in
+// --max-pixels not a whole number >= 1, --threads not 1 .. kMaxThreads, an --overlay-video name not ending in
 // .avi or .mp4 (in any case), --gap, --near or --trail not a whole number from 0 to
 // kMaxFrameCount, --progress with --quiet; with --batch: --out missing,
 // an option of one run's inputs or outputs, --jobs not 1 .. kMaxJobs, --shard

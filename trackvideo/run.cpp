@@ -24,6 +24,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "common/processors.h"
 #include "common/tokens.h"
 #include "tavo/error.h"
 #include "trackpair/detections.h"
@@ -492,8 +493,9 @@ std::string run_stages::frame_loop() {
   progress shown(progress_wanted(o_.progress, ::fileno(err_)), t_.last_frame, err_);
   std::unique_ptr<frame_reader> started;
   try {
-    started =
-        std::make_unique<frame_reader>(t_, source_, video_file_ != nullptr, !o_.detections.empty());
+    started = std::make_unique<frame_reader>(
+        t_, source_, video_file_ != nullptr, !o_.detections.empty(),
+        o_.threads > 0 ? o_.threads : common::usable_processors());
   } catch (const std::system_error& e) {
     return "cannot start the frame reader: " + failure_text(e);
   }

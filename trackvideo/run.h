@@ -5,9 +5,9 @@
 // frames (and refuse a standard output that is one of the inputs or
 // outputs); prepare the outputs; the frame loop over frames 1 .. F (F the
 // last frame of the tracks), where a frame_reader decodes them and makes their
-// records one frame ahead, in a thread of its own, while this thread finds
-// the pairs, writes the rows, detection files and pictures of the frame
-// before; finish the outputs; write the report; commit. Every output file is
+// records ahead on --threads workers (or, with one, on this thread before it
+// works on the frame), while this thread finds the pairs, writes the rows,
+// detection files and pictures of earlier frames, in frame order; finish the outputs; write the report; commit. Every output file is
 // written as a temporary and committed only when every frame has been
 // processed. The report is made from each frame's pairs as the frames go by
 // (report_runs: per-object runs, spilled to an anonymous temporary file) and
@@ -15,7 +15,7 @@
 // print its report commits nothing. Should the commit itself then fail, the
 // report has been printed and the message says so.
 //
-// Memory: two decoded frames, the boxes (O(rows)), one frame's pairs, at most
+// Memory: two decoded frames per thread (one with a single thread), the boxes (O(rows)), one frame's pairs, at most
 // one block of pending table rows and a few MiB of the report's runs (the rest
 // is on disk); with pictures, the encounters' risky runs; with --encounters
 // or --html, every encounter. Cost per frame: one decode plus the records'
