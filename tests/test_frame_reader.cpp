@@ -176,7 +176,7 @@ TEST(TrackvideoFrameReader, TheEarliestFailingFrameAfterEveryFrameBeforeIt) {
       const frame_files files(c.corrupt);
       const tracks t = boxes_in_most_frames(c.outside);
       std::string line = "cannot decode " + files.folder() + "/" + std::to_string(c.failing) +
-                         ".png as a colour image";
+                         ".png: not a JPEG or PNG image";
       for (const track_box& b : t.boxes)
         if (c.box_line && b.x1 == 50)
           line = "t.txt:" + std::to_string(b.line) +
