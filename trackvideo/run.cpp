@@ -95,6 +95,9 @@ class run_stages {
   std::string thumbnails(const frame_records& r);
 
   bool pictures() const { return video_file_ != nullptr || !o_.overlay.empty(); }
+  // --threads, or one per usable processor: the frame reader's workers and
+  // the video decoder's own threads.
+  int threads() const { return o_.threads > 0 ? o_.threads : common::usable_processors(); }
   // Whether frames are drawn: for the pictures, or the page's thumbnails.
   bool drawing() const { return pictures() || !o_.html.empty(); }
   bool encounters_wanted() const { return !o_.encounters.empty() || !o_.html.empty(); }
@@ -260,7 +263,7 @@ std::string run_stages::open_sequence_frames() {
 std::string run_stages::open_frames() {
   if (!o_.sequence.empty()) return open_sequence_frames();
   std::string why =
-      o_.video.empty() ? source_.open_folder(o_.frames) : source_.open_video(o_.video);
+      o_.video.empty() ? source_.open_folder(o_.frames) : source_.open_video(o_.video, threads());
   if (!why.empty()) return why;
   const std::size_t images = source_.images().size();
   if (o_.video.empty() && static_cast<long long>(images) < t_.last_frame)
@@ -494,8 +497,7 @@ std::string run_stages::frame_loop() {
   std::unique_ptr<frame_reader> started;
   try {
     started = std::make_unique<frame_reader>(
-        t_, source_, video_file_ != nullptr, !o_.detections.empty(),
-        o_.threads > 0 ? o_.threads : common::usable_processors());
+        t_, source_, video_file_ != nullptr, !o_.detections.empty(), threads());
   } catch (const std::system_error& e) {
     return "cannot start the frame reader: " + failure_text(e);
   }
