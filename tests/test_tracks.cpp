@@ -211,11 +211,13 @@ TEST(TrackvideoTracksFile, IntegerRowsReadAsTheGeneralPathReadsThem) {
   const char* const texts[] = {
       "1,2,10,20,5,6\n3,1,0,0,1,1,1,1\n2,2,-3,-4,7,8,0,2,x\n2,2,1,1,2,2,1,7\n",
       "1,1,999999999,999999999,999999999,999999999,1,1\n",  // nine digits: still exact
-      "1,1,1000000000,0,5,5,1,1\n",                         // ten digits: the general path
-      "0,1,0,0,5,5,0,1\n1,1,0,0,5,5,1,1\n",                 // frame 0 ignored with flag 0
-      "1,-1,0,0,5,5,1,1\n",                                 // a bare detection
-      "1,-2,0,0,5,5,1,1\n",                                 // a negative id
-      "1,1,0,0,0,5,1,1\n",                                  // an empty box
+      "1,1,1000000000,0,5,5,1,1\n",
+      "1,1,00000000000000000000000000009,0,5,5,1,1\n",  // many digits: not accumulated // ten
+                                                        // digits: the general path
+      "0,1,0,0,5,5,0,1\n1,1,0,0,5,5,1,1\n",  // frame 0 ignored with flag 0
+      "1,-1,0,0,5,5,1,1\n",                  // a bare detection
+      "1,-2,0,0,5,5,1,1\n",                  // a negative id
+      "1,1,0,0,0,5,1,1\n",                   // an empty box
       "1,1,0,0,5,-5,1,1\n",
       "1,1,0,0,5\n",         // too few columns
       "1,1,0,0,5,5,1\n",     // too few for ground truth

@@ -185,7 +185,8 @@ bool fast_integers(const char* p, const char* end, int want, long long (&v)[kGtC
     p += negative;
     const char* const digits = p;
     long long x = 0;
-    while (p < end && static_cast<unsigned>(*p - '0') < 10u) x = x * 10 + (*p++ - '0');
+    while (p < end && p - digits < 10 && static_cast<unsigned>(*p - '0') < 10u)
+      x = x * 10 + (*p++ - '0');
     if (p == digits || p - digits > 9) return false;
     v[i] = negative ? -x : x;
     if (i + 1 < want) {
