@@ -19,10 +19,13 @@
 #        frames  trackvideo --tracks T --frames DIR --csv C
 #        floor   bench/video_floor V.mp4
 #        peer    bench/trackvideo_peer.py --tracks T --video V.mp4 --csv C
+#      and video1, frames1, floor1: video, frames and floor on one thread
+#      (--threads 1), each round's table checked equal to the first run's;
 #      wall time (the shell's clock), user and system time and peak resident
 #      memory (GNU time);
 # and prints medians (fastest-slowest) and the ratios trackvideo / floor,
-# peer / trackvideo and frames / video. Work files go to $WORK_DIR (default
+# peer / trackvideo, frames / video and, on one thread, video1 / floor1 and
+# frames1 / frames (the folder's gain from the default threads). Work files go to $WORK_DIR (default
 # /tmp/tavo-trackvideo-1080p-work).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -36,12 +39,8 @@ objects=30
 size=1920x1080
 
 # ---- what the benchmark needs ------------------------------------------------------
-"$root/scripts/deps.sh" g++ cmake make libopencv-core-dev libopencv-imgproc-dev \
-  libopencv-imgcodecs-dev libopencv-videoio-dev libavformat-dev libavcodec-dev libswscale-dev \
-  libavutil-dev pkg-config time python3-opencv python3-numpy python3-scipy python3-pandas
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVO_BUILD_BENCH=ON \
-  -DTAVO_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j 2 --target trackvideo trackvideo_gen video_floor >/dev/null
+"$root/scripts/deps.sh" python3-opencv python3-numpy python3-scipy python3-pandas
+build_for_trackvideo "$root" "$build" trackvideo trackvideo_ffmpeg trackvideo_gen video_floor
 trackvideo=$build/trackvideo/trackvideo
 floor=$build/bench/video_floor
 peer=$root/bench/trackvideo_peer.py
@@ -69,10 +68,17 @@ run() {  # run CASE ROUND: one timed run of CASE
     video | check_video)
       timed_run "$results" "$name" "$round" "$out" "$err" "$trackvideo" --tracks "$tracks" \
         --video "$video" --csv "$work/$name.csv" --quiet ;;
+    video1)
+      timed_run "$results" "$name" "$round" "$out" "$err" "$trackvideo" --tracks "$tracks" \
+        --video "$video" --csv "$work/$name.csv" --quiet --threads 1 ;;
     frames | check_frames)
       timed_run "$results" "$name" "$round" "$out" "$err" "$trackvideo" --tracks "$tracks" \
         --frames "$data/frames" --csv "$work/$name.csv" --quiet ;;
+    frames1)
+      timed_run "$results" "$name" "$round" "$out" "$err" "$trackvideo" --tracks "$tracks" \
+        --frames "$data/frames" --csv "$work/$name.csv" --quiet --threads 1 ;;
     floor | check_floor) timed_run "$results" "$name" "$round" "$out" "$err" "$floor" "$video" ;;
+    floor1) timed_run "$results" "$name" "$round" "$out" "$err" "$floor" --threads 1 "$video" ;;
     peer | check_peer)
       timed_run "$results" "$name" "$round" "$out" "$err" /usr/bin/python3 "$peer" \
         --tracks "$tracks" --video "$video" --csv "$work/$name.csv" ;;
@@ -96,10 +102,20 @@ echo "table: $csv_rows pairs; peer's table against trackvideo's: $peer_same;" \
 # ---- 2. timed rounds -------------------------------------------------------------------
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 for ((i = 1; i <= rounds; i++)); do
-  if ((i % 2)); then order="video frames floor peer"; else order="peer floor frames video"; fi
+  if ((i % 2)); then
+    order="video frames floor video1 frames1 floor1 peer"
+  else
+    order="peer floor1 frames1 video1 floor frames video"
+  fi
   for c in $order; do run "$c" "$i"; done
-  cmp -s "$work/check_video.out" "$work/video.out" ||
-    { echo "trackvideo_1080p.sh: round $i's report differs" >&2; exit 1; }
+  for c in video video1; do
+    cmp -s "$work/check_video.out" "$work/$c.out" && cmp -s "$work/check_video.csv" "$work/$c.csv" ||
+      { echo "trackvideo_1080p.sh: round $i's report or table ($c) differs" >&2; exit 1; }
+  done
+  for c in frames frames1; do
+    cmp -s "$work/check_frames.csv" "$work/$c.csv" ||
+      { echo "trackvideo_1080p.sh: round $i's table ($c) differs" >&2; exit 1; }
+  done
   echo "round $i of $rounds done (load $(cut -d' ' -f1-3 /proc/loadavg))" >&2
 done
 
@@ -112,7 +128,7 @@ echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -
 echo "1080p: $frames frames $size H.264, $objects tracks, $csv_rows table rows; $rounds rounds," \
   "medians (fastest-slowest), seconds"
 printf '%-10s %8s %14s %7s %7s %9s %8s\n' case wall "" user sys "peak MB" "frames/s"
-for c in video frames floor peer; do
+for c in video frames floor video1 frames1 floor1 peer; do
   printf '%-10s %8s %14s %7s %7s %9s %8s\n' "$c" "$(median "$c" 3)" \
     "($(results_spread "$results" "$c" 3))" "$(median "$c" 4)" "$(median "$c" 5)" \
     "$(results_peak_mb "$results" "$c")" "$(ratio "$frames" "$(median "$c" 3)")"
@@ -122,3 +138,5 @@ echo "ratios of the medians: trackvideo (video) / floor: wall $(ratio "$(median 
   "cpu $(ratio "$(cpu video)" "$(cpu floor)"); peer / trackvideo (video): wall" \
   "$(ratio "$(median peer 3)" "$(median video 3)"), cpu $(ratio "$(cpu peer)" "$(cpu video)");" \
   "frames / video: wall $(ratio "$(median frames 3)" "$(median video 3)")"
+echo "one thread: trackvideo (video1) / floor1: wall $(ratio "$(median video1 3)" "$(median floor1 3)");" \
+  "the folder, --threads 1 / default: wall $(ratio "$(median frames1 3)" "$(median frames 3)")"

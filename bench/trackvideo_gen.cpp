@@ -151,7 +151,8 @@ int main(int argc, char** argv) {
   cv::VideoWriter writer;
   trackvideo::video_encoder encoder;
   if (large) {
-    const std::string why = encoder.open(video_path, video_path, kFps, kWidth, kHeight);
+    const std::string why = encoder.open(video_path, video_path, trackvideo::video_format::mp4_h264,
+                                         kFps, kWidth, kHeight);
     if (!why.empty()) fail(why);
   } else {
     writer.open(video_path, cv::CAP_OPENCV_MJPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), kFps,
