@@ -2,6 +2,7 @@
 #include "trackvideo/frame_records.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace trackvideo {
 
@@ -11,6 +12,22 @@ constexpr int kBlueBins = 16;
 static_assert(2 * kWrittenColourBins + kBlueBins == kRecordValues, "a record holds 64 values");
 }  // namespace
 
+void made_pairs::clear() {
+  made = false;
+  pairs.clear();
+  l1.clear();
+  iou.clear();
+  hist_l1.clear();
+  hellinger.clear();
+  rows.clear();
+  row_ends.clear();
+}
+
+void made_pairs::drop() {
+  made_pairs none;
+  std::swap(*this, none);
+}
+
 void frame_records::reset(int f, std::size_t at) {
   frame = f;
   first = last = at;
@@ -18,6 +35,7 @@ void frame_records::reset(int f, std::size_t at) {
   values.clear();
   present.clear();
   start.clear();
+  pairs.clear();
 }
 
 std::string frame_records::detection_text(int q) const {
