@@ -40,12 +40,17 @@ struct pair_work {
 // A frame's pairs made ahead of the caller, by pair_pass::make on a reader's
 // worker, and replayed by pair_pass::replay. Capped: a frame of more than
 // kMaxPairs pairs, or more than kMaxRowText bytes of rows, is not kept (made
-// false, its buffers given back) and the caller makes its pairs itself.
-// Memory: at most kMaxPairs x 40 bytes plus kMaxRowText and one batch of rows
-// (under 6 MiB) per frame in flight.
+// false, its buffers given back) and the caller makes its pairs itself; a
+// frame of more than kMaxBoxes boxes is not tried (its search, built twice,
+// would cost as much memory again).
+// Memory: the buffers hold at most kMaxPairs + 1 pairs of 40 bytes and
+// kMaxRowText bytes of rows plus one batch of them (256 KiB), about 2.9 MiB,
+// allocated as at most twice that by their growth: under 6 MiB per frame in
+// flight, kept from frame to frame.
 struct made_pairs {
-  static constexpr std::size_t kMaxPairs = std::size_t{1} << 15;
-  static constexpr std::size_t kMaxRowText = std::size_t{1} << 22;
+  static constexpr std::size_t kMaxPairs = std::size_t{1} << 14;
+  static constexpr std::size_t kMaxRowText = std::size_t{1} << 21;
+  static constexpr std::size_t kMaxBoxes = 1024;
 
   // Invariant: when made, pairs, and (work.measures) l1, iou, hist_l1 and
   // hellinger, have one entry per pair; (work.rows) row_ends one per batch of

@@ -159,6 +159,9 @@ void pair_pass::make(const frame_records& r, made_pairs& out) {
   out.clear();
   batch_.clear();
   distances_.clear();
+  // A frame of very many boxes: its search would be built twice, here and by
+  // the caller after it proved too many pairs.
+  if (r.boxes() > made_pairs::kMaxBoxes) return;
   const pair_work work{radius_, rows_wanted_, measures_wanted_, histograms_};
   const bool batches = work.rows || work.measures;
   bool over = false;
