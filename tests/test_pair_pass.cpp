@@ -290,6 +290,7 @@ TEST(TrackvideoPairPass, ReplayOfMadePairsHandsOutWhatProcessDoes) {
           by_process->found() - by_replay->found() > (long long)made_pairs::kMaxPairs ||
           r.boxes() > made_pairs::kMaxBoxes;
       EXPECT_EQ(ahead.pairs.made, !big) << "seed " << c.seed << " frame " << r.frame;
+      EXPECT_TRUE(ahead.pairs.verify()) << "seed " << c.seed << " frame " << r.frame;
       over = over || big;
       ASSERT_EQ(by_replay->replay(ahead), "");
       replayed.kept.push_back(by_replay->pairs());

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "trackvideo/pair_pass.h"
+
 namespace trackvideo {
 
 namespace {
@@ -11,6 +13,20 @@ constexpr int kWrittenColourBins = 24;  // of the 32-bin red and green histogram
 constexpr int kBlueBins = 16;
 static_assert(2 * kWrittenColourBins + kBlueBins == kRecordValues, "a record holds 64 values");
 }  // namespace
+
+bool made_pairs::verify() const {
+  if (!made) return true;
+  const std::size_t n = pairs.size();
+  const std::size_t with_measures = work.measures ? n : 0;
+  if (l1.size() != with_measures || iou.size() != with_measures ||
+      hist_l1.size() != with_measures || hellinger.size() != with_measures)
+    return false;
+  const std::size_t batches = work.rows ? (n + pair_pass::kBatch - 1) / pair_pass::kBatch : 0;
+  if (row_ends.size() != batches) return false;
+  for (std::size_t b = 0; b < batches; ++b)
+    if (row_ends[b] < (b == 0 ? 0 : row_ends[b - 1])) return false;
+  return batches == 0 ? rows.empty() : row_ends.back() == rows.size();
+}
 
 void made_pairs::clear() {
   made = false;

@@ -63,6 +63,8 @@ struct made_pairs {
   std::string rows;                   // the rows' text
   std::vector<std::size_t> row_ends;  // per batch: where its rows end in `rows`
 
+  // Whether the invariant holds (true when not made). O(pairs / kBatch).
+  bool verify() const;
   // Not made; the buffers kept for the next frame.
   void clear();
   // Not made; the buffers given back (a frame over the cap).

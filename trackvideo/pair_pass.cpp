@@ -195,7 +195,7 @@ std::string pair_pass::replay(const frame_records& r) {
   const made_pairs& m = r.pairs;
   const pair_work w = work();
   if (!m.made || m.work.radius != w.radius || m.work.rows != w.rows ||
-      m.work.measures != w.measures || m.work.histograms != w.histograms)
+      m.work.measures != w.measures || m.work.histograms != w.histograms || !m.verify())
     return process(r);
   pairs_.clear();
   try {

@@ -44,6 +44,8 @@ constexpr std::size_t kRowBlock = std::size_t{1} << 16;
 
 class pair_pass {
  public:
+  // Pairs are turned into rows this many at a time.
+  static constexpr std::size_t kBatch = 1024;
   // Takes a block of rows; "" or what is wrong (the pass then stops).
   using row_sink = std::function<std::string(const std::string& rows)>;
   // Is handed each pair (boxes a, b with a.object < b.object) and its
@@ -100,8 +102,6 @@ class pair_pass {
   long long found() const { return found_; }
 
  private:
-  // Pairs are turned into rows this many at a time.
-  static constexpr std::size_t kBatch = 1024;
   // Groups the frame's boxes and lists its pairs in order; on_pair(pair, d).
   template <class OnPair>
   std::string list(const frame_records& r, OnPair on_pair);
