@@ -1,5 +1,5 @@
 // trackvideo's frame reader: its workers hand frames over in frame order with
-// the records a sequential read makes, never touch the frame the caller
+// the records (and the pairs, when asked) a sequential read makes, never touch the frame the caller
 // holds, give the failure of the earliest failing frame after every frame
 // before it, and are stopped at any point of a run.
 
@@ -75,24 +75,33 @@ struct expected_frame {
   cv::Mat image;
   std::vector<float> values;
   std::vector<std::string> records;
+  bool pairs_made;  // the frame's pairs made for kPairWork: its rows
+  std::string rows;
 };
+
+// Every pair of a frame (radius beyond any distance here), rows and measures.
+const pair_work kPairWork{1000, true, true, true};
 
 std::vector<expected_frame> read_sequentially(const tracks& t, frame_source& source,
                                               bool every_frame) {
   std::vector<expected_frame> frames;
   record_maker maker(t, true);
+  pair_pass pairs(t, kPairWork);
   std::size_t first = 0;
   for (int f = 1; f <= t.last_frame; ++f) {
     std::size_t last = first;
     while (last < t.boxes.size() && t.boxes[last].frame == f) ++last;
     frame_records r;
-    expected_frame e{last > first || every_frame, {}, {}, {}};
+    expected_frame e{last > first || every_frame, {}, {}, {}, false, {}};
     EXPECT_EQ(e.decoded ? source.next(r.image) : source.skip(), "") << f;
     r.decoded = e.decoded;
     if (last > first) {
       EXPECT_EQ(maker.make(f, first, last, r), "") << f;
       e.values = r.values;
       e.records.assign(r.records.begin(), r.records.begin() + r.present.size());
+      pairs.make(r, r.pairs);
+      e.pairs_made = r.pairs.made;
+      e.rows = r.pairs.rows;
     }
     e.image = r.image.clone();
     frames.push_back(e);
@@ -125,7 +134,7 @@ TEST(TrackvideoFrameReader, FramesInOrderWithTheSequentialRecordsAndTheHeldSlotL
                        (every_frame ? ", every frame" : ""));
           frame_source source;
           ASSERT_EQ(open(source, files, video), "");
-          frame_reader reader(t, source, every_frame, true, threads);
+          frame_reader reader(t, source, every_frame, true, threads, &kPairWork);
           for (int f = 1; f <= kFrames; ++f) {
             std::string why;
             frame_records* r = reader.next(why);
@@ -140,6 +149,9 @@ TEST(TrackvideoFrameReader, FramesInOrderWithTheSequentialRecordsAndTheHeldSlotL
                                                r->records.begin() + r->present.size()),
                       e.records)
                 << f;
+            // Made in the frame's own slot: none left over where it has no boxes.
+            ASSERT_EQ(r->pairs.made, e.pairs_made) << f;
+            ASSERT_EQ(r->pairs.rows, e.rows) << f;
             if (!r->decoded) continue;
             ASSERT_TRUE(same_pixels(r->image, e.image)) << f;
             // The caller may draw on its frame; meanwhile the workers read

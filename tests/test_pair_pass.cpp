@@ -1,8 +1,9 @@
 // trackvideo's pair pass: the pairs and table rows of random frames against
 // every pair tried by hand (several detections per object, absent objects,
 // radii from tiny to huge), the rows handed on in bounded blocks, and a
-// failing sink stopping the pass; the report made from its pairs
-// (report_runs) against the dictionary's.
+// failing sink stopping the pass; the pairs made ahead (as on the frame
+// reader's workers) and replayed against the pass itself; the report made
+// from its pairs (report_runs) against the dictionary's.
 
 #include <gtest/gtest.h>
 
@@ -11,8 +12,12 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <tuple>
 #include <random>
 #include <string>
 #include <utility>
@@ -112,9 +117,8 @@ std::string rows_by_hand(const tracks& t, frame_records r, long long radius,
       const float h = compare_hist(&r.values[std::size_t(i) * kRecordValues],
                                    &r.values[std::size_t(j) * kRecordValues], kRecordValues);
       char row[400];
-      std::snprintf(row, sizeof row,
-                    "%d,%d,%d,%d,%d,%lld,%.6f,%d,%d,%d,%d,%d,%d,%d,%d,%.6f,%.6f\n", r.frame,
-                    t.ids[std::size_t(x.object)], x.det + 1, t.ids[std::size_t(y.object)],
+      std::snprintf(row, sizeof row, "%d,%d,%d,%d,%d,%lld,%.6f,%d,%d,%d,%d,%d,%d,%d,%d,%.6f,%.6f\n",
+                    r.frame, t.ids[std::size_t(x.object)], x.det + 1, t.ids[std::size_t(y.object)],
                     y.det + 1, d, double(h), x.x1, x.y1, x.x2 - x.x1 + 1, x.y2 - x.y1 + 1, y.x1,
                     y.y1, y.x2 - y.x1 + 1, y.y2 - y.y1 + 1, iou_by_hand(x, y),
                     hellinger_by_hand(&r.values[std::size_t(i) * kRecordValues],
@@ -180,17 +184,132 @@ TEST(TrackvideoPairPass, EveryPairBelowTheRadiusOnceWithItsDistanceAndHistL1) {
 TEST(TrackvideoPairPass, AFailingSinkStopsThePass) {
   std::mt19937 random(9);
   const tracks t = random_tracks(random, 1, 40, 300);
-  int calls = 0;
-  pair_pass pass(
-      t, 5000,
-      [&](const std::string&) {
-        ++calls;
-        return std::string("pairs.csv: No space left on device");
-      },
-      false);
-  EXPECT_EQ(pass.process(records_of(t, 1, 0, random)), "pairs.csv: No space left on device");
-  EXPECT_EQ(calls, 1);
-  EXPECT_TRUE(pass.pairs().empty());  // not kept unless asked for
+  frame_records r = records_of(t, 1, 0, random);
+  pair_pass all(t, 5000, {}, false);
+  ASSERT_EQ(all.process(r), "");
+  long long found[2] = {-1, -1};
+  for (const bool replay : {false, true}) {
+    int calls = 0;
+    pair_pass pass(
+        t, 5000,
+        [&](const std::string&) {
+          ++calls;
+          return std::string("pairs.csv: No space left on device");
+        },
+        false);
+    if (replay) {
+      pair_pass(t, pass.work()).make(r, r.pairs);
+      ASSERT_TRUE(r.pairs.made);
+    }
+    EXPECT_EQ(replay ? pass.replay(r) : pass.process(r), "pairs.csv: No space left on device");
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(pass.pairs().empty());  // not kept unless asked for
+    found[replay] = pass.found();
+  }
+  EXPECT_EQ(found[1], found[0]);     // both stop after the same batch,
+  EXPECT_LT(found[0], all.found());  // before the frame's last pair
+}
+
+namespace {
+
+// Everything a pass hands out, in order: the sink's blocks, the index sink's
+// pairs, the visitor's calls (the doubles by their bits: NaN equals NaN) and
+// pairs() after each frame.
+struct handed {
+  std::vector<std::string> blocks;
+  std::vector<std::pair<int, int>> indices;
+  std::vector<std::tuple<const track_box*, const track_box*, long long, std::uint64_t,
+                         std::uint64_t, std::uint64_t>>
+      visits;
+  std::vector<std::vector<std::pair<int, int>>> kept;
+};
+
+std::uint64_t bits(double x) {
+  std::uint64_t b;
+  std::memcpy(&b, &x, sizeof b);
+  return b;
+}
+
+}  // namespace
+
+// replay() of what make() left in a frame hands out exactly what process()
+// does, for every combination of table, visitor, histograms and kept pairs;
+// a frame over the cap is not made and is processed instead.
+TEST(TrackvideoPairPass, ReplayOfMadePairsHandsOutWhatProcessDoes) {
+  struct replay_case {
+    unsigned seed;
+    int frames, objects, span;
+    long long radius;
+    bool rows, visitor, histograms, keep;
+  };
+  const replay_case cases[] = {
+      {21, 8, 6, 100, 80, true, true, true, true},
+      {22, 6, 1, 50, 1000, true, true, true, true},      // no pairs at all
+      {23, 6, 8, 60, 1, true, true, true, false},        // hardly any pairs
+      {24, 3, 60, 300, 5000, true, false, true, false},  // many blocks of rows
+      {25, 3, 60, 300, 5000, false, true, true, true},
+      {26, 3, 60, 300, 5000, false, true, false, false},  // the boxes alone
+      {27, 4, 30, 200, 400, false, false, true, true},    // index sink only
+      {28, 2, 220, 300, 100000, true, true, true, true},  // over the cap
+      {29, 1, 800, 300, 1, true, true, true, true},       // too many boxes to try
+  };
+  for (const replay_case& c : cases) {
+    std::mt19937 random(c.seed);
+    const tracks t = random_tracks(random, c.frames, c.objects, c.span);
+    std::vector<frame_records> frames;
+    for (std::size_t first = 0; int(frames.size()) < t.last_frame; first = frames.back().last)
+      frames.push_back(records_of(t, int(frames.size()) + 1, first, random));
+    const auto pass_for = [&](handed& h) {
+      pair_pass::row_sink sink;
+      if (c.rows)
+        sink = [&h](const std::string& rows) {
+          h.blocks.push_back(rows);
+          return std::string();
+        };
+      auto pass = std::make_unique<pair_pass>(t, c.radius, sink, c.keep);
+      pass->set_index_sink([&h](int a, int b) { h.indices.emplace_back(a, b); });
+      if (c.visitor)
+        pass->set_visitor(
+            [&h](const track_box& a, const track_box& b, long long l1, double iou, double h1,
+                 double hel) { h.visits.emplace_back(&a, &b, l1, bits(iou), bits(h1), bits(hel)); },
+            c.histograms);
+      return pass;
+    };
+    handed processed, replayed;
+    const auto by_process = pass_for(processed);
+    const auto by_replay = pass_for(replayed);
+    pair_pass maker(t, by_replay->work());
+    bool over = false;
+    for (const frame_records& r : frames) {
+      ASSERT_EQ(by_process->process(r), "");
+      processed.kept.push_back(by_process->pairs());
+      frame_records ahead = r;
+      maker.make(ahead, ahead.pairs);
+      // The frame's pairs: found by the one pass and not yet by the other.
+      const bool big =
+          by_process->found() - by_replay->found() > (long long)made_pairs::kMaxPairs ||
+          r.boxes() > made_pairs::kMaxBoxes;
+      EXPECT_EQ(ahead.pairs.made, !big) << "seed " << c.seed << " frame " << r.frame;
+      EXPECT_TRUE(ahead.pairs.verify()) << "seed " << c.seed << " frame " << r.frame;
+      over = over || big;
+      ASSERT_EQ(by_replay->replay(ahead), "");
+      replayed.kept.push_back(by_replay->pairs());
+    }
+    ASSERT_EQ(by_process->flush(), "");
+    ASSERT_EQ(by_replay->flush(), "");
+    EXPECT_EQ(replayed.blocks, processed.blocks) << "seed " << c.seed;
+    EXPECT_EQ(replayed.indices, processed.indices) << "seed " << c.seed;
+    EXPECT_TRUE(replayed.visits == processed.visits) << "seed " << c.seed;
+    EXPECT_EQ(replayed.kept, processed.kept) << "seed " << c.seed;
+    EXPECT_EQ(by_replay->found(), by_process->found()) << "seed " << c.seed;
+    EXPECT_EQ(over, c.seed >= 28) << "seed " << c.seed;  // the cases do what they say
+    if (c.seed == 22) {
+      EXPECT_EQ(by_process->found(), 0);
+    }
+    if (c.seed == 24) {
+      EXPECT_GE(processed.blocks.size(), 3u);
+    }
+  }
 }
 
 // hist_hellinger is OpenCV's Bhattacharyya comparison of each plane's
@@ -207,11 +326,11 @@ TEST(TrackvideoPairPass, HellingerIsTheBhattacharyyaComparisonOfThePlanesAndIouO
     frames.push_back(records_of(t, f, first, random));
     first = frames.back().last;
     const frame_records& r = frames.back();
-    pass.set_visitor([&](const track_box& a, const track_box& b, long long, double, double,
-                         double h) {
-      measured.push_back(h);
-      boxes.emplace_back(&a - &t.boxes[r.first], &b - &t.boxes[r.first]);
-    });
+    pass.set_visitor(
+        [&](const track_box& a, const track_box& b, long long, double, double, double h) {
+          measured.push_back(h);
+          boxes.emplace_back(&a - &t.boxes[r.first], &b - &t.boxes[r.first]);
+        });
     const std::size_t before = measured.size();
     ASSERT_EQ(pass.process(r), "");
     for (std::size_t k = before; k < measured.size(); ++k) {
@@ -219,8 +338,12 @@ TEST(TrackvideoPairPass, HellingerIsTheBhattacharyyaComparisonOfThePlanesAndIouO
       const int start[] = {0, 24, 48, 64};
       for (int p = 0; p < 3; ++p) {
         const int n = start[p + 1] - start[p];
-        cv::Mat x(n, 1, CV_32F, const_cast<float*>(&r.values[boxes[k].first * kRecordValues + std::size_t(start[p])]));
-        cv::Mat y(n, 1, CV_32F, const_cast<float*>(&r.values[boxes[k].second * kRecordValues + std::size_t(start[p])]));
+        cv::Mat x(
+            n, 1, CV_32F,
+            const_cast<float*>(&r.values[boxes[k].first * kRecordValues + std::size_t(start[p])]));
+        cv::Mat y(
+            n, 1, CV_32F,
+            const_cast<float*>(&r.values[boxes[k].second * kRecordValues + std::size_t(start[p])]));
         expected += cv::compareHist(x, y, cv::HISTCMP_BHATTACHARYYA) / 3;
       }
       EXPECT_NEAR(measured[k], expected, 1e-6) << "frame " << f << " pair " << k;
@@ -233,10 +356,12 @@ TEST(TrackvideoPairPass, HellingerIsTheBhattacharyyaComparisonOfThePlanesAndIouO
     double iou;
   } cases[] = {
       {{1, 0, 0, 0, 0, 0, 9, 9}, {1, 1, 0, 0, 0, 0, 9, 9}, 1.0},
-      {{1, 0, 0, 0, 0, 0, 9, 9}, {1, 1, 0, 0, 10, 0, 19, 9}, 0.0},      // side by side
+      {{1, 0, 0, 0, 0, 0, 9, 9}, {1, 1, 0, 0, 10, 0, 19, 9}, 0.0},        // side by side
       {{1, 0, 0, 0, 0, 0, 9, 9}, {1, 1, 0, 0, 9, 9, 18, 18}, 1.0 / 199},  // one pixel
       {{1, 0, 0, 0, 0, 0, 9, 9}, {1, 1, 0, 0, 2, 2, 4, 4}, 9.0 / 100},    // nested
-      {{1, 0, 0, 0, INT_MIN, INT_MIN, INT_MAX, INT_MAX}, {1, 1, 0, 0, 0, 0, INT_MAX, INT_MAX}, 0.25},
+      {{1, 0, 0, 0, INT_MIN, INT_MIN, INT_MAX, INT_MAX},
+       {1, 1, 0, 0, 0, 0, INT_MAX, INT_MAX},
+       0.25},
   };
   for (const auto& c : cases) {
     EXPECT_NEAR(box_iou(c.a, c.b), c.iou, 1e-12);

@@ -11,7 +11,7 @@
 namespace trackvideo {
 
 frame_reader::frame_reader(const tracks& t, frame_source& source, bool decode_every_frame,
-                           bool with_text, int threads)
+                           bool with_text, int threads, const pair_work* pairs)
     : source_(source),
       decode_every_frame_(decode_every_frame),
       sequential_(source.sequential()),
@@ -26,7 +26,7 @@ frame_reader::frame_reader(const tracks& t, frame_source& source, bool decode_ev
   first_box_.push_back(i);
   const int n = static_cast<int>(std::max(1LL, std::min<long long>(threads, frames_)));
   workers_.reserve(static_cast<std::size_t>(n));
-  for (int k = 0; k < n; ++k) workers_.emplace_back(t, with_text);
+  for (int k = 0; k < n; ++k) workers_.emplace_back(t, with_text, pairs);
   const std::size_t slots = n == 1 ? 1 : 2 * static_cast<std::size_t>(n);
   slots_.resize(slots);
   errors_.resize(slots);
@@ -75,7 +75,11 @@ std::string frame_reader::read(worker& w, long long n, std::unique_lock<std::mut
     if (in_order.owns_lock()) in_order.unlock();
     if (!why.empty()) return why;
     slot.decoded = true;
-    if (has_boxes) return w.maker.make(f, first, last, slot);
+    if (has_boxes) {
+      why = w.maker.make(f, first, last, slot);
+      if (why.empty() && w.pairs) w.pairs->make(slot, slot.pairs);
+      return why;
+    }
     slot.reset(f, first);
     slot.decoded = true;
     return "";

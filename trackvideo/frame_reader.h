@@ -9,7 +9,10 @@
 // caller works on earlier frames.
 //
 // Each worker takes the next frame number, reads the frame and makes its
-// records into the frame's slot. A folder's images are decoded by the workers
+// records into the frame's slot, then, when the reader was given a pair_work,
+// the frame's pairs, their measures and rows (pair_pass::make, into the
+// slot's made_pairs) for the caller's pair_pass::replay: the pair work that
+// needs no frame order is done on the workers too. A folder's images are decoded by the workers
 // side by side (frame_source::read_image); a video's decoder is sequential:
 // a worker takes the next decoded frame under a lock, in frame order, and
 // makes its records after releasing it. With N = 1 there is no thread at all:
@@ -24,13 +27,16 @@
 // run would give it; no worker starts a later frame once one failed. The
 // source is the reader's from construction to destruction; the destructor
 // stops the workers (also mid-run, after a failure) and waits for them.
-// Memory: 2 x N decoded frames and their records, and a record_maker (the
-// planes of one frame) per worker.
+// Memory: 2 x N decoded frames, their records and their made pairs (each
+// capped: made_pairs::kMaxPairs pairs and made_pairs::kMaxRowText bytes of
+// rows, under 6 MiB, so at most 2 x N x 6 MiB of pairs), and a record_maker
+// (the planes of one frame) and a pair_pass's buffers per worker.
 #ifndef TRACKVIDEO_FRAME_READER_H
 #define TRACKVIDEO_FRAME_READER_H
 
 #include <condition_variable>
 #include <cstddef>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -38,6 +44,7 @@
 
 #include "trackvideo/frame_records.h"
 #include "trackvideo/frame_source.h"
+#include "trackvideo/pair_pass.h"
 #include "trackvideo/tracks.h"
 
 namespace trackvideo {
@@ -45,10 +52,12 @@ namespace trackvideo {
 class frame_reader {
  public:
   // with_text: whether the records' text is made (record_maker). threads:
-  // N >= 1 (no more than F are started). Throws std::system_error when a
-  // thread cannot be started (those started are stopped first).
+  // N >= 1 (no more than F are started). pairs: when given, each frame with
+  // boxes also gets its made pairs for that work (copied: fixed for the run).
+  // Throws std::system_error when a thread cannot be started (those started
+  // are stopped first).
   frame_reader(const tracks& t, frame_source& source, bool decode_every_frame, bool with_text,
-               int threads = 1);
+               int threads = 1, const pair_work* pairs = nullptr);
   ~frame_reader();
   frame_reader(const frame_reader&) = delete;
   frame_reader& operator=(const frame_reader&) = delete;
@@ -67,8 +76,10 @@ class frame_reader {
 
  private:
   struct worker {
-    worker(const tracks& t, bool with_text) : maker(t, with_text) {}
+    worker(const tracks& t, bool with_text, const pair_work* work)
+        : maker(t, with_text), pairs(work ? std::make_unique<pair_pass>(t, *work) : nullptr) {}
     record_maker maker;
+    std::unique_ptr<pair_pass> pairs;  // makes the frames' pairs, when asked
     frame_source::image_buffers buffers;
   };
   void work(worker& w);

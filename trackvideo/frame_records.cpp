@@ -2,6 +2,9 @@
 #include "trackvideo/frame_records.h"
 
 #include <algorithm>
+#include <utility>
+
+#include "trackvideo/pair_pass.h"
 
 namespace trackvideo {
 
@@ -11,6 +14,36 @@ constexpr int kBlueBins = 16;
 static_assert(2 * kWrittenColourBins + kBlueBins == kRecordValues, "a record holds 64 values");
 }  // namespace
 
+bool made_pairs::verify() const {
+  if (!made) return true;
+  const std::size_t n = pairs.size();
+  const std::size_t with_measures = work.measures ? n : 0;
+  if (l1.size() != with_measures || iou.size() != with_measures ||
+      hist_l1.size() != with_measures || hellinger.size() != with_measures)
+    return false;
+  const std::size_t batches = work.rows ? (n + pair_pass::kBatch - 1) / pair_pass::kBatch : 0;
+  if (row_ends.size() != batches) return false;
+  for (std::size_t b = 0; b < batches; ++b)
+    if (row_ends[b] < (b == 0 ? 0 : row_ends[b - 1])) return false;
+  return batches == 0 ? rows.empty() : row_ends.back() == rows.size();
+}
+
+void made_pairs::clear() {
+  made = false;
+  pairs.clear();
+  l1.clear();
+  iou.clear();
+  hist_l1.clear();
+  hellinger.clear();
+  rows.clear();
+  row_ends.clear();
+}
+
+void made_pairs::drop() {
+  made_pairs none;
+  std::swap(*this, none);
+}
+
 void frame_records::reset(int f, std::size_t at) {
   frame = f;
   first = last = at;
@@ -18,6 +51,7 @@ void frame_records::reset(int f, std::size_t at) {
   values.clear();
   present.clear();
   start.clear();
+  pairs.clear();
 }
 
 std::string frame_records::detection_text(int q) const {

@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "trackvideo/hist_distance.h"
@@ -26,6 +27,49 @@
 #include "trackvideo/tracks.h"
 
 namespace trackvideo {
+
+// What a frame's pairs are made for (pair_pass): fixed before the frames are
+// read, the same for every frame of a run.
+struct pair_work {
+  long long radius = 0;
+  bool rows = false;       // the table rows' text
+  bool measures = false;   // each pair's measures (the visitor: the encounters)
+  bool histograms = true;  // the records hold values (hist_l1, hist_hellinger)
+};
+
+// A frame's pairs made ahead of the caller, by pair_pass::make on a reader's
+// worker, and replayed by pair_pass::replay. Capped: a frame of more than
+// kMaxPairs pairs, or more than kMaxRowText bytes of rows, is not kept (made
+// false, its buffers given back) and the caller makes its pairs itself; a
+// frame of more than kMaxBoxes boxes is not tried (its search, built twice,
+// would cost as much memory again).
+// Memory: the buffers hold at most kMaxPairs + 1 pairs of 40 bytes and
+// kMaxRowText bytes of rows plus one batch of them (256 KiB), about 2.9 MiB,
+// allocated as at most twice that by their growth: under 6 MiB per frame in
+// flight, kept from frame to frame.
+struct made_pairs {
+  static constexpr std::size_t kMaxPairs = std::size_t{1} << 14;
+  static constexpr std::size_t kMaxRowText = std::size_t{1} << 21;
+  static constexpr std::size_t kMaxBoxes = 1024;
+
+  // Invariant: when made, pairs, and (work.measures) l1, iou, hist_l1 and
+  // hellinger, have one entry per pair; (work.rows) row_ends one per batch of
+  // pair_pass::kBatch pairs, increasing, the last rows.size().
+  bool made = false;                       // whether the fields below are the frame's
+  pair_work work;                          // what they were made for
+  std::vector<std::pair<int, int>> pairs;  // indices into the frame's boxes, in order
+  std::vector<long long> l1;
+  std::vector<double> iou, hist_l1, hellinger;
+  std::string rows;                   // the rows' text
+  std::vector<std::size_t> row_ends;  // per batch: where its rows end in `rows`
+
+  // Whether the invariant holds (true when not made). O(pairs / kBatch).
+  bool verify() const;
+  // Not made; the buffers kept for the next frame.
+  void clear();
+  // Not made; the buffers given back (a frame over the cap).
+  void drop();
+};
 
 struct frame_records {
   int frame = 0;                     // f, from 1
@@ -37,6 +81,7 @@ struct frame_records {
   std::vector<std::size_t> start;    // per present object: its first box (from 0)
   std::vector<std::string> records;  // per present object: its records' text
                                      // (records.size() may exceed present.size())
+  made_pairs pairs;                  // made by the reader's worker, when asked
 
   std::size_t boxes() const { return last - first; }
   // The boxes of present object k: [start[k], end(k)).
@@ -44,7 +89,7 @@ struct frame_records {
   // The detection file text of object q for this frame: the count line, then
   // its records ("0\n" when q has no box here). O(log objects + text).
   std::string detection_text(int q) const;
-  // Frame f with no records, keeping the buffers.
+  // Frame f with no records and no pairs made, keeping the buffers.
   void reset(int f, std::size_t at);
 };
 

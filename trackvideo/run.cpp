@@ -437,7 +437,7 @@ std::string run_stages::pairs_rows_and_report(const frame_records& r) {
   frame_now_ = r.frame;
   if (r.boxes() == 0) return "";
   report_->begin_frame(r);
-  const std::string why = pass_->process(r);
+  const std::string why = pass_->replay(r);
   const std::string report = report_->end_frame();
   return why.empty() ? report : why;
 }
@@ -495,9 +495,11 @@ std::string run_stages::video_frame(const frame_records& r) {
 std::string run_stages::frame_loop() {
   progress shown(progress_wanted(o_.progress, ::fileno(err_)), t_.last_frame, err_);
   std::unique_ptr<frame_reader> started;
+  // The pass's sink and visitor are set: its work is fixed from here on.
+  const pair_work pairs = pass_->work();
   try {
-    started = std::make_unique<frame_reader>(
-        t_, source_, video_file_ != nullptr, !o_.detections.empty(), threads());
+    started = std::make_unique<frame_reader>(t_, source_, video_file_ != nullptr,
+                                             !o_.detections.empty(), threads(), &pairs);
   } catch (const std::system_error& e) {
     return "cannot start the frame reader: " + failure_text(e);
   }
