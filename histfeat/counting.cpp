@@ -23,8 +23,38 @@ const std::uint8_t* row_of(const sample_plane& plane, const region& selection, i
 // program: one load, shift and increment per sample. Four sub-histograms taken in turn let a run of
 // equal samples (common in images) proceed without waiting on the previous increment of the same
 // counter.
+template <int kShift>
+void count_bins(const sample_plane& plane, const region& selection, std::uint64_t* counts) {
+  constexpr int bins = kMaxBins >> kShift;
+  // 32-bit counters: a quarter of a selection's samples each, and a selection
+  // holds fewer than 2^32 samples (frames are limited far below that).
+  std::uint32_t sub[4][bins] = {};
+  const int width = selection.width;
+  for (int y = 0; y < selection.height; ++y) {
+    const std::uint8_t* p = row_of(plane, selection, y);
+    int x = 0;
+    for (; x + 4 <= width; x += 4) {
+      ++sub[0][p[x] >> kShift];
+      ++sub[1][p[x + 1] >> kShift];
+      ++sub[2][p[x + 2] >> kShift];
+      ++sub[3][p[x + 3] >> kShift];
+    }
+    for (; x < width; ++x) ++sub[x & 3][p[x] >> kShift];
+  }
+  for (int i = 0; i < bins; ++i)
+    counts[i] = std::uint64_t{sub[0][i]} + sub[1][i] + sub[2][i] + sub[3][i];
+}
+
 void count_bins(const sample_plane& plane, const region& selection, int shift,
                 std::uint64_t* counts) {
+  switch (shift) {
+    case 3:
+      return count_bins<3>(plane, selection, counts);  // 32 bins
+    case 4:
+      return count_bins<4>(plane, selection, counts);  // 16 bins
+    default:
+      break;
+  }
   const int bins = kMaxBins >> shift;
   std::uint64_t sub[4][kMaxBins];
   for (auto& s : sub) std::fill(s, s + bins, 0);
