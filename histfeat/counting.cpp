@@ -48,29 +48,25 @@ void count_bins(const sample_plane& plane, const region& selection, std::uint64_
 void count_bins(const sample_plane& plane, const region& selection, int shift,
                 std::uint64_t* counts) {
   switch (shift) {
+    case 0:
+      return count_bins<0>(plane, selection, counts);
+    case 1:
+      return count_bins<1>(plane, selection, counts);
+    case 2:
+      return count_bins<2>(plane, selection, counts);
     case 3:
-      return count_bins<3>(plane, selection, counts);  // 32 bins
+      return count_bins<3>(plane, selection, counts);  // 32 bins: red, green
     case 4:
-      return count_bins<4>(plane, selection, counts);  // 16 bins
+      return count_bins<4>(plane, selection, counts);  // 16 bins: blue
+    case 5:
+      return count_bins<5>(plane, selection, counts);
+    case 6:
+      return count_bins<6>(plane, selection, counts);
+    case 7:
+      return count_bins<7>(plane, selection, counts);
     default:
-      break;
+      return count_bins<8>(plane, selection, counts);  // bin_shift gives 0 .. 8
   }
-  const int bins = kMaxBins >> shift;
-  std::uint64_t sub[4][kMaxBins];
-  for (auto& s : sub) std::fill(s, s + bins, 0);
-  const int width = selection.width;
-  for (int y = 0; y < selection.height; ++y) {
-    const std::uint8_t* p = row_of(plane, selection, y);
-    int x = 0;
-    for (; x + 4 <= width; x += 4) {
-      ++sub[0][p[x] >> shift];
-      ++sub[1][p[x + 1] >> shift];
-      ++sub[2][p[x + 2] >> shift];
-      ++sub[3][p[x + 3] >> shift];
-    }
-    for (; x < width; ++x) ++sub[x & 3][p[x] >> shift];
-  }
-  for (int i = 0; i < bins; ++i) counts[i] = sub[0][i] + sub[1][i] + sub[2][i] + sub[3][i];
 }
 
 // The shift that maps a sample to its bin: bins = 256 >> shift.
