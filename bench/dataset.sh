@@ -178,7 +178,6 @@ for ((i = 1; i <= rounds; i++)); do
 done
 
 # ---- summary ---------------------------------------------------------------------------
-peak_mb() { awk -v c="$1" '$1 == c && $6 > m { m = $6 } END { printf "%.1f", m / 1024 }' "$results"; }
 # round_ratios A B: the median and fastest-slowest of wall(A)/wall(B) over the rounds with both.
 round_ratios() {
   awk -v a="$1" -v b="$2" '$1 == a { x[$2] = $3 } $1 == b { y[$2] = $3 }

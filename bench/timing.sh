@@ -42,16 +42,6 @@ build_for_trackvideo() {
   cmake --build "$build" -j 2 --target "$@" >/dev/null
 }
 
-median() {
-  awk -v c="$1" -v k="$2" '$1 == c { print $k }' "$results" | sort -g |
-    awk '{ v[NR] = $1 } END { printf "%.3f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
-
-spread() {
-  awk -v c="$1" -v k="$2" '$1 == c { v = $k; if (min == "" || v < min) min = v; if (v > max) max = v }
-    END { printf "%.3f-%.3f", min, max }' "$results"
-}
-
 verdict() { awk "BEGIN { print ($1) ? \"met\" : \"MISSED\" }"; }
 
 # Results files hold one line per timed run: "case round wall_s user_s sys_s peak_kB".
@@ -85,6 +75,14 @@ results_spread() {
 
 # results_peak_mb RESULTS CASE: the largest peak resident memory of CASE, MB.
 results_peak_mb() { awk -v c="$2" '$1 == c && $6 > m { m = $6 } END { printf "%.1f", m / 1024 }' "$1"; }
+
+# median CASE COLUMN, spread CASE COLUMN, peak_mb CASE, cpu CASE: the same over
+#   the results file named by the calling script's $results (cpu: the medians
+#   of user and system seconds added).
+median() { results_median "$results" "$@"; }
+spread() { results_spread "$results" "$@"; }
+peak_mb() { results_peak_mb "$results" "$1"; }
+cpu() { awk -v u="$(median "$1" 4)" -v s="$(median "$1" 5)" 'BEGIN { printf "%.3f", u + s }'; }
 
 # ratio A B: A / B with two decimals.
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }

@@ -201,8 +201,6 @@ startup "$results" version "$startup_runs" "$trackvideo" --version
 echo "start-up: $startup_runs runs of trackvideo --version done (load $(cut -d' ' -f1-3 /proc/loadavg))" >&2
 
 # ---- summary ---------------------------------------------------------------------------
-peak_mb() { awk -v c="$1" '$1 == c && $6 > m { m = $6 } END { printf "%.1f", m / 1024 }' "$results"; }
-cpu() { awk -v u="$(median "$1" 4)" -v s="$(median "$1" 5)" 'BEGIN { printf "%.3f", u + s }'; }
 
 echo
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')," \

@@ -62,26 +62,21 @@ rm -rf "$work"
 mkdir -p "$work"
 results=$work/results  # "case round wall_s user_s sys_s peak_kB"
 : > "$results"
-run() {  # run CASE ROUND: one timed run of CASE
-  local name=$1 round=$2 out=$work/$1.out err=$work/$1.err
+run() {  # run CASE ROUND: one timed run of CASE (a name ending in 1: on one thread)
+  local name=$1 round=$2 out=$work/$1.out err=$work/$1.err one=()
+  [[ $name == *1 ]] && one=(--threads 1)
+  local timed=(timed_run "$results" "$name" "$round" "$out" "$err")
   case $name in
-    video | check_video)
-      timed_run "$results" "$name" "$round" "$out" "$err" "$trackvideo" --tracks "$tracks" \
-        --video "$video" --csv "$work/$name.csv" --quiet ;;
-    video1)
-      timed_run "$results" "$name" "$round" "$out" "$err" "$trackvideo" --tracks "$tracks" \
-        --video "$video" --csv "$work/$name.csv" --quiet --threads 1 ;;
-    frames | check_frames)
-      timed_run "$results" "$name" "$round" "$out" "$err" "$trackvideo" --tracks "$tracks" \
-        --frames "$data/frames" --csv "$work/$name.csv" --quiet ;;
-    frames1)
-      timed_run "$results" "$name" "$round" "$out" "$err" "$trackvideo" --tracks "$tracks" \
-        --frames "$data/frames" --csv "$work/$name.csv" --quiet --threads 1 ;;
-    floor | check_floor) timed_run "$results" "$name" "$round" "$out" "$err" "$floor" "$video" ;;
-    floor1) timed_run "$results" "$name" "$round" "$out" "$err" "$floor" --threads 1 "$video" ;;
+    video | video1 | check_video)
+      "${timed[@]}" "$trackvideo" --tracks "$tracks" --video "$video" --csv "$work/$name.csv" \
+        --quiet "${one[@]}" ;;
+    frames | frames1 | check_frames)
+      "${timed[@]}" "$trackvideo" --tracks "$tracks" --frames "$data/frames" \
+        --csv "$work/$name.csv" --quiet "${one[@]}" ;;
+    floor | floor1 | check_floor) "${timed[@]}" "$floor" "${one[@]}" "$video" ;;
     peer | check_peer)
-      timed_run "$results" "$name" "$round" "$out" "$err" /usr/bin/python3 "$peer" \
-        --tracks "$tracks" --video "$video" --csv "$work/$name.csv" ;;
+      "${timed[@]}" /usr/bin/python3 "$peer" --tracks "$tracks" --video "$video" \
+        --csv "$work/$name.csv" ;;
   esac
 }
 
@@ -120,8 +115,6 @@ for ((i = 1; i <= rounds; i++)); do
 done
 
 # ---- summary ---------------------------------------------------------------------------
-median() { results_median "$results" "$@"; }
-cpu() { awk -v u="$(median "$1" 4)" -v s="$(median "$1" 5)" 'BEGIN { printf "%.3f", u + s }'; }
 echo
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')," \
   "load now $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -130,8 +123,8 @@ echo "1080p: $frames frames $size H.264, $objects tracks, $csv_rows table rows; 
 printf '%-10s %8s %14s %7s %7s %9s %8s\n' case wall "" user sys "peak MB" "frames/s"
 for c in video frames floor video1 frames1 floor1 peer; do
   printf '%-10s %8s %14s %7s %7s %9s %8s\n' "$c" "$(median "$c" 3)" \
-    "($(results_spread "$results" "$c" 3))" "$(median "$c" 4)" "$(median "$c" 5)" \
-    "$(results_peak_mb "$results" "$c")" "$(ratio "$frames" "$(median "$c" 3)")"
+    "($(spread "$c" 3))" "$(median "$c" 4)" "$(median "$c" 5)" \
+    "$(peak_mb "$c")" "$(ratio "$frames" "$(median "$c" 3)")"
 done
 echo "(peer's table: $peer_same)"
 echo "ratios of the medians: trackvideo (video) / floor: wall $(ratio "$(median video 3)" "$(median floor 3)")," \
