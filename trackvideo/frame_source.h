@@ -90,14 +90,13 @@ class frame_source {
     histfeat::bgr_image image;
   };
   // A folder's frame f (from 1) into `frame`, as next() would decode it after
-  // f - 1 frames, with `buffers`; position() stays. Same failures as next().
+  // f - 1 frames, with `buffers`; the source's own position stays. Same failures as next().
   // Precondition: !sequential().
   std::string read_image(long long f, cv::Mat& frame, image_buffers& buffers) const;
   // "" when a folder has a frame f, else next()'s line for it. Precondition:
   // !sequential().
   std::string has_image(long long f) const;
 
-  long long position() const { return position_; }  // frames passed so far
   double fps() const { return fps_; }
   // The images of a folder, full paths in frame order (empty for a video).
   const std::vector<std::string>& images() const { return images_; }
