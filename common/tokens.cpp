@@ -5,21 +5,40 @@
 
 namespace common {
 
-bool parse_int_token(const char* begin, const char* end, int& value) {
+integer_read parse_integer(const char* begin, const char* end, long long min, long long max,
+                           long long& value) {
   const char* p = begin;
   bool negative = false;
   if (p < end && (*p == '+' || *p == '-')) negative = (*p++ == '-');
-  if (p == end) return false;  // empty, or a sign alone
-  // The bound keeps the magnitude from overflowing however many digits
-  // follow (INT_MIN's magnitude is one more than INT_MAX).
-  const long long bound = negative ? -static_cast<long long>(INT_MIN) : INT_MAX;
-  long long magnitude = 0;
+  if (p == end) return integer_read::not_integer;  // empty, or a sign alone
+  // The magnitude stops growing once it would pass the largest the range
+  // allows, so that no count of digits overflows it; the grammar is still
+  // checked to the end.
+  const unsigned long long bound =
+      negative ? (min < 0 ? 0ULL - static_cast<unsigned long long>(min) : 0ULL)
+               : (max > 0 ? static_cast<unsigned long long>(max) : 0ULL);
+  unsigned long long magnitude = 0;
+  bool beyond = false;
   for (; p < end; ++p) {
-    if (static_cast<unsigned char>(*p - '0') > 9) return false;
-    magnitude = magnitude * 10 + (*p - '0');
-    if (magnitude > bound) return false;
+    const unsigned digit = static_cast<unsigned char>(*p - '0');
+    if (digit > 9) return integer_read::not_integer;
+    if (beyond) continue;
+    beyond = magnitude > bound / 10 || (magnitude == bound / 10 && digit > bound % 10);
+    if (!beyond) magnitude = magnitude * 10 + digit;
   }
-  value = static_cast<int>(negative ? -magnitude : magnitude);
+  if (beyond) return integer_read::out_of_range;
+  // Within the bound: the value fits long long (-magnitude included).
+  const long long v =
+      negative ? static_cast<long long>(0ULL - magnitude) : static_cast<long long>(magnitude);
+  if (v < min || v > max) return integer_read::out_of_range;
+  value = v;
+  return integer_read::ok;
+}
+
+bool parse_int_token(const char* begin, const char* end, int& value) {
+  long long v = 0;
+  if (parse_integer(begin, end, INT_MIN, INT_MAX, v) != integer_read::ok) return false;
+  value = static_cast<int>(v);
   return true;
 }
 

@@ -11,10 +11,27 @@
 
 namespace common {
 
-// True when [begin, end) is an integer: an optional sign and decimal digits
-// whose value fits an int, nothing else ("+7", "-0" and "007" are integers;
-// "12.5", "5x", " 5", "0x1" and "2147483648" are not). Its value goes to
-// `value` (left alone otherwise). O(length); reads nothing outside the range.
+// The one integer grammar of every text the programs read (options, list
+// lines, markers, configuration files, data files): an optional sign and
+// decimal digits, nothing else ("+7", "-0" and "007" are integers; "", "+",
+// "12.5", "5x", " 5", "0x1" and "1e3" are not). Callers check the range.
+enum class integer_read {
+  ok,            // `value` holds it
+  not_integer,   // not of the grammar
+  out_of_range,  // of the grammar, but beyond [min, max] (`value` left alone)
+};
+// Reads [begin, end) as an integer in [min, max] (min <= max). Never
+// overflows, however many digits; reads nothing outside the range. O(length).
+integer_read parse_integer(const char* begin, const char* end, long long min, long long max,
+                           long long& value);
+inline integer_read parse_integer(const std::string& token, long long min, long long max,
+                                  long long& value) {
+  return parse_integer(token.data(), token.data() + token.size(), min, max, value);
+}
+
+// True when [begin, end) is an integer of the grammar above whose value fits
+// an int ("2147483648" is not). Its value goes to `value` (left alone
+// otherwise).
 bool parse_int_token(const char* begin, const char* end, int& value);
 inline bool parse_int_token(const std::string& token, int& value) {
   return parse_int_token(token.data(), token.data() + token.size(), value);

@@ -569,7 +569,12 @@ std::vector<std::string> edge_tokens() {
                                 "12.5",
                                 "abc",
                                 "e5",
-                                "-INF"};
+                                "-INF",
+                                "9223372036854775807",
+                                "9223372036854775808",
+                                "-9223372036854775808",
+                                "-9223372036854775809",
+                                "184467440737095516150"};
   // Every byte of a "d.dddddd" token replaced by each neighbour of a digit.
   for (int at = 0; at < 8; ++at)
     for (const char c : {'/', ':', '.', '0', 'e', '-'}) {
@@ -614,6 +619,23 @@ TEST(FastParsers, IntegersAgreeWithStrtolOnEdgesAndRandomTokens) {
     int value = 12345;
     EXPECT_EQ(common::parse_int_token(t.c_str(), value), ok) << "'" << t << "'";
     EXPECT_EQ(value, ok ? expect : 12345) << "'" << t << "'";  // left alone on failure
+    // The same grammar over long long and over a narrow range: of the
+    // grammar exactly when strtoll reads it whole, in range by its value.
+    errno = 0;
+    char* end = nullptr;
+    const long long wide = std::strtoll(t.c_str(), &end, 10);
+    const bool grammar = !t.empty() && t.find_first_not_of("+-0123456789") == std::string::npos &&
+                         *end == '\0' && !std::isspace(static_cast<unsigned char>(t[0]));
+    long long got = 7;
+    const common::integer_read read = common::parse_integer(t, LLONG_MIN, LLONG_MAX, got);
+    EXPECT_EQ(read == common::integer_read::not_integer, !grammar) << "'" << t << "'";
+    if (read == common::integer_read::ok) EXPECT_EQ(got, wide) << "'" << t << "'";
+    if (grammar)
+      EXPECT_EQ(read == common::integer_read::out_of_range, errno == ERANGE) << "'" << t << "'";
+    if (grammar && errno == 0)
+      EXPECT_EQ(common::parse_integer(t, -5, 1000, got) == common::integer_read::ok,
+                wide >= -5 && wide <= 1000)
+          << "'" << t << "'";
     // The same token as a box value of a record, through the file parser's
     // own scan, in the first and the last of the four places.
     for (const int at : {0, 3}) {
