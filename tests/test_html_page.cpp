@@ -113,26 +113,52 @@ TEST(HtmlPage, OneRowAndOneThumbnailPerEncounterWithEveryColumn) {
   EXPECT_NE(page.find(">3</b> encounters"), std::string::npos);
 }
 
-// Given the frame size, each <img> states the size its thumbnail will have
-// (a wrong one would stretch it); without it, none.
-TEST(HtmlPage, ImageSizesAreThoseOfTheThumbnails) {
-  const cv::Mat frame(240, 320, CV_8UC3, cv::Scalar::all(0));
+// Each <img> states the size of its own thumbnail (a wrong one would stretch
+// it), whatever the size of the frame it was cut from; without sizes, none.
+// An encounter left without a thumbnail by the cap has no <img>, and the page
+// says how many are left out.
+TEST(HtmlPage, ImageSizesAreThoseOfTheThumbnailsAndLeftOutOnesAreSaid) {
+  const cv::Mat big(300, 300, CV_8UC3, cv::Scalar::all(0)), small(17, 33, CV_8UC3);
   const std::vector<encounter> es = {make(1, 2, 1, box(0, 0, 3, 3), box(2, 2, 5, 5)),
-                                     make(1, 3, 1, box(10, 10, 300, 200), box(5, 5, 20, 20)),
+                                     make(1, 3, 1, box(10, 10, 290, 200), box(5, 5, 20, 20)),
                                      make(2, 3, 1, box(100, 50, 140, 130), box(120, 60, 167, 147))};
   page_summary s{"run", 1, 3, 3, 3};
   EXPECT_EQ(html_page(s, es).find(" width="), std::string::npos);
-  s.frame_width = frame.cols;
-  s.frame_height = frame.rows;
-  const std::vector<row> rows = body_rows(html_page(s, es));
+  const cv::Mat* frames[] = {&small, &big, &big};
+  for (std::size_t i = 0; i < es.size(); ++i)
+    s.thumbnails.push_back(encounter_thumbnail(*frames[i], es[i]).size());
+  s.thumbnails[2] = cv::Size();  // left out
+  s.thumbnail_cap = 2;
+  const std::string page = html_page(s, es);
+  const std::vector<row> rows = body_rows(page);
   ASSERT_EQ(rows.size(), es.size());
   const std::regex size("width=\"([0-9]+)\" height=\"([0-9]+)\"");
-  for (std::size_t i = 0; i < es.size(); ++i) {
+  for (std::size_t i = 0; i < 2; ++i) {
     std::smatch m;
     ASSERT_TRUE(std::regex_search(rows[i].cells[0], m, size)) << rows[i].cells[0];
-    EXPECT_EQ(cv::Size(std::stoi(m[1]), std::stoi(m[2])), encounter_thumbnail(frame, es[i]).size())
+    EXPECT_EQ(cv::Size(std::stoi(m[1]), std::stoi(m[2])),
+              encounter_thumbnail(*frames[i], es[i]).size())
         << "row " << i;
   }
+  EXPECT_EQ(rows[2].cells[0].find("<img"), std::string::npos);
+  EXPECT_NE(page.find("1 encounter has no picture: only the first 2 by risk"), std::string::npos);
+}
+
+// The cap keeps the encounters where a track starts or ends first, then the
+// closest, ties in the order given; a cap at or above the count keeps all.
+TEST(HtmlPage, ThumbnailsGoToTheRiskiestEncountersFirst) {
+  std::vector<encounter> es;
+  const long long l1[] = {40, 10, 30, 10, 20};
+  const bool risky[] = {false, false, true, false, true};
+  for (int k = 0; k < 5; ++k) {
+    es.push_back(make(k, k + 1, 1, box(0, 0, 3, 3), box(2, 2, 5, 5)));
+    es.back().min_l1 = l1[k];
+    es.back().b_ends = risky[k];
+  }
+  EXPECT_EQ(thumbnail_choice(es, 3), (std::vector<bool>{false, true, true, false, true}));
+  EXPECT_EQ(thumbnail_choice(es, 4), (std::vector<bool>{false, true, true, true, true}));
+  EXPECT_EQ(thumbnail_choice(es, 0), std::vector<bool>(5, false));
+  EXPECT_EQ(thumbnail_choice(es, 5), std::vector<bool>(5, true));
 }
 
 TEST(HtmlPage, NoEncountersSaysSoWithoutATable) {

@@ -24,11 +24,12 @@
 #include <tuple>
 
 #include "tests/child.h"
-#include "trackvideo/failure.h"
+#include "trackvideo/base/failure.h"
 #include "trackvideo/frame_source.h"
-#include "trackvideo/hist_distance.h"
+#include "trackvideo/pipeline/hist_distance.h"
 #include "trackvideo/options.h"
-#include "trackvideo/progress.h"
+#include "trackvideo/run.h"
+#include "trackvideo/sinks/progress.h"
 #include "trackvideo/table.h"
 #include "histfeat/record.h"
 #include "trackpair/trackpair_core.h"
@@ -530,22 +531,30 @@ struct small_run : scratch {
 
 }  // namespace
 
+// Also when SIGXFSZ has its default action (the program ignores it itself,
+// so the write fails instead of the process ending with temporaries left):
+// the other outputs and the new overlay folder are left out too.
 TEST(HostileOutputs, AFullDiskWhileWritingTheVideoFailsTheRunAndKeepsTheOldVideo) {
-  scratch s;
-  const fs::path avi = s.write("o.avi", "old");
-  child_options limited;
-  limited.file_size_bytes = 200000;  // a tenth of the video
-  const auto r = run_trackvideo({"--tracks", kTracks.string(), "--frames", kFootage.string(),
-                                 "--overlay-video", avi.string()},
-                                limited);
-  EXPECT_EQ(r.status, 1);
-  expect_one_error_line(r, "full disk");
-  // The writer sees its write fail, at the frame whose bytes no longer fit.
-  const std::string why = "cannot write " + avi.string() + ": File too large\n";
-  EXPECT_EQ(r.err.rfind("trackvideo: frame ", 0), 0u) << r.err;
-  EXPECT_EQ(r.err.size() - r.err.rfind(why), why.size()) << r.err;
-  EXPECT_EQ(file_text(avi), "old");
-  EXPECT_EQ(std::distance(fs::directory_iterator(s.root), {}), 1) << "no temporary left";
+  for (const bool signal_kills : {false, true}) {
+    scratch s;
+    const fs::path avi = s.write("o.avi", "old");
+    child_options limited;
+    limited.file_size_bytes = 200000;  // a tenth of the video
+    limited.file_size_kills = signal_kills;
+    const auto r = run_trackvideo({"--tracks", kTracks.string(), "--frames", kFootage.string(),
+                                   "--overlay-video", avi.string(), "--csv",
+                                   (s.root / "p.csv").string(), "--overlay",
+                                   (s.root / "ov").string()},
+                                  limited);
+    EXPECT_EQ(r.status, 1);
+    expect_one_error_line(r, "full disk");
+    // The writer sees its write fail, at the frame whose bytes no longer fit.
+    const std::string why = "cannot write " + avi.string() + ": File too large\n";
+    EXPECT_EQ(r.err.rfind("trackvideo: frame ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.size() - r.err.rfind(why), why.size()) << r.err;
+    EXPECT_EQ(file_text(avi), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(s.root), {}), 1) << "no temporary left";
+  }
 }
 
 // The same limit on an MP4: a write of the muxer fails, and says why.

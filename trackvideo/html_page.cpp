@@ -98,6 +98,27 @@ cv::Mat encounter_thumbnail(const cv::Mat& drawn_frame, const encounter& e) {
   return out;
 }
 
+std::vector<bool> thumbnail_choice(const std::vector<encounter>& encounters, long long cap) {
+  std::vector<bool> chosen(encounters.size(), false);
+  if (cap <= 0) return chosen;
+  if (static_cast<unsigned long long>(cap) >= encounters.size()) {
+    chosen.assign(encounters.size(), true);
+    return chosen;
+  }
+  std::vector<std::size_t> order(encounters.size());
+  for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+  const auto riskier = [&encounters](std::size_t a, std::size_t b) {
+    const encounter& x = encounters[a];
+    const encounter& y = encounters[b];
+    if (x.at_risk() != y.at_risk()) return x.at_risk();
+    return x.min_l1 != y.min_l1 ? x.min_l1 < y.min_l1 : a < b;
+  };
+  const auto last = order.begin() + static_cast<std::ptrdiff_t>(cap);
+  std::partial_sort(order.begin(), last, order.end(), riskier);
+  for (auto it = order.begin(); it != last; ++it) chosen[*it] = true;
+  return chosen;
+}
+
 std::string html_escape(const std::string& text) {
   std::string out;
   out.reserve(text.size());
@@ -283,6 +304,13 @@ std::string html_page(const page_summary& s, const std::vector<encounter>& encou
       "<p class=\"legend\">Click a column header to sort by it (again to reverse). "
       "<span class=\"mark\"></span> a track starts or ends at the encounter. "
       "The thumbnail shows the closest pair, in frame min_l1_frame.</p>\n";
+  const auto left_out = std::count_if(s.thumbnails.begin(), s.thumbnails.end(),
+                                      [](const cv::Size& t) { return t.width == 0; });
+  if (left_out > 0)
+    out += "<p id=\"left-out\">" + std::to_string(left_out) +
+           (left_out == 1 ? " encounter has" : " encounters have") +
+           " no picture: only the first " + std::to_string(s.thumbnail_cap) +
+           " by risk get one (--thumbnails N changes it).</p>\n";
   out += "<table id=\"encounters\">\n<thead><tr><th>thumbnail</th>";
   for (std::size_t c = 0; c < std::size(kColumns); ++c) {
     out += "<th data-sort tabindex=\"0\" title=\"";
@@ -292,19 +320,23 @@ std::string html_page(const page_summary& s, const std::vector<encounter>& encou
     out += "</th>";
   }
   out += "</tr></thead>\n<tbody>\n";
-  for (const encounter& e : encounters) {
+  for (std::size_t k = 0; k < encounters.size(); ++k) {
+    const encounter& e = encounters[k];
     out += e.at_risk() ? "<tr class=\"risk\" title=\"a track starts or ends here\">" : "<tr>";
     const std::string alt = "tracks " + std::to_string(e.id_a) + " and " + std::to_string(e.id_b) +
                             " in frame " + std::to_string(e.min_l1_frame);
-    out += "<td class=\"thumb\"><img src=\"" + html_escape(thumbnail_name(e)) +
-           "\" loading=\"lazy\" alt=\"" + html_escape(alt) + "\"";
-    if (s.frame_width > 0 && s.frame_height > 0) {
+    const cv::Size size = s.thumbnails.empty() ? cv::Size(-1, -1) : s.thumbnails[k];
+    if (size.width == 0) {
+      out += "<td class=\"thumb none\">no picture</td>";
+    } else {
+      out += "<td class=\"thumb\"><img src=\"" + html_escape(thumbnail_name(e)) +
+             "\" loading=\"lazy\" alt=\"" + html_escape(alt) + "\"";
       // Its size known before it loads: the rows keep their height.
-      const cv::Size size = thumbnail_size(thumbnail_area(s.frame_width, s.frame_height, e).size());
-      out += " width=\"" + std::to_string(size.width) + "\" height=\"" +
-             std::to_string(size.height) + "\"";
+      if (size.width > 0)
+        out += " width=\"" + std::to_string(size.width) + "\" height=\"" +
+               std::to_string(size.height) + "\"";
+      out += "></td>";
     }
-    out += "></td>";
     cell(out, static_cast<long long>(e.id_a));
     cell(out, static_cast<long long>(e.id_b));
     cell(out, static_cast<long long>(e.first_frame));

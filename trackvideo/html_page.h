@@ -70,6 +70,18 @@ cv::Size thumbnail_size(cv::Size area);
 // the frame. An empty frame gives an empty picture.
 cv::Mat encounter_thumbnail(const cv::Mat& drawn_frame, const encounter& e);
 
+// The most thumbnails a page gets unless --thumbnails says otherwise: a page
+// of many thousand encounters stays quick to make and to open.
+constexpr long long kDefaultThumbnails = 1000;
+
+// Which encounters get a thumbnail when at most `cap` may: the first `cap`
+// by risk (those where a track starts or ends first, then the smaller
+// min_l1, then the order given). Per encounter of `encounters`, in its order.
+// A function of the encounters' ids, frames, min_l1 and flags alone, so that
+// the drawing and the page, each with its own list of the same encounters,
+// choose the same. O(e log e).
+std::vector<bool> thumbnail_choice(const std::vector<encounter>& encounters, long long cap);
+
 // The run's figures the page shows above the table.
 struct page_summary {
   std::string title;    // any bytes (a file name): escaped; shown as the heading
@@ -77,15 +89,20 @@ struct page_summary {
   int tracks = 0;       // distinct ids
   long long boxes = 0;  // rows of the tracks file used
   long long pairs = 0;  // candidate pairs over all frames
-  // The frames' size, when known (> 0): each <img> then gets the width and
-  // height of its thumbnail, so rows keep their height while thumbnails load.
-  int frame_width = 0, frame_height = 0;
+  // Per encounter (in the order given to html_page): the size of its
+  // thumbnail, each <img> then getting its width and height so that rows keep
+  // their height while thumbnails load; an empty size for an encounter left
+  // without one by the cap (its cell then says so). No entries: every
+  // encounter has a thumbnail, of a size not given.
+  std::vector<cv::Size> thumbnails = {};
+  long long thumbnail_cap = kDefaultThumbnails;  // said when some are left out
 };
 
 // The whole page, given the encounters in the order to show them first (the
 // run's: by first_frame, id_a, id_b). Each encounter is one row of the table
 // (class "risk" when e.at_risk()), whose thumbnail is thumbnail_name(e); with
-// none, a line saying so in place of the table. Cells as in the encounters
+// none, a line saying so in place of the table; with encounters left without
+// a thumbnail, a line saying how many and why. Cells as in the encounters
 // table's file: floats as "%.6f" (NaN, no histograms, as an empty cell, sorted
 // last), flags as 0 or 1.
 std::string html_page(const page_summary& s, const std::vector<encounter>& encounters);

@@ -1,4 +1,4 @@
-// trackvideo/report_runs.h - the candidate report written as the frames go by,
+// trackvideo/sinks/report_runs.h - the candidate report written as the frames go by,
 // without a dictionary of every box.
 //
 // The report has one line per detection of frames 2 .. F, ordered by object,
@@ -24,8 +24,8 @@
 // in object order. Cost: O(boxes + pairs) a frame, O(report) for finish.
 // Failures: "" or one line ("cannot write the report: <reason>"); running out
 // of memory throws std::bad_alloc.
-#ifndef TRACKVIDEO_REPORT_RUNS_H
-#define TRACKVIDEO_REPORT_RUNS_H
+#ifndef TRACKVIDEO_SINKS_REPORT_RUNS_H
+#define TRACKVIDEO_SINKS_REPORT_RUNS_H
 
 #include <cstdio>
 #include <functional>
@@ -34,7 +34,7 @@
 #include <utility>
 #include <vector>
 
-#include "trackvideo/frame_records.h"
+#include "trackvideo/pipeline/frame_records.h"
 #include "trackvideo/tracks.h"
 
 namespace trackvideo {
@@ -91,4 +91,4 @@ class report_runs {
 
 }  // namespace trackvideo
 
-#endif  // TRACKVIDEO_REPORT_RUNS_H
+#endif  // TRACKVIDEO_SINKS_REPORT_RUNS_H

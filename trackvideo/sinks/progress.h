@@ -1,16 +1,15 @@
-// trackvideo/progress.h - the progress line on standard error.
+// trackvideo/sinks/progress.h - the progress line on standard error.
 //
 // One line "trackvideo: frame n of N (p%), s s" rewritten in place with '\r',
 // at most every kInterval (the first and the last frame always), ended with a
 // newline by finish(). A disabled progress writes nothing at all. The stream
 // is borrowed. Cost: a clock read per update; a write only when shown.
-#ifndef TRACKVIDEO_PROGRESS_H
-#define TRACKVIDEO_PROGRESS_H
+#ifndef TRACKVIDEO_SINKS_PROGRESS_H
+#define TRACKVIDEO_SINKS_PROGRESS_H
 
 #include <chrono>
 #include <cstdio>
 
-#include "trackvideo/options.h"
 
 namespace trackvideo {
 
@@ -39,9 +38,6 @@ class progress {
   bool shown_ = false;
 };
 
-// Whether progress is shown: as `mode` says, or (automatic) when `fd` is a terminal.
-bool progress_wanted(progress_mode mode, int fd);
-
 }  // namespace trackvideo
 
-#endif  // TRACKVIDEO_PROGRESS_H
+#endif  // TRACKVIDEO_SINKS_PROGRESS_H

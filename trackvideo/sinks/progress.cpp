@@ -1,7 +1,5 @@
-// trackvideo/progress.cpp - the progress line (see progress.h).
-#include "trackvideo/progress.h"
-
-#include <unistd.h>
+// trackvideo/sinks/progress.cpp - the progress line (see progress.h).
+#include "trackvideo/sinks/progress.h"
 
 namespace trackvideo {
 
@@ -25,12 +23,6 @@ void progress::show(long long n, clock::time_point now) {
 void progress::finish() {
   if (enabled_ && shown_) std::fputc('\n', err_);
   enabled_ = false;
-}
-
-bool progress_wanted(progress_mode mode, int fd) {
-  if (mode == progress_mode::always) return true;
-  if (mode == progress_mode::never) return false;
-  return ::isatty(fd) == 1;
 }
 
 }  // namespace trackvideo

@@ -1,5 +1,5 @@
-// trackvideo/failure.cpp - one line for an exception (see failure.h).
-#include "trackvideo/failure.h"
+// trackvideo/base/failure.cpp - one line for an exception (see failure.h).
+#include "trackvideo/base/failure.h"
 
 #include <opencv2/core.hpp>
 

@@ -1,4 +1,4 @@
-// trackvideo/failure.h - what an exception that ends a run says: one line, as
+// trackvideo/base/failure.h - what an exception that ends a run says: one line, as
 // every other failure of the run.
 //
 // Running out of memory (std::bad_alloc, or OpenCV's "insufficient memory")
@@ -6,8 +6,8 @@
 // its what() with line breaks made blanks. The result never holds a newline.
 // Nothing is thrown: should the text itself not fit in memory, it is "out of
 // memory". O(length of the message).
-#ifndef TRACKVIDEO_FAILURE_H
-#define TRACKVIDEO_FAILURE_H
+#ifndef TRACKVIDEO_BASE_FAILURE_H
+#define TRACKVIDEO_BASE_FAILURE_H
 
 #include <exception>
 #include <string>
@@ -21,4 +21,4 @@ std::string failure_text(const std::exception& e) noexcept;
 
 }  // namespace trackvideo
 
-#endif  // TRACKVIDEO_FAILURE_H
+#endif  // TRACKVIDEO_BASE_FAILURE_H

@@ -1,5 +1,5 @@
-// trackvideo/hist_distance.cpp - four compare_hist chains at once (see hist_distance.h).
-#include "trackvideo/hist_distance.h"
+// trackvideo/pipeline/hist_distance.cpp - four compare_hist chains at once (see hist_distance.h).
+#include "trackvideo/pipeline/hist_distance.h"
 
 #include <cmath>
 

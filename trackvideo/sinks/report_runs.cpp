@@ -1,6 +1,6 @@
-// trackvideo/report_runs.cpp - the report as per-object runs (see
+// trackvideo/sinks/report_runs.cpp - the report as per-object runs (see
 // report_runs.h).
-#include "trackvideo/report_runs.h"
+#include "trackvideo/sinks/report_runs.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-// trackvideo/hist_distance.h - hist_l1 of many pairs of records at once.
+// trackvideo/pipeline/hist_distance.h - hist_l1 of many pairs of records at once.
 //
 // The table's hist_l1 is compare_hist over the two records' 64 values: a float
 // sum rounded to single precision after each term, so each pair is one chain
@@ -7,17 +7,16 @@
 // computes four pairs side by side, each with exactly compare_hist's
 // operations in its order (so exactly its result; a test compares the two).
 // Pure function; O(64) per pair, no allocation.
-#ifndef TRACKVIDEO_HIST_DISTANCE_H
-#define TRACKVIDEO_HIST_DISTANCE_H
+#ifndef TRACKVIDEO_PIPELINE_HIST_DISTANCE_H
+#define TRACKVIDEO_PIPELINE_HIST_DISTANCE_H
 
 #include <cstddef>
 #include <utility>
 #include <vector>
 
-namespace trackvideo {
+#include "trackvideo/pipeline/record_layout.h"
 
-// Values per record after its corners.
-constexpr int kRecordValues = 64;
+namespace trackvideo {
 
 // out[k] = compare_hist(values + kRecordValues * pairs[k].first,
 //                       values + kRecordValues * pairs[k].second, kRecordValues)
@@ -27,4 +26,4 @@ void hist_l1_distances(const float* values, const std::vector<std::pair<int, int
 
 }  // namespace trackvideo
 
-#endif  // TRACKVIDEO_HIST_DISTANCE_H
+#endif  // TRACKVIDEO_PIPELINE_HIST_DISTANCE_H

@@ -1,0 +1,59 @@
+// trackvideo/sinks/encounters_sink.cpp - the encounters table and page (see
+// encounters_sink.h).
+#include "trackvideo/sinks/encounters_sink.h"
+
+#include <algorithm>
+
+namespace trackvideo {
+
+std::string encounters_sink::take(const frame_piece& piece) {
+  const frame_records& r = piece.frame;
+  const pair_chunk& c = piece.chunk;
+  if (piece.first && r.decoded &&
+      (sizes_.empty() || sizes_.back().width != r.image.cols ||
+       sizes_.back().height != r.image.rows))
+    sizes_.push_back(frame_size{r.frame, r.image.cols, r.image.rows});
+  pairs_ += static_cast<long long>(c.size());
+  for (std::size_t k = 0; k < c.size(); ++k)
+    finder_.add(r.frame, tracks_.boxes[r.first + static_cast<std::size_t>(c.pairs[k].first)],
+                tracks_.boxes[r.first + static_cast<std::size_t>(c.pairs[k].second)], c.l1[k],
+                c.iou[k], c.hist_l1[k], c.hellinger[k]);
+  return "";
+}
+
+cv::Size encounters_sink::size_of(int frame) const {
+  const auto after = std::upper_bound(sizes_.begin(), sizes_.end(), frame,
+                                      [](int f, const frame_size& s) { return f < s.frame; });
+  if (after == sizes_.begin()) return cv::Size();
+  return cv::Size(std::prev(after)->width, std::prev(after)->height);
+}
+
+std::string encounters_sink::finish() {
+  const std::vector<encounter> found = finder_.finish();
+  std::string why;
+  if (table_) {
+    std::string text = kEncountersHeader;
+    for (const encounter& e : found) append_encounter_row(text, e);
+    why = table_->write(text.data(), text.size());
+    if (why.empty()) why = table_->close();
+  }
+  if (!why.empty() || !page_) return why;
+  page_summary summary;
+  summary.title = page_->title;
+  summary.frames = tracks_.last_frame;
+  summary.tracks = tracks_.objects();
+  summary.boxes = static_cast<long long>(tracks_.boxes.size());
+  summary.pairs = pairs_;
+  summary.thumbnail_cap = page_->thumbnail_cap;
+  const std::vector<bool> chosen = thumbnail_choice(found, page_->thumbnail_cap);
+  summary.thumbnails.reserve(found.size());
+  for (std::size_t k = 0; k < found.size(); ++k) {
+    const cv::Size frame = size_of(found[k].min_l1_frame);
+    summary.thumbnails.push_back(
+        chosen[k] ? thumbnail_size(thumbnail_area(frame.width, frame.height, found[k]).size())
+                  : cv::Size());
+  }
+  return page_->write(page_->path, html_page(summary, found));
+}
+
+}  // namespace trackvideo

@@ -1,0 +1,65 @@
+// trackvideo/sinks/encounters_sink.h - the encounters of a run as a sink:
+// the --encounters table and the --html page.
+//
+// Every pair of every frame, with its measures, goes to an encounter_finder;
+// finish() writes the encounters table (kEncountersHeader, then a row each)
+// into its file and closes it, and the page (DIR/index.html) through the
+// page's writer, with the run's figures and the size of each encounter's
+// thumbnail: the thumbnail of the frame of its closest pair, whose size the
+// sink notes as frames go by (only where it changes, so a video costs one
+// entry). The thumbnails themselves are the pictures' (pictures_sink), which
+// choose the same encounters (thumbnail_choice).
+//
+// Ownership: the table's file and the page's writer are the run's; the sink
+// owns the finder. Cost: the finder's, O(1) expected per pair; finish O(e log
+// e) and the page's text. Memory: the open and closed encounters.
+#ifndef TRACKVIDEO_SINKS_ENCOUNTERS_SINK_H
+#define TRACKVIDEO_SINKS_ENCOUNTERS_SINK_H
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/atomic_file.h"
+#include "trackvideo/encounters.h"
+#include "trackvideo/html_page.h"
+#include "trackvideo/sinks/sink.h"
+#include "trackvideo/tracks.h"
+
+namespace trackvideo {
+
+class encounters_sink : public frame_sink {
+ public:
+  // What the page needs besides the encounters; `write` writes a closed file
+  // of the run's outputs.
+  struct page {
+    std::string path;  // DIR/index.html
+    std::string title;
+    long long thumbnail_cap = kDefaultThumbnails;
+    std::function<std::string(const std::string& path, const std::string& text)> write;
+  };
+
+  // table: the --encounters file or nullptr; page: the --html page or nullptr.
+  encounters_sink(const tracks& t, int gap, int near, common::atomic_file* table,
+                  const page* page)
+      : tracks_(t), finder_(t, gap, near), table_(table), page_(page) {}
+  std::string take(const frame_piece& piece) override;
+  std::string finish() override;
+
+ private:
+  struct frame_size {
+    int frame, width, height;  // from `frame` on, until the next entry
+  };
+  cv::Size size_of(int frame) const;
+
+  const tracks& tracks_;
+  encounter_finder finder_;
+  common::atomic_file* table_;
+  const page* page_;
+  long long pairs_ = 0;
+  std::vector<frame_size> sizes_;
+};
+
+}  // namespace trackvideo
+
+#endif  // TRACKVIDEO_SINKS_ENCOUNTERS_SINK_H
