@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite twice: once
-# on the normal build, once with AddressSanitizer and UndefinedBehaviorSanitizer.
+# on the normal build, once with AddressSanitizer and UndefinedBehaviorSanitizer;
+# then the threaded tests with ThreadSanitizer.
 # Then the memory and fuzz checks: the demo pipeline with both programs under
 # valgrind's memcheck (on a build that tells valgrind about the memory
 # manager's chunks, where the use-after-release death test runs too), and
@@ -29,6 +30,14 @@ phase "sanitizer build and tests"
 scripts/build.sh build-sanitize -DTAVO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 (cd build-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
    ctest --output-on-failure -j "$jobs")
+
+# The threads under ThreadSanitizer: the frame pipeline's own tests, and the
+# program end to end on every thread count.
+phase "thread sanitizer build and threaded tests"
+scripts/build.sh --targets build-tsan "test_frame_pipeline test_trackvideo" -DTAVO_TSAN=ON \
+  -DCMAKE_BUILD_TYPE=Debug
+(cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+   ctest --output-on-failure -j "$jobs" -R 'FramePipeline|WhateverTheThreads')
 
 phase "valgrind"
 cmake -S . -B build-valgrind -DTAVO_VALGRIND=ON >/dev/null
