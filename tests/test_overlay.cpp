@@ -35,6 +35,30 @@ cv::Mat black(int width, int height) {
   return cv::Mat(height, width, CV_8UC3, cv::Scalar::all(0));
 }
 
+// A box to draw as the tests write it: its id and inclusive corners.
+struct drawn_box {
+  int id;
+  struct {
+    int x1, y1, x2, y2;
+  } corners;
+};
+
+// draw_overlay over those boxes, made a run of tracks' boxes (object k is
+// box k, its id the box's).
+void draw_overlay(cv::Mat& frame, const std::vector<drawn_box>& boxes,
+                  const std::vector<std::pair<int, int>>& pairs,
+                  const overlay_extras& extras = overlay_extras{}) {
+  std::vector<track_box> run;
+  std::vector<int> ids;
+  for (const drawn_box& b : boxes) {
+    run.push_back(track_box{1, static_cast<int>(ids.size()), 0, 1, b.corners.x1, b.corners.y1,
+                            b.corners.x2, b.corners.y2});
+    ids.push_back(b.id);
+  }
+  trackvideo::draw_overlay(frame, frame_boxes{run.data(), run.data() + run.size(), &ids}, pairs,
+                           extras);
+}
+
 // Every pixel of the box's outline that lies in the frame, listed as (x, y).
 std::vector<cv::Point> edge_pixels(const drawn_box& b, const cv::Mat& frame) {
   std::vector<cv::Point> points;

@@ -305,6 +305,17 @@ TEST(EndToEndTrackvideoFootage, WiderRadiusOverlayVideoAndTheVideoAsInput) {
   EXPECT_EQ(short_video.status, 1);
   EXPECT_NE(short_video.err.find("no frame 31"), std::string::npos) << short_video.err;
   expect_one_error_line(short_video, "video too short");
+  // Memory follows the boxes, not the last frame's number: a row of the last
+  // frame an int holds fails the same way within 1.5 GB of address space.
+  const fs::path far = s.write("far.txt", file_text(kTracks) + "2147483647,1,5,5,10,10\n");
+  child_options small;
+  small.address_space_mb = 1500;
+  const auto far_video = run_trackvideo(
+      {"--tracks", far.string(), "--video", avi.string(), "--csv", (s.root / "far.csv").string(),
+       "--overlay-video", (s.root / "far.mp4").string(), "--threads", "4"},
+      small);
+  EXPECT_EQ(far_video.status, 1);
+  EXPECT_NE(far_video.err.find("no frame 31"), std::string::npos) << far_video.err;
 }
 
 namespace {

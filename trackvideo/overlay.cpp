@@ -53,27 +53,26 @@ cv::Vec3b to_pixel(const cv::Scalar& c) {
 }
 
 // The box's visible part, or false when it is empty or wholly outside.
-bool visible_part(const drawn_box& b, int cols, int rows, cv::Rect& part) {
-  if (b.corners.x2 < b.corners.x1 || b.corners.y2 < b.corners.y1) return false;
-  if (b.corners.x2 < 0 || b.corners.y2 < 0 || b.corners.x1 >= cols || b.corners.y1 >= rows)
-    return false;
-  const int left = std::max(b.corners.x1, 0), top = std::max(b.corners.y1, 0);
-  const int right = std::min(b.corners.x2, cols - 1), bottom = std::min(b.corners.y2, rows - 1);
+bool visible_part(const track_box& b, int cols, int rows, cv::Rect& part) {
+  if (b.x2 < b.x1 || b.y2 < b.y1) return false;
+  if (b.x2 < 0 || b.y2 < 0 || b.x1 >= cols || b.y1 >= rows) return false;
+  const int left = std::max(b.x1, 0), top = std::max(b.y1, 0);
+  const int right = std::min(b.x2, cols - 1), bottom = std::min(b.y2, rows - 1);
   part = cv::Rect(left, top, right - left + 1, bottom - top + 1);
   return true;
 }
 
 // The id in a filled tag of the track's colour above the visible top-left
 // corner, or just inside it when the frame leaves no room above.
-void draw_tag(cv::Mat& frame, const drawn_box& b, const cv::Rect& part) {
-  const std::string text = std::to_string(b.id);
+void draw_tag(cv::Mat& frame, int id, const cv::Rect& part) {
+  const std::string text = std::to_string(id);
   const double scale = frame.rows >= kLargeFrameRows ? kLargeTagScale : kTagScale;
   int baseline = 0;
   const cv::Size size = cv::getTextSize(text, kTagFont, scale, 1, &baseline);
   const int width = size.width + 2 * kTagMargin, height = size.height + 2 * kTagMargin;
   cv::Point corner(part.x, part.y - height);
   if (corner.y < 0) corner = cv::Point(part.x + 1, part.y + 1);
-  const cv::Scalar colour = track_colour(b.id);
+  const cv::Scalar colour = track_colour(id);
   cv::rectangle(frame, cv::Rect(corner.x, corner.y, width, height), colour, cv::FILLED);
   // Dark digits on light tags, light on dark (ITU-R BT.601 luma).
   const double luma = 0.114 * colour[0] + 0.587 * colour[1] + 0.299 * colour[2];
@@ -83,15 +82,15 @@ void draw_tag(cv::Mat& frame, const drawn_box& b, const cv::Rect& part) {
 }
 
 // Each edge that lies inside the frame, over the visible part only.
-void draw_outline(cv::Mat& frame, const drawn_box& b, const cv::Rect& part) {
-  const cv::Vec3b pixel = to_pixel(track_colour(b.id));
+void draw_outline(cv::Mat& frame, int id, const track_box& b, const cv::Rect& part) {
+  const cv::Vec3b pixel = to_pixel(track_colour(id));
   const int right = part.x + part.width - 1, bottom = part.y + part.height - 1;
-  for (int row : {b.corners.y1, b.corners.y2}) {
+  for (int row : {b.y1, b.y2}) {
     if (row < 0 || row >= frame.rows) continue;
     cv::Vec3b* line = frame.ptr<cv::Vec3b>(row);
     std::fill(line + part.x, line + right + 1, pixel);
   }
-  for (int col : {b.corners.x1, b.corners.x2}) {
+  for (int col : {b.x1, b.x2}) {
     if (col < 0 || col >= frame.cols) continue;
     for (int row = part.y; row <= bottom; ++row) frame.at<cv::Vec3b>(row, col) = pixel;
   }
@@ -140,12 +139,12 @@ cv::Scalar pair_colour() {
   return cv::Scalar(255, 255, 255);
 }
 
-void draw_overlay(cv::Mat& frame, const std::vector<drawn_box>& boxes,
+void draw_overlay(cv::Mat& frame, const frame_boxes& boxes,
                   const std::vector<std::pair<int, int>>& pairs) {
   draw_overlay(frame, boxes, pairs, overlay_extras{});
 }
 
-void draw_overlay(cv::Mat& frame, const std::vector<drawn_box>& boxes,
+void draw_overlay(cv::Mat& frame, const frame_boxes& boxes,
                   const std::vector<std::pair<int, int>>& pairs, const overlay_extras& extras) {
   if (frame.empty() || frame.type() != CV_8UC3) return;
   if (extras.frame > 0) {
@@ -163,18 +162,18 @@ void draw_overlay(cv::Mat& frame, const std::vector<drawn_box>& boxes,
   std::vector<bool> shown(boxes.size());
   for (std::size_t k = 0; k < boxes.size(); ++k) {
     shown[k] = visible_part(boxes[k], frame.cols, frame.rows, parts[k]);
-    if (shown[k]) draw_tag(frame, boxes[k], parts[k]);
+    if (shown[k]) draw_tag(frame, boxes.id(k), parts[k]);
   }
   for (std::size_t k = 0; k < boxes.size(); ++k)
-    if (shown[k]) draw_outline(frame, boxes[k], parts[k]);
+    if (shown[k]) draw_outline(frame, boxes.id(k), boxes[k], parts[k]);
 
   const long long count = static_cast<long long>(boxes.size());
   for (std::size_t p = 0; p < pairs.size(); ++p) {
     const auto [i, j] = pairs[p];
     if (i < 0 || j < 0 || i >= count || j >= count) continue;
-    const drawn_box &a = boxes[i], &b = boxes[j];
-    cv::Point2l from(centre(a.corners.x1, a.corners.x2), centre(a.corners.y1, a.corners.y2));
-    cv::Point2l to(centre(b.corners.x1, b.corners.x2), centre(b.corners.y1, b.corners.y2));
+    const track_box &a = boxes[static_cast<std::size_t>(i)], &b = boxes[static_cast<std::size_t>(j)];
+    cv::Point2l from(centre(a.x1, a.x2), centre(a.y1, a.y2));
+    cv::Point2l to(centre(b.x1, b.x2), centre(b.y1, b.y2));
     if (!cv::clipLine(cv::Size2l(frame.cols, frame.rows), from, to)) continue;
     const bool thick = p < extras.thick.size() && extras.thick[p];
     cv::line(frame, cv::Point(static_cast<int>(from.x), static_cast<int>(from.y)),

@@ -31,17 +31,23 @@
 
 #include "common/atomic_file.h"
 
-#include "histfeat/record.h"
+#include "trackvideo/tracks.h"
 #include "trackvideo/video_support.h"
 
 namespace trackvideo {
 
-// One box to draw: the track's id (as in the tracks file) and its inclusive
-// corners (x column, y row), as histfeat takes them. Any int values; x2 < x1
-// or y2 < y1 draws nothing.
-struct drawn_box {
-  int id;
-  histfeat::box corners;
+// The boxes drawn on a frame: a run of the tracks' boxes, by their inclusive
+// corners (x column, y row; any int values, x2 < x1 or y2 < y1 draws
+// nothing), each in its track's colour with its id, ids[box.object]. A view:
+// the boxes and ids are the caller's.
+struct frame_boxes {
+  const track_box* first = nullptr;
+  const track_box* last = nullptr;
+  const std::vector<int>* ids = nullptr;
+
+  std::size_t size() const { return static_cast<std::size_t>(last - first); }
+  const track_box& operator[](std::size_t k) const { return first[k]; }
+  int id(std::size_t k) const { return (*ids)[static_cast<std::size_t>(first[k].object)]; }
 };
 
 // The colour (B, G, R) of track `id`, for any int: a function of the id alone
@@ -60,7 +66,7 @@ cv::Scalar pair_colour();
 // the centres ((x1 + x2) / 2, (y1 + y2) / 2) of boxes[i] and boxes[j], clipped
 // (pairs with an index out of range are skipped). Cost: O(perimeter) per box,
 // plus its tag (a few hundred pixels) and O(length) per line.
-void draw_overlay(cv::Mat& frame, const std::vector<drawn_box>& boxes,
+void draw_overlay(cv::Mat& frame, const frame_boxes& boxes,
                   const std::vector<std::pair<int, int>>& pairs);
 
 // What an overlay draws besides boxes and pairs.
@@ -77,7 +83,7 @@ struct overlay_extras {
 // draw_overlay with the extras: the frame number first, then the trails, then
 // as above (so neither hides an edge pixel of a box). Cost: the above plus
 // O(points) per trail and a few hundred pixels for the number.
-void draw_overlay(cv::Mat& frame, const std::vector<drawn_box>& boxes,
+void draw_overlay(cv::Mat& frame, const frame_boxes& boxes,
                   const std::vector<std::pair<int, int>>& pairs, const overlay_extras& extras);
 
 // The frame (1, 3 or 4 channels, blue green red [alpha] or grey; 16-bit kept,

@@ -85,13 +85,9 @@ void pictures_sink::draw(frame_records& r) {
                          plan_.thumbnails[next_thumb_].min_l1_frame == r.frame;
   const bool pictures = s_.video != nullptr || !s_.overlay.empty();
   if (!r.decoded || !(pictures || thumbnail)) return;
-  drawn_.clear();
-  for (std::size_t k = r.first; k < r.last; ++k) {
-    const track_box& b = tracks_.boxes[k];
-    drawn_.push_back(
-        drawn_box{tracks_.ids[static_cast<std::size_t>(b.object)], {b.x1, b.y1, b.x2, b.y2}});
-  }
-  draw_overlay(r.image, drawn_, pairs_, extras_of(r));
+  const frame_boxes boxes{tracks_.boxes.data() + r.first, tracks_.boxes.data() + r.last,
+                         &tracks_.ids};
+  draw_overlay(r.image, boxes, pairs_, extras_of(r));
 }
 
 // The thumbnails of the encounters whose closest pair is in this frame, from

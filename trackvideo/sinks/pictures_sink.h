@@ -89,7 +89,6 @@ class pictures_sink : public frame_sink {
   // Per object: the centre of its first box in each of its frames.
   std::vector<std::vector<std::pair<int, cv::Point>>> centres_;
   std::vector<std::pair<int, int>> pairs_;  // the frame's, so far
-  std::vector<drawn_box> drawn_;
   std::vector<unsigned char> png_;
   overlay_video video_;
 };
