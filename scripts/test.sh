@@ -36,7 +36,7 @@ scripts/build.sh build-sanitize -DTAVO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 phase "thread sanitizer build and threaded tests"
 scripts/build.sh --targets build-tsan "test_frame_pipeline test_trackvideo" -DTAVO_TSAN=ON \
   -DCMAKE_BUILD_TYPE=Debug
-(cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+(cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp" \
    ctest --output-on-failure -j "$jobs" -R 'FramePipeline|WhateverTheThreads')
 
 phase "valgrind"
