@@ -1,0 +1,587 @@
+// trackvideo/evaluation/mot_metrics.cpp - scores and identity events (see
+// mot_metrics.h).
+//
+// The arithmetic follows the official evaluation's order where it decides
+// the last bit: overlaps from the same corner sums, each frame's overlap sum
+// taken over its matches in row order and then added to the total, the
+// ratios divided as written there. Sums over many ids (AssA's) are taken in
+// another order and may differ in the last bits.
+#include "trackvideo/evaluation/mot_metrics.h"
+
+#include "trackvideo/evaluation/assignment.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <unordered_map>
+
+namespace trackvideo {
+namespace evaluation {
+
+namespace {
+
+constexpr double kEps = std::numeric_limits<double>::epsilon();
+constexpr double kThreshold = 0.5;      // CLEAR's and Identity's overlap threshold
+constexpr double kContinuation = 1000;  // CLEAR's bonus for keeping last frame's match
+constexpr int kPedestrian = 1;
+constexpr int kLastClass = 13;
+
+bool is_distractor(int cls, bool mot20) {
+  return cls == 2 || cls == 7 || cls == 8 || cls == 12 || (mot20 && cls == 6);
+}
+
+struct box {
+  double x1, y1, x2, y2;
+};
+
+box corners(const mot_row& r) {
+  return box{r.left, r.top, r.left + r.width, r.top + r.height};
+}
+
+double overlap(const box& a, const box& b) {
+  double inter = std::max(std::min(a.x2, b.x2) - std::max(a.x1, b.x1), 0.0) *
+                 std::max(std::min(a.y2, b.y2) - std::max(a.y1, b.y1), 0.0);
+  const double area_a = (a.x2 - a.x1) * (a.y2 - a.y1);
+  const double area_b = (b.x2 - b.x1) * (b.y2 - b.y1);
+  double uni = area_a + area_b - inter;
+  if (area_a <= kEps || area_b <= kEps || uni <= kEps) inter = 0;
+  if (uni <= kEps) uni = 1;
+  return inter / uni;
+}
+
+// One overlapping pair of a frame, between the rows that stay.
+struct frame_pair {
+  int g, t;    // indices among the frame's gt and tracker rows
+  double iou;  // > 0
+  int key;     // the (gt id, tracker id) pair over the sequence
+};
+
+// The frame's rows that stay: [gt_begin, gt_end) of the gt arrays, and so on.
+struct frame_span {
+  int gt_begin, gt_end, tr_begin, tr_end, pair_begin, pair_end;
+};
+
+// Rows grouped by frame (counting sort, file order kept within a frame):
+// frame f's rows are index[start[f] .. start[f + 1]).
+void by_frame(const mot_rows& rows, int seq_length, std::vector<int>& start,
+              std::vector<int>& index) {
+  start.assign(static_cast<std::size_t>(seq_length) + 2, 0);
+  for (const mot_row& r : rows.rows) ++start[r.frame + 1];
+  for (int f = 1; f <= seq_length + 1; ++f) start[f] += start[f - 1];
+  index.resize(rows.rows.size());
+  std::vector<int> next(start.begin(), start.end());
+  for (std::size_t i = 0; i < rows.rows.size(); ++i)
+    index[next[rows.rows[i].frame]++] = static_cast<int>(i);
+}
+
+// Dense indices of ids: `ids` sorted and distinct, `dense` rewritten in place.
+void densify(std::vector<int>& dense, std::vector<int>& ids) {
+  ids = dense;
+  std::sort(ids.begin(), ids.end());
+  ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+  for (int& id : dense)
+    id = static_cast<int>(std::lower_bound(ids.begin(), ids.end(), id) - ids.begin());
+}
+
+void derive_clear(mot_scores& s) {
+  const double gt_ids = static_cast<double>(s.mt + s.ml + s.pt);
+  const double tp = static_cast<double>(s.clr_tp);
+  s.mtr = static_cast<double>(s.mt) / std::max(1.0, gt_ids);
+  s.mlr = static_cast<double>(s.ml) / std::max(1.0, gt_ids);
+  s.ptr = static_cast<double>(s.pt) / std::max(1.0, gt_ids);
+  const double gt_dets = std::max(1.0, static_cast<double>(s.clr_tp + s.clr_fn));
+  s.clr_re = tp / gt_dets;
+  s.clr_pr = tp / std::max(1.0, static_cast<double>(s.clr_tp + s.clr_fp));
+  s.moda = static_cast<double>(s.clr_tp - s.clr_fp) / gt_dets;
+  s.mota = static_cast<double>(s.clr_tp - s.clr_fp - s.idsw) / gt_dets;
+  s.motp = s.motp_sum / std::max(1.0, tp);
+  s.smota = (s.motp_sum - static_cast<double>(s.clr_fp) - static_cast<double>(s.idsw)) / gt_dets;
+}
+
+void derive_identity(mot_scores& s) {
+  const double tp = static_cast<double>(s.idtp), fn = static_cast<double>(s.idfn),
+               fp = static_cast<double>(s.idfp);
+  s.idr = tp / std::max(1.0, tp + fn);
+  s.idp = tp / std::max(1.0, tp + fp);
+  s.idf1 = tp / std::max(1.0, tp + 0.5 * fp + 0.5 * fn);
+}
+
+void derive_hota(mot_scores& s) {
+  for (int a = 0; a < kAlphas; ++a) {
+    const double tp = s.hota_tp[a], fn = s.hota_fn[a], fp = s.hota_fp[a];
+    s.det_re[a] = tp / std::max(1.0, tp + fn);
+    s.det_pr[a] = tp / std::max(1.0, tp + fp);
+    s.det_a[a] = tp / std::max(1.0, tp + fn + fp);
+    s.hota[a] = std::sqrt(s.det_a[a] * s.ass_a[a]);
+  }
+}
+
+// The sequence after preprocessing: rows that stay, per frame, with dense ids.
+struct prepared {
+  std::vector<frame_span> frames;   // index f - 1
+  std::vector<int> gt, tr;          // dense ids of the rows that stay, frame by frame
+  std::vector<frame_pair> pairs;    // overlapping pairs, frame by frame
+  std::vector<int> gt_ids, tr_ids;  // dense index -> id in the files
+  std::vector<std::uint64_t> keys;  // pair key -> gt dense << 32 | tracker dense
+};
+
+std::string prepare(const mot_rows& gt, const mot_rows& tracker, int seq_length,
+                    const evaluation_options& options, prepared& out) {
+  std::vector<int> gt_start, gt_index, tr_start, tr_index;
+  by_frame(gt, seq_length, gt_start, gt_index);
+  by_frame(tracker, seq_length, tr_start, tr_index);
+  std::vector<box> gt_boxes, tr_boxes;
+  std::vector<scored_pair> pre;  // pairs of the distractor matching
+  std::vector<int> matched, gt_keep, tr_keep;
+  std::vector<int> tr_local;  // tracker row -> index among those kept, or -1
+  std::vector<double> ious;   // the frame's gt x tracker overlaps
+  max_matching solver;
+  out.frames.resize(static_cast<std::size_t>(seq_length));
+  for (int f = 1; f <= seq_length; ++f) {
+    const int* const g_rows = gt_index.data() + gt_start[f];
+    const int* const t_rows = tr_index.data() + tr_start[f];
+    const int ng = gt_start[f + 1] - gt_start[f], nt = tr_start[f + 1] - tr_start[f];
+    gt_boxes.clear();
+    tr_boxes.clear();
+    for (int i = 0; i < ng; ++i) gt_boxes.push_back(corners(gt.rows[g_rows[i]]));
+    for (int j = 0; j < nt; ++j) tr_boxes.push_back(corners(tracker.rows[t_rows[j]]));
+    ious.assign(static_cast<std::size_t>(ng) * nt, 0.0);
+    for (int i = 0; i < ng; ++i)
+      for (int j = 0; j < nt; ++j)
+        ious[static_cast<std::size_t>(i) * nt + j] = overlap(gt_boxes[i], tr_boxes[j]);
+    tr_keep.assign(static_cast<std::size_t>(nt), 1);
+    if (ng > 0 && nt > 0) {
+      for (int i = 0; i < ng; ++i) {
+        const mot_row& r = gt.rows[g_rows[i]];
+        if (r.cls < 1 || r.cls > kLastClass)
+          return row_place(gt, r.line) + "class " + std::to_string(r.cls) +
+                 " is not a class of the benchmark (1 to 13)";
+      }
+      pre.clear();
+      for (int i = 0; i < ng; ++i)
+        for (int j = 0; j < nt; ++j) {
+          const double v = ious[static_cast<std::size_t>(i) * nt + j];
+          if (v >= kThreshold - kEps && v > kEps) pre.push_back(scored_pair{i, j, v});
+        }
+      solver.solve(pre, ng, nt, matched);
+      for (int k : matched)
+        if (is_distractor(gt.rows[g_rows[pre[k].row]].cls, options.mot20)) tr_keep[pre[k].col] = 0;
+    }
+    frame_span& span = out.frames[f - 1];
+    span.gt_begin = static_cast<int>(out.gt.size());
+    span.tr_begin = static_cast<int>(out.tr.size());
+    span.pair_begin = static_cast<int>(out.pairs.size());
+    gt_keep.clear();
+    for (int i = 0; i < ng; ++i) {
+      const mot_row& r = gt.rows[g_rows[i]];
+      if (!r.zero_marked && r.cls == kPedestrian) {
+        gt_keep.push_back(i);
+        out.gt.push_back(r.id);
+      }
+    }
+    int kept_t = 0;
+    tr_local.assign(static_cast<std::size_t>(nt), -1);
+    for (int j = 0; j < nt; ++j)
+      if (tr_keep[j]) {
+        tr_local[j] = kept_t++;
+        out.tr.push_back(tracker.rows[t_rows[j]].id);
+      }
+    for (int gi = 0; gi < static_cast<int>(gt_keep.size()); ++gi)
+      for (int j = 0; j < nt; ++j) {
+        const double v = ious[static_cast<std::size_t>(gt_keep[gi]) * nt + j];
+        if (tr_local[j] >= 0 && v > 0) out.pairs.push_back(frame_pair{gi, tr_local[j], v, 0});
+      }
+    span.gt_end = static_cast<int>(out.gt.size());
+    span.tr_end = static_cast<int>(out.tr.size());
+    span.pair_end = static_cast<int>(out.pairs.size());
+  }
+  densify(out.gt, out.gt_ids);
+  densify(out.tr, out.tr_ids);
+  // Pair keys, numbered in order of first appearance.
+  std::unordered_map<std::uint64_t, int> key_of;
+  for (const frame_span& span : out.frames)
+    for (int k = span.pair_begin; k < span.pair_end; ++k) {
+      frame_pair& p = out.pairs[k];
+      const std::uint64_t key = static_cast<std::uint64_t>(out.gt[span.gt_begin + p.g]) << 32 |
+                                static_cast<std::uint32_t>(out.tr[span.tr_begin + p.t]);
+      const auto it = key_of.emplace(key, static_cast<int>(out.keys.size()));
+      if (it.second) out.keys.push_back(key);
+      p.key = it.first->second;
+    }
+  return "";
+}
+
+void score_clear(const prepared& d, mot_scores& s, std::vector<identity_event>& events) {
+  const int n_gt = static_cast<int>(d.gt_ids.size());
+  std::vector<int> last_tr(n_gt, -1), last_frame(n_gt, 0);  // last match, any frame before
+  std::vector<int> step_tr(n_gt, -1);  // match in the last frame with rows on both sides
+  std::vector<int> step_matched;       // the gt ids set in step_tr
+  std::vector<long long> present(n_gt, 0), tracked(n_gt, 0), became_tracked(n_gt, 0);
+  std::vector<scored_pair> candidates;
+  std::vector<int> cand_pair, matched;
+  max_matching solver;
+  for (std::size_t fi = 0; fi < d.frames.size(); ++fi) {
+    const frame_span& span = d.frames[fi];
+    const int frame = static_cast<int>(fi) + 1;
+    const int ng = span.gt_end - span.gt_begin, nt = span.tr_end - span.tr_begin;
+    if (ng == 0) {
+      s.clr_fp += nt;
+      continue;
+    }
+    if (nt == 0) {
+      s.clr_fn += ng;
+      for (int i = span.gt_begin; i < span.gt_end; ++i) ++present[d.gt[i]];
+      continue;
+    }
+    candidates.clear();
+    cand_pair.clear();
+    for (int k = span.pair_begin; k < span.pair_end; ++k) {
+      const frame_pair& p = d.pairs[k];
+      if (p.iou < kThreshold - kEps) continue;
+      const int g = d.gt[span.gt_begin + p.g], t = d.tr[span.tr_begin + p.t];
+      candidates.push_back(scored_pair{p.g, p.t, (step_tr[g] == t ? kContinuation : 0) + p.iou});
+      cand_pair.push_back(k);
+    }
+    solver.solve(candidates, ng, nt, matched);
+    for (int i = span.gt_begin; i < span.gt_end; ++i) ++present[d.gt[i]];
+    double frame_sum = 0;
+    for (int m : matched) {
+      const frame_pair& p = d.pairs[cand_pair[m]];
+      const int g = d.gt[span.gt_begin + p.g], t = d.tr[span.tr_begin + p.t];
+      identity_event e;
+      e.frame = frame;
+      e.gt_id = d.gt_ids[g];
+      e.tracker_id = d.tr_ids[t];
+      e.iou = p.iou;
+      if (last_tr[g] >= 0) {
+        e.previous_tracker_id = d.tr_ids[last_tr[g]];
+        e.previous_frame = last_frame[g];
+      }
+      if (step_tr[g] < 0 && ++became_tracked[g] > 1) {
+        e.type = event_type::fragment;
+        events.push_back(e);
+      }
+      if (last_tr[g] >= 0 && last_tr[g] != t) {
+        ++s.idsw;
+        e.type = event_type::identity_switch;
+        events.push_back(e);
+      }
+      ++tracked[g];
+      frame_sum += p.iou;
+    }
+    for (int g : step_matched) step_tr[g] = -1;
+    step_matched.clear();
+    for (int m : matched) {
+      const frame_pair& p = d.pairs[cand_pair[m]];
+      const int g = d.gt[span.gt_begin + p.g], t = d.tr[span.tr_begin + p.t];
+      last_tr[g] = t;
+      last_frame[g] = frame;
+      step_tr[g] = t;
+      step_matched.push_back(g);
+    }
+    const int n = static_cast<int>(matched.size());
+    s.clr_tp += n;
+    s.clr_fn += ng - n;
+    s.clr_fp += nt - n;
+    if (n > 0) s.motp_sum += frame_sum;
+  }
+  for (int g = 0; g < n_gt; ++g) {
+    if (present[g] == 0) continue;
+    const double ratio = static_cast<double>(tracked[g]) / static_cast<double>(present[g]);
+    if (ratio > 0.8)
+      ++s.mt;
+    else if (ratio >= 0.2)
+      ++s.pt;
+    if (became_tracked[g] > 0) s.frag += became_tracked[g] - 1;
+  }
+  s.ml = n_gt - s.mt - s.pt;
+  derive_clear(s);
+}
+
+void score_identity(const prepared& d, mot_scores& s) {
+  std::vector<int> shared(d.keys.size(), 0);  // frames of overlap >= 0.5
+  for (const frame_pair& p : d.pairs)
+    if (p.iou >= kThreshold) ++shared[p.key];
+  std::vector<scored_pair> pairs;
+  for (std::size_t k = 0; k < d.keys.size(); ++k)
+    if (shared[k] > 0)
+      pairs.push_back(scored_pair{static_cast<int>(d.keys[k] >> 32),
+                                  static_cast<int>(d.keys[k] & 0xffffffffu),
+                                  static_cast<double>(shared[k])});
+  std::vector<int> matched;
+  max_matching().solve(pairs, static_cast<int>(d.gt_ids.size()), static_cast<int>(d.tr_ids.size()),
+                       matched);
+  for (int m : matched) s.idtp += static_cast<long long>(pairs[m].score);
+  s.idfn = s.gt_dets - s.idtp;
+  s.idfp = s.dets - s.idtp;
+  derive_identity(s);
+}
+
+void score_hota(const prepared& d, mot_scores& s) {
+  const std::size_t n_keys = d.keys.size();
+  std::vector<double> gt_count(d.gt_ids.size(), 0), tr_count(d.tr_ids.size(), 0);
+  for (int g : d.gt) ++gt_count[g];
+  for (int t : d.tr) ++tr_count[t];
+  // The ids' similarity: per-frame overlap shares summed, over the union.
+  std::vector<double> share(n_keys, 0.0), row_sum, col_sum;
+  for (const frame_span& span : d.frames) {
+    row_sum.assign(static_cast<std::size_t>(span.gt_end - span.gt_begin), 0.0);
+    col_sum.assign(static_cast<std::size_t>(span.tr_end - span.tr_begin), 0.0);
+    for (int k = span.pair_begin; k < span.pair_end; ++k) {
+      row_sum[d.pairs[k].g] += d.pairs[k].iou;
+      col_sum[d.pairs[k].t] += d.pairs[k].iou;
+    }
+    for (int k = span.pair_begin; k < span.pair_end; ++k) {
+      const frame_pair& p = d.pairs[k];
+      const double denominator = col_sum[p.t] + row_sum[p.g] - p.iou;
+      if (denominator > kEps) share[p.key] += p.iou / denominator;
+    }
+  }
+  std::vector<double> similarity(n_keys);
+  for (std::size_t k = 0; k < n_keys; ++k)
+    similarity[k] =
+        share[k] / (gt_count[d.keys[k] >> 32] + tr_count[d.keys[k] & 0xffffffffu] - share[k]);
+
+  std::vector<int> matches(n_keys * kAlphas, 0);  // per key, per α
+  std::vector<double> loc_sum(kAlphas, 0.0);
+  std::vector<scored_pair> candidates;
+  std::vector<int> cand_pair, matched;
+  max_matching solver;
+  for (const frame_span& span : d.frames) {
+    const int ng = span.gt_end - span.gt_begin, nt = span.tr_end - span.tr_begin;
+    if (ng == 0 || nt == 0) {
+      for (int a = 0; a < kAlphas; ++a) {
+        s.hota_fp[a] += ng == 0 ? nt : 0;
+        s.hota_fn[a] += ng == 0 ? 0 : ng;
+      }
+      continue;
+    }
+    candidates.clear();
+    cand_pair.clear();
+    for (int k = span.pair_begin; k < span.pair_end; ++k) {
+      const frame_pair& p = d.pairs[k];
+      const double score = similarity[p.key] * p.iou;
+      if (score > 0) {
+        candidates.push_back(scored_pair{p.g, p.t, score});
+        cand_pair.push_back(k);
+      }
+    }
+    solver.solve(candidates, ng, nt, matched);
+    for (int a = 0; a < kAlphas; ++a) {
+      const double at_least = alpha(a) - kEps;
+      int n = 0;
+      double frame_sum = 0;
+      for (int m : matched) {
+        const frame_pair& p = d.pairs[cand_pair[m]];
+        if (p.iou < at_least) continue;
+        ++n;
+        frame_sum += p.iou;
+        ++matches[static_cast<std::size_t>(p.key) * kAlphas + a];
+      }
+      s.hota_tp[a] += n;
+      s.hota_fn[a] += ng - n;
+      s.hota_fp[a] += nt - n;
+      if (n > 0) loc_sum[a] += frame_sum;
+    }
+  }
+  for (int a = 0; a < kAlphas; ++a) {
+    double sum_a = 0, sum_re = 0, sum_pr = 0;
+    for (std::size_t k = 0; k < n_keys; ++k) {
+      const double m = matches[k * kAlphas + a];
+      if (m == 0) continue;
+      const double gc = gt_count[d.keys[k] >> 32], tc = tr_count[d.keys[k] & 0xffffffffu];
+      sum_a += m * (m / std::max(1.0, gc + tc - m));
+      sum_re += m * (m / std::max(1.0, gc));
+      sum_pr += m * (m / std::max(1.0, tc));
+    }
+    const double tp = std::max(1.0, s.hota_tp[a]);
+    s.ass_a[a] = sum_a / tp;
+    s.ass_re[a] = sum_re / tp;
+    s.ass_pr[a] = sum_pr / tp;
+    s.loc_a[a] = std::max(1e-10, loc_sum[a]) / std::max(1e-10, s.hota_tp[a]);
+  }
+  derive_hota(s);
+}
+
+// A double written so that it reads back to itself (the shortest such form).
+void append_double(std::string& out, double v) {
+  char buffer[32];
+  const auto r = std::to_chars(buffer, buffer + sizeof buffer, v);
+  out.append(buffer, r.ptr);
+}
+
+void append_name(std::string& out, const std::string& name) {
+  if (name.find_first_of(",\"\r\n") == std::string::npos) {
+    out += name;
+    return;
+  }
+  out += '"';
+  for (char c : name) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+}
+
+const char* cause_name(switch_cause c) {
+  switch (c) {
+    case switch_cause::reappearance:
+      return "reappearance";
+    case switch_cause::meeting:
+      return "meeting";
+    case switch_cause::crowd:
+      return "crowd";
+    case switch_cause::restart:
+      return "restart";
+    case switch_cause::other:
+      return "other";
+    case switch_cause::none:
+      break;
+  }
+  return "";
+}
+
+}  // namespace
+
+double alpha(int a) {
+  return 0.05 + a * 0.05;
+}
+
+double alpha_mean(const per_alpha& v) {
+  static_assert(kAlphas >= 8, "eight partial sums");
+  double lane[8];
+  for (int j = 0; j < 8; ++j) lane[j] = v[j];
+  int i = 8;
+  for (; i + 8 <= kAlphas; i += 8)
+    for (int j = 0; j < 8; ++j) lane[j] += v[i + j];
+  double sum =
+      ((lane[0] + lane[1]) + (lane[2] + lane[3])) + ((lane[4] + lane[5]) + (lane[6] + lane[7]));
+  for (; i < kAlphas; ++i) sum += v[i];
+  return (0.0 + sum) / kAlphas;
+}
+
+std::string evaluate_sequence(const mot_rows& gt, const mot_rows& tracker, int seq_length,
+                              const evaluation_options& options, sequence_result& out) {
+  out = sequence_result{};
+  prepared d;
+  const std::string why = prepare(gt, tracker, seq_length, options, d);
+  if (!why.empty()) return why;
+  mot_scores& s = out.scores;
+  s.dets = static_cast<long long>(d.tr.size());
+  s.gt_dets = static_cast<long long>(d.gt.size());
+  s.ids = static_cast<long long>(d.tr_ids.size());
+  s.gt_ids = static_cast<long long>(d.gt_ids.size());
+  if (s.dets == 0 || s.gt_dets == 0) {
+    // Nothing to match: only what is missed (or extra) is counted.
+    s.clr_fn = s.idfn = s.gt_dets;
+    s.clr_fp = s.idfp = s.dets;
+    s.ml = s.dets == 0 ? s.gt_ids : 0;
+    s.mlr = 1.0;
+    for (int a = 0; a < kAlphas; ++a) {
+      s.hota_fn[a] = static_cast<double>(s.gt_dets);
+      s.hota_fp[a] = static_cast<double>(s.dets);
+      s.loc_a[a] = 1.0;
+    }
+    return "";
+  }
+  score_clear(d, s, out.events);
+  score_identity(d, s);
+  score_hota(d, s);
+  std::sort(out.events.begin(), out.events.end(),
+            [](const identity_event& a, const identity_event& b) {
+              if (a.frame != b.frame) return a.frame < b.frame;
+              if (a.gt_id != b.gt_id) return a.gt_id < b.gt_id;
+              return a.type == event_type::fragment && b.type != event_type::fragment;
+            });
+  return "";
+}
+
+mot_scores combine_sequences(const std::vector<mot_scores>& sequences) {
+  mot_scores c;
+  per_alpha ass_a{}, ass_re{}, ass_pr{}, loc{};
+  for (const mot_scores& s : sequences) {
+    c.clr_tp += s.clr_tp;
+    c.clr_fn += s.clr_fn;
+    c.clr_fp += s.clr_fp;
+    c.idsw += s.idsw;
+    c.mt += s.mt;
+    c.pt += s.pt;
+    c.ml += s.ml;
+    c.frag += s.frag;
+    c.motp_sum += s.motp_sum;
+    c.idtp += s.idtp;
+    c.idfn += s.idfn;
+    c.idfp += s.idfp;
+    c.dets += s.dets;
+    c.gt_dets += s.gt_dets;
+    c.ids += s.ids;
+    c.gt_ids += s.gt_ids;
+    for (int a = 0; a < kAlphas; ++a) {
+      c.hota_tp[a] += s.hota_tp[a];
+      c.hota_fn[a] += s.hota_fn[a];
+      c.hota_fp[a] += s.hota_fp[a];
+      ass_a[a] += s.ass_a[a] * s.hota_tp[a];
+      ass_re[a] += s.ass_re[a] * s.hota_tp[a];
+      ass_pr[a] += s.ass_pr[a] * s.hota_tp[a];
+      loc[a] += s.loc_a[a] * s.hota_tp[a];
+    }
+  }
+  for (int a = 0; a < kAlphas; ++a) {
+    c.ass_a[a] = ass_a[a] / std::max(1.0, c.hota_tp[a]);
+    c.ass_re[a] = ass_re[a] / std::max(1.0, c.hota_tp[a]);
+    c.ass_pr[a] = ass_pr[a] / std::max(1.0, c.hota_tp[a]);
+    c.loc_a[a] = std::max(1e-10, loc[a]) / std::max(1e-10, c.hota_tp[a]);
+  }
+  derive_clear(c);
+  derive_identity(c);
+  derive_hota(c);
+  return c;
+}
+
+const char kScoresHeader[] =
+    "sequence,HOTA,DetA,AssA,DetRe,DetPr,AssRe,AssPr,LocA,MOTA,MOTP,MODA,CLR_Re,CLR_Pr,MTR,PTR,"
+    "MLR,sMOTA,CLR_TP,CLR_FN,CLR_FP,IDSW,MT,PT,ML,Frag,IDF1,IDR,IDP,IDTP,IDFN,IDFP,Dets,GT_Dets,"
+    "IDs,GT_IDs\n";
+
+void append_scores_row(std::string& out, const std::string& sequence, const mot_scores& s) {
+  append_name(out, sequence);
+  for (const per_alpha* field :
+       {&s.hota, &s.det_a, &s.ass_a, &s.det_re, &s.det_pr, &s.ass_re, &s.ass_pr, &s.loc_a}) {
+    out += ',';
+    append_double(out, alpha_mean(*field));
+  }
+  for (double v : {s.mota, s.motp, s.moda, s.clr_re, s.clr_pr, s.mtr, s.ptr, s.mlr, s.smota}) {
+    out += ',';
+    append_double(out, v);
+  }
+  for (long long v : {s.clr_tp, s.clr_fn, s.clr_fp, s.idsw, s.mt, s.pt, s.ml, s.frag})
+    out += ',' + std::to_string(v);
+  for (double v : {s.idf1, s.idr, s.idp}) {
+    out += ',';
+    append_double(out, v);
+  }
+  for (long long v : {s.idtp, s.idfn, s.idfp, s.dets, s.gt_dets, s.ids, s.gt_ids})
+    out += ',' + std::to_string(v);
+  out += '\n';
+}
+
+const char kEventsHeader[] =
+    "frame,type,gt_id,tracker_id,previous_tracker_id,previous_frame,iou,cause,encounter\n";
+
+void append_event_row(std::string& out, const identity_event& e) {
+  out += std::to_string(e.frame);
+  out += e.type == event_type::fragment ? ",fragment," : ",switch,";
+  out += std::to_string(e.gt_id) + ',' + std::to_string(e.tracker_id) + ',' +
+         std::to_string(e.previous_tracker_id) + ',' + std::to_string(e.previous_frame) + ',';
+  append_double(out, e.iou);
+  out += ',';
+  out += cause_name(e.cause);
+  out += ',';
+  out += e.encounter;
+  out += '\n';
+}
+
+}  // namespace evaluation
+}  // namespace trackvideo
