@@ -28,13 +28,17 @@ void max_matching::solve(const std::vector<scored_pair>& pairs, int rows, int co
     const int a = find(p.row), b = find(rows + p.col);
     if (a != b) parent_[std::max(a, b)] = std::min(a, b);
   }
-  // Pairs grouped by their component's root, in list order within one.
-  order_.resize(static_cast<std::size_t>(n));
-  for (int i = 0; i < n; ++i) order_[i] = i;
+  // Pairs grouped by their component's root (a counting sort), in list order
+  // within one.
   root_.resize(static_cast<std::size_t>(n));
-  for (int i = 0; i < n; ++i) root_[i] = find(pairs[i].row);
-  std::stable_sort(order_.begin(), order_.end(),
-                   [this](int a, int b) { return root_[a] < root_[b]; });
+  start_.assign(static_cast<std::size_t>(rows) + 1, 0);
+  for (int i = 0; i < n; ++i) {
+    root_[i] = find(pairs[i].row);  // a row: roots are the smallest of their set
+    ++start_[root_[i] + 1];
+  }
+  for (int r = 0; r < rows; ++r) start_[r + 1] += start_[r];
+  order_.resize(static_cast<std::size_t>(n));
+  for (int i = 0; i < n; ++i) order_[start_[root_[i]]++] = i;
   local_.assign(static_cast<std::size_t>(rows + cols), -1);
 
   for (int begin = 0; begin < n;) {

@@ -48,6 +48,7 @@ class max_matching {
 
   std::vector<int> parent_;  // union-find over rows, then columns
   std::vector<int> root_;    // each pair's component
+  std::vector<int> start_;   // where each root's pairs go in order_
   std::vector<int> order_;   // pairs grouped by component
   std::vector<int> local_;   // row or column -> index within its component
   std::vector<int> comp_rows_, comp_cols_;

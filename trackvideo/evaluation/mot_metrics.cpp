@@ -41,14 +41,49 @@ box corners(const mot_row& r) {
 }
 
 double overlap(const box& a, const box& b) {
-  double inter = std::max(std::min(a.x2, b.x2) - std::max(a.x1, b.x1), 0.0) *
-                 std::max(std::min(a.y2, b.y2) - std::max(a.y1, b.y1), 0.0);
+  const double w = std::min(a.x2, b.x2) - std::max(a.x1, b.x1);
+  const double h = std::min(a.y2, b.y2) - std::max(a.y1, b.y1);
+  if (!(w > 0 && h > 0)) return 0;  // what the division below gives then
+  double inter = w * h;
   const double area_a = (a.x2 - a.x1) * (a.y2 - a.y1);
   const double area_b = (b.x2 - b.x1) * (b.y2 - b.y1);
   double uni = area_a + area_b - inter;
   if (area_a <= kEps || area_b <= kEps || uni <= kEps) inter = 0;
   if (uni <= kEps) uni = 1;
   return inter / uni;
+}
+
+// The pairs of gt and tracker boxes that overlap (> 0), ordered by gt then
+// tracker index, with their overlap as score. A sweep over the tracker boxes
+// sorted by left edge: gt box g meets only boxes whose left edge lies before
+// its right edge and after its left edge less the widest box (less 1 more,
+// so that rounding of the edges never hides one); the overlap of each is then
+// computed as always. Boxes of area <= ε overlap nothing and are left out.
+void overlapping_pairs(const std::vector<box>& gts, const std::vector<box>& trs,
+                       std::vector<int>& by_left, std::vector<scored_pair>& out) {
+  out.clear();
+  by_left.clear();
+  double widest = 0;
+  for (int j = 0; j < static_cast<int>(trs.size()); ++j) {
+    const box& b = trs[j];
+    if ((b.x2 - b.x1) * (b.y2 - b.y1) <= kEps) continue;
+    by_left.push_back(j);
+    widest = std::max(widest, b.x2 - b.x1);
+  }
+  std::sort(by_left.begin(), by_left.end(), [&trs](int a, int b) { return trs[a].x1 < trs[b].x1; });
+  for (int i = 0; i < static_cast<int>(gts.size()); ++i) {
+    const box& g = gts[i];
+    const double from = g.x1 - widest - 1;
+    auto k = std::partition_point(by_left.begin(), by_left.end(),
+                                  [&](int j) { return trs[j].x1 <= from; });
+    const auto begin = out.size();
+    for (; k != by_left.end() && trs[*k].x1 < g.x2; ++k) {
+      const double v = overlap(g, trs[*k]);
+      if (v > 0) out.push_back(scored_pair{i, *k, v});
+    }
+    std::sort(out.begin() + static_cast<std::ptrdiff_t>(begin), out.end(),
+              [](const scored_pair& a, const scored_pair& b) { return a.col < b.col; });
+  }
 }
 
 // One overlapping pair of a frame, between the rows that stay.
@@ -133,10 +168,9 @@ std::string prepare(const mot_rows& gt, const mot_rows& tracker, int seq_length,
   by_frame(gt, seq_length, gt_start, gt_index);
   by_frame(tracker, seq_length, tr_start, tr_index);
   std::vector<box> gt_boxes, tr_boxes;
-  std::vector<scored_pair> pre;  // pairs of the distractor matching
-  std::vector<int> matched, gt_keep, tr_keep;
-  std::vector<int> tr_local;  // tracker row -> index among those kept, or -1
-  std::vector<double> ious;   // the frame's gt x tracker overlaps
+  std::vector<scored_pair> raw,
+      pre;  // the frame's overlapping pairs; those of the distractor matching
+  std::vector<int> matched, by_left, gt_local, tr_local;  // row -> index among those kept, or -1
   max_matching solver;
   out.frames.resize(static_cast<std::size_t>(seq_length));
   for (int f = 1; f <= seq_length; ++f) {
@@ -147,11 +181,8 @@ std::string prepare(const mot_rows& gt, const mot_rows& tracker, int seq_length,
     tr_boxes.clear();
     for (int i = 0; i < ng; ++i) gt_boxes.push_back(corners(gt.rows[g_rows[i]]));
     for (int j = 0; j < nt; ++j) tr_boxes.push_back(corners(tracker.rows[t_rows[j]]));
-    ious.assign(static_cast<std::size_t>(ng) * nt, 0.0);
-    for (int i = 0; i < ng; ++i)
-      for (int j = 0; j < nt; ++j)
-        ious[static_cast<std::size_t>(i) * nt + j] = overlap(gt_boxes[i], tr_boxes[j]);
-    tr_keep.assign(static_cast<std::size_t>(nt), 1);
+    overlapping_pairs(gt_boxes, tr_boxes, by_left, raw);
+    tr_local.assign(static_cast<std::size_t>(nt), 0);
     if (ng > 0 && nt > 0) {
       for (int i = 0; i < ng; ++i) {
         const mot_row& r = gt.rows[g_rows[i]];
@@ -160,39 +191,33 @@ std::string prepare(const mot_rows& gt, const mot_rows& tracker, int seq_length,
                  " is not a class of the benchmark (1 to 13)";
       }
       pre.clear();
-      for (int i = 0; i < ng; ++i)
-        for (int j = 0; j < nt; ++j) {
-          const double v = ious[static_cast<std::size_t>(i) * nt + j];
-          if (v >= kThreshold - kEps && v > kEps) pre.push_back(scored_pair{i, j, v});
-        }
+      for (const scored_pair& p : raw)
+        if (p.score >= kThreshold - kEps && p.score > kEps) pre.push_back(p);
       solver.solve(pre, ng, nt, matched);
       for (int k : matched)
-        if (is_distractor(gt.rows[g_rows[pre[k].row]].cls, options.mot20)) tr_keep[pre[k].col] = 0;
+        if (is_distractor(gt.rows[g_rows[pre[k].row]].cls, options.mot20))
+          tr_local[pre[k].col] = -1;
     }
     frame_span& span = out.frames[f - 1];
     span.gt_begin = static_cast<int>(out.gt.size());
     span.tr_begin = static_cast<int>(out.tr.size());
     span.pair_begin = static_cast<int>(out.pairs.size());
-    gt_keep.clear();
+    gt_local.assign(static_cast<std::size_t>(ng), -1);
     for (int i = 0; i < ng; ++i) {
       const mot_row& r = gt.rows[g_rows[i]];
       if (!r.zero_marked && r.cls == kPedestrian) {
-        gt_keep.push_back(i);
+        gt_local[i] = static_cast<int>(out.gt.size()) - span.gt_begin;
         out.gt.push_back(r.id);
       }
     }
-    int kept_t = 0;
-    tr_local.assign(static_cast<std::size_t>(nt), -1);
     for (int j = 0; j < nt; ++j)
-      if (tr_keep[j]) {
-        tr_local[j] = kept_t++;
+      if (tr_local[j] == 0) {
+        tr_local[j] = static_cast<int>(out.tr.size()) - span.tr_begin;
         out.tr.push_back(tracker.rows[t_rows[j]].id);
       }
-    for (int gi = 0; gi < static_cast<int>(gt_keep.size()); ++gi)
-      for (int j = 0; j < nt; ++j) {
-        const double v = ious[static_cast<std::size_t>(gt_keep[gi]) * nt + j];
-        if (tr_local[j] >= 0 && v > 0) out.pairs.push_back(frame_pair{gi, tr_local[j], v, 0});
-      }
+    for (const scored_pair& p : raw)
+      if (gt_local[p.row] >= 0 && tr_local[p.col] >= 0)
+        out.pairs.push_back(frame_pair{gt_local[p.row], tr_local[p.col], p.score, 0});
     span.gt_end = static_cast<int>(out.gt.size());
     span.tr_end = static_cast<int>(out.tr.size());
     span.pair_end = static_cast<int>(out.pairs.size());
@@ -344,7 +369,9 @@ void score_hota(const prepared& d, mot_scores& s) {
     similarity[k] =
         share[k] / (gt_count[d.keys[k] >> 32] + tr_count[d.keys[k] & 0xffffffffu] - share[k]);
 
-  std::vector<int> matches(n_keys * kAlphas, 0);  // per key, per α
+  // TPs per α of the pairs matched at least once: pair `slot_key[q]` at
+  // matches[q * kAlphas + a].
+  std::vector<int> slot(n_keys, -1), slot_key, matches;
   std::vector<double> loc_sum(kAlphas, 0.0);
   std::vector<scored_pair> candidates;
   std::vector<int> cand_pair, matched;
@@ -378,7 +405,12 @@ void score_hota(const prepared& d, mot_scores& s) {
         if (p.iou < at_least) continue;
         ++n;
         frame_sum += p.iou;
-        ++matches[static_cast<std::size_t>(p.key) * kAlphas + a];
+        if (slot[p.key] < 0) {
+          slot[p.key] = static_cast<int>(slot_key.size());
+          slot_key.push_back(p.key);
+          matches.resize(matches.size() + kAlphas, 0);
+        }
+        ++matches[static_cast<std::size_t>(slot[p.key]) * kAlphas + a];
       }
       s.hota_tp[a] += n;
       s.hota_fn[a] += ng - n;
@@ -388,9 +420,10 @@ void score_hota(const prepared& d, mot_scores& s) {
   }
   for (int a = 0; a < kAlphas; ++a) {
     double sum_a = 0, sum_re = 0, sum_pr = 0;
-    for (std::size_t k = 0; k < n_keys; ++k) {
-      const double m = matches[k * kAlphas + a];
+    for (std::size_t q = 0; q < slot_key.size(); ++q) {
+      const double m = matches[q * kAlphas + a];
       if (m == 0) continue;
+      const std::size_t k = static_cast<std::size_t>(slot_key[q]);
       const double gc = gt_count[d.keys[k] >> 32], tc = tr_count[d.keys[k] & 0xffffffffu];
       sum_a += m * (m / std::max(1.0, gc + tc - m));
       sum_re += m * (m / std::max(1.0, gc));

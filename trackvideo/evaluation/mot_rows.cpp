@@ -52,6 +52,10 @@ int split(const char* p, const char* end, field (&f)[kMaxColumns]) {
   return n;
 }
 
+// Powers of ten exact in a double.
+constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                             1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
 // A plain decimal (see mot_rows.h) as a double, correctly rounded. False for
 // anything else, a value beyond the double range included.
 bool parse_real(field f, double& value) {
@@ -59,13 +63,23 @@ bool parse_real(field f, double& value) {
   const bool negative = p < f.end && *p == '-';
   if (p < f.end && (*p == '-' || *p == '+')) ++p;
   const char* const body = p;
-  std::ptrdiff_t digits = 0;
-  while (p < f.end && *p >= '0' && *p <= '9') ++p, ++digits;
+  std::uint64_t mantissa = 0;
+  int digits = 0, fraction = 0;
+  while (p < f.end && *p >= '0' && *p <= '9') mantissa = mantissa * 10 + (*p++ - '0'), ++digits;
   if (p < f.end && *p == '.') {
     ++p;
-    while (p < f.end && *p >= '0' && *p <= '9') ++p, ++digits;
+    while (p < f.end && *p >= '0' && *p <= '9')
+      mantissa = mantissa * 10 + (*p++ - '0'), ++digits, ++fraction;
   }
   if (digits == 0) return false;
+  // The usual field ("1437.34"): up to 15 digits and no exponent. The digits
+  // and the power of ten are exact doubles, so their quotient is the
+  // correctly rounded value, as the general path below gives it.
+  if (p == f.end && digits <= 15) {
+    const double v = static_cast<double>(mantissa) / kPow10[fraction];
+    value = negative ? -v : v;
+    return true;
+  }
   if (p < f.end && (*p == 'e' || *p == 'E')) {
     ++p;
     if (p < f.end && (*p == '+' || *p == '-')) ++p;
@@ -169,27 +183,27 @@ std::string parse_row(const field (&f)[kMaxColumns], int n, mot_kind kind, int s
   return "";
 }
 
-// The first row, in file order, whose (frame, id) an earlier row has.
-std::string check_unique(const mot_rows& out) {
+// The first row, in file order, whose (frame, id) an earlier row has. Rows
+// are grouped by frame (a counting sort), then each frame's (id, index)
+// sorted: O(n + Σ k log k) for frames of k rows.
+std::string check_unique(const mot_rows& out, int seq_length) {
   const std::size_t n = out.rows.size();
-  std::vector<std::uint64_t> keys(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    const mot_row& r = out.rows[i];
-    // frame and id, both >= 0; ties are broken by the row's index below (file order).
-    keys[i] = static_cast<std::uint64_t>(r.frame) << 32 | static_cast<std::uint32_t>(r.id);
+  std::vector<std::size_t> start(static_cast<std::size_t>(seq_length) + 2, 0);
+  for (const mot_row& r : out.rows) ++start[r.frame + 1];
+  for (std::size_t f = 1; f < start.size(); ++f) start[f] += start[f - 1];
+  std::vector<std::uint64_t> keyed(n);  // id above the row's index
+  std::vector<std::size_t> next(start);
+  for (std::size_t i = 0; i < n; ++i)
+    keyed[next[out.rows[i].frame]++] = static_cast<std::uint64_t>(out.rows[i].id) << 32 | i;
+  std::size_t worst = n, first = n;
+  for (std::size_t f = 1; f + 1 < start.size(); ++f) {
+    std::sort(keyed.begin() + start[f], keyed.begin() + start[f + 1]);
+    for (std::size_t k = start[f] + 1; k < start[f + 1]; ++k)
+      if (keyed[k] >> 32 == keyed[k - 1] >> 32 && (keyed[k] & 0xffffffffu) < worst) {
+        worst = keyed[k] & 0xffffffffu;
+        first = keyed[k - 1] & 0xffffffffu;
+      }
   }
-  std::vector<std::uint32_t> order(n);
-  for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<std::uint32_t>(i);
-  std::sort(order.begin(), order.end(), [&keys](std::uint32_t a, std::uint32_t b) {
-    return keys[a] != keys[b] ? keys[a] < keys[b] : a < b;
-  });
-  std::size_t worst = n;  // the duplicate seen first in file order
-  std::size_t first = n;
-  for (std::size_t i = 1; i < n; ++i)
-    if (keys[order[i]] == keys[order[i - 1]] && (worst == n || order[i] < worst)) {
-      worst = order[i];
-      first = order[i - 1];
-    }
   if (worst == n) return "";
   const mot_row& r = out.rows[worst];
   return row_place(out, r.line) + "id " + std::to_string(r.id) + " is in frame " +
@@ -212,6 +226,8 @@ std::string parse_mot_rows(const std::string& text, const std::string& name, mot
   const char* p = text.data();
   const char* const end = p + text.size();
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) p += 3;
+  // One row per line at most: reserved at once, not grown by copies.
+  out.rows.reserve(static_cast<std::size_t>(std::count(p, end, '\n')) + 1);
   bool first = true;
   field f[kMaxColumns];
   for (int line = 1; p < end; ++line) {
@@ -243,7 +259,7 @@ std::string parse_mot_rows(const std::string& text, const std::string& name, mot
     }
     p = eol + (eol < end ? 1 : 0);
   }
-  return check_unique(out);
+  return check_unique(out, seq_length);
 }
 
 std::string read_mot_rows(const std::string& path, mot_kind kind, int seq_length, mot_rows& out) {

@@ -34,7 +34,8 @@
 //   classes and flags).
 //
 // Data: rows in file order, `line` their line in the file (from 1).
-// Cost: O(n log n) for n rows (the duplicate check sorts); 48 bytes per row.
+// Cost: O(n + Σ k log k) for n rows, k per frame (the duplicate check sorts
+// each frame's ids); 48 bytes per row.
 // Failure: "" on success, otherwise "FILE:LINE: what is wrong" (or "FILE:
 // <reason>" when the file cannot be read), FILE and fields shown as
 // tracks.h shows them; `out` is then unspecified.
