@@ -1,11 +1,14 @@
 // trackvideo/evaluation/mot_metrics.cpp - scores and identity events (see
 // mot_metrics.h).
 //
-// The arithmetic follows the official evaluation's order where it decides
-// the last bit: overlaps from the same corner sums, each frame's overlap sum
-// taken over its matches in row order and then added to the total, the
-// ratios divided as written there. Sums over many ids (AssA's) are taken in
-// another order and may differ in the last bits.
+// The arithmetic follows the official evaluation's order wherever it decides
+// the last bit of a score: overlaps from the same corner sums, each frame's
+// overlap sum taken over its matches in row order and then added to the
+// total, the association sums in the order of the dense id matrix
+// (dense_sum), the ratios divided as written there; so the scores read back
+// the same doubles. The ids' similarity in HOTA is summed in another order:
+// it only ranks candidate pairs, and a last-bit difference changes a match
+// only between pairs tied to the last bit.
 #include "trackvideo/evaluation/mot_metrics.h"
 
 #include "trackvideo/evaluation/assignment.h"
@@ -151,6 +154,55 @@ void derive_hota(mot_scores& s) {
     s.det_a[a] = tp / std::max(1.0, tp + fn + fp);
     s.hota[a] = std::sqrt(s.det_a[a] * s.ass_a[a]);
   }
+}
+
+// Σ of cells [lo, lo + n) of a matrix whose nonzero cells are `index` (sorted)
+// with `value`: summed pairwise as the official evaluation's sums are, below
+// 8 cells one after another, up to 128 in eight interleaved partial sums
+// (then the remainder), above that as two halves (the first a multiple of 8
+// cells). A zero cell leaves every partial sum as it is, so only the nonzero
+// cells of the range are visited: O(their count x depth).
+double pairwise_sum(const std::uint64_t* index, const double* value, std::size_t count,
+                    std::uint64_t lo, std::uint64_t n) {
+  if (count == 0) return 0;
+  if (n < 8) {
+    double sum = 0;
+    for (std::size_t k = 0; k < count; ++k) sum += value[k];
+    return sum;
+  }
+  if (n <= 128) {
+    double lane[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    const std::uint64_t blocks_end = lo + n - n % 8;
+    std::size_t k = 0;
+    for (; k < count && index[k] < blocks_end; ++k) lane[(index[k] - lo) % 8] += value[k];
+    double sum =
+        ((lane[0] + lane[1]) + (lane[2] + lane[3])) + ((lane[4] + lane[5]) + (lane[6] + lane[7]));
+    for (; k < count; ++k) sum += value[k];
+    return sum;
+  }
+  std::uint64_t half = n / 2;
+  half -= half % 8;
+  const std::size_t left =
+      static_cast<std::size_t>(std::lower_bound(index, index + count, lo + half) - index);
+  return pairwise_sum(index, value, left, lo, half) +
+         pairwise_sum(index + left, value + left, count - left, lo + half, n - half);
+}
+
+// Σ over a matrix of `cells` cells, as the official evaluation sums a whole
+// matrix: blocks of 8192 cells summed pairwise, added one after another.
+double dense_sum(const std::vector<std::uint64_t>& index, const std::vector<double>& value,
+                 std::uint64_t cells) {
+  constexpr std::uint64_t kBlock = 8192;
+  double sum = 0;
+  std::size_t k = 0;
+  for (std::uint64_t lo = 0; lo < cells && k < index.size(); lo += kBlock) {
+    const std::uint64_t n = std::min(kBlock, cells - lo);
+    std::size_t end = k;
+    while (end < index.size() && index[end] < lo + n) ++end;
+    sum += pairwise_sum(index.data() + k, value.data() + k, end - k, lo, n);
+    k = end;
+  }
+  return sum;
 }
 
 // The sequence after preprocessing: rows that stay, per frame, with dense ids.
@@ -418,21 +470,33 @@ void score_hota(const prepared& d, mot_scores& s) {
       if (n > 0) loc_sum[a] += frame_sum;
     }
   }
+  // The matched pairs in the order of the dense gt id x tracker id matrix
+  // their terms are summed over.
+  const std::uint64_t n_tr = d.tr_ids.size();
+  const std::uint64_t cells = d.gt_ids.size() * n_tr;
+  std::vector<std::pair<std::uint64_t, int>> cell_of;  // (cell, slot)
+  for (std::size_t q = 0; q < slot_key.size(); ++q) {
+    const std::uint64_t key = d.keys[static_cast<std::size_t>(slot_key[q])];
+    cell_of.emplace_back((key >> 32) * n_tr + (key & 0xffffffffu), static_cast<int>(q));
+  }
+  std::sort(cell_of.begin(), cell_of.end());
+  std::vector<std::uint64_t> index;
+  for (const auto& c : cell_of) index.push_back(c.first);
+  std::vector<double> term_a(cell_of.size()), term_re(cell_of.size()), term_pr(cell_of.size());
   for (int a = 0; a < kAlphas; ++a) {
-    double sum_a = 0, sum_re = 0, sum_pr = 0;
-    for (std::size_t q = 0; q < slot_key.size(); ++q) {
-      const double m = matches[q * kAlphas + a];
-      if (m == 0) continue;
-      const std::size_t k = static_cast<std::size_t>(slot_key[q]);
-      const double gc = gt_count[d.keys[k] >> 32], tc = tr_count[d.keys[k] & 0xffffffffu];
-      sum_a += m * (m / std::max(1.0, gc + tc - m));
-      sum_re += m * (m / std::max(1.0, gc));
-      sum_pr += m * (m / std::max(1.0, tc));
+    for (std::size_t c = 0; c < cell_of.size(); ++c) {
+      const int q = cell_of[c].second;
+      const double m = matches[static_cast<std::size_t>(q) * kAlphas + a];
+      const std::uint64_t key = d.keys[static_cast<std::size_t>(slot_key[q])];
+      const double gc = gt_count[key >> 32], tc = tr_count[key & 0xffffffffu];
+      term_a[c] = m * (m / std::max(1.0, gc + tc - m));
+      term_re[c] = m * (m / std::max(1.0, gc));
+      term_pr[c] = m * (m / std::max(1.0, tc));
     }
     const double tp = std::max(1.0, s.hota_tp[a]);
-    s.ass_a[a] = sum_a / tp;
-    s.ass_re[a] = sum_re / tp;
-    s.ass_pr[a] = sum_pr / tp;
+    s.ass_a[a] = dense_sum(index, term_a, cells) / tp;
+    s.ass_re[a] = dense_sum(index, term_re, cells) / tp;
+    s.ass_pr[a] = dense_sum(index, term_pr, cells) / tp;
     s.loc_a[a] = std::max(1e-10, loc_sum[a]) / std::max(1e-10, s.hota_tp[a]);
   }
   derive_hota(s);

@@ -53,9 +53,10 @@
 // Ties: matchings of exactly equal total are broken by the order of rows
 //   (assignment.h); the official evaluation may break them otherwise.
 //
-// Cost: O(Σ over frames of gt rows x tracker rows) for the overlaps, then
-//   the matchings per group of overlapping boxes (assignment.h); memory
-//   O(rows + overlapping pairs x 19). Failure: "" or "FILE:LINE: what is
+// Cost: per frame of g gt and t tracker rows, O((g + t) log t + pairs
+//   met) for the overlaps (a sweep over left edges), then the matchings per
+//   group of overlapping boxes (assignment.h); memory O(rows + overlapping
+//   pairs + matched id pairs x 19). Failure: "" or "FILE:LINE: what is
 //   wrong" for a row the official evaluation refuses (a ground-truth class
 //   outside 1..13 in a frame with tracker rows); `out` is then unspecified.
 #ifndef TRACKVIDEO_EVALUATION_MOT_METRICS_H
