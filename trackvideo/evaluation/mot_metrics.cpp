@@ -278,6 +278,7 @@ std::string prepare(const mot_rows& gt, const mot_rows& tracker, int seq_length,
   densify(out.tr, out.tr_ids);
   // Pair keys, numbered in order of first appearance.
   std::unordered_map<std::uint64_t, int> key_of;
+  key_of.reserve(out.pairs.size() / 4 + 16);  // pairs recur over frames
   for (const frame_span& span : out.frames)
     for (int k = span.pair_begin; k < span.pair_end; ++k) {
       frame_pair& p = out.pairs[k];
