@@ -59,9 +59,10 @@ double overlap(const box& a, const box& b) {
 // The pairs of gt and tracker boxes that overlap (> 0), ordered by gt then
 // tracker index, with their overlap as score. A sweep over the tracker boxes
 // sorted by left edge: gt box g meets only boxes whose left edge lies before
-// its right edge and after its left edge less the widest box (less 1 more,
-// so that rounding of the edges never hides one); the overlap of each is then
-// computed as always. Boxes of area <= ε overlap nothing and are left out.
+// its right edge and after its left edge less the widest box (less a margin
+// far above the rounding of the edges, so that none is missed); the overlap
+// of each is then computed as always. Boxes of area <= ε overlap nothing and
+// are left out.
 void overlapping_pairs(const std::vector<box>& gts, const std::vector<box>& trs,
                        std::vector<int>& by_left, std::vector<scored_pair>& out) {
   out.clear();
@@ -76,7 +77,7 @@ void overlapping_pairs(const std::vector<box>& gts, const std::vector<box>& trs,
   std::sort(by_left.begin(), by_left.end(), [&trs](int a, int b) { return trs[a].x1 < trs[b].x1; });
   for (int i = 0; i < static_cast<int>(gts.size()); ++i) {
     const box& g = gts[i];
-    const double from = g.x1 - widest - 1;
+    const double from = g.x1 - widest - (1 + (std::fabs(g.x1) + widest) * 1e-12);
     auto k = std::partition_point(by_left.begin(), by_left.end(),
                                   [&](int j) { return trs[j].x1 <= from; });
     const auto begin = out.size();
@@ -548,16 +549,9 @@ double alpha(int a) {
 }
 
 double alpha_mean(const per_alpha& v) {
-  static_assert(kAlphas >= 8, "eight partial sums");
-  double lane[8];
-  for (int j = 0; j < 8; ++j) lane[j] = v[j];
-  int i = 8;
-  for (; i + 8 <= kAlphas; i += 8)
-    for (int j = 0; j < 8; ++j) lane[j] += v[i + j];
-  double sum =
-      ((lane[0] + lane[1]) + (lane[2] + lane[3])) + ((lane[4] + lane[5]) + (lane[6] + lane[7]));
-  for (; i < kAlphas; ++i) sum += v[i];
-  return (0.0 + sum) / kAlphas;
+  std::uint64_t cells[kAlphas];
+  for (int a = 0; a < kAlphas; ++a) cells[a] = static_cast<std::uint64_t>(a);
+  return pairwise_sum(cells, v.data(), kAlphas, 0, kAlphas) / kAlphas;
 }
 
 std::string evaluate_sequence(const mot_rows& gt, const mot_rows& tracker, int seq_length,
