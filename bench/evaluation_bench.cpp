@@ -9,6 +9,7 @@
 // bench/README.md compares it with the official evaluation.
 #include "trackvideo/evaluation/mot_metrics.h"
 #include "trackvideo/evaluation/mot_rows.h"
+#include "trackvideo/evaluation/score_tables.h"
 
 #include <cstdio>
 #include <cstring>

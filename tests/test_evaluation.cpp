@@ -16,6 +16,7 @@
 #include "trackvideo/evaluation/assignment.h"
 #include "trackvideo/evaluation/mot_metrics.h"
 #include "trackvideo/evaluation/mot_rows.h"
+#include "trackvideo/evaluation/score_tables.h"
 #include "trackvideo/evaluation/switch_causes.h"
 
 using namespace trackvideo::evaluation;

@@ -12,117 +12,19 @@
 #include "trackvideo/evaluation/mot_metrics.h"
 
 #include "trackvideo/evaluation/assignment.h"
+#include "trackvideo/evaluation/sequence_frames.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <limits>
-#include <unordered_map>
+#include <utility>
 
 namespace trackvideo {
 namespace evaluation {
 
 namespace {
 
-constexpr double kEps = std::numeric_limits<double>::epsilon();
-constexpr double kThreshold = 0.5;      // CLEAR's and Identity's overlap threshold
 constexpr double kContinuation = 1000;  // CLEAR's bonus for keeping last frame's match
-constexpr int kPedestrian = 1;
-constexpr int kLastClass = 13;
-
-bool is_distractor(int cls, bool mot20) {
-  return cls == 2 || cls == 7 || cls == 8 || cls == 12 || (mot20 && cls == 6);
-}
-
-struct box {
-  double x1, y1, x2, y2;
-};
-
-box corners(const mot_row& r) {
-  return box{r.left, r.top, r.left + r.width, r.top + r.height};
-}
-
-double overlap(const box& a, const box& b) {
-  const double w = std::min(a.x2, b.x2) - std::max(a.x1, b.x1);
-  const double h = std::min(a.y2, b.y2) - std::max(a.y1, b.y1);
-  if (!(w > 0 && h > 0)) return 0;  // what the division below gives then
-  double inter = w * h;
-  const double area_a = (a.x2 - a.x1) * (a.y2 - a.y1);
-  const double area_b = (b.x2 - b.x1) * (b.y2 - b.y1);
-  double uni = area_a + area_b - inter;
-  if (area_a <= kEps || area_b <= kEps || uni <= kEps) inter = 0;
-  if (uni <= kEps) uni = 1;
-  return inter / uni;
-}
-
-// The pairs of gt and tracker boxes that overlap (> 0), ordered by gt then
-// tracker index, with their overlap as score. A sweep over the tracker boxes
-// sorted by left edge: gt box g meets only boxes whose left edge lies before
-// its right edge and after its left edge less the widest box (less a margin
-// far above the rounding of the edges, so that none is missed); the overlap
-// of each is then computed as always. Boxes of area <= ε overlap nothing and
-// are left out.
-void overlapping_pairs(const std::vector<box>& gts, const std::vector<box>& trs,
-                       std::vector<int>& by_left, std::vector<scored_pair>& out) {
-  out.clear();
-  by_left.clear();
-  double widest = 0;
-  for (int j = 0; j < static_cast<int>(trs.size()); ++j) {
-    const box& b = trs[j];
-    if ((b.x2 - b.x1) * (b.y2 - b.y1) <= kEps) continue;
-    by_left.push_back(j);
-    widest = std::max(widest, b.x2 - b.x1);
-  }
-  std::sort(by_left.begin(), by_left.end(), [&trs](int a, int b) { return trs[a].x1 < trs[b].x1; });
-  for (int i = 0; i < static_cast<int>(gts.size()); ++i) {
-    const box& g = gts[i];
-    const double from = g.x1 - widest - (1 + (std::fabs(g.x1) + widest) * 1e-12);
-    auto k = std::partition_point(by_left.begin(), by_left.end(),
-                                  [&](int j) { return trs[j].x1 <= from; });
-    const auto begin = out.size();
-    for (; k != by_left.end() && trs[*k].x1 < g.x2; ++k) {
-      const double v = overlap(g, trs[*k]);
-      if (v > 0) out.push_back(scored_pair{i, *k, v});
-    }
-    std::sort(out.begin() + static_cast<std::ptrdiff_t>(begin), out.end(),
-              [](const scored_pair& a, const scored_pair& b) { return a.col < b.col; });
-  }
-}
-
-// One overlapping pair of a frame, between the rows that stay.
-struct frame_pair {
-  int g, t;    // indices among the frame's gt and tracker rows
-  double iou;  // > 0
-  int key;     // the (gt id, tracker id) pair over the sequence
-};
-
-// The frame's rows that stay: [gt_begin, gt_end) of the gt arrays, and so on.
-struct frame_span {
-  int gt_begin, gt_end, tr_begin, tr_end, pair_begin, pair_end;
-};
-
-// Rows grouped by frame (counting sort, file order kept within a frame):
-// frame f's rows are index[start[f] .. start[f + 1]).
-void by_frame(const mot_rows& rows, int seq_length, std::vector<int>& start,
-              std::vector<int>& index) {
-  start.assign(static_cast<std::size_t>(seq_length) + 2, 0);
-  for (const mot_row& r : rows.rows) ++start[r.frame + 1];
-  for (int f = 1; f <= seq_length + 1; ++f) start[f] += start[f - 1];
-  index.resize(rows.rows.size());
-  std::vector<int> next(start.begin(), start.end());
-  for (std::size_t i = 0; i < rows.rows.size(); ++i)
-    index[next[rows.rows[i].frame]++] = static_cast<int>(i);
-}
-
-// Dense indices of ids: `ids` sorted and distinct, `dense` rewritten in place.
-void densify(std::vector<int>& dense, std::vector<int>& ids) {
-  ids = dense;
-  std::sort(ids.begin(), ids.end());
-  ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-  for (int& id : dense)
-    id = static_cast<int>(std::lower_bound(ids.begin(), ids.end(), id) - ids.begin());
-}
 
 void derive_clear(mot_scores& s) {
   const double gt_ids = static_cast<double>(s.mt + s.ml + s.pt);
@@ -206,92 +108,6 @@ double dense_sum(const std::vector<std::uint64_t>& index, const std::vector<doub
   return sum;
 }
 
-// The sequence after preprocessing: rows that stay, per frame, with dense ids.
-struct prepared {
-  std::vector<frame_span> frames;   // index f - 1
-  std::vector<int> gt, tr;          // dense ids of the rows that stay, frame by frame
-  std::vector<frame_pair> pairs;    // overlapping pairs, frame by frame
-  std::vector<int> gt_ids, tr_ids;  // dense index -> id in the files
-  std::vector<std::uint64_t> keys;  // pair key -> gt dense << 32 | tracker dense
-};
-
-std::string prepare(const mot_rows& gt, const mot_rows& tracker, int seq_length,
-                    const evaluation_options& options, prepared& out) {
-  std::vector<int> gt_start, gt_index, tr_start, tr_index;
-  by_frame(gt, seq_length, gt_start, gt_index);
-  by_frame(tracker, seq_length, tr_start, tr_index);
-  std::vector<box> gt_boxes, tr_boxes;
-  std::vector<scored_pair> raw,
-      pre;  // the frame's overlapping pairs; those of the distractor matching
-  std::vector<int> matched, by_left, gt_local, tr_local;  // row -> index among those kept, or -1
-  max_matching solver;
-  out.frames.resize(static_cast<std::size_t>(seq_length));
-  for (int f = 1; f <= seq_length; ++f) {
-    const int* const g_rows = gt_index.data() + gt_start[f];
-    const int* const t_rows = tr_index.data() + tr_start[f];
-    const int ng = gt_start[f + 1] - gt_start[f], nt = tr_start[f + 1] - tr_start[f];
-    gt_boxes.clear();
-    tr_boxes.clear();
-    for (int i = 0; i < ng; ++i) gt_boxes.push_back(corners(gt.rows[g_rows[i]]));
-    for (int j = 0; j < nt; ++j) tr_boxes.push_back(corners(tracker.rows[t_rows[j]]));
-    overlapping_pairs(gt_boxes, tr_boxes, by_left, raw);
-    tr_local.assign(static_cast<std::size_t>(nt), 0);
-    if (ng > 0 && nt > 0) {
-      for (int i = 0; i < ng; ++i) {
-        const mot_row& r = gt.rows[g_rows[i]];
-        if (r.cls < 1 || r.cls > kLastClass)
-          return row_place(gt, r.line) + "class " + std::to_string(r.cls) +
-                 " is not a class of the benchmark (1 to 13)";
-      }
-      pre.clear();
-      for (const scored_pair& p : raw)
-        if (p.score >= kThreshold - kEps && p.score > kEps) pre.push_back(p);
-      solver.solve(pre, ng, nt, matched);
-      for (int k : matched)
-        if (is_distractor(gt.rows[g_rows[pre[k].row]].cls, options.mot20))
-          tr_local[pre[k].col] = -1;
-    }
-    frame_span& span = out.frames[f - 1];
-    span.gt_begin = static_cast<int>(out.gt.size());
-    span.tr_begin = static_cast<int>(out.tr.size());
-    span.pair_begin = static_cast<int>(out.pairs.size());
-    gt_local.assign(static_cast<std::size_t>(ng), -1);
-    for (int i = 0; i < ng; ++i) {
-      const mot_row& r = gt.rows[g_rows[i]];
-      if (!r.zero_marked && r.cls == kPedestrian) {
-        gt_local[i] = static_cast<int>(out.gt.size()) - span.gt_begin;
-        out.gt.push_back(r.id);
-      }
-    }
-    for (int j = 0; j < nt; ++j)
-      if (tr_local[j] == 0) {
-        tr_local[j] = static_cast<int>(out.tr.size()) - span.tr_begin;
-        out.tr.push_back(tracker.rows[t_rows[j]].id);
-      }
-    for (const scored_pair& p : raw)
-      if (gt_local[p.row] >= 0 && tr_local[p.col] >= 0)
-        out.pairs.push_back(frame_pair{gt_local[p.row], tr_local[p.col], p.score, 0});
-    span.gt_end = static_cast<int>(out.gt.size());
-    span.tr_end = static_cast<int>(out.tr.size());
-    span.pair_end = static_cast<int>(out.pairs.size());
-  }
-  densify(out.gt, out.gt_ids);
-  densify(out.tr, out.tr_ids);
-  // Pair keys, numbered in order of first appearance.
-  std::unordered_map<std::uint64_t, int> key_of;
-  key_of.reserve(out.pairs.size() / 4 + 16);  // pairs recur over frames
-  for (const frame_span& span : out.frames)
-    for (int k = span.pair_begin; k < span.pair_end; ++k) {
-      frame_pair& p = out.pairs[k];
-      const std::uint64_t key = static_cast<std::uint64_t>(out.gt[span.gt_begin + p.g]) << 32 |
-                                static_cast<std::uint32_t>(out.tr[span.tr_begin + p.t]);
-      const auto it = key_of.emplace(key, static_cast<int>(out.keys.size()));
-      if (it.second) out.keys.push_back(key);
-      p.key = it.first->second;
-    }
-  return "";
-}
-
 void score_clear(const prepared& d, mot_scores& s, std::vector<identity_event>& events) {
   const int n_gt = static_cast<int>(d.gt_ids.size());
   std::vector<int> last_tr(n_gt, -1), last_frame(n_gt, 0);  // last match, any frame before
@@ -318,7 +134,7 @@ void score_clear(const prepared& d, mot_scores& s, std::vector<identity_event>& 
     cand_pair.clear();
     for (int k = span.pair_begin; k < span.pair_end; ++k) {
       const frame_pair& p = d.pairs[k];
-      if (p.iou < kThreshold - kEps) continue;
+      if (p.iou < kOverlapThreshold - kEpsilon) continue;
       const int g = d.gt[span.gt_begin + p.g], t = d.tr[span.tr_begin + p.t];
       candidates.push_back(scored_pair{p.g, p.t, (step_tr[g] == t ? kContinuation : 0) + p.iou});
       cand_pair.push_back(k);
@@ -382,7 +198,7 @@ void score_clear(const prepared& d, mot_scores& s, std::vector<identity_event>& 
 void score_identity(const prepared& d, mot_scores& s) {
   std::vector<int> shared(d.keys.size(), 0);  // frames of overlap >= 0.5
   for (const frame_pair& p : d.pairs)
-    if (p.iou >= kThreshold) ++shared[p.key];
+    if (p.iou >= kOverlapThreshold) ++shared[p.key];
   std::vector<scored_pair> pairs;
   for (std::size_t k = 0; k < d.keys.size(); ++k)
     if (shared[k] > 0)
@@ -415,7 +231,7 @@ void score_hota(const prepared& d, mot_scores& s) {
     for (int k = span.pair_begin; k < span.pair_end; ++k) {
       const frame_pair& p = d.pairs[k];
       const double denominator = col_sum[p.t] + row_sum[p.g] - p.iou;
-      if (denominator > kEps) share[p.key] += p.iou / denominator;
+      if (denominator > kEpsilon) share[p.key] += p.iou / denominator;
     }
   }
   std::vector<double> similarity(n_keys);
@@ -451,7 +267,7 @@ void score_hota(const prepared& d, mot_scores& s) {
     }
     solver.solve(candidates, ng, nt, matched);
     for (int a = 0; a < kAlphas; ++a) {
-      const double at_least = alpha(a) - kEps;
+      const double at_least = alpha(a) - kEpsilon;
       int n = 0;
       double frame_sum = 0;
       for (int m : matched) {
@@ -504,44 +320,6 @@ void score_hota(const prepared& d, mot_scores& s) {
   derive_hota(s);
 }
 
-// A double written so that it reads back to itself (the shortest such form).
-void append_double(std::string& out, double v) {
-  char buffer[32];
-  const auto r = std::to_chars(buffer, buffer + sizeof buffer, v);
-  out.append(buffer, r.ptr);
-}
-
-void append_name(std::string& out, const std::string& name) {
-  if (name.find_first_of(",\"\r\n") == std::string::npos) {
-    out += name;
-    return;
-  }
-  out += '"';
-  for (char c : name) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-}
-
-const char* cause_name(switch_cause c) {
-  switch (c) {
-    case switch_cause::reappearance:
-      return "reappearance";
-    case switch_cause::meeting:
-      return "meeting";
-    case switch_cause::crowd:
-      return "crowd";
-    case switch_cause::restart:
-      return "restart";
-    case switch_cause::other:
-      return "other";
-    case switch_cause::none:
-      break;
-  }
-  return "";
-}
-
 }  // namespace
 
 double alpha(int a) {
@@ -558,7 +336,7 @@ std::string evaluate_sequence(const mot_rows& gt, const mot_rows& tracker, int s
                               const evaluation_options& options, sequence_result& out) {
   out = sequence_result{};
   prepared d;
-  const std::string why = prepare(gt, tracker, seq_length, options, d);
+  const std::string why = prepare_frames(gt, tracker, seq_length, options.mot20, d);
   if (!why.empty()) return why;
   mot_scores& s = out.scores;
   s.dets = static_cast<long long>(d.tr.size());
@@ -630,49 +408,6 @@ mot_scores combine_sequences(const std::vector<mot_scores>& sequences) {
   derive_identity(c);
   derive_hota(c);
   return c;
-}
-
-const char kScoresHeader[] =
-    "sequence,HOTA,DetA,AssA,DetRe,DetPr,AssRe,AssPr,LocA,MOTA,MOTP,MODA,CLR_Re,CLR_Pr,MTR,PTR,"
-    "MLR,sMOTA,CLR_TP,CLR_FN,CLR_FP,IDSW,MT,PT,ML,Frag,IDF1,IDR,IDP,IDTP,IDFN,IDFP,Dets,GT_Dets,"
-    "IDs,GT_IDs\n";
-
-void append_scores_row(std::string& out, const std::string& sequence, const mot_scores& s) {
-  append_name(out, sequence);
-  for (const per_alpha* field :
-       {&s.hota, &s.det_a, &s.ass_a, &s.det_re, &s.det_pr, &s.ass_re, &s.ass_pr, &s.loc_a}) {
-    out += ',';
-    append_double(out, alpha_mean(*field));
-  }
-  for (double v : {s.mota, s.motp, s.moda, s.clr_re, s.clr_pr, s.mtr, s.ptr, s.mlr, s.smota}) {
-    out += ',';
-    append_double(out, v);
-  }
-  for (long long v : {s.clr_tp, s.clr_fn, s.clr_fp, s.idsw, s.mt, s.pt, s.ml, s.frag})
-    out += ',' + std::to_string(v);
-  for (double v : {s.idf1, s.idr, s.idp}) {
-    out += ',';
-    append_double(out, v);
-  }
-  for (long long v : {s.idtp, s.idfn, s.idfp, s.dets, s.gt_dets, s.ids, s.gt_ids})
-    out += ',' + std::to_string(v);
-  out += '\n';
-}
-
-const char kEventsHeader[] =
-    "frame,type,gt_id,tracker_id,previous_tracker_id,previous_frame,iou,cause,encounter\n";
-
-void append_event_row(std::string& out, const identity_event& e) {
-  out += std::to_string(e.frame);
-  out += e.type == event_type::fragment ? ",fragment," : ",switch,";
-  out += std::to_string(e.gt_id) + ',' + std::to_string(e.tracker_id) + ',' +
-         std::to_string(e.previous_tracker_id) + ',' + std::to_string(e.previous_frame) + ',';
-  append_double(out, e.iou);
-  out += ',';
-  out += cause_name(e.cause);
-  out += ',';
-  out += e.encounter;
-  out += '\n';
 }
 
 }  // namespace evaluation

@@ -5,7 +5,7 @@
 // What it is
 //   One pure function per step: a sequence's rows (mot_rows.h) in, its
 //   scores and events out; scores of several sequences combined; the rows of
-//   two CSV tables. Nothing is kept between calls.
+//   CSV tables (score_tables.h). Nothing is kept between calls.
 //
 // Per frame, before scoring
 //   Overlap is the intersection over union of boxes [left, left + width) x
@@ -133,17 +133,6 @@ std::string evaluate_sequence(const mot_rows& gt, const mot_rows& tracker, int s
 // from the sums. Sums are taken in the order given (the official evaluation
 // takes sequences in name order). O(sequences).
 mot_scores combine_sequences(const std::vector<mot_scores>& sequences);
-
-// The scores table: the header (newline included), and the row of one
-// sequence (fractions written to read back to the same double, counts as
-// integers). A name holding a comma, a quote or a line break is quoted.
-extern const char kScoresHeader[];
-void append_scores_row(std::string& out, const std::string& sequence, const mot_scores& s);
-
-// The events table: header and one row per event ("switch" or "fragment";
-// cause and encounter empty until given).
-extern const char kEventsHeader[];
-void append_event_row(std::string& out, const identity_event& e);
 
 }  // namespace evaluation
 }  // namespace trackvideo
