@@ -187,10 +187,10 @@ TEST(EvaluationCauses, FirstThatHoldsAndTheEncounterNamed) {
   assign_causes(events, {{10, 20, 2, 3, 5}, {10, 30, 1, 4, 1}}, {{10, 1}, {20, 1}}, 2);
   EXPECT_EQ(events[0].cause, switch_cause::meeting);
   EXPECT_EQ(events[1].encounter, "10_20_2");
-  // gt 1 from 10 (frames 1-3) to 20 (frames 4-6); track 30 between them.
+  // gt 1 from 10 (frames 1-3) to 20 (frames 4-7); track 30 between them.
   std::string g, t;
-  for (int f = 1; f <= 6; ++f) g += gt(f, 1, 0), t += tr(f, f <= 3 ? 10 : 20, 1);
-  events = score(g, t, 6).events;
+  for (int f = 1; f <= 7; ++f) g += gt(f, 1, 0), t += tr(f, f <= 3 ? 10 : 20, 1);
+  events = score(g, t, 7).events;
   ASSERT_EQ(events.size(), 1u);
   // W = [1, 6]: both encounters with 30 overlap it, the later start wins; on
   // equal starts the smaller distance (3 before 9).
