@@ -4,8 +4,8 @@
 //
 // What it is
 //   One pure function per step: a sequence's rows (mot_rows.h) in, its
-//   scores and events out; scores of several sequences combined; the rows of
-//   CSV tables (score_tables.h). Nothing is kept between calls.
+//   scores and events out; scores of several sequences combined (their CSV
+//   tables: score_tables.h). Nothing is kept between calls.
 //
 // Per frame, before scoring
 //   Overlap is the intersection over union of boxes [left, left + width) x
