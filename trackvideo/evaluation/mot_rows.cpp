@@ -1,0 +1,273 @@
+// trackvideo/evaluation/mot_rows.cpp - reading rows for scoring (see mot_rows.h).
+#include "trackvideo/evaluation/mot_rows.h"
+
+#include "common/input_file.h"
+#include "common/tokens.h"
+
+#include <algorithm>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <cstdint>
+
+namespace trackvideo {
+namespace evaluation {
+
+namespace {
+
+constexpr int kMaxColumns = 8;  // frame, id, left, top, width, height, flag/conf, class
+constexpr int kGtColumns = 8;
+constexpr int kTrackerColumns = 6;
+const char* const kNames[kMaxColumns] = {"frame", "id",     "left", "top",
+                                         "width", "height", "flag", "class"};
+
+struct field {
+  const char* begin;
+  const char* end;
+};
+
+bool is_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\r';
+}
+
+// Splits a line into at most kMaxColumns fields, as the tracks file does: a
+// field ends at a blank or a comma, blanks around a comma belong to it.
+// Returns the count, or -1 - i when field i is empty (",," or a comma first).
+int split(const char* p, const char* end, field (&f)[kMaxColumns]) {
+  int n = 0;
+  while (p < end && is_blank(*p)) ++p;
+  while (p < end && n < kMaxColumns) {
+    const char* start = p;
+    while (p < end && !is_blank(*p) && *p != ',') ++p;
+    if (p == start) return -1 - n;
+    f[n++] = field{start, p};
+    while (p < end && is_blank(*p)) ++p;
+    if (p < end && *p == ',') {
+      ++p;
+      while (p < end && is_blank(*p)) ++p;
+      if (p == end && n < kMaxColumns) return -1 - n;
+    }
+  }
+  return n;
+}
+
+// Powers of ten exact in a double.
+constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                             1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+// A plain decimal (see mot_rows.h) as a double, correctly rounded. False for
+// anything else, a value beyond the double range included.
+bool parse_real(field f, double& value) {
+  const char* p = f.begin;
+  const bool negative = p < f.end && *p == '-';
+  if (p < f.end && (*p == '-' || *p == '+')) ++p;
+  const char* const body = p;
+  std::uint64_t mantissa = 0;
+  int digits = 0, fraction = 0;
+  while (p < f.end && *p >= '0' && *p <= '9') mantissa = mantissa * 10 + (*p++ - '0'), ++digits;
+  if (p < f.end && *p == '.') {
+    ++p;
+    while (p < f.end && *p >= '0' && *p <= '9')
+      mantissa = mantissa * 10 + (*p++ - '0'), ++digits, ++fraction;
+  }
+  if (digits == 0) return false;
+  // The usual field ("1437.34"): up to 15 digits and no exponent. The digits
+  // and the power of ten are exact doubles, so their quotient is the
+  // correctly rounded value, as the general path below gives it.
+  if (p == f.end && digits <= 15) {
+    const double v = static_cast<double>(mantissa) / kPow10[fraction];
+    value = negative ? -v : v;
+    return true;
+  }
+  if (p < f.end && (*p == 'e' || *p == 'E')) {
+    ++p;
+    if (p < f.end && (*p == '+' || *p == '-')) ++p;
+    const char* const exponent = p;
+    while (p < f.end && *p >= '0' && *p <= '9') ++p;
+    if (p == exponent) return false;
+  }
+  if (p != f.end) return false;
+  double v = 0;
+  const auto r = std::from_chars(body, f.end, v, std::chars_format::general);
+  if (r.ec != std::errc() || r.ptr != f.end || !std::isfinite(v)) return false;
+  value = negative ? -v : v;
+  return true;
+}
+
+enum class integer { ok, not_a_number, out_of_range };
+
+// An integer column: of the integer grammar, or a real cut toward zero.
+// Values beyond [min, max] are out_of_range, or clamped with `clamp`.
+integer parse_cut(field f, long long min, long long max, bool clamp, long long& value) {
+  switch (common::parse_integer(f.begin, f.end, min, max, value)) {
+    case common::integer_read::ok:
+      return integer::ok;
+    case common::integer_read::out_of_range:
+      if (!clamp) return integer::out_of_range;
+      value = *f.begin == '-' ? min : max;
+      return integer::ok;
+    case common::integer_read::not_integer:
+      break;
+  }
+  double v = 0;
+  if (!parse_real(f, v)) return integer::not_a_number;
+  v = std::trunc(v);
+  if (v < static_cast<double>(min) || v > static_cast<double>(max)) {
+    if (!clamp) return integer::out_of_range;
+    v = v < 0 ? static_cast<double>(min) : static_cast<double>(max);
+  }
+  value = static_cast<long long>(v);
+  return integer::ok;
+}
+
+std::string quoted(field f) {
+  return common::quote_token(f.begin, f.end);
+}
+
+std::string not_number(int column, field f) {
+  return std::string(kNames[column]) + " " + quoted(f) + " is not a number";
+}
+
+bool starts_like_number(char c) {
+  return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+}
+
+// Parses one row's fields into `r`, or says what is wrong.
+std::string parse_row(const field (&f)[kMaxColumns], int n, mot_kind kind, int seq_length,
+                      mot_row& r) {
+  long long v = 0;
+  switch (parse_cut(f[0], INT_MIN, INT_MAX, true, v)) {
+    case integer::ok:
+      break;
+    default:
+      return not_number(0, f[0]);
+  }
+  if (v < 1 || v > seq_length)
+    return "frame " + quoted(f[0]) + " is outside the sequence's frames 1 to " +
+           std::to_string(seq_length);
+  r.frame = static_cast<int>(v);
+  switch (parse_cut(f[1], LLONG_MIN, LLONG_MAX, true, v)) {
+    case integer::ok:
+      break;
+    default:
+      return not_number(1, f[1]);
+  }
+  if (v < 0) return "id " + quoted(f[1]) + " is negative: only tracks with ids can be scored";
+  if (v > INT_MAX) return "id " + quoted(f[1]) + " is out of range";
+  r.id = static_cast<int>(v);
+  double box[4];
+  for (int i = 0; i < 4; ++i)
+    if (!parse_real(f[2 + i], box[i])) return not_number(2 + i, f[2 + i]);
+  r.left = box[0];
+  r.top = box[1];
+  r.width = box[2];
+  r.height = box[3];
+  r.cls = 1;
+  r.zero_marked = false;
+  if (kind == mot_kind::ground_truth) {
+    double flag = 0;
+    if (!parse_real(f[6], flag)) return not_number(6, f[6]);
+    r.zero_marked = std::trunc(flag) == 0;
+  } else if (n > 6) {
+    double conf = 0;  // unused, but a number like every field read
+    if (!parse_real(f[6], conf)) return "confidence " + quoted(f[6]) + " is not a number";
+  }
+  if (n > 7) {
+    if (parse_cut(f[7], INT_MIN, INT_MAX, true, v) != integer::ok) return not_number(7, f[7]);
+    r.cls = static_cast<int>(v);
+    if (kind == mot_kind::tracker && r.cls > 1)
+      return "class " + quoted(f[7]) +
+             ": only pedestrians are scored (a tracker row's 8th column must be 1 or less)";
+  }
+  return "";
+}
+
+// The first row, in file order, whose (frame, id) an earlier row has. Rows
+// are grouped by frame (a counting sort), then each frame's (id, index)
+// sorted: O(n + Σ k log k) for frames of k rows.
+std::string check_unique(const mot_rows& out, int seq_length) {
+  const std::size_t n = out.rows.size();
+  std::vector<std::size_t> start(static_cast<std::size_t>(seq_length) + 2, 0);
+  for (const mot_row& r : out.rows) ++start[r.frame + 1];
+  for (std::size_t f = 1; f < start.size(); ++f) start[f] += start[f - 1];
+  std::vector<std::uint64_t> keyed(n);  // id above the row's index
+  std::vector<std::size_t> next(start);
+  for (std::size_t i = 0; i < n; ++i)
+    keyed[next[out.rows[i].frame]++] = static_cast<std::uint64_t>(out.rows[i].id) << 32 | i;
+  std::size_t worst = n, first = n;
+  for (std::size_t f = 1; f + 1 < start.size(); ++f) {
+    std::sort(keyed.begin() + start[f], keyed.begin() + start[f + 1]);
+    for (std::size_t k = start[f] + 1; k < start[f + 1]; ++k)
+      if (keyed[k] >> 32 == keyed[k - 1] >> 32 && (keyed[k] & 0xffffffffu) < worst) {
+        worst = keyed[k] & 0xffffffffu;
+        first = keyed[k - 1] & 0xffffffffu;
+      }
+  }
+  if (worst == n) return "";
+  const mot_row& r = out.rows[worst];
+  return row_place(out, r.line) + "id " + std::to_string(r.id) + " is in frame " +
+         std::to_string(r.frame) + " twice (also on line " + std::to_string(out.rows[first].line) +
+         ")";
+}
+
+}  // namespace
+
+std::string row_place(const mot_rows& rows, int line) {
+  return common::shown_name(rows.file) + ":" + std::to_string(line) + ": ";
+}
+
+std::string parse_mot_rows(const std::string& text, const std::string& name, mot_kind kind,
+                           int seq_length, mot_rows& out) {
+  out = mot_rows{};
+  out.file = name;
+  out.kind = kind;
+  const int need = kind == mot_kind::ground_truth ? kGtColumns : kTrackerColumns;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) p += 3;
+  // One row per line at most: reserved at once, not grown by copies.
+  out.rows.reserve(static_cast<std::size_t>(std::count(p, end, '\n')) + 1);
+  bool first = true;
+  field f[kMaxColumns];
+  for (int line = 1; p < end; ++line) {
+    const char* eol =
+        static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+    if (eol == nullptr) eol = end;
+    const char* q = p;
+    while (q < eol && is_blank(*q)) ++q;
+    if (q < eol) {
+      if (line == INT_MAX) return common::shown_name(name) + ": too many lines";
+      if (!(first && *q != ',' && !starts_like_number(*q))) {
+        const int n = split(p, eol, f);
+        if (n < 0)
+          return row_place(out, line) + "column " + std::to_string(-n) + " (" + kNames[-1 - n] +
+                 ") is empty";
+        if (n < need)
+          return row_place(out, line) +
+                 (kind == mot_kind::ground_truth
+                      ? "ground truth needs 8 columns (frame,id,left,top,width,height,flag,class), "
+                      : "expected at least 6 columns (frame,id,left,top,width,height), ") +
+                 "found " + std::to_string(n);
+        mot_row r{};
+        const std::string why = parse_row(f, n, kind, seq_length, r);
+        if (!why.empty()) return row_place(out, line) + why;
+        r.line = line;
+        out.rows.push_back(r);
+      }
+      first = false;
+    }
+    p = eol + (eol < end ? 1 : 0);
+  }
+  return check_unique(out, seq_length);
+}
+
+std::string read_mot_rows(const std::string& path, mot_kind kind, int seq_length, mot_rows& out) {
+  std::string text;
+  const std::string why = common::read_file(path, text);
+  if (!why.empty()) return "cannot open " + common::shown_name(path) + ": " + why;
+  return parse_mot_rows(text, path, kind, seq_length, out);
+}
+
+}  // namespace evaluation
+}  // namespace trackvideo
