@@ -49,7 +49,7 @@
 #include <vector>
 
 #include "bench/generator.h"
-#include "trackvideo/video_encoder.h"
+#include "trackvideo/video/video_encoder.h"
 
 namespace fs = std::filesystem;
 

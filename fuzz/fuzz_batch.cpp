@@ -10,7 +10,7 @@
 #include <string>
 
 #include "fuzz/fuzz_bytes.h"
-#include "trackvideo/batch.h"
+#include "trackvideo/run/batch.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

@@ -12,8 +12,8 @@
 #include <string>
 
 #include "fuzz/fuzz_bytes.h"
-#include "trackvideo/frame_source.h"
-#include "trackvideo/sequence.h"
+#include "trackvideo/input/frame_source.h"
+#include "trackvideo/input/sequence.h"
 
 namespace {
 

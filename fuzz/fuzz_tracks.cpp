@@ -10,7 +10,7 @@
 #include <string>
 
 #include "fuzz/fuzz_bytes.h"
-#include "trackvideo/tracks.h"
+#include "trackvideo/input/tracks.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "tests/child.h"
-#include "trackvideo/batch.h"
+#include "trackvideo/run/batch.h"
 
 namespace fs = std::filesystem;
 using namespace trackvideo;

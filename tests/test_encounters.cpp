@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "tests/child.h"
-#include "trackvideo/encounters.h"
+#include "trackvideo/sinks/encounters.h"
 
 namespace fs = std::filesystem;
 using namespace trackvideo;

@@ -23,13 +23,13 @@
 #include <vector>
 
 #include "histfeat/record.h"
-#include "trackvideo/encounters.h"
+#include "trackvideo/sinks/encounters.h"
 #include "trackvideo/pipeline/frame_job.h"
 #include "trackvideo/pipeline/frame_records.h"
 #include "trackvideo/sinks/report_runs.h"
 #include "trackpair/trackpair_core.h"
-#include "trackvideo/table.h"
-#include "trackvideo/tracks.h"
+#include "trackvideo/pipeline/table.h"
+#include "trackvideo/input/tracks.h"
 
 using namespace trackvideo;
 

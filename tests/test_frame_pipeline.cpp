@@ -19,8 +19,8 @@
 
 #include "tests/child.h"
 #include "trackvideo/pipeline/frame_pipeline.h"
-#include "trackvideo/frame_source.h"
-#include "trackvideo/tracks.h"
+#include "trackvideo/input/frame_source.h"
+#include "trackvideo/input/tracks.h"
 
 using namespace trackvideo;
 

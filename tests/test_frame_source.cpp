@@ -15,7 +15,7 @@
 #include <random>
 
 #include "child.h"
-#include "trackvideo/frame_source.h"
+#include "trackvideo/input/frame_source.h"
 
 extern "C" {
 #include <libavformat/avformat.h>

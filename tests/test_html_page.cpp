@@ -2,7 +2,7 @@
 // title escaped; the thumbnail's area against boxes at the edges of the frame
 // and outside it; the thumbnail's pixels against the frame's.
 
-#include "trackvideo/html_page.h"
+#include "trackvideo/sinks/html_page.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "histfeat/decode.h"
-#include "trackvideo/options.h"
+#include "trackvideo/run/options.h"
 
 using namespace trackvideo;
 

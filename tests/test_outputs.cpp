@@ -4,7 +4,7 @@
 // fails after the checks, a signal in the middle) and the clean-up of the
 // folders it made when a signal ends the process.
 
-#include "trackvideo/outputs.h"
+#include "trackvideo/run/outputs.h"
 
 #include "tests/child.h"
 

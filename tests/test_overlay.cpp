@@ -2,7 +2,7 @@
 // black frames; the palette; PNG bytes decoded back; AVIs read back with
 // OpenCV's reader in a scratch directory.
 
-#include "trackvideo/overlay.h"
+#include "trackvideo/sinks/overlay.h"
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "tests/child.h"
-#include "trackvideo/sequence.h"
-#include "trackvideo/tracks.h"
+#include "trackvideo/input/sequence.h"
+#include "trackvideo/input/tracks.h"
 
 namespace fs = std::filesystem;
 using namespace trackvideo;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "tests/child.h"
-#include "trackvideo/tracks.h"
+#include "trackvideo/input/tracks.h"
 
 namespace fs = std::filesystem;
 using namespace trackvideo;

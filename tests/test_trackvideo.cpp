@@ -25,12 +25,12 @@
 
 #include "tests/child.h"
 #include "trackvideo/base/failure.h"
-#include "trackvideo/frame_source.h"
-#include "trackvideo/pipeline/hist_distance.h"
-#include "trackvideo/options.h"
-#include "trackvideo/run.h"
+#include "trackvideo/input/frame_source.h"
+#include "trackvideo/pipeline/measures.h"
+#include "trackvideo/run/options.h"
+#include "trackvideo/run/run.h"
 #include "trackvideo/sinks/progress.h"
-#include "trackvideo/table.h"
+#include "trackvideo/pipeline/table.h"
 #include "histfeat/record.h"
 #include "trackpair/trackpair_core.h"
 

@@ -2,7 +2,7 @@
 // decoded back with trackvideo's own decoder (count, size, rate, pixels), odd
 // sizes, the MP4's index at the front, and its failures as one line naming the
 // user's file; the decoder's threads; the video module as the program loads it.
-#include "trackvideo/video_encoder.h"
+#include "trackvideo/video/video_encoder.h"
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "tests/child.h"
-#include "trackvideo/overlay.h"
-#include "trackvideo/video_decoder.h"
+#include "trackvideo/sinks/overlay.h"
+#include "trackvideo/video/video_decoder.h"
 
 namespace fs = std::filesystem;
 using namespace trackvideo;

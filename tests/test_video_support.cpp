@@ -2,7 +2,7 @@
 // linked in here, so the real module is loaded), refused when it is missing,
 // not a shared object or lacks the entry; the program end to end with the
 // module and without it.
-#include "trackvideo/video_support.h"
+#include "trackvideo/video/video_support.h"
 
 #include <gtest/gtest.h>
 

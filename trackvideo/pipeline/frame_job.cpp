@@ -7,9 +7,8 @@
 #include <cmath>
 #include <limits>
 
-#include "trackvideo/encounters.h"
-#include "trackvideo/pipeline/hist_distance.h"
-#include "trackvideo/table.h"
+#include "trackvideo/pipeline/measures.h"
+#include "trackvideo/pipeline/table.h"
 
 namespace trackvideo {
 

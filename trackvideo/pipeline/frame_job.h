@@ -28,7 +28,7 @@
 
 #include "trackpair/trackpair_core.h"
 #include "trackvideo/pipeline/frame_records.h"
-#include "trackvideo/tracks.h"
+#include "trackvideo/input/tracks.h"
 
 namespace trackvideo {
 

@@ -47,10 +47,10 @@
 #include <thread>
 #include <vector>
 
-#include "trackvideo/frame_source.h"
+#include "trackvideo/input/frame_source.h"
 #include "trackvideo/pipeline/frame_job.h"
 #include "trackvideo/pipeline/frame_records.h"
-#include "trackvideo/tracks.h"
+#include "trackvideo/input/tracks.h"
 
 namespace trackvideo {
 

@@ -24,7 +24,7 @@
 
 #include "histfeat/record.h"
 #include "trackvideo/pipeline/record_layout.h"
-#include "trackvideo/tracks.h"
+#include "trackvideo/input/tracks.h"
 
 namespace trackvideo {
 

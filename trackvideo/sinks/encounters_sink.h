@@ -21,10 +21,10 @@
 #include <vector>
 
 #include "common/atomic_file.h"
-#include "trackvideo/encounters.h"
-#include "trackvideo/html_page.h"
+#include "trackvideo/sinks/encounters.h"
+#include "trackvideo/sinks/html_page.h"
 #include "trackvideo/sinks/sink.h"
-#include "trackvideo/tracks.h"
+#include "trackvideo/input/tracks.h"
 
 namespace trackvideo {
 

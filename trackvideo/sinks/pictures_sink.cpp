@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "common/tokens.h"
-#include "trackvideo/html_page.h"
+#include "trackvideo/sinks/html_page.h"
 
 namespace trackvideo {
 

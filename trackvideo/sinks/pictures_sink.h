@@ -24,10 +24,10 @@
 #include <vector>
 
 #include "common/atomic_file.h"
-#include "trackvideo/encounters.h"
-#include "trackvideo/overlay.h"
+#include "trackvideo/sinks/encounters.h"
+#include "trackvideo/sinks/overlay.h"
 #include "trackvideo/sinks/sink.h"
-#include "trackvideo/tracks.h"
+#include "trackvideo/input/tracks.h"
 
 namespace trackvideo {
 

@@ -35,7 +35,7 @@
 #include <vector>
 
 #include "trackvideo/pipeline/frame_records.h"
-#include "trackvideo/tracks.h"
+#include "trackvideo/input/tracks.h"
 
 namespace trackvideo {
 

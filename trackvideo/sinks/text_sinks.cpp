@@ -4,7 +4,7 @@
 
 #include "common/tokens.h"
 #include "trackpair/detections.h"
-#include "trackvideo/table.h"
+#include "trackvideo/pipeline/table.h"
 
 namespace trackvideo {
 

@@ -18,7 +18,7 @@
 #include "trackvideo/sinks/progress.h"
 #include "trackvideo/sinks/report_runs.h"
 #include "trackvideo/sinks/sink.h"
-#include "trackvideo/tracks.h"
+#include "trackvideo/input/tracks.h"
 
 namespace trackvideo {
 

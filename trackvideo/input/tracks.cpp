@@ -1,0 +1,376 @@
+// trackvideo/input/tracks.cpp - reading the tracks file (see tracks.h).
+#include "trackvideo/input/tracks.h"
+
+#include "common/input_file.h"
+#include "common/tokens.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace trackvideo {
+
+namespace {
+
+constexpr int kColumns = 6;    // frame, id, left, top, width, height
+constexpr int kGtColumns = 8;  // and flag, class in ground truth
+const char* const kColumnNames[kGtColumns] = {"frame", "id",     "left", "top",
+                                              "width", "height", "flag", "class"};
+
+bool is_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\r';
+}
+
+// Splits one line (without its '\n') into its first `want` fields. A field
+// ends at a blank or a comma; blanks around a comma belong to the separator.
+// Returns the number of fields found (at most `want`), or -1 - i when field i
+// is empty (two commas in a row, or a comma first).
+int split_fields(const char* p, const char* end, std::string (&fields)[kGtColumns], int want) {
+  int n = 0;
+  while (p < end && is_blank(*p)) ++p;
+  while (p < end && n < want) {
+    const char* start = p;
+    while (p < end && !is_blank(*p) && *p != ',') ++p;
+    if (p == start) return -1 - n;  // a comma where a value belongs
+    fields[n++].assign(start, p);
+    while (p < end && is_blank(*p)) ++p;
+    if (p < end && *p == ',') {
+      ++p;
+      while (p < end && is_blank(*p)) ++p;
+      if (p == end && n < want) return -1 - n;
+    }
+  }
+  return n;
+}
+
+// Whether `field` is a plain decimal: an optional sign, digits with an
+// optional fraction (at least one digit in all), an optional exponent. No
+// blanks, no hexadecimal, no inf or nan, no other bytes (a NUL included).
+bool is_decimal(const std::string& field) {
+  const char* p = field.data();
+  const char* const end = p + field.size();
+  auto digits = [&p, end] {
+    const char* const from = p;
+    while (p < end && *p >= '0' && *p <= '9') ++p;
+    return p - from;
+  };
+  if (p < end && (*p == '+' || *p == '-')) ++p;
+  std::ptrdiff_t n = digits();
+  if (p < end && *p == '.') {
+    ++p;
+    n += digits();
+  }
+  if (n == 0) return false;
+  if (p < end && (*p == 'e' || *p == 'E')) {
+    ++p;
+    if (p < end && (*p == '+' || *p == '-')) ++p;
+    if (digits() == 0) return false;
+  }
+  return p == end;
+}
+
+enum class number { ok, not_a_number, out_of_range };
+
+// A plain decimal as a finite double.
+number parse_real(const std::string& field, double& value) {
+  // The common case first: an integer of up to 15 digits, exact in a double,
+  // read without strtod.
+  const char* p = field.data();
+  const char* const end = p + field.size();
+  const bool negative = p < end && *p == '-';
+  if (p < end && (*p == '-' || *p == '+')) ++p;
+  if (p < end && end - p <= 15) {
+    long long v = 0;
+    while (p < end && *p >= '0' && *p <= '9') v = v * 10 + (*p++ - '0');
+    if (p == end) {
+      value = static_cast<double>(negative ? -v : v);
+      return number::ok;
+    }
+  }
+  if (!is_decimal(field)) return number::not_a_number;
+  value = std::strtod(field.c_str(), nullptr);  // the whole field: it holds no NUL
+  return std::isfinite(value) ? number::ok : number::out_of_range;
+}
+
+// An integer column: a plain decimal with no fraction that fits an int.
+bool parse_integral(const std::string& field, long long& value, std::string& why) {
+  double v = 0;
+  const number n = parse_real(field, v);
+  if (n != number::ok) {
+    why = n == number::not_a_number ? "is not a number" : "is out of range";
+    return false;
+  }
+  if (v != std::floor(v)) {
+    why = "is not a whole number";
+    return false;
+  }
+  if (v < INT_MIN || v > INT_MAX) {
+    why = "is out of range";
+    return false;
+  }
+  value = static_cast<long long>(v);
+  return true;
+}
+
+// round(v) as an int, half away from zero; false when it does not fit.
+bool round_to_int(double v, long long& out) {
+  if (!(std::fabs(v) < 4.0e9)) return false;
+  out = std::lround(v);
+  return out >= INT_MIN && out <= INT_MAX;
+}
+
+// A field as messages quote it, as tokens are quoted.
+std::string quoted(const std::string& field) {
+  return common::quote_token(field);
+}
+
+// Whether a field starts as a number may: a first field that does not is a
+// header's. A row mistyped after its first byte stays an error.
+bool starts_like_number(char c) {
+  return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+}
+
+struct row {
+  int frame, id, line;
+  int x1, y1, x2, y2;
+};
+
+// Parses the fields of one row into `r` or returns what is wrong.
+std::string parse_row(const std::string (&f)[kGtColumns], row& r) {
+  long long frame = 0, id = 0;
+  std::string why;
+  if (!parse_integral(f[0], frame, why)) return "frame " + quoted(f[0]) + " " + why;
+  if (frame < 1) return "frame " + quoted(f[0]) + " is not a frame number (frames count from 1)";
+  if (!parse_integral(f[1], id, why)) return "id " + quoted(f[1]) + " " + why;
+  if (id == kNoTrackId)
+    return "id -1: trackvideo needs track ids (a tracker's output), not bare detections";
+  if (id < 0) return "id " + quoted(f[1]) + " is negative";
+  double v[4];
+  for (int i = 0; i < 4; ++i) {
+    const number n = parse_real(f[2 + i], v[i]);
+    if (n != number::ok)
+      return kColumnNames[2 + i] + std::string(" ") + quoted(f[2 + i]) +
+             (n == number::not_a_number ? " is not a number" : " is out of range");
+  }
+  long long x1, y1, x2, y2;
+  if (!round_to_int(v[0], x1) || !round_to_int(v[1], y1) || !round_to_int(v[0] + v[2], x2) ||
+      !round_to_int(v[1] + v[3], y2) || x2 - 1 < INT_MIN || y2 - 1 < INT_MIN)
+    return "the box does not fit the range of pixel coordinates";
+  --x2;
+  --y2;
+  if (x2 < x1 || y2 < y1)
+    return "the box is empty after rounding to pixels (width " + quoted(f[4]) + ", height " +
+           quoted(f[5]) + ")";
+  r.frame = static_cast<int>(frame);
+  r.id = static_cast<int>(id);
+  r.x1 = static_cast<int>(x1);
+  r.y1 = static_cast<int>(y1);
+  r.x2 = static_cast<int>(x2);
+  r.y2 = static_cast<int>(y2);
+  return "";
+}
+
+enum class verdict { kept, ignored_flag, ignored_class };
+
+// The common line, read without the general path: `want` integers of at most
+// nine digits (an optional '-'), comma-separated with no blanks, whose row is
+// valid as it stands. Sets the fields' values and returns true; returns false
+// for any other line, which the general path then reads (and whose faults it
+// names), so both paths agree on every line.
+bool fast_integers(const char* p, const char* end, int want, long long (&v)[kGtColumns]) {
+  for (int i = 0; i < want; ++i) {
+    const bool negative = p < end && *p == '-';
+    p += negative;
+    const char* const digits = p;
+    long long x = 0;
+    while (p < end && p - digits < 10 && static_cast<unsigned>(*p - '0') < 10u)
+      x = x * 10 + (*p++ - '0');
+    if (p == digits || p - digits > 9) return false;
+    v[i] = negative ? -x : x;
+    if (i + 1 < want) {
+      if (p == end || *p != ',') return false;
+      ++p;
+    }
+  }
+  // The last field ends where a field ends; the rest of the line is not read.
+  if (p < end && *p != ',' && !is_blank(*p)) return false;
+  return v[0] >= 1 && v[1] >= 0 && v[4] >= 1 && v[5] >= 1;
+}
+
+// Whether a ground-truth row is kept by `rules`, or what is wrong.
+std::string filter_row(const std::string (&f)[kGtColumns], const gt_rules& rules, verdict& v) {
+  double flag = 0;
+  const number n = parse_real(f[6], flag);
+  if (n != number::ok)
+    return "flag " + quoted(f[6]) +
+           (n == number::not_a_number ? " is not a number" : " is out of range");
+  long long cls = 0;
+  std::string why;
+  if (!parse_integral(f[7], cls, why)) return "class " + quoted(f[7]) + " " + why;
+  if (flag == 0)
+    v = verdict::ignored_flag;
+  else if (!rules.all_classes &&
+           std::find(rules.classes.begin(), rules.classes.end(), cls) == rules.classes.end())
+    v = verdict::ignored_class;
+  else
+    v = verdict::kept;
+  return "";
+}
+
+}  // namespace
+
+std::string parse_tracks(const std::string& text, const std::string& name, tracks& out,
+                         const gt_rules* rules) {
+  out = tracks{};
+  out.file = name;
+  std::vector<row> rows;
+  std::string fields[kGtColumns];
+  const int want = rules ? kGtColumns : kColumns;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  // One UTF-8 byte-order mark, as some editors put first.
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) p += 3;
+  bool first = true;  // no line but blank ones so far
+  for (int line = 1; p < end; ++line) {
+    const char* eol =
+        static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+    if (eol == nullptr) eol = end;
+    const char* q = p;
+    while (q < eol && is_blank(*q)) ++q;
+    if (q < eol) {
+      if (line == INT_MAX) return common::shown_name(name) + ": too many lines";
+      if (first && *q != ',' && !starts_like_number(*q)) {
+        out.header_line = line;
+      } else {
+        long long v[kGtColumns];
+        if (fast_integers(p, eol, want, v)) {
+          if (rules && (v[6] == 0 || (!rules->all_classes &&
+                                      std::find(rules->classes.begin(), rules->classes.end(),
+                                                v[7]) == rules->classes.end()))) {
+            ++(v[6] == 0 ? out.ignored_flag : out.ignored_class);
+          } else {
+            rows.push_back(row{static_cast<int>(v[0]), static_cast<int>(v[1]), line,
+                               static_cast<int>(v[2]), static_cast<int>(v[3]),
+                               static_cast<int>(v[2] + v[4] - 1),
+                               static_cast<int>(v[3] + v[5] - 1)});
+          }
+          first = false;
+          p = eol + (eol < end ? 1 : 0);
+          continue;
+        }
+        const int n = split_fields(p, eol, fields, want);
+        auto at = [&] { return common::shown_name(name) + ":" + std::to_string(line) + ": "; };
+        if (n < 0)
+          return at() + "column " + std::to_string(-n) + " (" + kColumnNames[-1 - n] + ") is empty";
+        if (rules && n < kGtColumns)
+          return at() +
+                 "ground truth needs 8 columns (frame,id,left,top,width,height,flag,class), "
+                 "found " +
+                 std::to_string(n);
+        if (n < kColumns)
+          return at() + "expected at least 6 columns (frame,id,left,top,width,height), found " +
+                 std::to_string(n);
+        std::string why;
+        if (rules) {
+          verdict v = verdict::kept;
+          if (!(why = filter_row(fields, *rules, v)).empty()) return at() + why;
+          if (v != verdict::kept) {
+            ++(v == verdict::ignored_flag ? out.ignored_flag : out.ignored_class);
+            first = false;
+            p = eol + (eol < end ? 1 : 0);
+            continue;
+          }
+        }
+        row r{};
+        why = parse_row(fields, r);
+        if (!why.empty()) return at() + why;
+        r.line = line;
+        rows.push_back(r);
+      }
+      first = false;
+    }
+    p = eol + (eol < end ? 1 : 0);
+  }
+  if (rows.empty())
+    return common::shown_name(name) +
+           (rules && (out.ignored_flag || out.ignored_class)
+                ? ": no rows kept (" + std::to_string(out.ignored_flag) + " with 7th column 0, " +
+                      std::to_string(out.ignored_class) + " of other classes)"
+                : ": no rows");
+
+  for (const row& r : rows) out.ids.push_back(r.id);
+  std::sort(out.ids.begin(), out.ids.end());
+  out.ids.erase(std::unique(out.ids.begin(), out.ids.end()), out.ids.end());
+  out.boxes.reserve(rows.size());
+  for (const row& r : rows) {
+    const int object =
+        static_cast<int>(std::lower_bound(out.ids.begin(), out.ids.end(), r.id) - out.ids.begin());
+    out.boxes.push_back(track_box{r.frame, object, 0, r.line, r.x1, r.y1, r.x2, r.y2});
+    out.last_frame = std::max(out.last_frame, r.frame);
+  }
+  // File order is kept within (frame, object): that order numbers the detections.
+  // Files are mostly in that order already.
+  const auto before = [](const track_box& a, const track_box& b) {
+    return a.frame != b.frame ? a.frame < b.frame : a.object < b.object;
+  };
+  if (!std::is_sorted(out.boxes.begin(), out.boxes.end(), before))
+    std::stable_sort(out.boxes.begin(), out.boxes.end(), before);
+  for (std::size_t i = 1; i < out.boxes.size(); ++i) {
+    const track_box& prev = out.boxes[i - 1];
+    track_box& b = out.boxes[i];
+    if (b.frame == prev.frame && b.object == prev.object) b.det = prev.det + 1;
+  }
+  return "";
+}
+
+std::string read_tracks(const std::string& path, tracks& out, const gt_rules* rules) {
+  // Regular files only, checked on the open file: a FIFO or a device might
+  // never end (trackpair's reader, which its detection files go through).
+  std::string text;
+  const std::string why = common::read_file(path, text);
+  if (!why.empty()) return "cannot open " + common::shown_name(path) + ": " + why;
+  return parse_tracks(text, path, out, rules);
+}
+
+std::string ignored_message(const tracks& t) {
+  const int n = t.ignored_flag + t.ignored_class;
+  return common::shown_name(t.file) + ": " + std::to_string(n) + (n == 1 ? " row" : " rows") +
+         " ignored (" + std::to_string(t.ignored_flag) + " with 7th column 0, " +
+         std::to_string(t.ignored_class) + " of other classes)";
+}
+
+std::string header_message(const tracks& t) {
+  if (t.header_line == 0) return "";
+  return common::shown_name(t.file) + ":" + std::to_string(t.header_line) +
+         ": skipped the header line";
+}
+
+std::string tracks::verify() const {
+  for (std::size_t i = 1; i < ids.size(); ++i)
+    if (ids[i - 1] >= ids[i]) return "ids not ascending and distinct at " + std::to_string(i);
+  if (boxes.empty()) return "no boxes";
+  if (header_line < 0) return "header_line is negative";
+  int last = 0;
+  for (std::size_t i = 0; i < boxes.size(); ++i) {
+    const track_box& b = boxes[i];
+    if (b.line <= header_line) return "box " + std::to_string(i) + ": not after the header line";
+    if (b.object < 0 || b.object >= objects())
+      return "box " + std::to_string(i) + ": object out of range";
+    if (b.frame < 1 || b.x2 < b.x1 || b.y2 < b.y1)
+      return "box " + std::to_string(i) + ": bad frame or corners";
+    const bool same = i > 0 && boxes[i - 1].frame == b.frame && boxes[i - 1].object == b.object;
+    if (i > 0 && !same &&
+        (boxes[i - 1].frame > b.frame ||
+         (boxes[i - 1].frame == b.frame && boxes[i - 1].object > b.object)))
+      return "box " + std::to_string(i) + ": out of order";
+    if (b.det != (same ? boxes[i - 1].det + 1 : 0))
+      return "box " + std::to_string(i) + ": det not consecutive";
+    last = std::max(last, b.frame);
+  }
+  if (last != last_frame) return "last_frame is not the largest frame";
+  return "";
+}
+
+}  // namespace trackvideo

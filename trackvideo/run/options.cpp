@@ -1,0 +1,303 @@
+// trackvideo/run/options.cpp - the command line (see options.h).
+#include "trackvideo/run/options.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "common/tokens.h"
+#include "trackvideo/sinks/overlay.h"
+#include "trackvideo/input/sequence.h"
+
+namespace trackvideo {
+
+namespace {
+
+// A value as messages quote it, as tokens are.
+std::string quoted(const std::string& value) {
+  return common::quote_token(value);
+}
+
+// Reads the value of `name`: a whole decimal number from 1 to `most`, digits
+// only. "" or what is wrong.
+std::string parse_count(const std::string& name, const std::string& text, long long most,
+                        const char* why_most, long long& value) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+    return name + " " + quoted(text) + " is not a whole number >= 1";
+  errno = 0;
+  const long long v = std::strtoll(text.c_str(), nullptr, 10);
+  if (errno == ERANGE || v > most)
+    return name + " " + quoted(text) + " is too large (at most " + std::to_string(most) + why_most +
+           ")";
+  if (v < 1) return name + " " + quoted(text) + " is not a whole number >= 1";
+  value = v;
+  return "";
+}
+
+// The --batch options: "" or what is wrong.
+std::string check_batch(options& out, const std::string& jobs, const std::string& shard,
+                        const std::string& with) {
+  const struct {
+    const char* name;
+    const std::string& value;
+  } one_run[] = {{"--tracks", out.tracks},         {"--video", out.video},
+                 {"--frames", out.frames},         {"--sequence", out.sequence},
+                 {"--csv", out.csv},               {"--overlay", out.overlay},
+                 {"--overlay-video", out.overlay_video}, {"--detections", out.detections},
+                 {"--encounters", out.encounters}, {"--html", out.html}};
+  for (const auto& o : one_run)
+    if (!o.value.empty())
+      return std::string(o.name) +
+             " does not go with --batch (LIST names each sequence's inputs; --with adds outputs)";
+  if (out.out.empty()) return "--batch needs --out DIR";
+  if (!jobs.empty()) {
+    long long n = 0;
+    const std::string why = parse_count("--jobs", jobs, kMaxJobs, "", n);
+    if (!why.empty()) return why;
+    out.jobs = static_cast<int>(n);
+  }
+  if (!shard.empty()) {
+    const std::size_t slash = shard.find('/');
+    int k = -1, n = 0;
+    if (slash == std::string::npos || !common::parse_int_token(shard.substr(0, slash), k) ||
+        !common::parse_int_token(shard.substr(slash + 1), n) || shard[0] == '+' ||
+        shard[0] == '-' || n < 1 || k < 0 || k >= n)
+      return "--shard " + quoted(shard) + " is not K/N with 0 <= K < N";
+    out.shard = k;
+    out.shards = n;
+  }
+  std::size_t start = 0;
+  while (!with.empty() && start <= with.size()) {
+    const std::size_t comma = std::min(with.find(',', start), with.size());
+    const std::string item = with.substr(start, comma - start);
+    if (item == "overlay-video")
+      out.with_overlay_video = true;
+    else if (item == "overlay")
+      out.with_overlay = true;
+    else if (item == "detections")
+      out.with_detections = true;
+    else
+      return "--with " + quoted(with) +
+             ": expected a comma-separated choice of overlay-video, overlay, detections";
+    start = comma + 1;
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string options::with_text() const {
+  std::string text;
+  const auto add = [&text](bool on, const char* name) {
+    if (on) text += (text.empty() ? "" : ",") + std::string(name);
+  };
+  add(with_overlay_video, "overlay-video");
+  add(with_overlay, "overlay");
+  add(with_detections, "detections");
+  return text;
+}
+
+std::string usage() {
+  return "usage: trackvideo --tracks FILE (--video FILE | --frames DIR) [--gt]\n"
+         "                  [--classes LIST] [--csv FILE] [--overlay DIR]\n"
+         "                  [--overlay-video FILE] [--detections DIR] [--radius N]\n"
+         "                  [--max-pixels N] [--encounters FILE] [--gap N] [--near N]\n"
+         "                  [--trail N] [--html DIR] [--threads N] [--progress | --quiet]\n"
+         "       trackvideo --sequence DIR [--tracks FILE] [the options above]\n"
+         "       trackvideo --batch LIST --out DIR [--jobs N] [--shard K/N] [--force]\n"
+         "                  [--with WHAT] [--gt] [--classes LIST] [--radius N]\n"
+         "                  [--max-pixels N] [--threads N] [--progress | --quiet]\n"
+         "       trackvideo --help | --version\n"
+         "\n"
+         "Reads a tracks file (rows frame,id,left,top,width,height[,...]) and a video\n"
+         "or a folder of images, prints on standard output the candidate report of the\n"
+         "boxes (per detection, the detections of other tracks of its frame at an L1\n"
+         "distance below N pixels; frames after the first), and writes on request:\n"
+         "  --sequence DIR       a sequence folder: DIR/seqinfo.ini, its frames, and\n"
+         "                       DIR/gt/gt.txt as the tracks unless --tracks is given\n"
+         "  --gt                 the --tracks file is ground truth: rows with a 7th\n"
+         "                       column of 0 or an 8th (class) not in LIST are ignored\n"
+         "  --classes LIST       the classes ground truth keeps: 1,2,... or all\n"
+         "                       (default 1)\n"
+         "  --csv FILE           one row per candidate pair of every frame\n"
+         "  --overlay DIR        frame_NNNNNN.png per frame with boxes, tracks and pairs\n"
+         "                       drawn\n"
+         "  --overlay-video FILE the same drawing for every frame in one video: FILE.avi\n"
+         "                       Motion-JPEG, FILE.mp4 H.264\n"
+         "  --detections DIR     objects_info_h<q+1>_<f>.txt per object and frame\n"
+         "  --encounters FILE    one row per encounter: two tracks' run of frames with\n"
+         "                       candidate pairs, with the run's closest measures\n"
+         "  --gap N              frames without pairs an encounter spans (default 0)\n"
+         "  --near N             a track starting or ending this close to an encounter\n"
+         "                       is flagged (default 10 frames)\n"
+         "  --trail N            overlays draw each track's last N centres (default 30)\n"
+         "  --html DIR           DIR/index.html: the encounters with a picture of each\n"
+         "  --radius N           the L1 limit in pixels (default 80)\n"
+         "  --max-pixels N       refuse frames of more than N pixels (default " +
+         std::to_string(histfeat::kDefaultMaxPixels) +
+         ")\n"
+         "  --threads N          frames decoded at once (default: one per processor;\n"
+         "                       with --batch, the processors shared by the jobs)\n"
+         "  --progress, --quiet  progress on standard error always, or never (default:\n"
+         "                       when standard error is a terminal)\n"
+         "  --batch LIST         every sequence of LIST (lines SEQDIR [TRACKS]) into\n"
+         "                       DIR/<name>/: report.txt, pairs.csv, a done marker;\n"
+         "                       DIR/summary.csv; sequences done before are skipped\n"
+         "  --jobs N             sequences at once, each in its own process (default:\n"
+         "                       one per core)\n"
+         "  --shard K/N          only the sequences whose index i has i mod N = K\n"
+         "  --force              redo sequences done before\n"
+         "  --with WHAT          also overlay-video, overlay, detections (comma-separated)\n"
+         "Outputs are written only when the whole run succeeds.\n";
+}
+
+std::string parse_options(int argc, const char* const* argv, options& out) {
+  out = options{};
+  struct valued {
+    const char* name;
+    std::string* target;
+  };
+  std::string radius, max_pixels, classes, jobs, shard, with, gap, near, trail, threads;
+  const valued with_value[] = {{"--tracks", &out.tracks},
+                               {"--video", &out.video},
+                               {"--frames", &out.frames},
+                               {"--csv", &out.csv},
+                               {"--overlay", &out.overlay},
+                               {"--overlay-video", &out.overlay_video},
+                               {"--detections", &out.detections},
+                               {"--radius", &radius},
+                               {"--max-pixels", &max_pixels},
+                               {"--sequence", &out.sequence},
+                               {"--classes", &classes},
+                               {"--batch", &out.batch},
+                               {"--out", &out.out},
+                               {"--jobs", &jobs},
+                               {"--shard", &shard},
+                               {"--with", &with},
+                               {"--encounters", &out.encounters},
+                               {"--gap", &gap},
+                               {"--near", &near},
+                               {"--trail", &trail},
+                               {"--html", &out.html},
+                               {"--threads", &threads}};
+  bool seen[sizeof with_value / sizeof with_value[0]] = {};
+  bool progress = false, quiet = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help") {
+      out.help = true;
+      return "";
+    }
+    if (arg == "--version") {
+      out.version = true;
+      return "";
+    }
+    if (arg == "--progress") {
+      progress = true;
+      continue;
+    }
+    if (arg == "--quiet") {
+      quiet = true;
+      continue;
+    }
+    if (arg == "--gt") {
+      out.gt = true;
+      continue;
+    }
+    if (arg == "--force") {
+      out.force = true;
+      continue;
+    }
+    const std::size_t eq = arg.find('=');
+    const std::string name = arg.substr(0, eq);
+    bool known = false;
+    for (std::size_t k = 0; k < sizeof with_value / sizeof with_value[0]; ++k) {
+      if (name != with_value[k].name) continue;
+      known = true;
+      if (seen[k]) return name + " is given twice";
+      seen[k] = true;
+      if (eq != std::string::npos) {
+        *with_value[k].target = arg.substr(eq + 1);
+      } else {
+        // "--csv --quiet": the value is missing, not "--quiet".
+        if (i + 1 >= argc || std::string(argv[i + 1]).rfind("--", 0) == 0)
+          return name + " needs a value";
+        *with_value[k].target = argv[++i];
+      }
+      if (with_value[k].target->empty()) return name + " needs a value";
+    }
+    if (!known) {
+      if (arg.size() > 1 && arg[0] == '-') return "unknown option " + quoted(arg);
+      return "unexpected argument " + quoted(arg);
+    }
+  }
+  if (!out.batch.empty()) {
+    const std::string why = check_batch(out, jobs, shard, with);
+    if (!why.empty()) return why;
+  } else {
+    const char* batch_only = !out.out.empty() ? "--out"
+                             : !jobs.empty()  ? "--jobs"
+                             : !shard.empty() ? "--shard"
+                             : out.force      ? "--force"
+                             : !with.empty()  ? "--with"
+                                              : nullptr;
+    if (batch_only) return std::string(batch_only) + " goes with --batch LIST";
+    if (!out.sequence.empty() && (!out.video.empty() || !out.frames.empty()))
+      return "--sequence excludes --video and --frames (the sequence holds its frames)";
+    if (out.tracks.empty() && out.sequence.empty()) return "--tracks FILE is required";
+    if (out.sequence.empty() && out.video.empty() == out.frames.empty())
+      return out.video.empty() ? "--video FILE, --frames DIR or --sequence DIR is required"
+                               : "--video and --frames exclude each other";
+  }
+  if (!radius.empty()) {
+    const std::string why = parse_count("--radius", radius, kMaxRadius,
+                                        ", beyond the distance of any two boxes", out.radius);
+    if (!why.empty()) return why;
+  }
+  if (!classes.empty()) {
+    if (!out.ground_truth() && out.batch.empty())
+      return "--classes applies to ground truth: give --gt with --tracks FILE";
+    const std::string why = parse_classes(classes, out.rules);
+    if (!why.empty()) return why;
+  }
+  const struct {
+    const char* name;
+    const std::string& text;
+    int& value;
+  } counts[] = {{"--gap", gap, out.gap}, {"--near", near, out.near}, {"--trail", trail, out.trail}};
+  for (const auto& c : counts) {
+    if (c.text.empty()) continue;
+    // 0 is allowed: parsed as 1 + the value.
+    long long v = 0;
+    const std::string why = parse_count(c.name, c.text == "0" ? "1" : c.text, kMaxFrameCount, "", v);
+    if (!why.empty()) {
+      return std::string(c.name) + " " + quoted(c.text) +
+             (why.find("too large") != std::string::npos
+                  ? " is too large (at most " + std::to_string(kMaxFrameCount) + ")"
+                  : " is not a whole number >= 0");
+    }
+    c.value = c.text == "0" ? 0 : static_cast<int>(v);
+  }
+  if (!max_pixels.empty()) {
+    const std::string why = parse_count("--max-pixels", max_pixels, LLONG_MAX, "", out.max_pixels);
+    if (!why.empty()) return why;
+  }
+  if (!threads.empty()) {
+    long long n = 0;
+    const std::string why = parse_count("--threads", threads, kMaxThreads, "", n);
+    if (!why.empty()) return why;
+    out.threads = static_cast<int>(n);
+  }
+  if (!out.overlay_video.empty() && video_extension(out.overlay_video).empty())
+    return "--overlay-video " + quoted(out.overlay_video) +
+           ": give a name ending in .avi (Motion-JPEG) or .mp4 (H.264)";
+  if (progress && quiet) return "--progress and --quiet exclude each other";
+  out.progress = progress ? progress_mode::always
+                 : quiet  ? progress_mode::never
+                          : progress_mode::automatic;
+  return "";
+}
+
+}  // namespace trackvideo

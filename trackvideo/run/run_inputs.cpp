@@ -1,0 +1,93 @@
+// trackvideo/run/run_inputs.cpp - the tracks and the frames of a run (see
+// run_inputs.h).
+#include "trackvideo/run/run_inputs.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <vector>
+
+#include "common/tokens.h"
+
+namespace trackvideo {
+
+using common::in_folder;
+using common::shown_name;
+
+namespace {
+
+// seqinfo.ini, and the tracks file and frames' folder it implies.
+std::string read_sequence(const options& o, run_inputs& in) {
+  const std::string why = read_seqinfo(o.sequence, in.seq);
+  if (!why.empty()) return why;
+  if (in.tracks_path.empty()) in.tracks_path = ground_truth_path(o.sequence);
+  in.frames_dir = frames_folder(o.sequence, in.seq);
+  return "";
+}
+
+// Frames 1 .. F of the sequence, each a regular file, checked before any is
+// decoded; each decoded one must have seqinfo.ini's size when it gives one.
+std::string open_sequence_frames(const options& o, run_inputs& in) {
+  std::vector<std::string> paths;
+  for (int f = 1; f <= in.boxes.last_frame; ++f) {
+    paths.push_back(frame_path(o.sequence, in.seq, f));
+    struct stat st;
+    if (::stat(paths.back().c_str(), &st) != 0) {
+      const int error = errno;
+      return "frame " + std::to_string(f) + ": cannot open " + shown_name(paths.back()) + ": " +
+             std::strerror(error);
+    }
+    if (!S_ISREG(st.st_mode))
+      return "frame " + std::to_string(f) + ": " + shown_name(paths.back()) +
+             " is not a regular file";
+  }
+  in.source.open_list(in.frames_dir, std::move(paths), in.seq.frame_rate);
+  if (in.seq.im_width > 0 && in.seq.im_height > 0)
+    in.source.expect_size(in.seq.im_width, in.seq.im_height,
+                          shown_name(in_folder(o.sequence, "seqinfo.ini")));
+  return "";
+}
+
+}  // namespace
+
+std::string read_inputs(const options& o, std::FILE* err, run_inputs& in) {
+  in.tracks_path = o.tracks;
+  in.frames_dir = o.frames;
+  std::string why;
+  if (!o.sequence.empty() && !(why = read_sequence(o, in)).empty()) return why;
+  tracks& t = in.boxes;
+  why = read_tracks(in.tracks_path, t, o.ground_truth() ? &o.rules : nullptr);
+  const std::string skipped = why.empty() ? header_message(t) : "";
+  if (!skipped.empty() && o.progress != progress_mode::never)
+    std::fprintf(err, "trackvideo: %s\n", skipped.c_str());
+  if (why.empty() && o.ground_truth() && o.progress != progress_mode::never)
+    std::fprintf(err, "trackvideo: %s\n", ignored_message(t).c_str());
+  if (!why.empty() || o.sequence.empty() || t.last_frame <= in.seq.seq_length) return why;
+  // The first row beyond the sequence, in file order.
+  int line = INT_MAX, frame = 0;
+  for (const track_box& b : t.boxes)
+    if (b.frame > in.seq.seq_length && b.line < line) {
+      line = b.line;
+      frame = b.frame;
+    }
+  return shown_name(in.tracks_path) + ":" + std::to_string(line) + ": frame " +
+         std::to_string(frame) + " is beyond the sequence's " + std::to_string(in.seq.seq_length) +
+         " frames (seqLength in " + shown_name(in_folder(o.sequence, "seqinfo.ini")) + ")";
+}
+
+std::string open_frames(const options& o, int threads, run_inputs& in) {
+  if (!o.sequence.empty()) return open_sequence_frames(o, in);
+  const std::string why =
+      o.video.empty() ? in.source.open_folder(o.frames) : in.source.open_video(o.video, threads);
+  if (!why.empty()) return why;
+  const std::size_t images = in.source.images().size();
+  if (o.video.empty() && static_cast<long long>(images) < in.boxes.last_frame)
+    return shown_name(o.frames) + ": no frame " + std::to_string(images + 1) +
+           " (the folder holds " + std::to_string(images) + (images == 1 ? " image" : " images") +
+           ", the tracks go to frame " + std::to_string(in.boxes.last_frame) + ")";
+  return "";
+}
+
+}  // namespace trackvideo

@@ -1,0 +1,42 @@
+// trackvideo/run/run_inputs.h - what a run reads before its first frame: the
+// tracks file (or a sequence folder's), and the frames it opens.
+//
+// read_inputs() reads and checks seqinfo.ini (with --sequence), the tracks
+// file, and prints the notes of a skipped header and of rows the
+// ground-truth rules ignored; open_frames() opens the video, the folder or
+// the sequence's frames (each of frames 1 .. F a regular file, checked before
+// any is decoded). check_standard_output() refuses a standard output that is
+// one of the run's inputs or outputs (run_outputs.h).
+//
+// Ownership: run_inputs owns the tracks and the frame source for the run.
+// Cost: reading and sorting the tracks file; a stat per sequence frame.
+// Failure: "" or the run's line.
+#ifndef TRACKVIDEO_RUN_RUN_INPUTS_H
+#define TRACKVIDEO_RUN_RUN_INPUTS_H
+
+#include <cstdio>
+#include <string>
+
+#include "trackvideo/input/frame_source.h"
+#include "trackvideo/run/options.h"
+#include "trackvideo/input/sequence.h"
+#include "trackvideo/input/tracks.h"
+
+namespace trackvideo {
+
+struct run_inputs {
+  explicit run_inputs(long long max_pixels) : source(max_pixels) {}
+  // The tracks file and the frames' folder: the options', or a sequence's.
+  std::string tracks_path, frames_dir;
+  seqinfo seq;  // with --sequence
+  tracks boxes;
+  frame_source source;
+};
+
+std::string read_inputs(const options& o, std::FILE* err, run_inputs& in);
+// threads: the video decoder's.
+std::string open_frames(const options& o, int threads, run_inputs& in);
+
+}  // namespace trackvideo
+
+#endif  // TRACKVIDEO_RUN_RUN_INPUTS_H
