@@ -1,7 +1,7 @@
 // trackvideo's video module: found and loaded by the first video opened (not
 // linked in here, so the real module is loaded), refused when it is missing,
-// not a shared object or lacks the entry; the program end to end with the
-// module and without it.
+// not a shared object, lacks the entry or has a table of another size,
+// interface or build; the program end to end with the module and without it.
 #include "trackvideo/video_support.h"
 
 #include <gtest/gtest.h>
@@ -49,17 +49,30 @@ TEST(VideoSupport, ABadModuleIsRefusedAndRetriedTheRealOneLoaded) {
   tavo_test::scratch_dir dir;
   const std::string missing = (dir.path() / "none.so").string();
   const std::string text = dir.write("text.so", std::string(200, 'x')).string();
+  const std::string fake = FAKE_MODULE;
+  const std::string stamp = TRACKVIDEO_VIDEO_STAMP;
   struct bad_case {
-    std::string module, reason;
+    std::string module, table, reason;
   };
   const bad_case cases[] = {
-      {missing, no_file(missing)},
-      {text, text + ": invalid ELF header"},
+      {missing, "", no_file(missing)},
+      {text, "", text + ": invalid ELF header"},
       // A shared object without the entry (found by its soname).
-      {"libm.so.6", "libm.so.6 is not a video module of this version of trackvideo"},
+      {"libm.so.6", "", "libm.so.6 is not a video module of this version of trackvideo"},
+      {fake, "small",
+       fake + ": its table has " + std::to_string(sizeof(trackvideo_video_table) - sizeof(void*)) +
+           " bytes, fewer than the " + std::to_string(sizeof(trackvideo_video_table)) +
+           " of this program"},
+      {fake, "version",
+       fake + ": its interface is version " + std::to_string(TRACKVIDEO_VIDEO_INTERFACE + 1) +
+           ", this program's " + std::to_string(TRACKVIDEO_VIDEO_INTERFACE)},
+      {fake, "stamp",
+       fake + ": it was built apart from this program (build stamp '4.1/GNU-12.2.0/?[31m', " +
+           "this program's '" + stamp + "')"},
   };
   for (const bad_case& c : cases) {
     ASSERT_EQ(::setenv(kVariable.c_str(), c.module.c_str(), 1), 0);
+    ASSERT_EQ(::setenv("TAVO_FAKE_VIDEO_TABLE", c.table.c_str(), 1), 0);
     std::unique_ptr<video_reader> reader;
     const std::string why = new_video_reader(reader);
     EXPECT_EQ(why, "the video support (trackvideo-ffmpeg.so) cannot be loaded: " + c.reason);
@@ -92,6 +105,7 @@ TEST(VideoSupport, ABadModuleIsRefusedAndRetriedTheRealOneLoaded) {
   ASSERT_EQ(reader->next(&frame, ended), "");
   EXPECT_TRUE(ended);
   ::unsetenv(kVariable.c_str());
+  ::unsetenv("TAVO_FAKE_VIDEO_TABLE");
 }
 
 // The program needs no FFmpeg and no video I/O of OpenCV to start: the
