@@ -1,11 +1,16 @@
 // trackvideo's video module: found and loaded by the first video opened (not
 // linked in here, so the real module is loaded), refused when it is missing,
 // not a shared object, lacks the entry or has a table of another size,
-// interface or build; the program end to end with the module and without it.
+// interface or build; the variable naming it a path to a regular file; the
+// program end to end with the module and without it.
 #include "trackvideo/video_support.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -41,15 +46,24 @@ std::string cannot_load(const std::string& path) {
   return "the video support (trackvideo-ffmpeg.so) cannot be loaded: " + no_file(path);
 }
 
+// The file of the C library's maths, loaded in this process already.
+std::string libm_path() {
+  Dl_info info{};
+  const auto cosine = static_cast<double (*)(double)>(&::cos);
+  return ::dladdr(reinterpret_cast<void*>(cosine), &info) && info.dli_fname ? info.dli_fname : "";
+}
+
 }  // namespace
 
 // In order, in one process: each bad module is refused with its reason and
-// the next call tries again; the real module then makes readers and writers.
+// the next call tries again; the real module then makes readers and writers
+// (after a library the loader had loaded already and keeps).
 TEST(VideoSupport, ABadModuleIsRefusedAndRetriedTheRealOneLoaded) {
   tavo_test::scratch_dir dir;
   const std::string missing = (dir.path() / "none.so").string();
   const std::string text = dir.write("text.so", std::string(200, 'x')).string();
-  const std::string fake = FAKE_MODULE;
+  const std::string libm = libm_path(), fake = FAKE_MODULE;
+  ASSERT_NE(libm, "");
   const std::string stamp = TRACKVIDEO_VIDEO_STAMP;
   struct bad_case {
     std::string module, table, reason;
@@ -57,8 +71,7 @@ TEST(VideoSupport, ABadModuleIsRefusedAndRetriedTheRealOneLoaded) {
   const bad_case cases[] = {
       {missing, "", no_file(missing)},
       {text, "", text + ": invalid ELF header"},
-      // A shared object without the entry (found by its soname).
-      {"libm.so.6", "", "libm.so.6 is not a video module of this version of trackvideo"},
+      {libm, "", libm + " is not a video module of this version of trackvideo"},
       {fake, "small",
        fake + ": its table has " + std::to_string(sizeof(trackvideo_video_table) - sizeof(void*)) +
            " bytes, fewer than the " + std::to_string(sizeof(trackvideo_video_table)) +
@@ -160,6 +173,41 @@ TEST(EndToEndVideoModule, OnlyRunsWithAVideoNeedTheModule) {
   const auto read = run_trackvideo(video);
   EXPECT_EQ(read.status, 0) << read.err;
   EXPECT_TRUE(fs::exists(csv));
+}
+
+// The variable is a path, and only a regular file is loaded: a FIFO is one
+// line at once (no wait for a writer), a bare name a file of the current
+// folder (never one on the library path), a byte outside printable ASCII in
+// the name shown as '?'.
+TEST(EndToEndVideoModule, TheVariableIsThePathOfARegularFile) {
+  tavo_test::scratch_dir dir;
+  fs::copy_file(kModule, dir.path() / "mod.so");
+  ASSERT_EQ(::mkfifo((dir.path() / "fifo.so").c_str(), 0600), 0);
+  const fs::path avi = dir.path() / "o.avi";
+  auto run_with = [&](const std::string& module) {
+    child_options o;
+    o.dir = dir.path().string();
+    o.env = {kVariable + "=" + module};
+    return run_child({TRACKVIDEO_EXE, "--tracks", kTracks.string(), "--frames", kFootage.string(),
+                      "--overlay-video", avi.string()},
+                     o);
+  };
+  const std::pair<std::string, std::string> cases[] = {
+      {"fifo.so", "fifo.so: cannot open shared object file: not a regular file"},
+      {"libm.so.6", no_file("libm.so.6")},
+      {"a\x01\x1b.so", no_file("'a??.so'")},
+  };
+  for (const auto& [module, reason] : cases) {
+    const auto r = run_with(module);
+    EXPECT_EQ(r.status, 1) << module;
+    EXPECT_EQ(r.err, "trackvideo: cannot write " + avi.string() +
+                         ": the video support (trackvideo-ffmpeg.so) cannot be loaded: " + reason +
+                         "\n");
+  }
+  EXPECT_FALSE(fs::exists(avi));
+  const auto r = run_with("mod.so");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(avi));
 }
 
 // Without the variable, the module is looked for beside the program, then

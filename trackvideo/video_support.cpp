@@ -3,9 +3,11 @@
 // video_support.h). No FFmpeg here.
 #include "trackvideo/video_support.h"
 
+#include "common/input_file.h"
 #include "common/tokens.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -69,23 +71,54 @@ std::string check_table(const trackvideo_video_table* table, const std::string& 
   return "";
 }
 
-// Loads the file `path` and takes its table. "" or why not: the dynamic
-// loader's reason, or what is wrong with the table.
+// The dynamic loader's `error` for a file it was given as `alias`, naming it
+// `shown` instead, with bytes outside printable ASCII (from the file's own
+// contents) shown as '?'.
+std::string loader_error(const char* error, const std::string& alias, const std::string& shown) {
+  std::string text = error ? error : alias + ": unknown error";
+  if (text.compare(0, alias.size() + 1, alias + ":") == 0) text.replace(0, alias.size(), shown);
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f) c = '?';
+  return text;
+}
+
+// Whether the dynamic loader answers to `name` with an object it keeps.
+bool loader_knows(const std::string& name) {
+  void* known = ::dlopen(name.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+  if (known) ::dlclose(known);
+  return known != nullptr;
+}
+
+// Loads the file `path` and takes its table. "" or why not. The loader is
+// given the descriptor the file was checked on (/proc/self/fd/N), never the
+// name: a name could be swapped for a FIFO after the check, and a name
+// without '/' would send it along the library path. The loader then knows
+// the object it keeps by that name too (the module, a refused one it cannot
+// unload, a library it had loaded already), and would answer to it without
+// opening anything: so N stays open while it does, never naming another file.
 std::string load_file(const std::string& path, const trackvideo_video_table*& table) {
-  void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  const std::string shown = common::shown_name(path);
+  int fd = -1;
+  struct stat st;
+  if (std::string why = common::open_regular(path, fd, st); !why.empty())
+    return shown + ": cannot open shared object file: " + why;
+  const std::string alias = "/proc/self/fd/" + std::to_string(fd);
+  std::string why;
+  void* module = ::dlopen(alias.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!module) {
-    const char* error = ::dlerror();
-    return error ? error : path + ": unknown error";
+    why = loader_error(::dlerror(), alias, shown);
+  } else {
+    const auto entry =
+        reinterpret_cast<trackvideo_video_entry>(::dlsym(module, TRACKVIDEO_VIDEO_ENTRY));
+    const trackvideo_video_table* found = entry ? entry() : nullptr;
+    why = check_table(found, shown);
+    if (why.empty())
+      table = found;  // stays loaded
+    else
+      ::dlclose(module);
   }
-  const auto entry =
-      reinterpret_cast<trackvideo_video_entry>(::dlsym(module, TRACKVIDEO_VIDEO_ENTRY));
-  const trackvideo_video_table* found = entry ? entry() : nullptr;
-  if (std::string why = check_table(found, common::shown_name(path)); !why.empty()) {
-    ::dlclose(module);
-    return why;
-  }
-  table = found;  // stays loaded
-  return "";
+  if (!why.empty() && !loader_knows(alias)) ::close(fd);
+  return why;
 }
 
 // Opens the module and takes its table. "" or why not: the reason for the one

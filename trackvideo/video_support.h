@@ -13,12 +13,17 @@
 // refused before anything of it is called.
 //
 // Where the module is found: the file named by the environment variable
-// TRACKVIDEO_FFMPEG_MODULE when it is set and not empty; else
-// trackvideo-ffmpeg.so beside the executable (the build tree), then in
-// ../lib/trackvideo/ from the executable's folder (an installed tree, as the
-// install rule lays it out; found wherever the prefix is moved). A program
-// linked with the module's code itself (the unit tests) uses its table,
-// checked the same way, and loads nothing.
+// TRACKVIDEO_FFMPEG_MODULE when it is set and not empty (a path; a name
+// without '/' is a file in the current folder, never looked for on the
+// library path); else trackvideo-ffmpeg.so beside the executable (the build
+// tree), then in ../lib/trackvideo/ from the executable's folder (an
+// installed tree, as the install rule lays it out; found wherever the prefix
+// is moved). Only a regular file is loaded: it is opened without waiting
+// (O_NONBLOCK), checked on the open descriptor, and loaded through that
+// descriptor (/proc/self/fd/N), so a FIFO or a device put in its place makes
+// no run wait. Names in messages are common::shown_name's. A program linked
+// with the module's code itself (the unit tests) uses its table, checked the
+// same way, and loads nothing.
 //
 // Ownership: the module stays loaded until the process ends; readers and
 // writers are the caller's (std::unique_ptr), each owning its module handle.
@@ -105,11 +110,13 @@ constexpr const char* kVideoSupportModule = "trackvideo-ffmpeg.so";
 
 // A new reader or writer, loading the module first if need be. "" or "the
 // video support (trackvideo-ffmpeg.so) cannot be loaded: <reason>" (the
-// caller puts "cannot read PATH: " in front), for the file named by the
-// variable or the first file found: the dynamic loader's reason, "NAME is not
-// a video module of this version of trackvideo" (no entry) or what is wrong
-// with its table; else "it is neither in DIR nor in DIR/../lib/trackvideo".
-// A failed load is retried by the next call. Throws std::bad_alloc.
+// caller puts "cannot read PATH: " in front): the file named by the variable
+// or the first file found cannot be opened ("NAME: cannot open shared object
+// file: <why>", a FIFO "...: not a regular file"), the dynamic loader's
+// reason, "NAME is not a video module of this version of trackvideo" (no
+// entry) or what is wrong with its table; else "it is neither in DIR nor in
+// DIR/../lib/trackvideo". A failed load is retried by the next call. Throws
+// std::bad_alloc.
 std::string new_video_reader(std::unique_ptr<video_reader>& reader);
 std::string new_video_writer(std::unique_ptr<video_writer>& writer);
 
