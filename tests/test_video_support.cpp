@@ -1,11 +1,16 @@
 // trackvideo's video module: found and loaded by the first video opened (not
 // linked in here, so the real module is loaded), refused when it is missing,
-// not a shared object or lacks the entry; the program end to end with the
-// module and without it.
+// not a shared object, lacks the entry or has a table of another size,
+// interface or build; the variable naming it a path to a regular file; the
+// program end to end with the module and without it.
 #include "trackvideo/video/video_support.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -41,25 +46,46 @@ std::string cannot_load(const std::string& path) {
   return "the video support (trackvideo-ffmpeg.so) cannot be loaded: " + no_file(path);
 }
 
+// The file of the C library's maths, loaded in this process already.
+std::string libm_path() {
+  Dl_info info{};
+  const auto cosine = static_cast<double (*)(double)>(&::cos);
+  return ::dladdr(reinterpret_cast<void*>(cosine), &info) && info.dli_fname ? info.dli_fname : "";
+}
+
 }  // namespace
 
 // In order, in one process: each bad module is refused with its reason and
-// the next call tries again; the real module then makes readers and writers.
+// the next call tries again; the real module then makes readers and writers
+// (after a library the loader had loaded already and keeps).
 TEST(VideoSupport, ABadModuleIsRefusedAndRetriedTheRealOneLoaded) {
   tavo_test::scratch_dir dir;
   const std::string missing = (dir.path() / "none.so").string();
   const std::string text = dir.write("text.so", std::string(200, 'x')).string();
+  const std::string libm = libm_path(), fake = FAKE_MODULE;
+  ASSERT_NE(libm, "");
+  const std::string stamp = TRACKVIDEO_VIDEO_STAMP;
   struct bad_case {
-    std::string module, reason;
+    std::string module, table, reason;
   };
   const bad_case cases[] = {
-      {missing, no_file(missing)},
-      {text, text + ": invalid ELF header"},
-      // A shared object without the entry (found by its soname).
-      {"libm.so.6", "libm.so.6 is not a video module of this version of trackvideo"},
+      {missing, "", no_file(missing)},
+      {text, "", text + ": invalid ELF header"},
+      {libm, "", libm + " is not a video module of this version of trackvideo"},
+      {fake, "small",
+       fake + ": its table has " + std::to_string(sizeof(trackvideo_video_table) - sizeof(void*)) +
+           " bytes, fewer than the " + std::to_string(sizeof(trackvideo_video_table)) +
+           " of this program"},
+      {fake, "version",
+       fake + ": its interface is version " + std::to_string(TRACKVIDEO_VIDEO_INTERFACE + 1) +
+           ", this program's " + std::to_string(TRACKVIDEO_VIDEO_INTERFACE)},
+      {fake, "stamp",
+       fake + ": it was built apart from this program (build stamp '4.1/GNU-12.2.0/?[31m', " +
+           "this program's '" + stamp + "')"},
   };
   for (const bad_case& c : cases) {
     ASSERT_EQ(::setenv(kVariable.c_str(), c.module.c_str(), 1), 0);
+    ASSERT_EQ(::setenv("TAVO_FAKE_VIDEO_TABLE", c.table.c_str(), 1), 0);
     std::unique_ptr<video_reader> reader;
     const std::string why = new_video_reader(reader);
     EXPECT_EQ(why, "the video support (trackvideo-ffmpeg.so) cannot be loaded: " + c.reason);
@@ -92,6 +118,7 @@ TEST(VideoSupport, ABadModuleIsRefusedAndRetriedTheRealOneLoaded) {
   ASSERT_EQ(reader->next(&frame, ended), "");
   EXPECT_TRUE(ended);
   ::unsetenv(kVariable.c_str());
+  ::unsetenv("TAVO_FAKE_VIDEO_TABLE");
 }
 
 // The program needs no FFmpeg and no video I/O of OpenCV to start: the
@@ -146,6 +173,41 @@ TEST(EndToEndVideoModule, OnlyRunsWithAVideoNeedTheModule) {
   const auto read = run_trackvideo(video);
   EXPECT_EQ(read.status, 0) << read.err;
   EXPECT_TRUE(fs::exists(csv));
+}
+
+// The variable is a path, and only a regular file is loaded: a FIFO is one
+// line at once (no wait for a writer), a bare name a file of the current
+// folder (never one on the library path), a byte outside printable ASCII in
+// the name shown as '?'.
+TEST(EndToEndVideoModule, TheVariableIsThePathOfARegularFile) {
+  tavo_test::scratch_dir dir;
+  fs::copy_file(kModule, dir.path() / "mod.so");
+  ASSERT_EQ(::mkfifo((dir.path() / "fifo.so").c_str(), 0600), 0);
+  const fs::path avi = dir.path() / "o.avi";
+  auto run_with = [&](const std::string& module) {
+    child_options o;
+    o.dir = dir.path().string();
+    o.env = {kVariable + "=" + module};
+    return run_child({TRACKVIDEO_EXE, "--tracks", kTracks.string(), "--frames", kFootage.string(),
+                      "--overlay-video", avi.string()},
+                     o);
+  };
+  const std::pair<std::string, std::string> cases[] = {
+      {"fifo.so", "fifo.so: cannot open shared object file: not a regular file"},
+      {"libm.so.6", no_file("libm.so.6")},
+      {"a\x01\x1b.so", no_file("'a??.so'")},
+  };
+  for (const auto& [module, reason] : cases) {
+    const auto r = run_with(module);
+    EXPECT_EQ(r.status, 1) << module;
+    EXPECT_EQ(r.err, "trackvideo: cannot write " + avi.string() +
+                         ": the video support (trackvideo-ffmpeg.so) cannot be loaded: " + reason +
+                         "\n");
+  }
+  EXPECT_FALSE(fs::exists(avi));
+  const auto r = run_with("mod.so");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(avi));
 }
 
 // Without the variable, the module is looked for beside the program, then

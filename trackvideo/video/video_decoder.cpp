@@ -104,7 +104,8 @@ struct video_decoder::state {
   AVFrame* bgr = nullptr;  // the converted picture, at the coded size
   SwsContext* scaler = nullptr;
   int stream = -1;
-  int width = 0, height = 0;  // the stream's size: the part of `bgr` handed out
+  int width = 0, height = 0;            // the stream's size
+  int held_width = 0, held_height = 0;  // the part of `bgr` handed out
   // Minus the display matrix's angle, in [0, 360): 90 turns the frames a
   // quarter counterclockwise, 270 clockwise, 180 half round (as OpenCV does).
   int rotation = 0;
@@ -130,6 +131,7 @@ std::string video_decoder::open(const std::string& path, long long max_pixels, i
   name_ = common::shown_name(path);
   max_pixels_ = max_pixels;
   frames_ = 0;
+  held_ = false;
   s_.reset();
   s_ = std::make_unique<state>();
   state& s = *s_;
@@ -249,8 +251,15 @@ std::string video_decoder::fail_frame(const std::string& reason) {
 }
 
 std::string video_decoder::next(cv::Mat* frame, bool& ended) {
+  std::string why = decode(frame != nullptr, ended);
+  if (why.empty() && !ended && frame) copy_held(*frame);
+  return why;
+}
+
+std::string video_decoder::decode(bool keep, bool& ended) {
   state& s = *s_;
   ended = false;
+  held_ = false;
   auto logged = [&s](bool demuxer) { return demuxer ? s.log.format_line() : s.log.codec_line(); };
   for (;;) {
     int err = avcodec_receive_frame(s.codec, s.picture);
@@ -268,7 +277,7 @@ std::string video_decoder::next(cv::Mat* frame, bool& ended) {
         return name_ + ": frame " + std::to_string(frames_ + 1) + " has " +
                std::to_string(s.picture->width) + " x " + std::to_string(s.picture->height) +
                " pixels, more than the limit of " + std::to_string(max_pixels_);
-      std::string why = frame ? convert(*frame) : "";
+      std::string why = keep ? convert() : "";
       av_frame_unref(s.picture);
       if (!why.empty()) return why;
       ++frames_;
@@ -329,8 +338,8 @@ std::string video_decoder::next(cv::Mat* frame, bool& ended) {
 }
 
 // As OpenCV converts: swscale at the decoder's coded size (bicubic), into a
-// picture of that size, of which the stream's size is handed out.
-std::string video_decoder::convert(cv::Mat& frame) {
+// picture of that size, of which copy_held() hands out the stream's size.
+std::string video_decoder::convert() {
   state& s = *s_;
   const AVFrame* p = s.picture;
   const int buffer_width = s.codec->coded_width > 0 ? s.codec->coded_width : p->width;
@@ -352,9 +361,22 @@ std::string video_decoder::convert(cv::Mat& frame) {
   if (!s.scaler) return fail_frame("its pixel format cannot be converted");
   sws_scale(s.scaler, p->data, p->linesize, 0, p->height, s.bgr->data, s.bgr->linesize);
   // The stream's size, within what was converted.
-  const int width = std::min(s.width > 0 ? s.width : p->width, buffer_width);
-  const int height = std::min(s.height > 0 ? s.height : p->height, buffer_height);
-  const cv::Mat converted(height, width, CV_8UC3, s.bgr->data[0],
+  s.held_width = std::min(s.width > 0 ? s.width : p->width, buffer_width);
+  s.held_height = std::min(s.height > 0 ? s.height : p->height, buffer_height);
+  held_ = true;
+  return "";
+}
+
+cv::Size video_decoder::held_size() const {
+  if (!held_) return cv::Size(0, 0);
+  const bool sideways = s_->rotation == 90 || s_->rotation == 270;
+  return sideways ? cv::Size(s_->held_height, s_->held_width)
+                  : cv::Size(s_->held_width, s_->held_height);
+}
+
+void video_decoder::copy_held(cv::Mat& frame) const {
+  const state& s = *s_;
+  const cv::Mat converted(s.held_height, s.held_width, CV_8UC3, s.bgr->data[0],
                           static_cast<std::size_t>(s.bgr->linesize[0]));
   switch (s.rotation) {
     case 90:
@@ -369,7 +391,6 @@ std::string video_decoder::convert(cv::Mat& frame) {
     default:
       converted.copyTo(frame);
   }
-  return "";
 }
 
 }  // namespace trackvideo

@@ -218,13 +218,19 @@ std::string video_encoder::drain(bool flush) {
   }
 }
 
-std::string video_encoder::write(const cv::Mat& frame) {
+std::string video_encoder::refusal(int width, int height, int channels, bool eight_bit) const {
   if (!s_) return "cannot add a frame: the video is not open";
-  if (frame.type() != CV_8UC3 || frame.size() != size_)
-    return "cannot add a frame of " + std::to_string(frame.cols) + " x " +
-           std::to_string(frame.rows) + " (" + std::to_string(frame.channels()) + " channels) to " +
-           shown_ + ": its frames are " + std::to_string(size_.width) + " x " +
-           std::to_string(size_.height) + ", 8-bit BGR";
+  if (!eight_bit || channels != 3 || cv::Size(width, height) != size_)
+    return "cannot add a frame of " + std::to_string(width) + " x " + std::to_string(height) +
+           " (" + std::to_string(channels) + " channels) to " + shown_ + ": its frames are " +
+           std::to_string(size_.width) + " x " + std::to_string(size_.height) + ", 8-bit BGR";
+  return "";
+}
+
+std::string video_encoder::write(const cv::Mat& frame) {
+  if (std::string why = refusal(frame.cols, frame.rows, frame.channels(), frame.depth() == CV_8U);
+      !why.empty())
+    return why;
   if (!failed_.empty()) return failed_;
   state& st = *s_;
   const cv::Mat* source = &frame;

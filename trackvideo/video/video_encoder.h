@@ -15,14 +15,16 @@
 //
 // Errors: one line "cannot write NAME: <reason>", NAME as the caller names
 // the file (never a temporary); FFmpeg's own log never reaches the terminal.
-// Running out of memory in FFmpeg throws std::bad_alloc.
+// Running out of memory in FFmpeg throws std::bad_alloc (the module's C entry
+// turns it into its code for "out of memory").
 //
 // Ownership: the encoder owns its FFmpeg contexts and the open file (which
 // FFmpeg opens by name, and reopens to move an MP4's index). Cost:
 // write() converts and encodes one frame (O(pixels)); the H.264 encoder holds
 // a few dozen frames of lookahead, the JPEG encoder none. Not shared between
-// threads. Built into the video module only (video_support.h): the program
-// reaches it through video_writer.
+// threads. Built into the video module only: the program reaches it through
+// the module's C table (video_module_abi.h) and video_writer
+// (video_support.h); tests linked with it call it directly.
 #ifndef TRACKVIDEO_VIDEO_VIDEO_ENCODER_H
 #define TRACKVIDEO_VIDEO_VIDEO_ENCODER_H
 
@@ -31,16 +33,16 @@
 #include <memory>
 #include <string>
 
-#include "trackvideo/video/video_support.h"
+#include "trackvideo/video/video_support.h"  // video_format
 
 struct AVCodec;
 
 namespace trackvideo {
 
-class video_encoder : public video_writer {
+class video_encoder {
  public:
   video_encoder();
-  ~video_encoder() override;  // frees everything; an unfinished file stays as it is
+  ~video_encoder();  // frees everything; an unfinished file stays as it is
   video_encoder(const video_encoder&) = delete;
   video_encoder& operator=(const video_encoder&) = delete;
 
@@ -50,19 +52,23 @@ class video_encoder : public video_writer {
   // 65536. "" or what is wrong ("cannot write NAME: no H.264 encoder is
   // available ..." when FFmpeg has none).
   std::string open(const std::string& path, const std::string& shown, video_format format,
-                   double fps, int width, int height) override;
+                   double fps, int width, int height);
 
   // Encodes one frame: CV_8UC3 of the size given to open. "" or what is
   // wrong; a wrong frame is not written and the encoder stays usable, a
   // failed encoding leaves it failed (close() then reports it again).
-  std::string write(const cv::Mat& frame) override;
+  std::string write(const cv::Mat& frame);
+  // The line write() gives for a frame of width x height with `channels`
+  // samples a pixel, 8-bit or not, that it refuses (not open, not 8-bit BGR,
+  // not the size given to open); "" for a frame it takes.
+  std::string refusal(int width, int height, int channels, bool eight_bit) const;
 
   // Flushes the encoder, writes the index and closes the file, checking each
   // step. "" or what is wrong; nothing to do when not open.
-  std::string close() override;
+  std::string close();
 
-  bool is_open() const override { return s_ != nullptr; }
-  long long frames() const override { return frames_; }  // frames written since open
+  bool is_open() const { return s_ != nullptr; }
+  long long frames() const { return frames_; }           // frames written since open
   cv::Size encoded_size() const { return encoded_; }     // MP4: the size rounded up to even
 
  private:
