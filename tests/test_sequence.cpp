@@ -169,6 +169,10 @@ TEST(GroundTruthRules, RefusesShortRowsAndBadFlagsWithTheirLine) {
       {"1,1,10,10,5,5,x,1\n", "gt.txt:1: flag 'x' is not a number"},
       {"1,1,10,10,5,5,1,1.5\n", "gt.txt:1: class '1.5' is not a whole number"},
       {"1,1,10,10,5,5,1,,\n", "gt.txt:1: column 8 (class) is empty"},
+      // Rows the rules ignore are checked as kept ones are, box included.
+      {"0,1,10,10,5,5,0,1\n", "gt.txt:1: frame '0' is not a frame number (frames count from 1)"},
+      {"1,2,10,10,0,5,1,3\n",
+       "gt.txt:1: the box is empty after rounding to pixels (width '0', height '5')"},
       {"1,1,10,10,5,5,0,1\n1,2,10,10,5,5,1,3\n",
        "gt.txt: no rows kept (1 with 7th column 0, 1 of other classes)"},
       // --gt on a tracker's file: its 8th column (-1) is no class kept.
