@@ -11,6 +11,22 @@ integer_read parse_integer(const char* begin, const char* end, long long min, lo
   bool negative = false;
   if (p < end && (*p == '+' || *p == '-')) negative = (*p++ == '-');
   if (p == end) return integer_read::not_integer;  // empty, or a sign alone
+  // The common token, 18 digits at most, is below 10^18 < 2^63: read with no
+  // bound to check per digit (what the tracks file's rows mostly hold), then
+  // compared with the range. The same answer as the loop below, faster.
+  if (end - p <= 18) {
+    unsigned long long magnitude = 0;
+    for (; p < end; ++p) {
+      const unsigned digit = static_cast<unsigned char>(*p - '0');
+      if (digit > 9) return integer_read::not_integer;
+      magnitude = magnitude * 10 + digit;
+    }
+    const long long v =
+        negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
+    if (v < min || v > max) return integer_read::out_of_range;
+    value = v;
+    return integer_read::ok;
+  }
   // The magnitude stops growing once it would pass the largest the range
   // allows, so that no count of digits overflows it; the grammar is still
   // checked to the end.

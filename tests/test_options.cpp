@@ -72,6 +72,15 @@ TEST(TrackvideoCommandLine, ValuesInBothFormsAndTheDefaults) {
   EXPECT_EQ(o.shards, 4);
   EXPECT_TRUE(o.force);
   EXPECT_EQ(o.with_text(), "overlay-video,detections");
+  // The one integer grammar: a sign and leading zeros wherever a number is.
+  ASSERT_EQ(parse({"--tracks", "t", "--video", "v", "--gap", "00", "--near=+5", "--trail", "-0",
+                   "--radius", "+08", "--threads", "007"},
+                  o),
+            "");
+  EXPECT_EQ(std::vector<long long>({o.gap, o.near, o.trail, o.radius, o.threads}),
+            std::vector<long long>({0, 5, 0, 8, 7}));
+  for (const char* shard : {"+0/2", "0/+2"})
+    EXPECT_EQ(parse({"--batch", "L", "--out", "o", "--shard", shard}, o), "") << shard;
 }
 
 TEST(TrackvideoCommandLine, MisuseIsAUsageError) {
@@ -84,7 +93,15 @@ TEST(TrackvideoCommandLine, MisuseIsAUsageError) {
       {{"--tracks", "t", "--video", "v", "--radius", "0"}, "--radius '0' is not a whole number"},
       {{"--tracks", "t", "--video", "v", "--radius", "-5"}, "--radius '-5' is not a whole number"},
       {{"--tracks", "t", "--video", "v", "--radius", "8x"}, "--radius '8x' is not a whole number"},
-      {{"--tracks", "t", "--video", "v", "--radius", "+8"}, "--radius '+8' is not a whole number"},
+      {{"--tracks", "t", "--video", "v", "--radius", "-0"}, "--radius '-0' is not a whole number"},
+      {{"--tracks", "t", "--video", "v", "--gap", "-1"}, "--gap '-1' is not a whole number >= 0"},
+      {{"--tracks", "t", "--video", "v", "--near", "-99999999999999999999"},
+       "is not a whole number >= 0"},
+      {{"--tracks", "t", "--video", "v", "--trail", "+1073741825"},
+       "is too large (at most 1073741824)"},
+      {{"--tracks", "t", "--video", "v", "--gap", " 5"}, "--gap ' 5' is not a whole number >= 0"},
+      {{"--batch", "L", "--out", "o", "--shard", "0/-2"}, "is not K/N"},
+      {{"--batch", "L", "--out", "o", "--shard", "+/2"}, "is not K/N"},
       {{"--tracks", "t", "--video", "v", "--radius", "68719476737"},
        "--radius '68719476737' is too large (at most 68719476736"},
       {{"--tracks", "t", "--video", "v", "--radius", "99999999999999999999"},

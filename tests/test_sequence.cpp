@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -47,6 +48,11 @@ TEST(Seqinfo, ReadsEveryKeyWithCrlfCommentsBlanksAndAnyCase) {
   EXPECT_EQ(s.frame_rate, 10.0);
   EXPECT_EQ(s.im_width, 0);
   EXPECT_EQ(s.im_height, 0);
+  // Integers of the one grammar; frame rates plain decimals; imDir inside.
+  ASSERT_EQ(parse_seqinfo("[Sequence]\nimDir=a/../i\nimExt=.png\nseqLength=+03\nframeRate=.5\n",
+                          "f", "dir", s),
+            "");
+  EXPECT_TRUE(s.seq_length == 3 && s.frame_rate == 0.5);
 }
 
 TEST(Seqinfo, RefusesMissingKeysAndMalformedLines) {
@@ -69,11 +75,40 @@ TEST(Seqinfo, RefusesMissingKeysAndMalformedLines) {
        "s.ini: imExt '.txt' is not an image extension trackvideo reads"},
       {"[Sequence]\n" + ok + "frameRate=-25\n", "s.ini: frameRate '-25' is not a number > 0"},
       {"[Sequence]\n" + ok + "imWidth=1.5\n", "s.ini: imWidth '1.5' is not a whole number >= 1"},
+      {"[Sequence]\n" + ok + "imHeight=2\n",
+       "s.ini: imHeight is given without imWidth (the frames' size needs both)"},
+      {"[Sequence]\n" + ok + "frameRate=1e-5\n", "s.ini: frameRate '1e-5' is not a number > 0"},
+      {"[Sequence]\n" + ok + "frameRate=1000.01\n",
+       "s.ini: frameRate '1000.01' is out of range (0.01 to 1000 frames per second)"},
+      {"[Sequence]\nimDir=i/../..\nimExt=.jpg\nseqLength=5\n",
+       "s.ini: imDir 'i/../..' is not a folder inside the sequence"},
   };
   for (const auto& c : cases) {
     seqinfo s;
     EXPECT_EQ(parse_seqinfo(c.text, "s.ini", "d", s), c.error) << c.text;
   }
+}
+
+TEST(Seqinfo, ReadingRefusesAHugeFileAndFramesLinkedFromOutside) {
+  const tavo_test::scratch_dir scratch;
+  const fs::path dir = scratch.path() / "S", ini = dir / "seqinfo.ini";
+  fs::create_directories(dir / "img1");
+  fs::create_directory_symlink("..", dir / "up");
+  seqinfo s;
+  // A missing imDir fails at its first frame, as before.
+  for (const std::string im_dir : {"img1", "up/S/img1", "missing", "up"}) {
+    tavo_test::write_file(ini, "[Sequence]\nimExt=.jpg\nseqLength=3\nimDir=" + im_dir + "\n");
+    EXPECT_EQ(
+        read_seqinfo(dir.string(), s),
+        im_dir != "up" ? "" : ini.string() + ": imDir 'up' is not a folder inside the sequence");
+  }
+  std::string largest = "[Sequence]\nimDir=img1\nimExt=.jpg\nseqLength=3\n;";
+  largest.resize(kMaxSeqinfoBytes, 'x');  // one comment line to the limit
+  tavo_test::write_file(ini, largest);
+  EXPECT_EQ(read_seqinfo(dir.string(), s), "");
+  std::ofstream(ini, std::ios::app) << ' ';
+  EXPECT_EQ(read_seqinfo(dir.string(), s),
+            ini.string() + ": larger than 1048576 bytes, more than a seqinfo.ini holds");
 }
 
 // The rows the tests below give the reader: line 1 a header.
@@ -134,6 +169,10 @@ TEST(GroundTruthRules, RefusesShortRowsAndBadFlagsWithTheirLine) {
       {"1,1,10,10,5,5,x,1\n", "gt.txt:1: flag 'x' is not a number"},
       {"1,1,10,10,5,5,1,1.5\n", "gt.txt:1: class '1.5' is not a whole number"},
       {"1,1,10,10,5,5,1,,\n", "gt.txt:1: column 8 (class) is empty"},
+      // Rows the rules ignore are checked as kept ones are, box included.
+      {"0,1,10,10,5,5,0,1\n", "gt.txt:1: frame '0' is not a frame number (frames count from 1)"},
+      {"1,2,10,10,0,5,1,3\n",
+       "gt.txt:1: the box is empty after rounding to pixels (width '0', height '5')"},
       {"1,1,10,10,5,5,0,1\n1,2,10,10,5,5,1,3\n",
        "gt.txt: no rows kept (1 with 7th column 0, 1 of other classes)"},
       // --gt on a tracker's file: its 8th column (-1) is no class kept.

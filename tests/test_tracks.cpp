@@ -203,8 +203,8 @@ TEST(TrackvideoTracksFile, VerifyFindsEachBrokenInvariant) {
   }
 }
 
-// Plain integer rows are read by a shorter path than rows with blanks, reals
-// or signs. Both must agree on every row: each text is read as it is and with a
+// Plain integer rows are read by a shorter path than rows with blanks or
+// reals. Both must agree on every row: each text is read as it is and with a
 // blank after every comma (which takes the general path), with and without the
 // ground-truth rules, and must give the same boxes, counts and messages.
 TEST(TrackvideoTracksFile, IntegerRowsReadAsTheGeneralPathReadsThem) {
@@ -212,9 +212,9 @@ TEST(TrackvideoTracksFile, IntegerRowsReadAsTheGeneralPathReadsThem) {
       "1,2,10,20,5,6\n3,1,0,0,1,1,1,1\n2,2,-3,-4,7,8,0,2,x\n2,2,1,1,2,2,1,7\n",
       "1,1,999999999,999999999,999999999,999999999,1,1\n",  // nine digits: still exact
       "1,1,1000000000,0,5,5,1,1\n",
-      "1,1,00000000000000000000000000009,0,5,5,1,1\n",  // many digits: not accumulated // ten
-                                                        // digits: the general path
-      "0,1,0,0,5,5,0,1\n1,1,0,0,5,5,1,1\n",  // frame 0 ignored with flag 0
+      "1,1,00000000000000000000000000009,0,5,5,1,1\n",  // many digits, a small value
+      "0,1,0,0,5,5,0,1\n1,1,0,0,5,5,1,1\n",  // frame 0 refused, though flag 0
+      "1,1,0,0,5,5,1,1\n1,2,0,0,0,5,0,1\n",  // an empty box, though flag 0
       "1,-1,0,0,5,5,1,1\n",                  // a bare detection
       "1,-2,0,0,5,5,1,1\n",                  // a negative id
       "1,1,0,0,0,5,1,1\n",                   // an empty box
@@ -225,6 +225,8 @@ TEST(TrackvideoTracksFile, IntegerRowsReadAsTheGeneralPathReadsThem) {
       "1,1,0,0,5,5x,1,1\n",  // not a number
       "1,1,-0,0,5,5,1,1\r\n2,1,0,0,5,5,1,1\t# note\n",
       "2,5,0,0,5,5,1,1\n1,5,0,0,5,5,1,1\n1,4,0,0,5,5,1,1\n1,5,1,1,5,5,1,3\n",  // unsorted
+      // Signs and leading zeros, as the integer grammar takes them.
+      "+1,+2,-0,+10,+5,05,+1,+1\n0000000001,-0,0,0,1,1,1,1\n",
   };
   const gt_rules pedestrians, all{true, {}};
   for (const char* text : texts) {

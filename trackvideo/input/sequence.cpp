@@ -2,10 +2,9 @@
 // sequence.h).
 #include "trackvideo/input/sequence.h"
 
+#include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <climits>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -30,14 +29,60 @@ std::string lower(std::string s) {
   return s;
 }
 
-// A whole number from 1 to INT_MAX, digits only.
-bool whole(const std::string& v, int& out) {
-  if (v.empty() || v.size() > 10 || v.find_first_not_of("0123456789") != std::string::npos)
-    return false;
-  const long long n = std::strtoll(v.c_str(), nullptr, 10);
-  if (n < 1 || n > INT_MAX) return false;
+// What an imDir leading out of the sequence folder is told.
+const char kNotInside[] = " is not a folder inside the sequence";
+
+// A whole number from `least` to INT_MAX, of the one integer grammar.
+bool whole(const std::string& v, int& out, int least = 1) {
+  long long n = 0;
+  if (common::parse_integer(v, least, INT_MAX, n) != common::integer_read::ok) return false;
   out = static_cast<int>(n);
   return true;
+}
+
+// A frame rate: a plain decimal, digits with an optional fraction ("25",
+// "29.97", ".5", "5."); no sign, no exponent, no hexadecimal, no inf or nan.
+bool plain_decimal(const std::string& v, double& out) {
+  const std::size_t point = v.find('.');
+  const std::string digits =
+      point == std::string::npos ? v : v.substr(0, point) + v.substr(point + 1);
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) return false;
+  out = std::strtod(v.c_str(), nullptr);  // the whole text: digits and one point
+  return true;
+}
+
+// A rate as messages give it: "0.01", "1000".
+std::string shown_rate(double r) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", r);
+  return text;
+}
+
+// Whether the relative path `p` stays inside the folder it starts from when
+// read name by name ("a/../b" does, "a/../.." does not). Symbolic links are
+// read_seqinfo's to check.
+bool stays_inside(const std::string& p) {
+  long depth = 0;
+  for (const auto& part : std::filesystem::path(p)) {
+    if (part == "..")
+      --depth;
+    else if (part != "." && !part.empty())
+      ++depth;
+    if (depth < 0) return false;
+  }
+  return true;
+}
+
+// Whether the path `inner`, resolved, is the folder `outer` or under it
+// (both resolved through every symbolic link). True when `inner` cannot be
+// resolved (it is missing: the frames then fail to open, as they did).
+bool resolved_inside(const std::string& outer, const std::string& inner) {
+  std::error_code error;
+  const std::filesystem::path sub = std::filesystem::canonical(inner, error);
+  if (error) return true;
+  const std::filesystem::path root = std::filesystem::canonical(outer, error);
+  if (error) return true;
+  return std::mismatch(root.begin(), root.end(), sub.begin(), sub.end()).first == root.end();
 }
 
 }  // namespace
@@ -86,7 +131,7 @@ std::string parse_seqinfo(const std::string& text, const std::string& file,
     return name + ": " + shown_keys[k] + " " + common::quote_token(values[k]);
   };
   out.im_dir = values[0];
-  if (out.im_dir[0] == '/') return bad(0) + " is not a folder inside the sequence";
+  if (out.im_dir[0] == '/' || !stays_inside(out.im_dir)) return bad(0) + kNotInside;
   out.im_ext = values[1];
   if (out.im_ext[0] != '.' || !has_image_extension("f" + out.im_ext))
     return bad(1) + " is not an image extension trackvideo reads";
@@ -94,26 +139,34 @@ std::string parse_seqinfo(const std::string& text, const std::string& file,
   out.name = given[3] && !values[3].empty() ? values[3] : folder_name;
   out.frame_rate = kFolderFramesPerSecond;
   if (given[4]) {
-    char* end = nullptr;
-    errno = 0;
-    const double r = std::strtod(values[4].c_str(), &end);
-    if (values[4].empty() || end != values[4].c_str() + values[4].size() || errno == ERANGE ||
-        !std::isfinite(r) || !(r > 0) ||
-        !(std::isdigit(static_cast<unsigned char>(values[4][0])) || values[4][0] == '.'))
-      return bad(4) + " is not a number > 0";
+    double r = 0;
+    if (!plain_decimal(values[4], r) || !(r > 0)) return bad(4) + " is not a number > 0";
+    if (r < kMinFrameRate || r > kMaxFrameRate)
+      return bad(4) + " is out of range (" + shown_rate(kMinFrameRate) + " to " +
+             shown_rate(kMaxFrameRate) + " frames per second)";
     out.frame_rate = r;
   }
   if (given[5] && !whole(values[5], out.im_width)) return bad(5) + " is not a whole number >= 1";
   if (given[6] && !whole(values[6], out.im_height)) return bad(6) + " is not a whole number >= 1";
+  if (given[5] != given[6])
+    return name + ": " + shown_keys[given[5] ? 5 : 6] + " is given without " +
+           shown_keys[given[5] ? 6 : 5] + " (the frames' size needs both)";
   return "";
 }
 
 std::string read_seqinfo(const std::string& dir, seqinfo& out) {
   const std::string path = common::in_folder(dir, "seqinfo.ini");
   std::string text;
-  const std::string why = common::read_file(path, text);
+  const std::string why = common::read_file(path, text, nullptr, kMaxSeqinfoBytes);
+  if (why == common::kLargerThanLimit)
+    return common::shown_name(path) + ": larger than " + std::to_string(kMaxSeqinfoBytes) +
+           " bytes, more than a seqinfo.ini holds";
   if (!why.empty()) return "cannot open " + common::shown_name(path) + ": " + why;
-  return parse_seqinfo(text, path, sequence_folder_name(dir), out);
+  std::string wrong = parse_seqinfo(text, path, sequence_folder_name(dir), out);
+  // imDir read name by name stays inside; through a symbolic link it may not.
+  if (wrong.empty() && !resolved_inside(dir, frames_folder(dir, out)))
+    wrong = common::shown_name(path) + ": imDir " + common::quote_token(out.im_dir) + kNotInside;
+  return wrong;
 }
 
 std::string sequence_folder_name(const std::string& dir) {
@@ -150,9 +203,7 @@ std::string parse_classes(const std::string& text, gt_rules& out) {
     const std::string item =
         text.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
     int n = 0;
-    if (item == "0")
-      n = 0;
-    else if (!whole(item, n))
+    if (!whole(item, n, 0))
       return "--classes " + common::quote_token(text) +
              ": expected \"all\" or class numbers separated by commas, as 1,2,7";
     out.classes.push_back(n);

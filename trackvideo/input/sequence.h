@@ -10,25 +10,48 @@
 //   imExt      the frames' extension, one trackvideo decodes, e.g. ".jpg" (needed)
 //   seqLength  the frame count, a whole number >= 1 (needed)
 //   name       the sequence's name (else the folder's name)
-//   frameRate  frames per second, > 0 (else kFolderFramesPerSecond)
-//   imWidth, imHeight   the frames' size, whole numbers >= 1 (0 when absent)
-// No state; parsing is O(n) in the file's size.
+//   frameRate  frames per second, a plain decimal ("25", "29.97", ".5": no
+//              sign, no exponent) from kMinFrameRate to kMaxFrameRate (else
+//              kFolderFramesPerSecond)
+//   imWidth, imHeight   the frames' size, whole numbers >= 1, both or neither
+//              (0 when absent)
+// Whole numbers (seqLength, imWidth, imHeight, the --classes numbers) are
+// those of the one integer grammar of common/tokens.h ("+7", "007").
+// imDir stays inside DIR: not absolute, no ".." leading out of it, and, when
+// it exists, not resolved by a symbolic link to a folder outside DIR (a
+// missing imDir fails later, when its first frame cannot be opened).
+// No state; parsing is O(n) in the file's size, which is at most
+// kMaxSeqinfoBytes.
 // Failure: "" on success, else one line, "FILE:LINE: ..." or "FILE: ...",
 // FILE shown as in messages (quoted as tokens are when it holds a byte
 // outside printable ASCII).
 #ifndef TRACKVIDEO_INPUT_SEQUENCE_H
 #define TRACKVIDEO_INPUT_SEQUENCE_H
 
+#include <cstddef>
 #include <string>
 
 #include "trackvideo/input/tracks.h"
 
 namespace trackvideo {
 
+// The frame rates the video encoder carries as given into both containers:
+// it keeps a rate as the nearest fraction of terms at most 65536 (29.97,
+// 12.5 and 30000/1001 exactly), and MP4 and AVI both hold that fraction
+// unchanged from 1/100 to 1000 frames a second. Above 1000 the AVI muxer puts
+// in a rate of its own and the video fails at its second frame; near 1/50000
+// an H.264 frame's display delay, a few frames' time in ticks of the rate,
+// passes the 32 bits MP4 gives it. (--overlay-video's AVI is written at the
+// rate rounded to whole frames a second, as its players expect.)
+constexpr double kMinFrameRate = 0.01, kMaxFrameRate = 1000;
+// The largest seqinfo.ini read: a few lines hold it; a larger file is refused
+// before it is read whole.
+constexpr std::size_t kMaxSeqinfoBytes = 1 << 20;
+
 struct seqinfo {
   std::string name, im_dir, im_ext;  // im_dir and im_ext never empty after success
   int seq_length = 0;                // >= 1
-  double frame_rate = 0;             // > 0
+  double frame_rate = 0;             // kMinFrameRate .. kMaxFrameRate
   int im_width = 0, im_height = 0;   // 0 when not given, else >= 1
 };
 
@@ -36,8 +59,10 @@ struct seqinfo {
 // is the name used when the file gives none.
 std::string parse_seqinfo(const std::string& text, const std::string& file,
                           const std::string& folder_name, seqinfo& out);
-// Reads DIR/seqinfo.ini (a regular file only). "cannot open DIR/seqinfo.ini:
-// <reason>" or what parse_seqinfo says.
+// Reads DIR/seqinfo.ini (a regular file of at most kMaxSeqinfoBytes) and
+// checks that DIR/<imDir>, resolved, lies in DIR resolved. "cannot open
+// DIR/seqinfo.ini: <reason>", "DIR/seqinfo.ini: larger than ...", "...: imDir
+// '...' is not a folder inside the sequence" or what parse_seqinfo says.
 std::string read_seqinfo(const std::string& dir, seqinfo& out);
 // The name of the folder DIR ("seq" for "data/seq/" and for "." in it), the
 // sequence's name when seqinfo.ini gives none.
@@ -49,7 +74,8 @@ std::string frame_path(const std::string& dir, const seqinfo& s, int f);
 // DIR/gt/gt.txt.
 std::string ground_truth_path(const std::string& dir);
 
-// Reads --classes: "all", or class numbers (whole, >= 0) separated by commas.
+// Reads --classes: "all", or class numbers (whole, 0 .. INT_MAX) separated by
+// commas.
 // "" or what is wrong.
 std::string parse_classes(const std::string& text, gt_rules& out);
 

@@ -73,21 +73,18 @@ bool is_decimal(const std::string& field) {
 
 enum class number { ok, not_a_number, out_of_range };
 
+// 2^53: every integer up to it is exact in a double.
+constexpr long long kExactInDouble = 1LL << 53;
+
 // A plain decimal as a finite double.
 number parse_real(const std::string& field, double& value) {
-  // The common case first: an integer of up to 15 digits, exact in a double,
-  // read without strtod.
-  const char* p = field.data();
-  const char* const end = p + field.size();
-  const bool negative = p < end && *p == '-';
-  if (p < end && (*p == '-' || *p == '+')) ++p;
-  if (p < end && end - p <= 15) {
-    long long v = 0;
-    while (p < end && *p >= '0' && *p <= '9') v = v * 10 + (*p++ - '0');
-    if (p == end) {
-      value = static_cast<double>(negative ? -v : v);
-      return number::ok;
-    }
+  // The common case first: an integer small enough to be exact in a double,
+  // read by the one integer grammar without strtod (which reads it the same).
+  long long v = 0;
+  if (common::parse_integer(field, -kExactInDouble, kExactInDouble, v) ==
+      common::integer_read::ok) {
+    value = static_cast<double>(v);
+    return number::ok;
   }
   if (!is_decimal(field)) return number::not_a_number;
   value = std::strtod(field.c_str(), nullptr);  // the whole field: it holds no NUL
@@ -174,21 +171,26 @@ std::string parse_row(const std::string (&f)[kGtColumns], row& r) {
 
 enum class verdict { kept, ignored_flag, ignored_class };
 
-// The common line, read without the general path: `want` integers of at most
-// nine digits (an optional '-'), comma-separated with no blanks, whose row is
-// valid as it stands. Sets the fields' values and returns true; returns false
-// for any other line, which the general path then reads (and whose faults it
-// names), so both paths agree on every line.
+// The largest magnitude the fast path takes: nine digits, so that left + width
+// and top + height fit an int.
+constexpr long long kFastLimit = 999999999;
+
+// The common line, read without the general path: `want` integers of the one
+// grammar within +-kFastLimit, comma-separated with no blanks, whose row is
+// valid as it stands. Sets the fields' values and returns true;
+// returns false for any other line, which the general path then reads (and
+// whose faults it names), so both paths agree on every line. `*end` is read
+// and must be no digit: the line's '\n', or the NUL after a std::string's
+// last byte.
 bool fast_integers(const char* p, const char* end, int want, long long (&v)[kGtColumns]) {
   for (int i = 0; i < want; ++i) {
-    const bool negative = p < end && *p == '-';
-    p += negative;
-    const char* const digits = p;
-    long long x = 0;
-    while (p < end && p - digits < 10 && static_cast<unsigned>(*p - '0') < 10u)
-      x = x * 10 + (*p++ - '0');
-    if (p == digits || p - digits > 9) return false;
-    v[i] = negative ? -x : x;
+    // The field's extent: a sign and digits, all parse_integer may take; a
+    // field with any other byte fails the separator's check below.
+    const char* const field = p;
+    p += *p == '-' || *p == '+';
+    while (static_cast<unsigned>(*p - '0') < 10u) ++p;
+    if (common::parse_integer(field, p, -kFastLimit, kFastLimit, v[i]) != common::integer_read::ok)
+      return false;
     if (i + 1 < want) {
       if (p == end || *p != ',') return false;
       ++p;
@@ -272,22 +274,20 @@ std::string parse_tracks(const std::string& text, const std::string& name, track
         if (n < kColumns)
           return at() + "expected at least 6 columns (frame,id,left,top,width,height), found " +
                  std::to_string(n);
+        // A row the rules ignore is checked as a kept one is: junk is an
+        // error wherever it is.
         std::string why;
-        if (rules) {
-          verdict v = verdict::kept;
-          if (!(why = filter_row(fields, *rules, v)).empty()) return at() + why;
-          if (v != verdict::kept) {
-            ++(v == verdict::ignored_flag ? out.ignored_flag : out.ignored_class);
-            first = false;
-            p = eol + (eol < end ? 1 : 0);
-            continue;
-          }
-        }
+        verdict kept = verdict::kept;
+        if (rules && !(why = filter_row(fields, *rules, kept)).empty()) return at() + why;
         row r{};
         why = parse_row(fields, r);
         if (!why.empty()) return at() + why;
-        r.line = line;
-        rows.push_back(r);
+        if (kept != verdict::kept) {
+          ++(kept == verdict::ignored_flag ? out.ignored_flag : out.ignored_class);
+        } else {
+          r.line = line;
+          rows.push_back(r);
+        }
       }
       first = false;
     }

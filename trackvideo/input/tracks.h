@@ -13,7 +13,8 @@
 //
 //   Every field is a plain decimal: an optional sign, digits with an optional
 //   fraction, an optional exponent ("7", "-2.5", ".5", "1e3"); no hexadecimal,
-//   no inf or nan, no other byte.
+//   no inf or nan, no other byte. A field without fraction or exponent is an
+//   integer of the one grammar of common/tokens.h, and read by it.
 //   frame   an integer >= 1 ("7" or an integral real such as "7.0")
 //   id      an integer >= 0 written the same ways; -1 (a detection without an
 //           identity) is refused with "needs track ids"
@@ -33,7 +34,8 @@
 //   With gt_rules, a row needs 8 columns, the 7th a flag and the 8th a class
 //   (plain decimals): a row whose flag is 0 is ignored, so is one whose class
 //   is not in the rules' list (unless all_classes); only the first 8 columns
-//   are then read, and an ignored row's box is not checked. The counts of
+//   are read. An ignored row is checked as a kept one is (its fields and its
+//   box), then left out: junk is refused wherever it is. The counts of
 //   ignored rows are kept; the kept rows keep their lines in the file.
 //
 // Data

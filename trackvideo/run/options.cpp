@@ -2,10 +2,7 @@
 #include "trackvideo/run/options.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
 #include <climits>
-#include <cstdlib>
 
 #include "common/tokens.h"
 #include "trackvideo/sinks/overlay.h"
@@ -20,20 +17,28 @@ std::string quoted(const std::string& value) {
   return common::quote_token(value);
 }
 
-// Reads the value of `name`: a whole decimal number from 1 to `most`, digits
-// only. "" or what is wrong.
-std::string parse_count(const std::string& name, const std::string& text, long long most,
-                        const char* why_most, long long& value) {
-  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
-    return name + " " + quoted(text) + " is not a whole number >= 1";
-  errno = 0;
-  const long long v = std::strtoll(text.c_str(), nullptr, 10);
-  if (errno == ERANGE || v > most)
+// Reads the value of `name`: an integer of the one grammar (common/tokens.h)
+// from `least` to `most`. "" or what is wrong: below `least` (a negative value
+// included) is "not a whole number >= least", above `most` "too large".
+std::string parse_count(const std::string& name, const std::string& text, long long least,
+                        long long most, const char* why_most, long long& value) {
+  long long v = 0;
+  const common::integer_read read = common::parse_integer(text, least, most, v);
+  if (read == common::integer_read::ok) {
+    value = v;
+    return "";
+  }
+  // Out of the range: above it by its value, or by its sign when it is beyond
+  // long long.
+  const bool above =
+      read == common::integer_read::out_of_range &&
+      (common::parse_integer(text, LLONG_MIN, LLONG_MAX, v) == common::integer_read::ok
+           ? v > most
+           : text[0] != '-');
+  if (above)
     return name + " " + quoted(text) + " is too large (at most " + std::to_string(most) + why_most +
            ")";
-  if (v < 1) return name + " " + quoted(text) + " is not a whole number >= 1";
-  value = v;
-  return "";
+  return name + " " + quoted(text) + " is not a whole number >= " + std::to_string(least);
 }
 
 // The --batch options: "" or what is wrong.
@@ -54,7 +59,7 @@ std::string check_batch(options& out, const std::string& jobs, const std::string
   if (out.out.empty()) return "--batch needs --out DIR";
   if (!jobs.empty()) {
     long long n = 0;
-    const std::string why = parse_count("--jobs", jobs, kMaxJobs, "", n);
+    const std::string why = parse_count("--jobs", jobs, 1, kMaxJobs, "", n);
     if (!why.empty()) return why;
     out.jobs = static_cast<int>(n);
   }
@@ -62,8 +67,7 @@ std::string check_batch(options& out, const std::string& jobs, const std::string
     const std::size_t slash = shard.find('/');
     int k = -1, n = 0;
     if (slash == std::string::npos || !common::parse_int_token(shard.substr(0, slash), k) ||
-        !common::parse_int_token(shard.substr(slash + 1), n) || shard[0] == '+' ||
-        shard[0] == '-' || n < 1 || k < 0 || k >= n)
+        !common::parse_int_token(shard.substr(slash + 1), n) || n < 1 || k < 0 || k >= n)
       return "--shard " + quoted(shard) + " is not K/N with 0 <= K < N";
     out.shard = k;
     out.shards = n;
@@ -252,7 +256,7 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
                                : "--video and --frames exclude each other";
   }
   if (!radius.empty()) {
-    const std::string why = parse_count("--radius", radius, kMaxRadius,
+    const std::string why = parse_count("--radius", radius, 1, kMaxRadius,
                                         ", beyond the distance of any two boxes", out.radius);
     if (!why.empty()) return why;
   }
@@ -269,24 +273,19 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
   } counts[] = {{"--gap", gap, out.gap}, {"--near", near, out.near}, {"--trail", trail, out.trail}};
   for (const auto& c : counts) {
     if (c.text.empty()) continue;
-    // 0 is allowed: parsed as 1 + the value.
     long long v = 0;
-    const std::string why = parse_count(c.name, c.text == "0" ? "1" : c.text, kMaxFrameCount, "", v);
-    if (!why.empty()) {
-      return std::string(c.name) + " " + quoted(c.text) +
-             (why.find("too large") != std::string::npos
-                  ? " is too large (at most " + std::to_string(kMaxFrameCount) + ")"
-                  : " is not a whole number >= 0");
-    }
-    c.value = c.text == "0" ? 0 : static_cast<int>(v);
+    const std::string why = parse_count(c.name, c.text, 0, kMaxFrameCount, "", v);
+    if (!why.empty()) return why;
+    c.value = static_cast<int>(v);
   }
   if (!max_pixels.empty()) {
-    const std::string why = parse_count("--max-pixels", max_pixels, LLONG_MAX, "", out.max_pixels);
+    const std::string why =
+        parse_count("--max-pixels", max_pixels, 1, LLONG_MAX, "", out.max_pixels);
     if (!why.empty()) return why;
   }
   if (!threads.empty()) {
     long long n = 0;
-    const std::string why = parse_count("--threads", threads, kMaxThreads, "", n);
+    const std::string why = parse_count("--threads", threads, 1, kMaxThreads, "", n);
     if (!why.empty()) return why;
     out.threads = static_cast<int>(n);
   }

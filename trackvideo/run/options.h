@@ -14,6 +14,9 @@
 // Every option taking a value accepts "--name VALUE" and "--name=VALUE"; in
 // the first form a VALUE starting with "--" is taken for the next option (the
 // value is then missing), so that "--csv --quiet" names no file "--quiet".
+// Every number (--radius, --max-pixels, --threads, --jobs, --gap, --near,
+// --trail, the K and N of --shard, the classes of --classes) is read by the one
+// integer grammar of common/tokens.h: "+7", "007" and "-0" are integers.
 // No state; parse_options is O(argc).
 #ifndef TRACKVIDEO_RUN_OPTIONS_H
 #define TRACKVIDEO_RUN_OPTIONS_H
