@@ -1,10 +1,20 @@
 // Tests of trackvideo --batch: the LIST and marker parsers, and whole runs
 // over small sequences made of the bundled footage: failing lines among good
-// ones, skipping and redoing, shards against one run, duplicate names, and a
-// sequence killed while it writes.
+// ones, skipping and redoing, shards against one run, duplicate names, a
+// sequence killed while it writes, outputs that are inputs, a locked sequence
+// folder, stop signals, lists too large and memory running out.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <csignal>
+#include <fstream>
 #include <chrono>
 #include <filesystem>
 #include <sstream>
@@ -25,8 +35,8 @@ namespace {
 const fs::path kFootage = fs::path(TAVO_EXAMPLES_DIR) / "footage";
 
 TEST(BatchList, SequenceLinesWithCommentsBlanksCrlfAndBadFieldCounts) {
-  const std::vector<batch_line> lines =
-      parse_batch_list("# header\r\n\r\nseq/a\r\n  seq/b\tmine.txt  \n   # x\nc d e\n\nlast");
+  const std::vector<batch_line> lines = parse_batch_list(
+      "\xEF\xBB\xBF# header\r\n\r\nseq/a\r\n  seq/b\tmine.txt  \n   # x\nc d e\n\nlast");
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0].line, 3);
   EXPECT_EQ(lines[0].seqdir, "seq/a");
@@ -38,10 +48,12 @@ TEST(BatchList, SequenceLinesWithCommentsBlanksCrlfAndBadFieldCounts) {
   EXPECT_EQ(lines[2].why, "expected SEQDIR or SEQDIR TRACKS, found 3 fields");
   EXPECT_EQ(lines[3].line, 8);
   EXPECT_EQ(lines[3].seqdir, "last");
+  EXPECT_EQ(parse_batch_list("\xEF\xBB\xBFs1\n")[0].seqdir, "s1");  // one mark skipped, not two
+  EXPECT_EQ(parse_batch_list("\xEF\xBB\xBF\xEF\xBB\xBFs1")[0].seqdir, "\xEF\xBB\xBFs1");
 }
 
 TEST(BatchMarker, RoundTripsAndRefusesWhatIsCutOrForeign) {
-  const std::string identity = "trackvideo done 1\nsettings radius=80 rules=1\n";
+  const std::string identity = "trackvideo done 2\nsettings radius=80 rules=1\n";
   const run_figures f{30, 4, 360, 12, 362};
   const std::string text = marker_text(identity, "overlay", f, 1.25);
   std::string id, with;
@@ -60,6 +72,18 @@ TEST(BatchMarker, RoundTripsAndRefusesWhatIsCutOrForeign) {
   for (std::size_t cut = 0; cut < text.size(); cut += 7)
     EXPECT_FALSE(parse_marker(text.substr(0, cut), id, with, g, seconds)) << cut;
   EXPECT_FALSE(parse_marker("something else\n" + text, id, with, g, seconds));
+  // Figures of the one integer grammar, in range; nothing after "end".
+  for (const auto& [from, to] :
+       std::vector<std::pair<std::string, std::string>>{{" 4 ", " 4x "},
+                                                        {" 4 ", " -4 "},
+                                                        {" 362\n", " 9223372036854775808\n"},
+                                                        {"1.250", "1.2e0"},
+                                                        {"1.250", "+1.250"},
+                                                        {"end\n", "end\nmore\n"}}) {
+    std::string bad = text;
+    bad.replace(bad.find(from, identity.size()), from.size(), to);
+    EXPECT_FALSE(parse_marker(bad, id, with, g, seconds)) << bad;
+  }
   for (const char* bad : {"", ".", "..", "summary.csv", "a/b"}) EXPECT_FALSE(usable_name(bad));
   EXPECT_TRUE(usable_name("MOT17-02-FRCNN"));
 }
@@ -229,6 +253,223 @@ TEST(EndToEndTrackvideoBatch, AKilledSequenceLeavesItsFolderAsItWasAndLosesNothi
   const std::string summary = file_text(d.out() / "summary.csv");
   EXPECT_NE(summary.find("\nsmall,2,"), std::string::npos) << summary;
   EXPECT_EQ(summary.find("big"), std::string::npos) << "big's marker is of other settings";
+}
+
+// The batch's outputs against all of its inputs, before anything is written:
+// one line, status 1, every file as it was.
+TEST(EndToEndTrackvideoBatch, AnOutputThatIsAnInputOrInAnInputFolderIsRefusedWritingNothing) {
+  dataset d;
+  d.add("sx", "sx", 5);
+  fs::create_directories(d.root() / "o1");
+  fs::copy_file(d.root() / "sx" / "gt" / "gt.txt", d.root() / "o1" / "summary.csv");
+  fs::create_directories(d.root() / "o2");
+  tavo_test::write_file(d.root() / "o2" / "summary.csv", "sx\n");
+  fs::create_directories(d.root() / "o3" / "sx");
+  tavo_test::write_file(d.root() / "o3" / "sx" / "report.txt", "sx\n");
+  d.list("sx o1/summary.csv\n");
+  tavo_test::write_file(d.root() / "L", "sx\n");
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"LIST", "o1", "--gt"},
+       "cannot write o1/summary.csv: it is LIST:1's tracks file o1/summary.csv"},
+      {{"o2/summary.csv", "o2"}, "cannot write o2/summary.csv: it is the list o2/summary.csv"},
+      {{"o3/sx/report.txt", "o3"},
+       "cannot write o3/sx/report.txt: it is the list o3/sx/report.txt"},
+      {{"L", "sx/img1"}, "cannot write into sx/img1: it is L:1's frame folder sx/img1"},
+      {{"L", "sx/gt"}, "cannot write into sx/gt: it is L:1's ground truth's folder sx/gt"},
+      {{"L", "sx/new"}, "cannot write into sx/new: it would be in L:1's sequence folder sx"},
+      {{"L", "o1", "--with", "overlay"}, ""}};
+  fs::create_directories(d.root() / "o1" / "sx");
+  fs::create_directory_symlink("../../sx/img1", d.root() / "o1" / "sx" / "overlay");
+  tavo_test::child_options in_root;
+  in_root.dir = d.root().string();
+  for (const auto& [args, line] : cases) {
+    const auto before = tree(d.root());
+    std::vector<std::string> command = {TRACKVIDEO_EXE, "--batch", args[0], "--out", args[1]};
+    command.insert(command.end(), args.begin() + 2, args.end());
+    const auto r = run_child(command, in_root);
+    EXPECT_EQ(r.status, 1) << args[0];
+    EXPECT_EQ(r.err, "trackvideo: " +
+                         (line.empty() ? "cannot write into o1/sx/overlay: it is L:1's frame "
+                                         "folder sx/img1"
+                                       : line) +
+                         "\n");
+    EXPECT_EQ(tree(d.root()), before) << args[0];
+    EXPECT_FALSE(fs::exists(d.root() / "sx" / "new"));
+  }
+}
+
+// A batch started in the background: its pid, ended by wait().
+struct background {
+  pid_t pid = -1;
+  background(const fs::path& dir, std::vector<std::string> args) {
+    args.insert(args.begin(), {TRACKVIDEO_EXE, "--quiet"});
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, (dir / "batch.err").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (::posix_spawn(&pid, TRACKVIDEO_EXE, &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  // Its status as child_result counts it (128 + a signal), -1 when it did not
+  // end within a generous bound (then it is killed).
+  int wait() {
+    int status = 0;
+    for (int tries = 0; tries < 6000; ++tries) {
+      if (::waitpid(pid, &status, WNOHANG) == pid)
+        return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+      ::usleep(10000);
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    return -1;
+  }
+};
+
+// The pid of a process waiting for the flock on `dir` (from /proc/locks), once
+// one does, polled with a generous bound; -1 when none did.
+pid_t waiting_for_lock(const fs::path& dir) {
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) != 0) return -1;
+  const std::string inode = ":" + std::to_string(st.st_ino);
+  for (int tries = 0; tries < 6000; ++tries) {
+    std::ifstream locks("/proc/locks");
+    for (std::string line; std::getline(locks, line);) {
+      std::istringstream fields(line);
+      std::string number, arrow, kind, advisory, mode, pid, id;
+      if (fields >> number >> arrow >> kind >> advisory >> mode >> pid >> id && arrow == "->" &&
+          kind == "FLOCK" && id.size() > inode.size() &&
+          id.compare(id.size() - inode.size(), inode.size(), inode) == 0)
+        return std::stoi(pid);
+    }
+    ::usleep(10000);
+  }
+  return -1;
+}
+
+// Whether process `pid` is gone (or a zombie nobody reaps yet), polled.
+bool ends(pid_t pid) {
+  for (int tries = 0; tries < 6000; ++tries) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string all((std::istreambuf_iterator<char>(stat)), {});
+    if (!stat || all.find(") Z ") != std::string::npos) return true;
+    ::usleep(10000);
+  }
+  return false;
+}
+
+// A second run on a sequence folder waits for the first: the test holds the
+// lock, sees the run wait, and the run's marker then describes its own files.
+TEST(EndToEndTrackvideoBatch, ASequenceFolderIsWorkedOnByOneRunAtATime) {
+  dataset d;
+  d.add("s1", "alpha", 8);
+  d.list("s1\n");
+  ASSERT_EQ(d.batch({"--quiet", "--with", "detections"}).status, 0);
+  const fs::path folder = d.out() / "alpha";
+  const auto before = tree(d.out());
+  const int held = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  background run(d.root(), {"--batch", "LIST", "--out", "out", "--force", "--gap", "5", "--with",
+                            "detections", "--jobs", "1", "--threads", "1"});
+  ASSERT_GT(run.pid, 0);
+  EXPECT_GT(waiting_for_lock(folder), 0);
+  EXPECT_EQ(tree(d.out()), before) << "nothing written while another run holds the folder";
+  ::close(held);
+  EXPECT_EQ(run.wait(), 0) << file_text(d.root() / "batch.err");
+  EXPECT_NE(file_text(folder / "done").find(" gap=5 "), std::string::npos);
+  const fs::path gap5 = d.root() / "gap5.csv";
+  ASSERT_EQ(run_child({TRACKVIDEO_EXE, "--sequence", (d.root() / "s1").string(), "--gap", "5",
+                       "--encounters", gap5.string()})
+                .status,
+            0);
+  EXPECT_EQ(file_text(folder / "encounters.csv"), file_text(gap5));
+}
+
+// SIGTERM to the parent alone reaches its children; nothing is left behind,
+// and the parent ends by the signal. A parent killed outright takes its
+// children with it.
+TEST(EndToEndTrackvideoBatch, AStopSignalToTheParentStopsItsChildrenAndLeavesNothing) {
+  dataset d;
+  d.add("s1", "alpha", 3);
+  d.add("s2", "beta", 3);
+  d.list("s1\ns2\n");
+  fs::create_directories(d.out() / "alpha");
+  const int held = ::open((d.out() / "alpha").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  for (const int sig : {SIGTERM, SIGINT, SIGKILL}) {
+    background run(d.root(),
+                   {"--batch", "LIST", "--out", "out", "--jobs", "1", "--with", "overlay-video"});
+    ASSERT_GT(run.pid, 0);
+    const pid_t child = waiting_for_lock(d.out() / "alpha");
+    ASSERT_GT(child, 0) << sig;
+    ::kill(run.pid, sig);
+    EXPECT_EQ(run.wait(), 128 + sig);
+    EXPECT_TRUE(ends(child)) << sig;
+    EXPECT_EQ(file_text(d.root() / "batch.err"), "") << sig;
+    std::vector<std::string> left;
+    for (const auto& e : fs::recursive_directory_iterator(d.out()))
+      left.push_back(fs::relative(e.path(), d.out()));
+    EXPECT_EQ(left, std::vector<std::string>{"alpha"}) << sig;
+  }
+  ::close(held);
+}
+
+// LIST no larger than 16 MiB, whatever it is; memory running out in the
+// parent is one line, as in a single run.
+TEST(EndToEndTrackvideoBatch, ATooLargeListOrMemoryRunningOutIsOneLine) {
+  dataset d;
+  tavo_test::child_options zeros;
+  zeros.stdin_path = "/dev/zero";
+  const auto endless = run_child({TRACKVIDEO_EXE, "--batch", "-", "--out", "o"}, zeros);
+  EXPECT_EQ(endless.status, 1);
+  EXPECT_EQ(endless.err, "trackvideo: cannot read -: larger than 16 MiB\n");
+  const fs::path big = d.list("");
+  fs::resize_file(big, (std::uintmax_t{16} << 20) + 1);
+  EXPECT_EQ(d.batch({}).err, "trackvideo: cannot read LIST: larger than 16 MiB\n");
+  if (!tavo_test::address_space_limits_apply()) return;
+  std::string lines;
+  for (int k = 0; k < 4000000; ++k) lines += "s\n";
+  d.list(lines);
+  tavo_test::child_options small;
+  small.address_space_mb = 400;
+  const auto r = d.batch({}, small);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "trackvideo: out of memory\n");
+  EXPECT_FALSE(fs::exists(d.out()));
+}
+
+// A frame edited in place, or a link's target edited, redoes the sequence;
+// what dead runs left goes even where everything is skipped.
+TEST(EndToEndTrackvideoBatch, AnEditedFrameRedoesTheSequenceAndDeadRunsLeftoversGo) {
+  dataset d;
+  const fs::path img = d.add("s1", "alpha", 5) / "img1";
+  fs::remove(img / "000003.jpg");
+  fs::copy_file(kFootage / "frame_03.jpg", img / "000003.jpg");
+  fs::copy_file(kFootage / "frame_02.jpg", d.root() / "target.jpg");
+  fs::remove(img / "000002.jpg");
+  fs::create_symlink(d.root() / "target.jpg", img / "000002.jpg");
+  d.list("s1\n");
+  ASSERT_EQ(d.batch({"--quiet"}).status, 0);
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+  const std::string left = ".tmp-" + std::to_string(gone) + "-0.csv";
+  for (const fs::path& edited : {img / "000003.jpg", d.root() / "target.jpg"}) {
+    tavo_test::write_file(d.out() / left, "left");
+    tavo_test::write_file(d.out() / "alpha" / left, "left");
+    EXPECT_EQ(d.batch({}).err, "trackvideo: alpha: done before, skipped\n");
+    EXPECT_FALSE(fs::exists(d.out() / left));
+    EXPECT_FALSE(fs::exists(d.out() / "alpha" / left));
+    std::fstream f(edited, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(100);
+    f.put('\x55');  // same size, same folder: only the frame's own time changes
+    f.close();
+    EXPECT_EQ(d.batch({}).err.find("skipped"), std::string::npos) << edited;
+  }
 }
 
 }  // namespace
