@@ -233,30 +233,23 @@ TEST(OutputSet, TemporariesOfProcessesThatAreGoneAreRemovedWhereItWrites) {
   scratch s;
   const pid_t gone = ::fork();
   if (gone == 0) ::_exit(0);
-  ASSERT_GT(gone, 0);
   ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
-  const std::string dead = ".tmp-" + std::to_string(gone) + "-";
-  const std::string live = ".tmp-" + std::to_string(::getppid()) + "-";
+  const std::string dead = ".tmp-" + std::to_string(gone) + "-", id = dead.substr(5);
   fs::create_directories(s.root / "pics" / (dead + "Ab3dE9"));
-  const std::vector<std::string> removed = {dead + "0", dead + "17.csv", dead + "2.",
-                                            "pics/" + dead + "4.png",
-                                            "pics/" + dead + "Ab3dE9/overlay.avi"};
-  const std::vector<std::string> kept = {live + "3.csv",
-                                         dead + "03.csv",
-                                         dead + "x",
-                                         dead + "5.a.b",
-                                         dead + "1.12345678901234567",
-                                         ".tmp-0" + dead.substr(5) + "1",
-                                         ".tmp-+" + dead.substr(5) + "1",
-                                         "keep.csv"};
-  for (const auto& names : {removed, kept})
-    for (const std::string& name : names) s.write(name, "left");
+  for (const std::string name : {"0", "17.csv", "2.", "Ab3dE9/overlay.avi"})
+    s.write("pics/" + dead + name, "left");
+  s.write(dead + "4.png", "left");
+  const std::set<std::string> kept = {".tmp-" + std::to_string(::getppid()) + "-3.csv",
+                                      dead + "03.csv", dead + "x", dead + "5.a.b",
+                                      dead + "1.12345678901234567", ".tmp-0" + id + "1",
+                                      ".tmp-+" + id + "1", "keep.csv"};
+  for (const std::string& name : kept) s.write(name, "left");
   output_set set({});
   ASSERT_EQ(set.prepare_folder((s.root / "pics").string(), "the pictures", only("a.png")), "");
   common::atomic_file* table = nullptr;
   ASSERT_EQ(set.open((s.root / "table.csv").string(), "the table", table), "");
   set.discard_all();
-  std::set<std::string> expected = {"pics"};
-  for (const std::string& name : kept) expected.insert(name);
+  std::set<std::string> expected = kept;
+  expected.insert("pics");
   EXPECT_EQ(s.tree(), expected);
 }
