@@ -85,6 +85,22 @@ pid_t owner_of(const std::string& name, bool& folder) {
   return folder || file ? static_cast<pid_t>(pid) : 0;
 }
 
+// Whether process `pid` is gone: no such process, or one that has ended and
+// waits to be reaped (a zombie writes nothing any more; orphans wait for an
+// init that may be slow to reap them).
+bool gone(pid_t pid) {
+  if (::kill(pid, 0) != 0) return errno == ESRCH;
+  char path[32], text[256];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  const ssize_t n = fd < 0 ? -1 : ::read(fd, text, sizeof text - 1);
+  if (fd >= 0) ::close(fd);
+  if (n <= 0) return false;
+  text[n] = '\0';
+  const char* state = std::strrchr(text, ')');  // "pid (name) S ...", the name may hold ')'
+  return state && (state[1] == ' ') && (state[2] == 'Z' || state[2] == 'X');
+}
+
 std::string failure(const std::string& path, int error) {
   return "cannot write " + path + ": " + std::strerror(error);
 }
@@ -408,8 +424,7 @@ void remove_dead_temporaries(const std::string& dir) {
   while (const dirent* e = ::readdir(d)) {
     bool folder = false;
     const pid_t pid = owner_of(e->d_name, folder);
-    if (pid != 0 && pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH)
-      dead.push_back(e->d_name);
+    if (pid != 0 && pid != ::getpid() && gone(pid)) dead.push_back(e->d_name);
   }
   ::closedir(d);
   const std::string prefix = dir.empty() || dir.back() == '/' ? dir : dir + '/';

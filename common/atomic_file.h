@@ -181,7 +181,8 @@ class temporary_folder {
 // entries named exactly as open() names temporaries (".tmp-<pid>-<n>" and an
 // extension of up to 16 bytes, or a private folder ".tmp-<pid>-XXXXXX" with the
 // files in it) whose <pid> is no process of this system (kill(pid, 0) fails
-// with ESRCH). Any other name, and the temporaries of live processes, stay.
+// with ESRCH) or one that has ended (a zombie). Any other name, and the
+// temporaries of live processes, stay.
 // Writers call it on the folders they write into, so that a killed run's
 // leftovers go with the next run. One directory walk, and per such entry a
 // kill and an unlink (or a walk of the private folder). Never fails.

@@ -228,12 +228,14 @@ TEST(OutputSet, AnEndingSignalRemovesTheFoldersItMadeAndTheirTemporaries) {
 }
 
 // A killed run's leftovers go with the next run that writes into the folder:
-// only names of the exact temporary forms, only of processes that are gone.
+// only names of the exact temporary forms, only of processes that are gone
+// (here a zombie: ended, not reaped).
 TEST(OutputSet, TemporariesOfProcessesThatAreGoneAreRemovedWhereItWrites) {
   scratch s;
   const pid_t gone = ::fork();
   if (gone == 0) ::_exit(0);
-  ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+  siginfo_t ended;  // a zombie until the end of the test: ended, not yet reaped
+  ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(gone), &ended, WEXITED | WNOWAIT), 0);
   const std::string dead = ".tmp-" + std::to_string(gone) + "-", id = dead.substr(5);
   fs::create_directories(s.root / "pics" / (dead + "Ab3dE9"));
   for (const std::string name : {"0", "17.csv", "2.", "Ab3dE9/overlay.avi"})
@@ -252,4 +254,5 @@ TEST(OutputSet, TemporariesOfProcessesThatAreGoneAreRemovedWhereItWrites) {
   std::set<std::string> expected = kept;
   expected.insert("pics");
   EXPECT_EQ(s.tree(), expected);
+  ::waitpid(gone, nullptr, 0);
 }
