@@ -340,16 +340,18 @@ TEST(EndToEndTrackvideoBatch, ASequenceFolderIsWorkedOnByOneRunAtATimeAndStopSig
   const auto before = tree(d.out());
   int held = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   ASSERT_EQ(::flock(held, LOCK_EX), 0);
-  background run(d.root(), {"--force", "--gap", "5", "--with", "detections", "--jobs", "1"});
+  background run(d.root(), {"--force", "--radius", "30", "--with", "detections", "--jobs", "1"});
   EXPECT_GT(waiting_for_lock(folder), 0);
   EXPECT_EQ(tree(d.out()), before);
   ::close(held);
   EXPECT_EQ(run.wait(), 0) << file_text(d.root() / "err");
-  EXPECT_NE(file_text(folder / "done").find(" gap=5 "), std::string::npos);
-  const fs::path gap5 = d.root() / "gap5.csv";
-  ASSERT_EQ(run_child({TRACKVIDEO_EXE, "--sequence", (d.root() / "s1").string(), "--gap", "5",
-                       "--encounters", gap5.string()}).status, 0);
-  EXPECT_EQ(file_text(folder / "encounters.csv"), file_text(gap5));
+  EXPECT_NE(file_text(folder / "done").find(" radius=30 "), std::string::npos);
+  const fs::path near = d.root() / "near.csv";  // the default radius gives another table
+  ASSERT_EQ(run_child({TRACKVIDEO_EXE, "--sequence", (d.root() / "s1").string(), "--radius", "30",
+                       "--encounters", near.string()})
+                .status,
+            0);
+  EXPECT_EQ(file_text(folder / "encounters.csv"), file_text(near));
 
   fs::remove_all(d.out());
   fs::create_directories(folder);
