@@ -1,7 +1,6 @@
 // trackvideo/batch.cpp - a whole dataset in one run (see batch.h).
 #include "trackvideo/batch.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -339,29 +338,6 @@ void sweep_locked(const std::vector<std::string>& dirs, bool wait) {
   ::_exit(status);
 }
 
-// What a killed process left in `dir`: the entries named ".tmp-<pid>-..."
-// (files, and private folders with what they hold).
-void remove_leftovers(const std::string& dir, pid_t pid) {
-  const std::string prefix = ".tmp-" + std::to_string(pid) + "-";
-  DIR* d = ::opendir(dir.c_str());
-  if (!d) return;
-  std::vector<std::string> names;
-  while (const dirent* e = ::readdir(d))
-    if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0) names.push_back(e->d_name);
-  ::closedir(d);
-  for (const std::string& name : names) {
-    const std::string path = in_folder(dir, name);
-    if (::unlink(path.c_str()) == 0 || errno != EISDIR) continue;
-    if (DIR* inner = ::opendir(path.c_str())) {
-      while (const dirent* e = ::readdir(inner))
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-          ::unlink(in_folder(path, e->d_name).c_str());
-      ::closedir(inner);
-    }
-    ::rmdir(path.c_str());
-  }
-}
-
 // A sequence running in a child process.
 struct running {
   const batch_line* line = nullptr;
@@ -565,9 +541,10 @@ class batch_runner {
       fail(l, cut_line(r.message.substr(5), kMessageLimit));
       return;
     }
-    // Killed or crashed: what it left goes, then the folders it made.
+    // Killed or crashed (and reaped, so gone): what it left goes, then the
+    // folders it made.
     for (int k = 2; k >= 0; --k) {
-      remove_leftovers(r.folders[k], r.pid);
+      common::remove_dead_temporaries(r.folders[k]);
       if (!r.existed[k]) ::rmdir(r.folders[k].c_str());
     }
     if (WIFSIGNALED(status) && WTERMSIG(status) == stopped_) return;  // as we asked
