@@ -5,14 +5,18 @@
 
 #include "common/input_file.h"
 #include "common/temporaries.h"
+#include "common/tokens.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -51,6 +55,50 @@ std::string temporary_name(const std::string& directory, const std::string& exte
   static std::atomic<unsigned long> counter{0};
   return directory + ".tmp-" + std::to_string(::getpid()) + '-' + std::to_string(counter++) +
          extension;
+}
+
+bool all_of(const char* begin, const char* end, int (*is)(int)) {
+  for (; begin != end; ++begin)
+    if (!is(static_cast<unsigned char>(*begin))) return false;
+  return true;
+}
+
+// The process whose temporary `name` is, by the forms above: 0 when the name
+// is not exactly one of them; `folder` says it is a private folder's form.
+pid_t owner_of(const std::string& name, bool& folder) {
+  constexpr std::size_t kPrefix = 5;  // ".tmp-"
+  if (name.compare(0, kPrefix, ".tmp-") != 0) return 0;
+  const std::size_t dash = name.find('-', kPrefix);
+  if (dash == std::string::npos || dash == kPrefix || name[kPrefix] == '0') return 0;
+  long long pid = 0;
+  if (!all_of(name.data() + kPrefix, name.data() + dash, ::isdigit) ||
+      parse_integer(name.data() + kPrefix, name.data() + dash, 1, INT_MAX, pid) != integer_read::ok)
+    return 0;
+  // The counter (decimal, no leading zero) and the final name's extension.
+  const std::string rest = name.substr(dash + 1);
+  folder = rest.size() == 6 && all_of(rest.data(), rest.data() + 6, ::isalnum);
+  const std::size_t dot = std::min(rest.find('.'), rest.size());
+  const bool file = dot > 0 && (rest[0] != '0' || dot == 1) &&
+                    all_of(rest.data(), rest.data() + dot, ::isdigit) &&
+                    rest.size() - dot <= kMaxKeptExtension &&
+                    rest.find_first_of("./", dot + 1) == std::string::npos;
+  return folder || file ? static_cast<pid_t>(pid) : 0;
+}
+
+// Whether process `pid` is gone: no such process, or one that has ended and
+// waits to be reaped (a zombie writes nothing any more; orphans wait for an
+// init that may be slow to reap them).
+bool gone(pid_t pid) {
+  if (::kill(pid, 0) != 0) return errno == ESRCH;
+  char path[32], text[256];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  const ssize_t n = fd < 0 ? -1 : ::read(fd, text, sizeof text - 1);
+  if (fd >= 0) ::close(fd);
+  if (n <= 0) return false;
+  text[n] = '\0';
+  const char* state = std::strrchr(text, ')');  // "pid (name) S ...", the name may hold ')'
+  return state && (state[1] == ' ') && (state[2] == 'Z' || state[2] == 'X');
 }
 
 std::string failure(const std::string& path, int error) {
@@ -367,6 +415,33 @@ void temporary_folder::keep() {
 
 void temporary_folder::discard() {
   drop(node_, true);
+}
+
+void remove_dead_temporaries(const std::string& dir) {
+  DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+  if (!d) return;
+  std::vector<std::string> dead;
+  while (const dirent* e = ::readdir(d)) {
+    bool folder = false;
+    const pid_t pid = owner_of(e->d_name, folder);
+    if (pid != 0 && pid != ::getpid() && gone(pid)) dead.push_back(e->d_name);
+  }
+  ::closedir(d);
+  const std::string prefix = dir.empty() || dir.back() == '/' ? dir : dir + '/';
+  for (const std::string& name : dead) {
+    const std::string path = prefix + name;
+    bool folder = false;
+    owner_of(name, folder);
+    if (::unlink(path.c_str()) == 0 || errno != EISDIR || !folder) continue;
+    // A private folder: the encoder's file(s), then the folder.
+    if (DIR* inner = ::opendir(path.c_str())) {
+      while (const dirent* e = ::readdir(inner))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+          ::unlink((path + '/' + e->d_name).c_str());
+      ::closedir(inner);
+    }
+    ::rmdir(path.c_str());
+  }
 }
 
 }  // namespace common

@@ -12,11 +12,12 @@
 // that open their file by name (video encoders), open() with a private name
 // makes instead a fresh folder ".tmp-<pid>-XXXXXX" of mode 0700 beside the
 // final path and the temporary inside it under that name: nobody else can put
-// anything there. Every name starts ".tmp-<pid>-", so whoever started a
-// process that was killed can find what it left (trackvideo's batch does). Every temporary, private folder and temporary_folder is on
-// one list (temporaries.h): while any exists, SIGINT, SIGTERM and SIGHUP
-// (unless ignored or handled by the program) remove the files, then the
-// folders newest first, before the signal ends the process.
+// anything there. Every name starts ".tmp-<pid>-", so what a killed process
+// left can be told from anything else (remove_dead_temporaries). Every
+// temporary, private folder and temporary_folder is on one list
+// (temporaries.h): while any exists, SIGINT, SIGTERM and SIGHUP (unless
+// ignored or handled by the program) remove the files, then the folders
+// newest first, before the signal ends the process.
 //
 // Commit. commit() checks that the rename can succeed (write and search
 // permission on the folder, the sticky bit), then exchanges the temporary with
@@ -175,6 +176,17 @@ class temporary_folder {
  private:
   detail::temporary* node_ = nullptr;
 };
+
+// Removes from `dir` what processes that no longer exist left there: the
+// entries named exactly as open() names temporaries (".tmp-<pid>-<n>" and an
+// extension of up to 16 bytes, or a private folder ".tmp-<pid>-XXXXXX" with the
+// files in it) whose <pid> is no process of this system (kill(pid, 0) fails
+// with ESRCH) or one that has ended (a zombie). Any other name, and the
+// temporaries of live processes, stay.
+// Writers call it on the folders they write into, so that a killed run's
+// leftovers go with the next run. One directory walk, and per such entry a
+// kill and an unlink (or a walk of the private folder). Never fails.
+void remove_dead_temporaries(const std::string& dir);
 
 // The checks atomic_file::open makes before creating anything: "" when `path`
 // may be replaced, else "cannot write PATH: <reason>": the same file (device

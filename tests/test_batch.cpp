@@ -1,8 +1,13 @@
 // Tests of trackvideo --batch: the LIST and marker parsers, and whole runs
 // over small sequences made of the bundled footage: failing lines among good
-// ones, skipping and redoing, shards against one run, duplicate names, and a
-// sequence killed while it writes.
+// ones, skipping and redoing, shards against one run, duplicate names, a
+// sequence killed while it writes, outputs that are inputs, a locked sequence
+// folder, stop signals, lists too large and memory running out.
 #include <gtest/gtest.h>
+
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -25,8 +30,8 @@ namespace {
 const fs::path kFootage = fs::path(TAVO_EXAMPLES_DIR) / "footage";
 
 TEST(BatchList, SequenceLinesWithCommentsBlanksCrlfAndBadFieldCounts) {
-  const std::vector<batch_line> lines =
-      parse_batch_list("# header\r\n\r\nseq/a\r\n  seq/b\tmine.txt  \n   # x\nc d e\n\nlast");
+  const std::vector<batch_line> lines = parse_batch_list(
+      "\xEF\xBB\xBF# header\r\n\r\nseq/a\r\n  seq/b\tmine.txt  \n   # x\nc d e\n\nlast");
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0].line, 3);
   EXPECT_EQ(lines[0].seqdir, "seq/a");
@@ -38,10 +43,11 @@ TEST(BatchList, SequenceLinesWithCommentsBlanksCrlfAndBadFieldCounts) {
   EXPECT_EQ(lines[2].why, "expected SEQDIR or SEQDIR TRACKS, found 3 fields");
   EXPECT_EQ(lines[3].line, 8);
   EXPECT_EQ(lines[3].seqdir, "last");
+  EXPECT_EQ(parse_batch_list("\xEF\xBB\xBF\xEF\xBB\xBFs1")[0].seqdir, "\xEF\xBB\xBFs1");
 }
 
 TEST(BatchMarker, RoundTripsAndRefusesWhatIsCutOrForeign) {
-  const std::string identity = "trackvideo done 1\nsettings radius=80 rules=1\n";
+  const std::string identity = "trackvideo done 2\nsettings radius=80 rules=1\n";
   const run_figures f{30, 4, 360, 12, 362};
   const std::string text = marker_text(identity, "overlay", f, 1.25);
   std::string id, with;
@@ -60,6 +66,15 @@ TEST(BatchMarker, RoundTripsAndRefusesWhatIsCutOrForeign) {
   for (std::size_t cut = 0; cut < text.size(); cut += 7)
     EXPECT_FALSE(parse_marker(text.substr(0, cut), id, with, g, seconds)) << cut;
   EXPECT_FALSE(parse_marker("something else\n" + text, id, with, g, seconds));
+  // Figures of the one integer grammar, in range; nothing after "end".
+  const char* const edits[][2] = {{" 4 ", " 4x "},        {" 4 ", " -4 "},      {" 362\n", " 1e3\n"},
+                                  {"1.250", "1.2e0"},     {"1.250", "+1.250"},  {"end\n", "end\nx\n"},
+                                  {" 12 ", " 9223372036854775808 "}};
+  for (const auto& [from, to] : edits) {
+    std::string bad = text;
+    bad.replace(bad.find(from, identity.size()), std::strlen(from), to);
+    EXPECT_FALSE(parse_marker(bad, id, with, g, seconds)) << bad;
+  }
   for (const char* bad : {"", ".", "..", "summary.csv", "a/b"}) EXPECT_FALSE(usable_name(bad));
   EXPECT_TRUE(usable_name("MOT17-02-FRCNN"));
 }
@@ -230,6 +245,180 @@ TEST(EndToEndTrackvideoBatch, ASequenceFailingMidWriteLeavesItsFolderAsItWasAndL
   const std::string summary = file_text(d.out() / "summary.csv");
   EXPECT_NE(summary.find("\nsmall,2,"), std::string::npos) << summary;
   EXPECT_EQ(summary.find("big"), std::string::npos) << "big's marker is of other settings";
+}
+
+// The batch's outputs against all of its inputs, before anything is written:
+// one line, status 1, every file as it was.
+TEST(EndToEndTrackvideoBatch, AnOutputThatIsAnInputOrInAnInputFolderIsRefusedWritingNothing) {
+  dataset d;
+  d.add("sx", "sx", 5);
+  fs::create_directories(d.root() / "o" / "sx");
+  tavo_test::write_file(d.root() / "o" / "sx" / "report.txt", "sx\n");
+  tavo_test::write_file(d.root() / "o" / "summary.csv", "sx\n");
+  d.list("sx o/summary.csv\n");
+  const std::vector<std::vector<std::string>> cases = {  // LIST, DIR, the line
+      {"LIST", "o", "cannot write o/summary.csv: it is LIST:1's tracks file o/summary.csv"},
+      {"o/summary.csv", "o", "cannot write o/summary.csv: it is the list o/summary.csv"},
+      {"o/sx/report.txt", "o", "cannot write o/sx/report.txt: it is the list o/sx/report.txt"},
+      {"o/sx/report.txt", "sx/img1", "cannot write into sx/img1: it is o/sx/report.txt:1's "
+                                     "frame folder sx/img1"},
+      {"o/sx/report.txt", "sx/new", "cannot write into sx/new: it would be in o/sx/report.txt:1's "
+                                    "sequence folder sx"}};
+  tavo_test::child_options in_root;
+  in_root.dir = d.root().string();
+  for (const auto& c : cases) {
+    const auto before = tree(d.root());
+    const auto r = run_child({TRACKVIDEO_EXE, "--batch", c[0], "--out", c[1]}, in_root);
+    EXPECT_EQ(r.status, 1) << c[0];
+    EXPECT_EQ(r.err, "trackvideo: " + c[2] + "\n");
+    EXPECT_EQ(tree(d.root()), before) << c[0];
+  }
+}
+
+// A batch started in the background, and its status once it ends (as
+// child_result counts it).
+struct background {
+  pid_t pid = -1;
+  background(const fs::path& dir, std::vector<std::string> args) {
+    args.insert(args.begin(), {TRACKVIDEO_EXE, "--quiet", "--batch", "LIST", "--out", "out"});
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+    posix_spawn_file_actions_addopen(&actions, 2, (dir / "err").c_str(), O_WRONLY | O_CREAT, 0644);
+    if (::posix_spawn(&pid, TRACKVIDEO_EXE, &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  int wait() {
+    int status = 0;
+    for (int tries = 0; ::waitpid(pid, &status, WNOHANG) != pid; ::usleep(10000))
+      if (++tries == 6000) ::kill(pid, SIGKILL);  // a minute: it would never end
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+  }
+};
+
+// Polls (with a generous bound) until `found` gives a pid, or -1.
+template <typename F>
+pid_t poll_for(F found) {
+  for (int tries = 0; tries < 6000; ++tries, ::usleep(10000))
+    if (const pid_t pid = found(); pid != 0) return pid;
+  return -1;
+}
+
+// The pid of a process waiting for the flock on `dir` (/proc/locks), once one does.
+pid_t waiting_for_lock(const fs::path& dir) {
+  struct stat st {};
+  ::stat(dir.c_str(), &st);
+  const std::string inode = ":" + std::to_string(st.st_ino);
+  return poll_for([&] {
+    std::ifstream locks("/proc/locks");
+    for (std::string line; std::getline(locks, line);) {
+      std::istringstream fields(line);
+      std::string number, arrow, kind, advisory, mode, pid, id;
+      if (fields >> number >> arrow >> kind >> advisory >> mode >> pid >> id && arrow == "->" &&
+          kind == "FLOCK" && id.size() > inode.size() &&
+          id.compare(id.size() - inode.size(), inode.size(), inode) == 0)
+        return std::stoi(pid);
+    }
+    return 0;
+  });
+}
+
+// A run on a sequence folder another holds waits for it, writing nothing, and
+// its marker then describes its own files. A stop signal to the parent alone
+// reaches its children, leaves nothing behind and ends the parent by it; a
+// parent killed outright takes its children with it.
+TEST(EndToEndTrackvideoBatch, ASequenceFolderIsWorkedOnByOneRunAtATimeAndStopSignalsReachChildren) {
+  dataset d;
+  d.add("s1", "alpha", 8);
+  d.add("s2", "beta", 3);
+  d.list("s1\n");
+  ASSERT_EQ(d.batch({"--quiet", "--with", "detections"}).status, 0);
+  const fs::path folder = d.out() / "alpha";
+  const auto before = tree(d.out());
+  int held = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  background run(d.root(), {"--force", "--radius", "30", "--with", "detections", "--jobs", "1"});
+  EXPECT_GT(waiting_for_lock(folder), 0);
+  EXPECT_EQ(tree(d.out()), before);
+  ::close(held);
+  EXPECT_EQ(run.wait(), 0) << file_text(d.root() / "err");
+  EXPECT_NE(file_text(folder / "done").find(" radius=30 "), std::string::npos);
+  const fs::path near = d.root() / "near.csv";  // the default radius gives another table
+  ASSERT_EQ(run_child({TRACKVIDEO_EXE, "--sequence", (d.root() / "s1").string(), "--radius", "30",
+                       "--encounters", near.string()})
+                .status,
+            0);
+  EXPECT_EQ(file_text(folder / "encounters.csv"), file_text(near));
+
+  fs::remove_all(d.out());
+  fs::create_directories(folder);
+  held = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  d.list("s1\ns2\n");
+  for (const int sig : {SIGTERM, SIGINT, SIGKILL}) {
+    background stopped(d.root(), {"--jobs", "1", "--with", "overlay-video"});
+    const pid_t child = waiting_for_lock(folder);
+    ASSERT_GT(child, 0) << sig;
+    ::kill(stopped.pid, sig);
+    EXPECT_EQ(stopped.wait(), 128 + sig);
+    EXPECT_GT(poll_for([&] {  // gone, or a zombie nobody reaped yet
+                const std::string stat = file_text("/proc/" + std::to_string(child) + "/stat");
+                return stat.empty() || stat.find(") Z ") != std::string::npos ? child : 0;
+              }), 0);
+    EXPECT_EQ(file_text(d.root() / "err"), "") << sig;
+    EXPECT_EQ(std::distance(fs::recursive_directory_iterator(d.out()), {}), 1) << sig;
+  }
+  ::close(held);
+}
+
+// LIST no larger than 16 MiB, whatever it is; memory running out in the
+// parent is one line, as in a single run.
+TEST(EndToEndTrackvideoBatch, ATooLargeListOrMemoryRunningOutIsOneLine) {
+  dataset d;
+  tavo_test::child_options zeros;
+  zeros.stdin_path = "/dev/zero";
+  EXPECT_EQ(run_child({TRACKVIDEO_EXE, "--batch", "-", "--out", "o"}, zeros).err,
+            "trackvideo: cannot read -: larger than 16 MiB\n");
+  fs::resize_file(d.list(""), (std::uintmax_t{16} << 20) + 1);
+  EXPECT_EQ(d.batch({}).err, "trackvideo: cannot read LIST: larger than 16 MiB\n");
+  if (!tavo_test::address_space_limits_apply()) return;
+  std::string lines;
+  for (int k = 0; k < 4000000; ++k) lines += "s\n";
+  d.list(lines);
+  tavo_test::child_options small;
+  small.address_space_mb = 400;
+  const auto r = d.batch({}, small);
+  EXPECT_EQ(r.err, "trackvideo: out of memory\n");
+  EXPECT_FALSE(fs::exists(d.out()));
+}
+
+// A frame edited in place, or a link's target edited, redoes the sequence;
+// what dead runs left goes even where everything is skipped.
+TEST(EndToEndTrackvideoBatch, AnEditedFrameRedoesTheSequenceAndDeadRunsLeftoversGo) {
+  dataset d;
+  const fs::path img = d.add("s1", "alpha", 5) / "img1";
+  fs::remove(img / "000003.jpg");
+  fs::remove(img / "000002.jpg");
+  fs::copy_file(kFootage / "frame_03.jpg", img / "000003.jpg");
+  fs::copy_file(kFootage / "frame_02.jpg", d.root() / "target.jpg");
+  fs::create_symlink(d.root() / "target.jpg", img / "000002.jpg");
+  d.list("s1\n");
+  ASSERT_EQ(d.batch({"--quiet"}).status, 0);
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+  const std::string left = ".tmp-" + std::to_string(gone) + "-0.csv";
+  for (const fs::path& edited : {img / "000003.jpg", d.root() / "target.jpg"}) {
+    tavo_test::write_file(d.out() / left, "left");
+    tavo_test::write_file(d.out() / "alpha" / left, "left");
+    EXPECT_EQ(d.batch({}).err, "trackvideo: alpha: done before, skipped\n");
+    EXPECT_FALSE(fs::exists(d.out() / left) || fs::exists(d.out() / "alpha" / left));
+    std::fstream(edited, std::ios::in | std::ios::out | std::ios::binary).seekp(100).put('\x55');
+    EXPECT_EQ(d.batch({}).err.find("skipped"), std::string::npos) << edited;  // same size
+  }
 }
 
 }  // namespace

@@ -226,3 +226,33 @@ TEST(OutputSet, AnEndingSignalRemovesTheFoldersItMadeAndTheirTemporaries) {
   EXPECT_EQ(s.tree(), std::set<std::string>{"kept"});
   EXPECT_EQ(tavo_test::file_text(s.root / "kept"), "old");
 }
+
+// A killed run's leftovers go with the next run that writes into the folder:
+// only names of the exact temporary forms, only of processes that are gone
+// (here a zombie: ended, not reaped).
+TEST(OutputSet, TemporariesOfProcessesThatAreGoneAreRemovedWhereItWrites) {
+  scratch s;
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  siginfo_t ended;  // a zombie until the end of the test: ended, not yet reaped
+  ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(gone), &ended, WEXITED | WNOWAIT), 0);
+  const std::string dead = ".tmp-" + std::to_string(gone) + "-", id = dead.substr(5);
+  fs::create_directories(s.root / "pics" / (dead + "Ab3dE9"));
+  for (const std::string name : {"0", "17.csv", "2.", "Ab3dE9/overlay.avi"})
+    s.write("pics/" + dead + name, "left");
+  s.write(dead + "4.png", "left");
+  const std::set<std::string> kept = {".tmp-" + std::to_string(::getppid()) + "-3.csv",
+                                      dead + "03.csv", dead + "x", dead + "5.a.b",
+                                      dead + "1.12345678901234567", ".tmp-0" + id + "1",
+                                      ".tmp-+" + id + "1", "keep.csv"};
+  for (const std::string& name : kept) s.write(name, "left");
+  output_set set({});
+  ASSERT_EQ(set.prepare_folder((s.root / "pics").string(), "the pictures", only("a.png")), "");
+  common::atomic_file* table = nullptr;
+  ASSERT_EQ(set.open((s.root / "table.csv").string(), "the table", table), "");
+  set.discard_all();
+  std::set<std::string> expected = kept;
+  expected.insert("pics");
+  EXPECT_EQ(s.tree(), expected);
+  ::waitpid(gone, nullptr, 0);
+}

@@ -4,38 +4,63 @@
 //
 // LIST: one sequence per line, "SEQDIR" or "SEQDIR TRACKS" (blank- or
 // tab-separated; blank lines and lines whose first non-blank byte is '#'
-// skipped; a CR before the line break dropped), paths relative to the current
-// folder. A sequence's name is seqinfo.ini's `name`, else its folder's name.
+// skipped; a CR before the line break and one UTF-8 byte-order mark at the
+// start dropped), paths relative to the current folder; at most 16 MiB
+// (larger is refused). A sequence's name is seqinfo.ini's `name`, else its
+// folder's name.
+//
+// Before anything runs or is written, every output of the whole batch
+// (summary.csv, and of each sequence its folder, report.txt, pairs.csv,
+// encounters.csv, done and what --with asks for) is checked by device and
+// inode against every input (LIST, each seqinfo.ini and tracks file), and
+// against the folders nothing is written into (each sequence folder, its gt/
+// and its frame folder); an output still to be made, by its folder. A clash
+// fails the run with one line naming both.
 //
 // Per sequence, into DIR/<name>/: report.txt (the report), pairs.csv (the
 // table), encounters.csv (the encounters), with --with overlay.avi, overlay/,
-// detections/, and the marker
-// "done", all committed together (the marker last) when the sequence
-// succeeds. The marker names the sequence's inputs (path, size and
-// modification time of seqinfo.ini, of the tracks file and of the frames'
-// folder), the settings that change the outputs (--radius, --gt, --classes,
-// --gap, --near, --trail),
-// what --with wrote, and the run's figures. A sequence whose marker names its
-// inputs as they are now, the same settings, at least the outputs asked for,
-// and whose report and table exist, is skipped unless --force.
+// detections/, and the marker "done", all committed together (the marker
+// last) when the sequence succeeds. The marker names the sequence's inputs
+// (path, size and modification time of seqinfo.ini, of the tracks file and of
+// the frames' folder, and a digest of every frame: the 64-bit FNV-1a hash of "<size>
+// <mtime> <name>" of frames 1, 2, ... up to seqLength or the first missing
+// one, links followed), the settings that change the outputs (--radius, --gt,
+// --classes, --gap, --near, --trail), what --with wrote, and the run's
+// figures. A sequence whose marker names its inputs as they are now, the same
+// settings, at least the outputs asked for, and whose report and table
+// exist, is skipped unless --force.
 //
 // Each sequence runs in a process of its own (fork), up to --jobs at once:
 // a sequence that fails, crashes or is killed loses nothing of the others;
 // what a killed one left in its folder (temporaries, folders it made) is
-// removed. A failed sequence gives "trackvideo: LIST:N: <name>: <what is
-// wrong>" on standard error, its folder as it was. With --shard K/N only the
-// sequence lines whose 0-based index i has i mod N = K run; everything else
-// (names, duplicates, the summary) is over the whole LIST, so the shards'
-// runs together do what one run does.
+// removed. The child holds an exclusive flock on DIR/<name> (made when
+// missing) for its whole run, waiting while another run holds it and then
+// skipping the sequence if that run did it with these settings: one run at a
+// time works on a folder, and its marker describes the files beside it. A
+// child whose parent dies gets SIGTERM. A failed sequence gives
+// "trackvideo: LIST:N: <name>: <what is wrong>" on standard error (the
+// child's line, cut at 3000 bytes on a character boundary), its folder as it
+// was. With --shard K/N only the sequence lines whose 0-based index i has i
+// mod N = K run; everything else (names, duplicates, the summary) is over the
+// whole LIST, so the shards' runs together do what one run does.
 //
-// DIR/summary.csv is replaced at the end of every run: the header
+// SIGINT, SIGTERM and SIGHUP (those not ignored) are read by the parent
+// between the children's messages: it starts nothing more, passes the signal
+// on to its children, waits for them (each removes its temporaries),
+// removes DIR when it made it and nothing is left in it, and ends by the same
+// signal. Sequences finished before stay.
+//
+// DIR/summary.csv is replaced at the end of every run (under a flock of DIR,
+// which every run's summary takes; what dead processes left in DIR goes
+// then, as what they left in a skipped sequence's folders): the header
 // "sequence,frames,tracks,boxes,ignored_rows,pairs,seconds" and a row per
 // sequence of LIST, in LIST order, whose marker matches its inputs and
 // settings (sequences not done yet are left out).
 //
 // Cost: the parent reads LIST and every seqinfo.ini once, stats each
-// sequence's inputs twice and reads its marker twice; it is single-threaded
-// and holds O(lines) memory; each child costs what one run costs.
+// sequence's inputs and frames twice and reads its marker twice; it is
+// single-threaded and holds O(lines) memory; each child costs what one run
+// costs.
 #ifndef TRACKVIDEO_RUN_BATCH_H
 #define TRACKVIDEO_RUN_BATCH_H
 
@@ -78,7 +103,9 @@ bool usable_name(const std::string& name);
 
 // The whole --batch run; messages and progress on `err`. Returns the exit
 // status: 0, or 1 when a sequence failed, LIST could not be read, two
-// sequences share a name, or DIR or the summary could not be written.
+// sequences share a name, an output clashes with an input, memory ran out
+// (one line, "out of memory") or DIR or the summary could not be written;
+// a stop signal ends the process instead (see above).
 int run_batch(const options& o, std::FILE* err);
 
 }  // namespace trackvideo

@@ -111,7 +111,16 @@ std::string output_set::prepare_folder(const std::string& dir, const std::string
     if (::stat(dir.c_str(), &st) != 0) return "cannot use " + dir + ": " + std::strerror(errno);
   }
   folders_.push_back(folder{dir, role, std::move(names), st.st_dev, st.st_ino});
+  sweep(dir);
   return "";
+}
+
+void output_set::sweep(const std::string& dir) {
+  struct stat st;
+  if (::stat(dir.empty() ? "." : dir.c_str(), &st) != 0 || in_chain(swept_, {st.st_dev, st.st_ino}))
+    return;
+  swept_.emplace_back(st.st_dev, st.st_ino);
+  common::remove_dead_temporaries(dir);
 }
 
 std::string output_set::name_in_folder(const std::string& path, common::file_key& key) {
@@ -146,7 +155,9 @@ std::string output_set::open(const std::string& path, const std::string& role,
                              common::atomic_file*& file, const std::string& private_name) {
   // Named by where it is (links resolved) and, when it exists, by the file.
   common::file_key in_folder, own;
-  if (name_in_folder(resolved(path), in_folder).empty()) {
+  const std::string where = resolved(path);
+  sweep(folder_part(where));
+  if (name_in_folder(where, in_folder).empty()) {
     if (const folder* f = folder_of(in_folder))
       return "cannot write " + path + ": it is also one of " + f->role;
     if (std::string why = claim(path, in_folder, role); !why.empty()) return why;
@@ -168,6 +179,7 @@ std::string output_set::write_closed(const std::string& path, const std::string&
   std::string why = name_in_folder(path, key);
   if (why.empty() && !folder_of(key)) why = claim(path, key, "an output of this run");
   if (!why.empty()) return why;
+  sweep(folder_part(path));
   files_.emplace_back();
   common::atomic_file& file = files_.back();
   why = file.open(path, inputs_);

@@ -18,6 +18,10 @@
 // the parents). An output folder may lie inside another as long as its name is
 // not one of the other's file names.
 //
+// What processes that no longer exist left in the folders a set writes into
+// (their ".tmp-<pid>-" temporaries) is removed when the folder is first used
+// (common::remove_dead_temporaries).
+//
 // Ownership: the set owns its files and folders; a pointer from open() stays
 // valid until commit_all() or discard_all() (files live in a deque). Cost:
 // building the set stats every input once; open is one file creation, a few
@@ -92,7 +96,11 @@ class output_set {
   // identity cached by its text.
   std::string name_in_folder(const std::string& path, common::file_key& key);
 
+  // Removes dead processes' temporaries from `dir` the first time it is used.
+  void sweep(const std::string& dir);
+
   common::input_set inputs_;
+  std::vector<std::pair<dev_t, ino_t>> swept_;  // folders swept
   std::vector<std::pair<std::string, std::vector<std::pair<dev_t, ino_t>>>> input_folders_;
   std::deque<common::atomic_file> files_;
   std::deque<common::temporary_folder> created_;  // folders made by prepare_folder
