@@ -108,7 +108,8 @@ std::string usage() {
          "                  [--classes LIST] [--csv FILE] [--overlay DIR]\n"
          "                  [--overlay-video FILE] [--detections DIR] [--radius N]\n"
          "                  [--max-pixels N] [--encounters FILE] [--gap N] [--near N]\n"
-         "                  [--trail N] [--html DIR] [--threads N] [--progress | --quiet]\n"
+         "                  [--trail N] [--html DIR] [--thumbnails N] [--threads N]\n"
+         "                  [--progress | --quiet]\n"
          "       trackvideo --sequence DIR [--tracks FILE] [the options above]\n"
          "       trackvideo --batch LIST --out DIR [--jobs N] [--shard K/N] [--force]\n"
          "                  [--with WHAT] [--gt] [--classes LIST] [--radius N]\n"
@@ -138,6 +139,8 @@ std::string usage() {
          "                       is flagged (default 10 frames)\n"
          "  --trail N            overlays draw each track's last N centres (default 30)\n"
          "  --html DIR           DIR/index.html: the encounters with a picture of each\n"
+         "  --thumbnails N       pictures on the page for the N riskiest encounters at\n"
+         "                       most (default " + std::to_string(kDefaultThumbnails) + ")\n"
          "  --radius N           the L1 limit in pixels (default 80)\n"
          "  --max-pixels N       refuse frames of more than N pixels (default " +
          std::to_string(histfeat::kDefaultMaxPixels) +
@@ -163,7 +166,7 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
     const char* name;
     std::string* target;
   };
-  std::string radius, max_pixels, classes, jobs, shard, with, gap, near, trail, threads;
+  std::string radius, max_pixels, classes, jobs, shard, with, gap, near, trail, threads, thumbnails;
   const valued with_value[] = {{"--tracks", &out.tracks},
                                {"--video", &out.video},
                                {"--frames", &out.frames},
@@ -184,6 +187,7 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
                                {"--gap", &gap},
                                {"--near", &near},
                                {"--trail", &trail},
+                               {"--thumbnails", &thumbnails},
                                {"--html", &out.html},
                                {"--threads", &threads}};
   bool seen[sizeof with_value / sizeof with_value[0]] = {};
@@ -288,6 +292,12 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
     const std::string why = parse_count("--threads", threads, 1, kMaxThreads, "", n);
     if (!why.empty()) return why;
     out.threads = static_cast<int>(n);
+  }
+  if (!thumbnails.empty()) {
+    if (out.html.empty()) return "--thumbnails goes with --html DIR";
+    const std::string why =
+        parse_count("--thumbnails", thumbnails, 0, kMaxThumbnails, "", out.thumbnails);
+    if (!why.empty()) return why;
   }
   if (!out.overlay_video.empty() && video_extension(out.overlay_video).empty())
     return "--overlay-video " + quoted(out.overlay_video) +

@@ -4,7 +4,8 @@
 //              [--classes LIST] [--csv FILE] [--overlay DIR]
 //              [--overlay-video FILE] [--detections DIR] [--radius N]
 //              [--max-pixels N] [--encounters FILE] [--gap N] [--near N]
-//              [--trail N] [--html DIR] [--threads N] [--progress | --quiet]
+//              [--trail N] [--html DIR] [--thumbnails N] [--threads N]
+//              [--progress | --quiet]
 //   trackvideo --sequence DIR [--tracks FILE] ... (the same options)
 //   trackvideo --batch LIST --out DIR [--jobs N] [--shard K/N] [--force]
 //              [--with WHAT] [--gt] [--classes LIST] [--radius N]
@@ -26,6 +27,7 @@
 #include "histfeat/decode.h"
 #include "trackpair/trackpair_core.h"
 #include "trackvideo/input/tracks.h"
+#include "trackvideo/sinks/html_page.h"
 
 namespace trackvideo {
 
@@ -39,6 +41,8 @@ constexpr long long kMaxRadius = 1LL << 36;
 constexpr int kMaxJobs = 1024;
 // The most threads --threads asks for (each holds two frames at a time).
 constexpr int kMaxThreads = 256;
+// The largest --thumbnails: more pictures than any page can show.
+constexpr long long kMaxThumbnails = 10000000;
 // The largest --gap, --near and --trail: no tracks file has more frames.
 constexpr int kMaxFrameCount = 1 << 30;
 
@@ -56,6 +60,7 @@ struct options {
   std::string encounters, html;                         // --encounters FILE, --html DIR
   int gap = 0, near = 10;                               // the encounters' --gap and --near, >= 0
   int trail = 30;                                       // --trail: frames of each trail, >= 0
+  long long thumbnails = kDefaultThumbnails;  // --thumbnails: the page's pictures, at most
   int threads = 0;  // --threads: 1 .. kMaxThreads; 0: one per usable processor (a batch: shared)
   progress_mode progress = progress_mode::automatic;
 

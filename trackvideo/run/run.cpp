@@ -56,7 +56,7 @@ std::string plan_pictures(const options& o, const tracks& t, picture_plan& plan)
   work.frames_with_boxes = true;
   work.measures = !o.html.empty();
   frame_pipeline boxes_only(t, nullptr, work, threads_of(o));
-  picture_plan_sink planner(t, o.gap, o.near, o.html.empty() ? -1 : kDefaultThumbnails);
+  picture_plan_sink planner(t, o.gap, o.near, o.html.empty() ? -1 : o.thumbnails);
   const std::string why = feed(boxes_only, {&planner});
   plan = std::move(planner.plan());
   return why;
@@ -110,7 +110,7 @@ std::string run(const options& o, std::FILE* out, std::FILE* err, const sequence
   if (f.csv) sinks.push_back(std::make_unique<table_sink>(*f.csv));
   encounters_sink::page page{in_folder(o.html, "index.html"),
                              o.sequence.empty() ? shown_name(in.tracks_path) : in.seq.name,
-                             kDefaultThumbnails, write_closed};
+                             o.thumbnails, write_closed};
   const bool encounters = !o.encounters.empty() || !o.html.empty();
   if (encounters)
     sinks.push_back(std::make_unique<encounters_sink>(t, o.gap, o.near, f.encounters,
