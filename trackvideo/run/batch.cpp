@@ -15,6 +15,7 @@
 #include "trackvideo/base/failure.h"
 #include "trackvideo/input/sequence.h"
 #include "trackvideo/run/batch_checks.h"
+#include "trackvideo/run/batch_folder.h"
 #include "trackvideo/run/batch_runner.h"
 
 namespace trackvideo {
@@ -53,14 +54,22 @@ std::string summary_text(const std::vector<batch_line>& lines, const options& o)
 // The whole batch; exceptions go to run_batch.
 int batch(const options& o, std::FILE* err) {
   const std::string list = o.batch == "-" ? "-" : common::shown_name(o.batch);
-  std::string text;
-  if (const std::string why = read_list(o.batch, text); !why.empty()) {
-    std::fprintf(err, "trackvideo: cannot read %s: %s\n", list.c_str(), why.c_str());
-    return 1;
+  std::vector<batch_line> lines;
+  if (is_folder_batch(o)) {
+    if (const std::string why = read_batch_folder(o, lines); !why.empty()) {
+      std::fprintf(err, "trackvideo: %s\n", why.c_str());
+      return 1;
+    }
+  } else {
+    std::string text;
+    if (const std::string why = read_list(o.batch, text); !why.empty()) {
+      std::fprintf(err, "trackvideo: cannot read %s: %s\n", list.c_str(), why.c_str());
+      return 1;
+    }
+    lines = parse_batch_list(text);
   }
-  std::vector<batch_line> lines = parse_batch_list(text);
-  // Every sequence's name, over the whole LIST: the shards must agree.
-  std::unordered_map<std::string, int> first_line;
+  // Every sequence's name, over the whole batch: the shards must agree.
+  std::unordered_map<std::string, const batch_line*> first_line;
   std::vector<std::string> frame_dirs;
   bool clash = false;
   for (batch_line& l : lines) {
@@ -74,10 +83,13 @@ int batch(const options& o, std::FILE* err) {
       l.name = l.seqdir;
     }
     if (l.why.empty()) l.why = why;
-    const auto [it, added] = first_line.emplace(l.name, l.line);
+    const auto [it, added] = first_line.emplace(l.name, &l);
     if (!added) {
-      std::fprintf(err, "trackvideo: %s:%d: %s: the name of line %d's sequence as well\n",
-                   list.c_str(), l.line, common::shown_name(l.name).c_str(), it->second);
+      const batch_line& other = *it->second;
+      const std::string first = other.folder.empty() ? "line " + std::to_string(other.line)
+                                                     : "folder " + common::shown_name(other.folder);
+      std::fprintf(err, "trackvideo: %s: %s: the name of %s's sequence as well\n",
+                   line_place(list, l).c_str(), common::shown_name(l.name).c_str(), first.c_str());
       clash = true;
     }
   }

@@ -1,6 +1,9 @@
 // trackvideo/run/batch.h - a whole dataset in one run: trackvideo --batch LIST
 // --out DIR runs every sequence LIST names, each as `trackvideo --sequence`
 // would, into a folder of its own, and writes a summary.
+// trackvideo --batch ROOT, ROOT a folder of sequences, runs them as the LIST
+// of its subfolders would (batch_folder.h); its messages say ROOT:FOLDER
+// where LIST's say LIST:N.
 //
 // LIST: one sequence per line, "SEQDIR" or "SEQDIR TRACKS" (blank- or
 // tab-separated; blank lines and lines whose first non-blank byte is '#'
@@ -57,10 +60,10 @@
 // sequence of LIST, in LIST order, whose marker matches its inputs and
 // settings (sequences not done yet are left out).
 //
-// The parts: batch_list.h (LIST, names), batch_marker.h (the marker),
-// batch_checks.h (outputs against inputs, the folder locks), batch_runner.h
-// (the children and the stop signals); this unit puts them together and
-// writes the summary.
+// The parts: batch_list.h (LIST, names), batch_folder.h (ROOT, a seqmap),
+// batch_marker.h (the marker), batch_checks.h (outputs against inputs, the
+// folder locks), batch_runner.h (the children and the stop signals); this
+// unit puts them together and writes the summary.
 //
 // Cost: the parent reads LIST and every seqinfo.ini once, stats each
 // sequence's inputs and frames twice and reads its marker twice; it is

@@ -15,6 +15,7 @@
 #include "common/atomic_file.h"
 #include "common/tokens.h"
 #include "trackvideo/input/sequence.h"
+#include "trackvideo/run/batch_folder.h"
 
 namespace trackvideo {
 
@@ -69,14 +70,19 @@ std::string check_outputs(const options& o, const std::string& list,
                           const std::vector<batch_line>& lines,
                           const std::vector<std::string>& frame_dirs) {
   batch_inputs in;
-  if (o.batch != "-") {
+  if (is_folder_batch(o)) {
+    // Its sequences' folders and files are inputs below; ROOT itself is not
+    // an output, its other entries may be.
+    in.add(in.files, o.batch, "the folder of sequences");
+    if (!o.seqmap.empty()) in.add(in.files, o.seqmap, "the seqmap");
+  } else if (o.batch != "-") {
     in.add(in.files, o.batch, "the list");
   } else if (struct stat st; ::fstat(0, &st) == 0 && S_ISREG(st.st_mode)) {
     in.files.emplace(std::make_pair(st.st_dev, st.st_ino), "the list (standard input)");
   }
   for (std::size_t k = 0; k < lines.size(); ++k) {
     const batch_line& l = lines[k];
-    const std::string where = list + ":" + std::to_string(l.line) + "'s ";
+    const std::string where = line_place(list, l) + "'s ";
     const std::string tracks = l.tracks.empty() ? ground_truth_path(l.seqdir) : l.tracks;
     in.add(in.files, in_folder(l.seqdir, "seqinfo.ini"), where + "seqinfo.ini");
     in.add(in.files, tracks, where + "tracks file");

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/input_file.h"
+#include "common/tokens.h"
 
 namespace trackvideo {
 
@@ -59,6 +60,10 @@ std::vector<batch_line> parse_batch_list(const std::string& text) {
 bool usable_name(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name != kSummaryName &&
          name.find('/') == std::string::npos;
+}
+
+std::string line_place(const std::string& list, const batch_line& l) {
+  return list + ":" + (l.folder.empty() ? std::to_string(l.line) : common::shown_name(l.folder));
 }
 
 std::vector<std::string> fields_of(const std::string& line) {

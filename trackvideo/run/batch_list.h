@@ -24,9 +24,10 @@ inline constexpr char kSummaryName[] = "summary.csv";
 // a mistake (a device, the wrong file), refused before it is held.
 inline constexpr std::size_t kListLimit = std::size_t{16} << 20;
 
-// A sequence line of LIST.
+// A sequence line of LIST, or a sequence of a folder batch (batch_folder.h).
 struct batch_line {
-  int line = 0;                // in LIST, from 1
+  int line = 0;                // in LIST, from 1 (a folder batch: its place, from 1)
+  std::string folder;          // a folder batch: the sequence's folder in ROOT; LIST: ""
   std::string seqdir, tracks;  // tracks "" for the sequence's own gt/gt.txt
   std::string name;            // the sequence's name ("" until known)
   std::string why;             // what is wrong with the line, found before any run
@@ -43,6 +44,10 @@ std::vector<batch_line> parse_batch_list(const std::string& text);
 // Whether `name` may be a folder of DIR: not empty, ".", "..", "summary.csv",
 // and no '/'.
 bool usable_name(const std::string& name);
+
+// How messages name the line: "LIST:N", or "ROOT:FOLDER" for a sequence of a
+// folder batch (`list` is LIST or ROOT as messages name it).
+std::string line_place(const std::string& list, const batch_line& l);
 
 // The blank-separated fields of `line` (blanks and tabs), as LIST, markers and
 // the children's messages separate them.

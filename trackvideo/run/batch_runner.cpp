@@ -185,7 +185,7 @@ void batch_runner::run_all(const std::vector<std::pair<const batch_line*, std::s
 }
 
 void batch_runner::fail(const batch_line& l, const std::string& why) {
-  std::fprintf(err_, "trackvideo: %s:%d: %s: %s\n", list_.c_str(), l.line,
+  std::fprintf(err_, "trackvideo: %s: %s: %s\n", line_place(list_, l).c_str(),
                common::shown_name(l.name).c_str(), why.c_str());
   failed_ = true;
 }

@@ -71,7 +71,8 @@ class batch_runner {
   // are waited for.
   void run_all(const std::vector<std::pair<const batch_line*, std::string>>& todo);
 
-  // "trackvideo: LIST:N: <name>: <why>" on `err`; the batch has failed.
+  // "trackvideo: LIST:N: <name>: <why>" (a folder batch: ROOT:FOLDER) on
+  // `err`; the batch has failed.
   void fail(const batch_line& l, const std::string& why);
   // "trackvideo: <name>: <what>" on `err`, unless --progress never.
   void note(const batch_line& l, const std::string& what);
