@@ -1,6 +1,8 @@
 // trackvideo/run/options.cpp - the command line (see options.h).
 #include "trackvideo/run/options.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <climits>
 
@@ -57,6 +59,15 @@ std::string check_batch(options& out, const std::string& jobs, const std::string
       return std::string(o.name) +
              " does not go with --batch (LIST names each sequence's inputs; --with adds outputs)";
   if (out.out.empty()) return "--batch needs --out DIR";
+  // A missing ROOT is the run's failure, named then; a LIST names each
+  // sequence's tracks itself.
+  struct stat st;
+  const char* folder_only = !out.results.empty()  ? "--results"
+                            : !out.seqmap.empty() ? "--seqmap"
+                                                  : nullptr;
+  if (folder_only &&
+      (out.batch == "-" || (::stat(out.batch.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))))
+    return std::string(folder_only) + " goes with --batch ROOT, a folder of sequences (not a LIST)";
   if (!jobs.empty()) {
     long long n = 0;
     const std::string why = parse_count("--jobs", jobs, 1, kMaxJobs, "", n);
@@ -114,6 +125,8 @@ std::string usage() {
          "       trackvideo --batch LIST --out DIR [--jobs N] [--shard K/N] [--force]\n"
          "                  [--with WHAT] [--gt] [--classes LIST] [--radius N]\n"
          "                  [--max-pixels N] [--threads N] [--progress | --quiet]\n"
+         "       trackvideo --batch ROOT --out DIR [--results DIR] [--seqmap FILE]\n"
+         "                  [the options of --batch LIST]\n"
          "       trackvideo --help | --version\n"
          "\n"
          "Reads a tracks file (rows frame,id,left,top,width,height[,...]) and a video\n"
@@ -157,6 +170,11 @@ std::string usage() {
          "  --shard K/N          only the sequences whose index i has i mod N = K\n"
          "  --force              redo sequences done before\n"
          "  --with WHAT          also overlay-video, overlay, detections (comma-separated)\n"
+         "  --batch ROOT         every subfolder of ROOT holding a seqinfo.ini, in name\n"
+         "                       order, as --batch LIST would run it\n"
+         "  --results DIR        with --batch ROOT: DIR/<folder>.txt as each one's tracks\n"
+         "  --seqmap FILE        with --batch ROOT: the sequences FILE names (a line\n"
+         "                       \"name\", then one folder name per line), in its order\n"
          "Outputs are written only when the whole run succeeds.\n";
 }
 
@@ -183,6 +201,8 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
                                {"--jobs", &jobs},
                                {"--shard", &shard},
                                {"--with", &with},
+                               {"--results", &out.results},
+                               {"--seqmap", &out.seqmap},
                                {"--encounters", &out.encounters},
                                {"--gap", &gap},
                                {"--near", &near},
@@ -252,6 +272,9 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
                              : !with.empty()  ? "--with"
                                               : nullptr;
     if (batch_only) return std::string(batch_only) + " goes with --batch LIST";
+    if (!out.results.empty() || !out.seqmap.empty())
+      return std::string(!out.results.empty() ? "--results" : "--seqmap") +
+             " goes with --batch ROOT, a folder of sequences";
     if (!out.sequence.empty() && (!out.video.empty() || !out.frames.empty()))
       return "--sequence excludes --video and --frames (the sequence holds its frames)";
     if (out.tracks.empty() && out.sequence.empty()) return "--tracks FILE is required";

@@ -10,6 +10,8 @@
 //   trackvideo --batch LIST --out DIR [--jobs N] [--shard K/N] [--force]
 //              [--with WHAT] [--gt] [--classes LIST] [--radius N]
 //              [--max-pixels N] [--threads N] [--progress | --quiet]
+//   trackvideo --batch ROOT --out DIR [--results DIR] [--seqmap FILE] ...
+//              (the options of --batch LIST)
 //   trackvideo --help | --version
 //
 // Every option taking a value accepts "--name VALUE" and "--name=VALUE"; in
@@ -67,6 +69,9 @@ struct options {
   // --batch (see batch.h): the LIST, the output folder, the processes at once
   // (0: one per core), the shard K of N, --force, and what --with adds.
   std::string batch, out;
+  // --batch ROOT (a folder of sequences, see batch_folder.h): the tracker's
+  // results folder (RDIR/<sequence>.txt) and the seqmap; "" when not given.
+  std::string results, seqmap;
   int jobs = 0;
   int shard = 0, shards = 1;  // 0 <= shard < shards
   bool force = false;
@@ -86,12 +91,14 @@ struct options {
 // --classes not "all" or class numbers, --classes where the tracks are not
 // ground truth (neither --gt nor a sequence's gt.txt), --radius not a whole number from 1 to
 // kMaxRadius,
-// --max-pixels not a whole number >= 1, --threads not 1 .. kMaxThreads, an --overlay-video name not ending in
-// .avi or .mp4 (in any case), --gap, --near or --trail not a whole number from 0 to
+// --max-pixels not a whole number >= 1, --threads not 1 .. kMaxThreads, an --overlay-video name not
+// ending in .avi or .mp4 (in any case), --gap, --near or --trail not a whole number from 0 to
 // kMaxFrameCount, --progress with --quiet; with --batch: --out missing,
 // an option of one run's inputs or outputs, --jobs not 1 .. kMaxJobs, --shard
 // not K/N with 0 <= K < N, --with not a list of overlay-video, overlay and
-// detections; --out, --jobs, --shard, --force or --with without --batch).
+// detections; --results or --seqmap with --batch - or a --batch naming something
+// other than a folder; --out, --jobs, --shard, --force, --with, --results or
+// --seqmap without --batch).
 // Values are quoted in messages as tokens are.
 std::string parse_options(int argc, const char* const* argv, options& out);
 
