@@ -95,8 +95,8 @@ std::string run(const options& o, std::FILE* out, std::FILE* err, const sequence
   run_inputs in(o.max_pixels);
   const tracks& t = in.boxes;
   std::string why;
-  if (!(why = read_inputs(o, err, in)).empty() ||
-      !(why = open_frames(o, threads_of(o), in)).empty() ||
+  if (!(why = read_inputs(o, err, threads_of(o), in)).empty() ||
+      !(why = open_frames(o, in)).empty() ||
       (!files && !(why = check_standard_output(o, in, out)).empty()))
     return why;
   run_outputs f;
