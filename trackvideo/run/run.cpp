@@ -63,8 +63,7 @@ std::string plan_pictures(const options& o, const tracks& t, picture_plan& plan)
 }
 
 // The marker of a batch's sequence, then everything at once.
-std::string commit(const run_figures& figures, run_outputs& f,
-                   const sequence_files* files) {
+std::string commit(const run_figures& figures, run_outputs& f, const sequence_files* files) {
   if (!files) {
     const std::string why = f.set->commit_all();
     return why.empty() ? "" : why + " (the report was written)";
@@ -172,8 +171,7 @@ std::string run(const options& o, std::FILE* out, std::FILE* err, const sequence
   found.ignored_rows = static_cast<long long>(t.ignored_flag) + t.ignored_class;
   found.pairs = figures.pairs();
   if (!(why = commit(found, f, files)).empty()) return why;
-  if (figures.large() && found.pairs == 0 && t.objects() >= 2 &&
-      o.progress != progress_mode::never)
+  if (figures.large() && found.pairs == 0 && t.objects() >= 2 && o.progress != progress_mode::never)
     std::fprintf(err,
                  "trackvideo: no candidate pairs: the limit is an L1 distance below %lld pixels "
                  "(four corner differences summed); --radius N sets it for larger frames\n",

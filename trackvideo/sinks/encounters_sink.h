@@ -40,8 +40,7 @@ class encounters_sink : public frame_sink {
   };
 
   // table: the --encounters file or nullptr; page: the --html page or nullptr.
-  encounters_sink(const tracks& t, int gap, int near, common::atomic_file* table,
-                  const page* page)
+  encounters_sink(const tracks& t, int gap, int near, common::atomic_file* table, const page* page)
       : tracks_(t), finder_(t, gap, near), table_(table), page_(page) {}
   std::string take(const frame_piece& piece) override;
   std::string finish() override;
