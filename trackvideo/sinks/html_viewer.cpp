@@ -70,9 +70,9 @@ std::string viewer_html(const std::string& video, double fps, int first, int las
   if (!video.empty())
     out += "<video id=\"overlay\" src=\"" + video +
            "\" preload=\"auto\" muted playsinline></video>\n"
-           "<div class=\"controls\"><button id=\"back\" title=\"one frame back\">&#x23EE;</button>"
+           "<div class=\"controls\"><button id=\"back\" title=\"one frame back\">&lsaquo; frame</button>"
            "<button id=\"play\" title=\"play or pause\">play</button>"
-           "<button id=\"forward\" title=\"one frame forward\">&#x23ED;</button> ";
+           "<button id=\"forward\" title=\"one frame forward\">frame &rsaquo;</button> ";
   else
     out += "<div class=\"controls\">";
   out += "frame <span id=\"frame\">" + std::to_string(first) + "</span> of " +
@@ -80,23 +80,14 @@ std::string viewer_html(const std::string& video, double fps, int first, int las
          " <label>ids <input id=\"filter\" type=\"text\" placeholder=\"e.g. 2,3\" "
          "title=\"only these tracks (comma-separated); empty: all\"></label></div>\n";
   const timeline_layout layout = lay_out_timeline(spans, encounters, first, last);
-  // Stretched to the page's width; a pixel or more per row up to 600 pixels.
-  const int pixels = std::clamp(layout.height, 2 * kTimelineRow, 600);
+  // Stretched to the page's width; 16 pixels a row, 48 to 600 in all.
+  const int pixels = std::clamp(layout.height / kTimelineRow * 16, 48, 600);
   out += "<svg id=\"timeline\" viewBox=\"0 0 " + std::to_string(layout.width) + " " +
          std::to_string(layout.height) + "\" preserveAspectRatio=\"none\" height=\"" +
          std::to_string(pixels) +
          "\" role=\"img\" aria-label=\"tracks and encounters by frame\">\n";
-  out += "<g class=\"bars\">\n";
-  for (std::size_t k = 0; k < spans.size(); ++k) {
-    rect(out, layout.bars[k]);
-    const std::string id = std::to_string(spans[k].id);
-    out += " fill=\"" + css_colour(spans[k].id) + "\" data-track=\"" + id + "\" data-ids=\"" + id +
-           "\" data-first=\"" + std::to_string(spans[k].first) + "\" data-last=\"" +
-           std::to_string(spans[k].last) + "\"><title>track " + id + ", frames " +
-           std::to_string(spans[k].first) + " to " + std::to_string(spans[k].last) +
-           "</title></rect>\n";
-  }
-  out += "</g>\n<g class=\"encounters\">\n";
+  // The marks under the bars, so that a mark across other rows hides none.
+  out += "<g class=\"encounters\">\n";
   for (std::size_t k = 0; k < encounters.size(); ++k) {
     const encounter& e = encounters[k];
     const std::string ids = std::to_string(e.id_a) + "," + std::to_string(e.id_b);
@@ -108,6 +99,16 @@ std::string viewer_html(const std::string& video, double fps, int first, int las
            ids + "\"></rect>\n";
   }
   // Identity switches, when the page gets them, go in a group of their own here.
+  out += "</g>\n<g class=\"bars\">\n";
+  for (std::size_t k = 0; k < spans.size(); ++k) {
+    rect(out, layout.bars[k]);
+    const std::string id = std::to_string(spans[k].id);
+    out += " fill=\"" + css_colour(spans[k].id) + "\" data-track=\"" + id + "\" data-ids=\"" + id +
+           "\" data-first=\"" + std::to_string(spans[k].first) + "\" data-last=\"" +
+           std::to_string(spans[k].last) + "\"><title>track " + id + ", frames " +
+           std::to_string(spans[k].first) + " to " + std::to_string(spans[k].last) +
+           "</title></rect>\n";
+  }
   out += "</g>\n<rect id=\"cursor\" x=\"0\" y=\"0\" width=\"1\" height=\"" +
          std::to_string(layout.height) + "\"></rect>\n</svg>\n</section>\n";
   return out;
@@ -116,12 +117,12 @@ std::string viewer_html(const std::string& video, double fps, int first, int las
 const char kViewerStyle[] = R"(<style>
 [hidden] { display: none !important; }
 #viewer { margin: 0 0 1.2em; }
-#viewer video { display: block; max-width: 100%; max-height: 60vh; background: #000; }
+#viewer video { display: block; min-width: min(100%, 640px); max-width: 100%; max-height: 60vh; background: #000; }
 #viewer .controls { margin: .4em 0; display: flex; gap: .6em; align-items: center; flex-wrap: wrap; }
 #viewer #frame { font-variant-numeric: tabular-nums; font-weight: bold; min-width: 4em; display: inline-block; }
 #timeline { display: block; width: 100%; background: #f6f6f6; border: 1px solid #ccc; cursor: crosshair; }
-#timeline .encounters rect { fill: #555; fill-opacity: .45; }
-#timeline .encounters rect.risk { fill: #e8590c; fill-opacity: .8; }
+#timeline .encounters rect { fill: #555; fill-opacity: .5; }
+#timeline .encounters rect.risk { fill: #e8590c; fill-opacity: .7; }
 #timeline #cursor { fill: #000; fill-opacity: .35; pointer-events: none; }
 #encounters tbody tr { cursor: pointer; }
 #encounters tbody tr.current td { outline: 2px solid #1c7ed6; outline-offset: -2px; }
