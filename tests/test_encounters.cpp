@@ -215,6 +215,17 @@ TEST(EndToEndTrackvideoEncounters, EveryPairOfTheTableInOneEncounterWithItsFigur
   for (const auto& entry : fs::directory_iterator(tmp.path() / "page"))
     images += entry.path().extension() == ".png";
   EXPECT_EQ(images, encounters.size());
+  // Its video beside it, unless --html-no-video.
+  EXPECT_GT(fs::file_size(tmp.path() / "page" / "overlay.mp4"), 0u);
+  EXPECT_NE(page.find("<video id=\"overlay\" src=\"overlay.mp4\""), std::string::npos);
+  const fs::path bare = tmp.path() / "bare";
+  ASSERT_EQ(tavo_test::run_child({TRACKVIDEO_EXE, "--tracks", (footage / "tracks.txt").string(),
+                                  "--frames", footage.string(), "--html", bare.string(),
+                                  "--html-no-video"})
+                .status,
+            0);
+  EXPECT_FALSE(fs::exists(bare / "overlay.mp4"));
+  EXPECT_EQ(tavo_test::file_text(bare / "index.html").find("<video"), std::string::npos);
 }
 
 }  // namespace
