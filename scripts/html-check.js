@@ -1,17 +1,23 @@
-// scripts/html-check.js PAGE_DIR CHROMIUM [SCREENSHOT]: opens PAGE_DIR/index.html
-// (file://) in headless Chromium through playwright-core (found through
-// NODE_PATH; scripts/html-check.sh installs it) and checks the encounters page
-// as a person would use it: every thumbnail loads, clicking a column header
-// sorts the rows by it (a second click reverses them), the rows where a track
-// starts or ends look different, no script error, nothing requested from
-// outside file://; and when PAGE_DIR/encounters.csv exists, the table as the
-// page first shows it holds its columns and rows, value for value. Prints
-// what it checked; exits 1 on the first failure.
+// scripts/html-check.js PAGE_DIR CHROMIUM [--tracks FILE] [--screenshot FILE]
+//                       [--timing]
+// opens PAGE_DIR/index.html (file://) in headless Chromium through
+// playwright-core (found through NODE_PATH; scripts/html-check.sh installs it)
+// and checks the encounters page as a person would use it: every thumbnail
+// loads, clicking a column header sorts the rows by it (a second click
+// reverses them), the rows where a track starts or ends look different, no
+// script error, nothing requested from outside PAGE_DIR; and when
+// PAGE_DIR/encounters.csv exists, the table as the page first shows it holds
+// its columns and rows, value for value. The viewer (viewer.js says what):
+// the video plays, a row click shows its frame, the timeline against FILE (the
+// run's tracks) and the CSV, the id filter. --timing instead opens a large page
+// and sorts it, against a second each. Prints what it checked; exits 1 on the
+// first failure.
 'use strict';
 const fs = require('fs');
 const path = require('path');
 const { pathToFileURL } = require('url');
 const { chromium } = require('playwright-core');
+const viewer = require('./viewer.js');
 
 function fail(what) {
   throw new Error(what);
@@ -88,8 +94,11 @@ function stable(before, after, col) {
 }
 
 async function main() {
-  const [dir, executable, screenshot] = process.argv.slice(2);
+  const [dir, executable, ...rest] = process.argv.slice(2);
+  const option = (name) => (rest.indexOf(name) >= 0 ? rest[rest.indexOf(name) + 1] : undefined);
+  const screenshot = option('--screenshot'), tracksFile = option('--tracks');
   const url = pathToFileURL(path.resolve(dir, 'index.html')).href;
+  if (rest.indexOf('--timing') >= 0) return viewer.timing(chromium, executable, url);
   const browser = await chromium.launch({ executablePath: executable, headless: true, args: ['--no-sandbox'] });
   try {
     const context = await browser.newContext({ viewport: { width: 1400, height: 900 } });
@@ -186,15 +195,21 @@ async function main() {
                   `background ${marked.length ? marked[0].background : '-'} against ${plain.length ? plain[0].background : '-'}`);
     }
 
+    if (rows.length > 0) {
+      const csv = fs.readFileSync(csvPath, 'utf8').trim().split('\n').slice(1).map((l) => l.split(','));
+      await viewer.check(page, csv, tracksFile ? fs.readFileSync(tracksFile, 'utf8') : null);
+    }
+
     if (screenshot) {
       await page.evaluate(() => window.scrollTo(0, 0));
       await page.screenshot({ path: screenshot, fullPage: true });
       console.log(`html-check: screenshot ${screenshot}`);
     }
     if (problems.length) fail(problems.join('; '));
-    const outside = requests.filter((u) => !u.startsWith('file://'));
-    if (outside.length) fail(`requested from outside file://: ${outside.join(' ')}`);
-    console.log(`html-check: ${requests.length} requests, all file://; no script or console error`);
+    const folder = pathToFileURL(path.resolve(dir)).href + '/';
+    const outside = requests.filter((u) => !u.startsWith(folder));
+    if (outside.length) fail(`requested from outside ${folder}: ${outside.join(' ')}`);
+    console.log(`html-check: ${requests.length} requests, all inside ${folder}; no script or console error`);
   } finally {
     await browser.close();
   }

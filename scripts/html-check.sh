@@ -1,18 +1,27 @@
 #!/usr/bin/env bash
-# scripts/html-check.sh [BUILD_DIR]: the encounters page (--html) in a real
-# browser. Installs Debian's chromium when missing, builds trackvideo into
+# scripts/html-check.sh [--faults] [BUILD_DIR]: the encounters page (--html)
+# in a real browser. Installs Debian's chromium when missing, builds trackvideo into
 # BUILD_DIR (default: build) when needed, writes the page of the bundled
 # footage into a temporary folder with
 #   trackvideo --tracks examples/footage/tracks.txt --frames examples/footage
-#              --html DIR --encounters DIR/encounters.csv
+#              --radius 100 --html DIR --encounters DIR/encounters.csv
+# (three encounters, closest in three frames, for the viewer's row clicks)
 # and opens DIR/index.html (file://) in headless Chromium, driven through the
 # npm package playwright-core installed into the same temporary folder
-# (scripts/html-check.js says what is checked). Prints what it checked and
-# "html-check: OK", or what failed with status 1; leaves nothing behind.
-# HTML_CHECK_SCREENSHOT=FILE keeps a screenshot of the page.
+# (scripts/html-check.js says what is checked; the video and timeline
+# against the tracks file). Then a page of 10,011 encounters (142 tracks
+# side by side in two frames) must load and sort in under a second each.
+# Prints what it checked and "html-check: OK", or what failed with status 1;
+# leaves nothing behind. HTML_CHECK_SCREENSHOT=FILE keeps a screenshot of the
+# page. --faults instead breaks copies of the page on purpose (a seek one
+# frame late, the frame readout one off, a bar a frame short, a missing
+# mark, a filter hiding nothing, a request outside the folder) and passes
+# only when the check fails on every one.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+faults=0
+if [ "${1:-}" = --faults ]; then faults=1; shift; fi
 build=${1:-build}
 
 scripts/deps.sh chromium >&2
@@ -28,9 +37,9 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/html-check.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 page=$work/page
 
-echo "html-check: trackvideo --tracks examples/footage/tracks.txt --frames examples/footage --html DIR --encounters DIR/encounters.csv"
+echo "html-check: trackvideo --tracks examples/footage/tracks.txt --frames examples/footage --radius 100 --html DIR --encounters DIR/encounters.csv"
 mkdir "$page"
-"$trackvideo" --tracks examples/footage/tracks.txt --frames examples/footage --html "$page" \
+"$trackvideo" --tracks examples/footage/tracks.txt --frames examples/footage --radius 100 --html "$page" \
   --encounters "$page/encounters.csv" --quiet >"$work/report.txt"
 rows=$(($(wc -l <"$page/encounters.csv") - 1))
 echo "html-check: the run wrote $rows encounters into encounters.csv"
@@ -40,4 +49,47 @@ echo "html-check: installing playwright-core into a temporary folder" >&2
 npm install --prefix "$work/npm" --no-audit --no-fund --no-save --silent playwright-core >&2
 echo "html-check: playwright-core $(node -p "require('$work/npm/node_modules/playwright-core/package.json').version"), $("$chromium" --version 2>/dev/null)"
 
-NODE_PATH=$work/npm/node_modules node scripts/html-check.js "$page" "$chromium" ${HTML_CHECK_SCREENSHOT:+"$HTML_CHECK_SCREENSHOT"}
+check() {
+  NODE_PATH=$work/npm/node_modules node scripts/html-check.js "$@"
+}
+
+if [ $faults = 1 ]; then
+  # name, then a Perl substitution applied once to a copy of index.html.
+  broken=(
+    'seek one frame late' 's/\(f - first \+ 0\.5\) \/ fps/(f - first + 1.5) \/ fps/'
+    'frame readout one off' 's/first \+ Math\.floor\(t \* fps/first + 1 + Math.floor(t * fps/'
+    'a bar a frame short' 's/width="(\d+)"(?=[^>]*data-track)/"width=\"" . ($1 - 1) . "\""/e'
+    'a missing mark' 's/<rect [^>]*data-encounter=[^\n]*\n//'
+    'a filter hiding nothing' "s/el.setAttribute\('hidden', ''\)/void 0/"
+    # a picture that exists, beside the folder: only the folder check can tell
+    'a request outside the folder' 's/<\/body>/<img src="..\/page\/enc_2_3_1.png"><\/body>/'
+  )
+  caught=0
+  for ((k = 0; k < ${#broken[@]}; k += 2)); do
+    copy=$work/fault$k
+    cp -r "$page" "$copy"
+    perl -0pi -e "${broken[k + 1]}" "$copy/index.html"
+    cmp -s "$page/index.html" "$copy/index.html" && { echo "html-check: fault \"${broken[k]}\" changed nothing" >&2; exit 1; }
+    if out=$(check "$copy" "$chromium" --tracks examples/footage/tracks.txt 2>&1); then
+      echo "html-check: fault \"${broken[k]}\" was not caught" >&2
+      exit 1
+    fi
+    echo "html-check: fault \"${broken[k]}\": $(echo "$out" | grep 'FAILED')"
+    caught=$((caught + 1))
+  done
+  echo "html-check: all $caught faults caught"
+  echo "html-check: OK"
+  exit 0
+fi
+
+check "$page" "$chromium" --tracks examples/footage/tracks.txt \
+  ${HTML_CHECK_SCREENSHOT:+--screenshot "$HTML_CHECK_SCREENSHOT"} | grep -v '^html-check: OK$'
+
+# 142 tracks on one spot in frames 1 and 2: every two of them one encounter.
+big=$work/big
+mkdir "$big"
+for f in 1 2; do
+  for id in $(seq 1 142); do echo "$f,$id,100,80,30,60,1,-1,-1,-1"; done
+done >"$work/many.txt"
+"$trackvideo" --tracks "$work/many.txt" --frames examples/footage --html "$big" --quiet >/dev/null
+check "$big" "$chromium" --timing

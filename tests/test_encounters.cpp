@@ -234,6 +234,18 @@ TEST(EndToEndTrackvideoEncounters, EveryPairOfTheTableInOneEncounterWithItsFigur
   EXPECT_NE(short_page.find(std::to_string(left) + (left == 1 ? " encounter has" : " encounters have") +
                             " no picture"),
             std::string::npos);
+
+  // Its video beside it, unless --html-no-video.
+  EXPECT_GT(fs::file_size(tmp.path() / "page" / "overlay.mp4"), 0u);
+  EXPECT_NE(page.find("<video id=\"overlay\" src=\"overlay.mp4\""), std::string::npos);
+  const fs::path bare = tmp.path() / "bare";
+  ASSERT_EQ(tavo_test::run_child({TRACKVIDEO_EXE, "--tracks", (footage / "tracks.txt").string(),
+                                  "--frames", footage.string(), "--html", bare.string(),
+                                  "--html-no-video"})
+                .status,
+            0);
+  EXPECT_FALSE(fs::exists(bare / "overlay.mp4"));
+  EXPECT_EQ(tavo_test::file_text(bare / "index.html").find("<video"), std::string::npos);
 }
 
 }  // namespace

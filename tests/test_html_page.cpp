@@ -1,14 +1,17 @@
 // The encounters page: its rows and thumbnails read back out of the HTML, the
 // title escaped; the thumbnail's area against boxes at the edges of the frame
-// and outside it; the thumbnail's pixels against the frame's.
+// and outside it; the thumbnail's pixels against the frame's; the viewer's seek
+// time, timeline geometry and contract.
 
 #include "trackvideo/sinks/html_page.h"
+#include "trackvideo/sinks/overlay.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <regex>
 #include <string>
 #include <vector>
@@ -276,4 +279,64 @@ TEST(Thumbnail, PixelsAreThoseOfTheFrameArea) {
   }
   EXPECT_TRUE(
       encounter_thumbnail(cv::Mat(), make(1, 2, 1, box(0, 0, 1, 1), box(0, 0, 1, 1))).empty());
+}
+
+// A seek lands in the middle of its frame's span, so the page's reading back
+// (first + floor(t * fps)) gives the frame again whatever the rate.
+TEST(HtmlViewer, SeekTimeIsTheMiddleOfItsFrame) {
+  EXPECT_DOUBLE_EQ(seek_time(1, 1, 10), 0.05);
+  EXPECT_DOUBLE_EQ(seek_time(28, 1, 10), 2.75);
+  for (const double fps : {10.0, 25.0, 30000.0 / 1001, 59.94})
+    for (int f = 1; f <= 100000; f += 997)
+      EXPECT_EQ(1 + static_cast<int>(std::floor(seek_time(f, 1, fps) * fps)), f) << fps;
+}
+
+// Rows in the order of the spans; a bar covers [first, last + 1) in frames
+// from the timeline's first; a mark its encounter's frames, from the middle
+// of one track's bar to the other's, whichever row comes first.
+TEST(HtmlViewer, TimelineBarsCoverTheirFramesAndMarksJoinTheirTracks) {
+  const std::vector<track_span> spans = {{3, 1, 30}, {7, 5, 10}, {9, 20, 20}};
+  encounter e = make(3, 9, 20, box(0, 0, 1, 1), box(0, 0, 1, 1));  // frames 20 .. 24
+  const timeline_layout t = lay_out_timeline(spans, {e}, 1, 30);
+  EXPECT_EQ(t.width, 30);
+  EXPECT_EQ(t.height, 3 * kTimelineRow);
+  ASSERT_EQ(t.bars.size(), 3u);
+  const int inset = (kTimelineRow - kTimelineBar) / 2;
+  for (std::size_t k = 0; k < spans.size(); ++k) {
+    EXPECT_EQ(t.bars[k].x, spans[k].first - 1);
+    EXPECT_EQ(t.bars[k].width, spans[k].last - spans[k].first + 1);
+    EXPECT_EQ(t.bars[k].y, static_cast<int>(k) * kTimelineRow + inset);
+    EXPECT_EQ(t.bars[k].height, kTimelineBar);
+  }
+  std::swap(e.id_a, e.id_b);  // the same rows whichever id is first
+  const timeline_rect m = lay_out_timeline(spans, {e}, 1, 30).marks.at(0);
+  EXPECT_EQ(m.x, 19);
+  EXPECT_EQ(m.width, 5);
+  EXPECT_EQ(m.y, t.bars[0].y);
+  EXPECT_EQ(m.y + m.height, t.bars[2].y + t.bars[2].height);
+  const cv::Scalar c = track_colour(7);
+  char hex[8];
+  std::snprintf(hex, sizeof hex, "#%02x%02x%02x", int(c[2]), int(c[1]), int(c[0]));
+  EXPECT_EQ(css_colour(7), hex);
+}
+
+// The page's contract (html_viewer.h) as its scripts read it; no video
+// element without a video.
+TEST(HtmlViewer, PageCarriesTheViewersContract) {
+  page_summary s{"run", 30, 2, 40, 9};
+  s.video = kPageVideo;
+  s.fps = 10;
+  s.spans = {{2, 1, 30}, {5, 3, 28}};
+  encounter e = make(2, 5, 4, box(0, 0, 1, 1), box(0, 0, 1, 1));
+  e.min_l1_frame = 6;
+  const std::string page = html_page(s, {e});
+  for (const char* part :
+       {"<video id=\"overlay\" src=\"overlay.mp4\"", "id=\"frame\"", "<svg id=\"timeline\"",
+        "data-track=\"5\" data-ids=\"5\" data-first=\"3\" data-last=\"28\"",
+        "data-encounter=\"2,5,4\"", "<tr data-frame=\"6\" data-ids=\"2,5\"", "input id=\"filter\"",
+        "media-src 'self' file:", "data-fps=\"10\" data-first=\"1\" data-last=\"30\""})
+    EXPECT_NE(page.find(part), std::string::npos) << part;
+  s.video.clear();
+  EXPECT_EQ(html_page(s, {e}).find("<video"), std::string::npos);
+  EXPECT_NE(html_page(s, {e}).find("<svg id=\"timeline\""), std::string::npos);
 }

@@ -143,6 +143,8 @@ TEST(TrackvideoCommandLine, MisuseIsAUsageError) {
       {{"--batch", "L", "--out", "o", "--sequence", "s"}, "--sequence does not go with --batch"},
       {{"--tracks", "t", "--video", "v", "--out", "o"}, "--out goes with --batch LIST"},
       {{"--tracks", "t", "--video", "v", "--force"}, "--force goes with --batch LIST"},
+      {{"--tracks", "t", "--video", "v", "--html-no-video"},
+       "--html-no-video goes with --html DIR"},
       {{"--batch", "L", "--out", "o", "--jobs", "0"}, "--jobs '0' is not a whole number >= 1"},
       {{"--batch", "L", "--out", "o", "--jobs", "1025"}, "--jobs '1025' is too large"},
       {{"--batch", "L", "--out", "o", "--shard", "2/2"}, "--shard '2/2' is not K/N"},

@@ -119,8 +119,8 @@ std::string usage() {
          "                  [--classes LIST] [--csv FILE] [--overlay DIR]\n"
          "                  [--overlay-video FILE] [--detections DIR] [--radius N]\n"
          "                  [--max-pixels N] [--encounters FILE] [--gap N] [--near N]\n"
-         "                  [--trail N] [--html DIR] [--thumbnails N] [--threads N]\n"
-         "                  [--progress | --quiet]\n"
+         "                  [--trail N] [--html DIR [--html-no-video]] [--thumbnails N]\n"
+         "                  [--threads N] [--progress | --quiet]\n"
          "       trackvideo --sequence DIR [--tracks FILE] [the options above]\n"
          "       trackvideo --batch LIST --out DIR [--jobs N] [--shard K/N] [--force]\n"
          "                  [--with WHAT] [--gt] [--classes LIST] [--radius N]\n"
@@ -151,7 +151,10 @@ std::string usage() {
          "  --near N             a track starting or ending this close to an encounter\n"
          "                       is flagged (default 10 frames)\n"
          "  --trail N            overlays draw each track's last N centres (default 30)\n"
-         "  --html DIR           DIR/index.html: the encounters with a picture of each\n"
+         "  --html DIR           DIR/index.html: the encounters with a picture of each,\n"
+         "                       a timeline, and the overlay of every frame in\n"
+         "                       DIR/overlay.mp4 (H.264), shown on the page\n"
+         "  --html-no-video      the page without its video\n"
          "  --thumbnails N       pictures on the page for the N riskiest encounters at\n"
          "                       most (default " + std::to_string(kDefaultThumbnails) + ")\n"
          "  --radius N           the L1 limit in pixels (default 80)\n"
@@ -236,6 +239,10 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
     }
     if (arg == "--force") {
       out.force = true;
+      continue;
+    }
+    if (arg == "--html-no-video") {
+      out.html_no_video = true;
       continue;
     }
     const std::size_t eq = arg.find('=');
@@ -325,6 +332,7 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
   if (!out.overlay_video.empty() && video_extension(out.overlay_video).empty())
     return "--overlay-video " + quoted(out.overlay_video) +
            ": give a name ending in .avi (Motion-JPEG) or .mp4 (H.264)";
+  if (out.html_no_video && out.html.empty()) return "--html-no-video goes with --html DIR";
   if (progress && quiet) return "--progress and --quiet exclude each other";
   out.progress = progress ? progress_mode::always
                  : quiet  ? progress_mode::never

@@ -4,8 +4,8 @@
 //              [--classes LIST] [--csv FILE] [--overlay DIR]
 //              [--overlay-video FILE] [--detections DIR] [--radius N]
 //              [--max-pixels N] [--encounters FILE] [--gap N] [--near N]
-//              [--trail N] [--html DIR] [--thumbnails N] [--threads N]
-//              [--progress | --quiet]
+//              [--trail N] [--html DIR [--html-no-video]] [--thumbnails N]
+//              [--threads N] [--progress | --quiet]
 //   trackvideo --sequence DIR [--tracks FILE] ... (the same options)
 //   trackvideo --batch LIST --out DIR [--jobs N] [--shard K/N] [--force]
 //              [--with WHAT] [--gt] [--classes LIST] [--radius N]
@@ -60,6 +60,7 @@ struct options {
   long long radius = kDefaultRadius;                    // 1 .. kMaxRadius
   long long max_pixels = histfeat::kDefaultMaxPixels;   // >= 1: larger frames are refused
   std::string encounters, html;                         // --encounters FILE, --html DIR
+  bool html_no_video = false;  // --html-no-video: the page without DIR/overlay.mp4
   int gap = 0, near = 10;                               // the encounters' --gap and --near, >= 0
   int trail = 30;                                       // --trail: frames of each trail, >= 0
   long long thumbnails = kDefaultThumbnails;  // --thumbnails: the page's pictures, at most

@@ -109,7 +109,10 @@ std::string run(const options& o, std::FILE* out, std::FILE* err, const sequence
   if (f.csv) sinks.push_back(std::make_unique<table_sink>(*f.csv));
   encounters_sink::page page{in_folder(o.html, "index.html"),
                              o.sequence.empty() ? shown_name(in.tracks_path) : in.seq.name,
-                             o.thumbnails, write_closed};
+                             o.thumbnails,
+                             write_closed,
+                             f.page_video ? kPageVideo : "",
+                             in.source.fps()};
   const bool encounters = !o.encounters.empty() || !o.html.empty();
   if (encounters)
     sinks.push_back(std::make_unique<encounters_sink>(t, o.gap, o.near, f.encounters,
@@ -125,6 +128,8 @@ std::string run(const options& o, std::FILE* out, std::FILE* err, const sequence
     s.video_name = o.overlay_video;
     s.fps = in.source.fps();
     s.thumbnails = o.html;
+    s.page_video = f.page_video;
+    s.page_video_name = in_folder(o.html, kPageVideo);
     s.trail = o.trail;
     s.write = write_closed;
     sinks.push_back(std::make_unique<pictures_sink>(t, std::move(s), std::move(plan)));
@@ -158,7 +163,7 @@ std::string run(const options& o, std::FILE* out, std::FILE* err, const sequence
   work.text = !o.detections.empty();
   work.measures = encounters;
   work.rows = f.csv != nullptr;
-  work.every_frame = f.video != nullptr;
+  work.every_frame = f.video != nullptr || f.page_video != nullptr;
   frame_pipeline pipeline(t, &in.source, work, threads_of(o));
   std::vector<frame_sink*> order;
   for (const auto& s : sinks) order.push_back(s.get());

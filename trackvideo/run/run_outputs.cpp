@@ -61,7 +61,8 @@ name_filter detection_names(const tracks& t) {
            trackpair::detection_file_name(static_cast<int>(q) - 1, static_cast<int>(f) - 1) == name;
   };
 }
-// The page's: its index and the thumbnails.
+// The page's: its index and the thumbnails (its video is opened by name, as
+// a file of its own).
 bool page_name(const std::string& name) {
   return name == "index.html" || (name.rfind("enc_", 0) == 0 && name.size() > 8 &&
                                   name.compare(name.size() - 4, 4, ".png") == 0);
@@ -152,6 +153,11 @@ std::string prepare_outputs(const options& o, const run_inputs& in, const sequen
   if (!o.overlay_video.empty() && !(why = set.open(o.overlay_video, "the overlay video", out.video,
                                                    overlay_video::private_name(o.overlay_video)))
                                        .empty())
+    return why;
+  if (!o.html.empty() && !o.html_no_video &&
+      !(why = set.open(in_folder(o.html, kPageVideo), "the page's video", out.page_video,
+                       overlay_video::private_name(kPageVideo)))
+           .empty())
     return why;
   if (!o.encounters.empty() &&
       !(why = set.open(o.encounters, "the encounters table", out.encounters)).empty())

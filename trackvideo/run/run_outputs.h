@@ -28,6 +28,7 @@ struct run_outputs {
   std::unique_ptr<output_set> set;
   common::atomic_file* csv = nullptr;
   common::atomic_file* video = nullptr;
+  common::atomic_file* page_video = nullptr;  // DIR/kPageVideo of --html
   common::atomic_file* encounters = nullptr;
   common::atomic_file* report = nullptr;  // a batch's
 };

@@ -45,6 +45,15 @@ std::string encounters_sink::finish() {
   summary.boxes = static_cast<long long>(tracks_.boxes.size());
   summary.pairs = pairs_;
   summary.thumbnail_cap = page_->thumbnail_cap;
+  summary.video = page_->video;
+  summary.fps = page_->fps;
+  summary.spans.resize(tracks_.ids.size());
+  for (std::size_t k = 0; k < tracks_.ids.size(); ++k) summary.spans[k].id = tracks_.ids[k];
+  for (const track_box& b : tracks_.boxes) {  // by frame: the first seen is the first
+    track_span& s = summary.spans[static_cast<std::size_t>(b.object)];
+    if (s.first == 0) s.first = b.frame;
+    s.last = b.frame;
+  }
   const std::vector<bool> chosen = thumbnail_choice(found, page_->thumbnail_cap);
   summary.thumbnails.reserve(found.size());
   for (std::size_t k = 0; k < found.size(); ++k) {

@@ -7,8 +7,10 @@
 // page's writer, with the run's figures and the size of each encounter's
 // thumbnail: the thumbnail of the frame of its closest pair, whose size the
 // sink notes as frames go by (only where it changes, so a video costs one
-// entry). The thumbnails themselves are the pictures' (pictures_sink), which
-// choose the same encounters (thumbnail_choice).
+// entry), and the viewer's tracks (each one's first and last frame, found in
+// finish() by a walk of the boxes). The thumbnails themselves are the
+// pictures' (pictures_sink), which choose the same encounters
+// (thumbnail_choice).
 //
 // Ownership: the table's file and the page's writer are the run's; the sink
 // owns the finder. Cost: the finder's, O(1) expected per pair; finish O(e log
@@ -37,6 +39,8 @@ class encounters_sink : public frame_sink {
     std::string title;
     long long thumbnail_cap = kDefaultThumbnails;
     std::function<std::string(const std::string& path, const std::string& text)> write;
+    std::string video;  // the page's video beside it (kPageVideo), or ""
+    double fps = 0;     // its frame rate
   };
 
   // table: the --encounters file or nullptr; page: the --html page or nullptr.

@@ -276,14 +276,15 @@ std::string html_page(const page_summary& s, const std::vector<encounter>& encou
   out.reserve(8192 + encounters.size() * 600);
   out += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
   out += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
-  // Nothing but the thumbnails beside the page may load, and only inline style
+  // Nothing but the thumbnails and the video beside the page may load, and only inline style
   // and script run. Images from file: too, since not every browser counts a
   // file beside a page opened from disk as 'self'.
   out +=
       "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; img-src 'self' "
-      "file:; style-src 'unsafe-inline'; script-src 'unsafe-inline'\">\n";
+      "file:; media-src 'self' file:; style-src 'unsafe-inline'; script-src 'unsafe-inline'\">\n";
   out += "<title>" + title + " \xE2\x80\x93 encounters</title>\n";
   out += kStyle;
+  if (!s.spans.empty()) out += kViewerStyle;
   out += "</head>\n<body>\n<h1>" + title + "</h1>\n<ul class=\"summary\">\n";
   const auto figure = [&out](long long v, const char* what) {
     out += "<li><b>" + std::to_string(v) + "</b> " + what + "</li>\n";
@@ -295,15 +296,19 @@ std::string html_page(const page_summary& s, const std::vector<encounter>& encou
   figure(static_cast<long long>(encounters.size()), "encounters");
   figure(at_risk, "where a track starts or ends");
   out += "</ul>\n";
+  if (!s.spans.empty()) out += viewer_html(s.video, s.fps, 1, s.frames, s.spans, encounters);
+  const char* const viewer_script = s.spans.empty() ? "" : kViewerScript;
   if (encounters.empty()) {
     out += "<p id=\"none\">There are no encounters: no two tracks have a candidate pair.</p>\n";
+    out += viewer_script;
     out += "</body>\n</html>\n";
     return out;
   }
   out +=
       "<p class=\"legend\">Click a column header to sort by it (again to reverse). "
       "<span class=\"mark\"></span> a track starts or ends at the encounter. "
-      "The thumbnail shows the closest pair, in frame min_l1_frame.</p>\n";
+      "The thumbnail shows the closest pair, in frame min_l1_frame";
+  out += s.spans.empty() ? ".</p>\n" : "; click a row to show that frame above.</p>\n";
   const auto left_out = std::count_if(s.thumbnails.begin(), s.thumbnails.end(),
                                       [](const cv::Size& t) { return t.width == 0; });
   if (left_out > 0)
@@ -322,7 +327,9 @@ std::string html_page(const page_summary& s, const std::vector<encounter>& encou
   out += "</tr></thead>\n<tbody>\n";
   for (std::size_t k = 0; k < encounters.size(); ++k) {
     const encounter& e = encounters[k];
-    out += e.at_risk() ? "<tr class=\"risk\" title=\"a track starts or ends here\">" : "<tr>";
+    out += "<tr data-frame=\"" + std::to_string(e.min_l1_frame) + "\" data-ids=\"" +
+           std::to_string(e.id_a) + "," + std::to_string(e.id_b) + "\"";
+    out += e.at_risk() ? " class=\"risk\" title=\"a track starts or ends here\">" : ">";
     const std::string alt = "tracks " + std::to_string(e.id_a) + " and " + std::to_string(e.id_b) +
                             " in frame " + std::to_string(e.min_l1_frame);
     const cv::Size size = s.thumbnails.empty() ? cv::Size(-1, -1) : s.thumbnails[k];
@@ -355,6 +362,7 @@ std::string html_page(const page_summary& s, const std::vector<encounter>& encou
   }
   out += "</tbody>\n</table>\n";
   out += kScript;
+  out += viewer_script;
   out += "</body>\n</html>\n";
   return out;
 }

@@ -10,7 +10,9 @@
 //   pair; clicking a column header sorts the rows by that column (numbers,
 //   ascending, descending on a second click, ties keeping their order). Rows
 //   where a track starts or ends are marked. Everything that comes from outside
-//   (the title, any text) is escaped.
+//   (the title, any text) is escaped. Above the table, the viewer
+//   (html_viewer.h): the run's overlay video, a timeline of the tracks and
+//   encounters, an id filter; a click on a row shows its closest frame.
 //
 //   A thumbnail is the area around the two boxes of the pair that reached the
 //   encounter's smallest box distance (box_a, box_b), cut from the frame of
@@ -38,6 +40,7 @@
 #include <vector>
 
 #include "trackvideo/sinks/encounters.h"
+#include "trackvideo/sinks/html_viewer.h"
 
 namespace trackvideo {
 
@@ -96,11 +99,18 @@ struct page_summary {
   // encounter has a thumbnail, of a size not given.
   std::vector<cv::Size> thumbnails = {};
   long long thumbnail_cap = kDefaultThumbnails;  // said when some are left out
+  // The viewer (html_viewer.h): the video beside the page ("" for none) and
+  // its frame rate, and the tracks' spans in ascending id (none: no viewer).
+  std::string video = {};
+  double fps = 0;
+  std::vector<track_span> spans = {};
 };
 
 // The whole page, given the encounters in the order to show them first (the
-// run's: by first_frame, id_a, id_b). Each encounter is one row of the table
-// (class "risk" when e.at_risk()), whose thumbnail is thumbnail_name(e); with
+// run's: by first_frame, id_a, id_b). With spans, the viewer first (frames 1
+// .. s.frames). Each encounter is one row of the table (class "risk" when
+// e.at_risk(), data-frame and data-ids as html_viewer.h says), whose
+// thumbnail is thumbnail_name(e); with
 // none, a line saying so in place of the table; with encounters left without
 // a thumbnail, a line saying how many and why. Cells as in the encounters
 // table's file: floats as "%.6f" (NaN, no histograms, as an empty cell, sorted

@@ -82,7 +82,7 @@ overlay_extras pictures_sink::extras_of(const frame_records& r) const {
 void pictures_sink::draw(frame_records& r) {
   const bool thumbnail = next_thumb_ < plan_.thumbnails.size() &&
                          plan_.thumbnails[next_thumb_].min_l1_frame == r.frame;
-  const bool pictures = s_.video != nullptr || !s_.overlay.empty();
+  const bool pictures = s_.video != nullptr || s_.page_video != nullptr || !s_.overlay.empty();
   if (!r.decoded || !(pictures || thumbnail)) return;
   const frame_boxes boxes{tracks_.boxes.data() + r.first, tracks_.boxes.data() + r.last,
                           &tracks_.ids};
@@ -115,19 +115,19 @@ std::string pictures_sink::png(const frame_records& r) {
                   std::string(png_.begin(), png_.end()));
 }
 
-std::string pictures_sink::video_frame(const frame_records& r) {
-  if (!s_.video) return "";
+std::string pictures_sink::video_frame(const frame_records& r, common::atomic_file* file,
+                                       const std::string& name, overlay_video& video) {
+  if (!file) return "";
   std::string why;
-  if (!video_.is_open()) {
-    why = video_.open(*s_.video, s_.fps, r.image.cols, r.image.rows);
+  if (!video.is_open()) {
+    why = video.open(*file, s_.fps, r.image.cols, r.image.rows);
     if (!why.empty()) return why;
   }
-  why = video_.write(r.image);
+  why = video.write(r.image);
   if (why.empty()) return "";
   // The writer's line names the file when it failed to write it.
   const std::string frame = "frame " + std::to_string(r.frame) + ": ";
-  return why.find(s_.video_name) != std::string::npos ? frame + why
-                                                      : s_.video_name + ": " + frame + why;
+  return why.find(name) != std::string::npos ? frame + why : name + ": " + frame + why;
 }
 
 std::string pictures_sink::take(const frame_piece& piece) {
@@ -137,13 +137,17 @@ std::string pictures_sink::take(const frame_piece& piece) {
   frame_records& r = piece.frame;
   draw(r);
   std::string why;
-  if (!(why = thumbnails(r)).empty() || !(why = png(r)).empty() || !(why = video_frame(r)).empty())
+  if (!(why = thumbnails(r)).empty() || !(why = png(r)).empty() ||
+      !(why = video_frame(r, s_.video, s_.video_name, video_)).empty() ||
+      !(why = video_frame(r, s_.page_video, s_.page_video_name, page_video_)).empty())
     return why;
   return "";
 }
 
 std::string pictures_sink::finish() {
-  return video_.is_open() ? video_.close() : "";
+  const std::string why = video_.is_open() ? video_.close() : "";
+  if (!why.empty()) return why;
+  return page_video_.is_open() ? page_video_.close() : "";
 }
 
 }  // namespace trackvideo

@@ -2,7 +2,8 @@
 // drawn once (boxes, ids, pair lines, the frame number, trails, thick lines
 // where a track starts or ends at an encounter), then cut into the page's
 // thumbnails, written as an --overlay PNG and appended to the
-// --overlay-video.
+// --overlay-video and to the page's video (both every frame, so the run
+// decodes every frame for either).
 //
 // The drawing must know, before a frame is drawn, the encounters' risky runs
 // and which encounters get a thumbnail in that frame: both come from the
@@ -62,13 +63,15 @@ class pictures_sink : public frame_sink {
  public:
   using file_writer = std::function<std::string(const std::string& path, const std::string& text)>;
   struct settings {
-    std::string overlay;                   // the PNGs' folder, or ""
-    common::atomic_file* video = nullptr;  // the video's file, or nullptr
-    std::string video_name;                // as the user gave it
-    double fps = 0;                        // the video's frame rate
-    std::string thumbnails;                // the page's folder, or ""
-    int trail = 0;                         // --trail
-    file_writer write;                     // a closed file of the run's outputs
+    std::string overlay;                        // the PNGs' folder, or ""
+    common::atomic_file* video = nullptr;       // the video's file, or nullptr
+    std::string video_name;                     // as the user gave it
+    double fps = 0;                             // the video's frame rate
+    std::string thumbnails;                     // the page's folder, or ""
+    common::atomic_file* page_video = nullptr;  // the page's video (H.264), or nullptr
+    std::string page_video_name;                // DIR/kPageVideo
+    int trail = 0;                              // --trail
+    file_writer write;                          // a closed file of the run's outputs
   };
   pictures_sink(const tracks& t, settings s, picture_plan plan);
   std::string take(const frame_piece& piece) override;
@@ -80,7 +83,8 @@ class pictures_sink : public frame_sink {
   overlay_extras extras_of(const frame_records& r) const;
   std::string thumbnails(const frame_records& r);
   std::string png(const frame_records& r);
-  std::string video_frame(const frame_records& r);
+  std::string video_frame(const frame_records& r, common::atomic_file* file,
+                          const std::string& name, overlay_video& video);
 
   const tracks& tracks_;
   settings s_;
@@ -90,7 +94,7 @@ class pictures_sink : public frame_sink {
   std::vector<std::vector<std::pair<int, cv::Point>>> centres_;
   std::vector<std::pair<int, int>> pairs_;  // the frame's, so far
   std::vector<unsigned char> png_;
-  overlay_video video_;
+  overlay_video video_, page_video_;
 };
 
 }  // namespace trackvideo
