@@ -111,6 +111,47 @@ TEST(Seqinfo, ReadingRefusesAHugeFileAndFramesLinkedFromOutside) {
             ini.string() + ": larger than 1048576 bytes, more than a seqinfo.ini holds");
 }
 
+TEST(Seqinfo, FrameNamesOfAnyWidthFoundFromFrameOneAndRefusedWhenMixed) {
+  const tavo_test::scratch_dir scratch;
+  const fs::path dir = scratch.path() / "S", img = dir / "img1";
+  fs::create_directories(dir);
+  tavo_test::write_file(dir / "seqinfo.ini", "[Sequence]\nimDir=img1\nimExt=.jpg\nseqLength=3\n");
+  const auto names = [&](std::vector<std::string> files) {
+    fs::remove_all(img);
+    fs::create_directories(img);
+    for (const std::string& f : files) tavo_test::write_file(img / f, "");
+  };
+  const struct {
+    std::vector<std::string> files;
+    std::string frame_3, error;
+  } cases[] = {
+      {{}, "000003.jpg", ""},  // no frame 1: it fails to open later
+      {{"00000001.jpg", "00000002.jpg", "x.jpg", "1.png"}, "00000003.jpg", ""},
+      {{"1.jpg", "2.jpg", "000010.jpg"}, "3.jpg", ""},  // 10 beyond seqLength
+      // Frame 1 in several widths: six, then eight, then the narrowest.
+      {{"1.jpg", "000001.jpg", "00000001.jpg"}, "000003.jpg", ""},
+      {{"01.jpg", "00000001.jpg"}, "00000003.jpg", ""},
+      {{"001.jpg", "01.jpg"}, "03.jpg", ""},
+      {{"000001.jpg", "00000001.jpg", "00000002.jpg"},
+       "000003.jpg",
+       "S/img1/000001.jpg and S/img1/00000002.jpg: frame names of different widths (6 and 8 "
+       "digits)"},
+      // Frame 2 named in both widths is named in frame 1's; frame 4 is beyond seqLength.
+      {{"00000001.jpg", "00000002.jpg", "002.jpg", "004.jpg"}, "00000003.jpg", ""},
+  };
+  for (const auto& c : cases) {
+    names(c.files);
+    seqinfo s;
+    std::string why = read_seqinfo(dir.string(), s);
+    for (std::size_t at; (at = why.find(scratch.path().string() + "/")) != std::string::npos;)
+      why.erase(at, scratch.path().string().size() + 1);
+    EXPECT_EQ(why, c.error) << c.files.size();
+    if (c.error.empty()) {
+      EXPECT_EQ(frame_path("S", s, 3), "S/img1/" + c.frame_3);
+    }
+  }
+}
+
 // The rows the tests below give the reader: line 1 a header.
 const std::string kGt =
     "frame,id,left,top,width,height,flag,class,visibility\n"
@@ -376,6 +417,36 @@ TEST(EndToEndTrackvideoSequence, TheBundledListRunsAsABatchWithOneSummaryRowPerS
                                             "footage-02,10,4,120,10," + pairs("footage-02")}));
 }
 
+TEST(EndToEndTrackvideoSequence, EightDigitFrameNamesGiveTheSixDigitOutputs) {
+  // footage-01 as it comes (img1/000001.jpg ...) and with eight-digit names.
+  const tavo_test::scratch_dir scratch;
+  const fs::path six = scratch.path() / "six", eight = scratch.path() / "eight";
+  fs::copy(kRoot / "examples/dataset/footage-01", six, fs::copy_options::recursive);
+  fs::copy(six, eight, fs::copy_options::recursive);
+  for (const auto& e : fs::directory_iterator(six / "img1"))
+    fs::rename(eight / "img1" / e.path().filename(),
+               eight / "img1" / ("00" + e.path().filename().string()));
+  std::string out[2];
+  for (const fs::path& dir : {six, eight}) {
+    const auto r = trackvideo_run({"--sequence", dir.string(), "--quiet", "--csv",
+                                   (dir / "o.csv").string(), "--encounters",
+                                   (dir / "o.enc").string(), "--overlay", (dir / "o").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    out[dir == eight] = r.out;
+  }
+  EXPECT_EQ(out[0], out[1]);
+  EXPECT_FALSE(out[0].empty());
+  EXPECT_EQ(file_text(six / "o.csv"), file_text(eight / "o.csv"));
+  EXPECT_EQ(file_text(six / "o.enc"), file_text(eight / "o.enc"));
+  int pictures = 0;
+  for (const auto& e : fs::directory_iterator(six / "o")) {
+    ++pictures;
+    EXPECT_EQ(file_text(e.path()), file_text(eight / "o" / e.path().filename()));
+  }
+  EXPECT_EQ(pictures, 30);
+  EXPECT_EQ(std::distance(fs::directory_iterator(eight / "o"), fs::directory_iterator()), 30);
+}
+
 TEST(EndToEndTrackvideoSequence, BadSequencesFailInOneLineAndWriteNothing) {
   const std::string ini = "[Sequence]\nimDir=img1\nimExt=.jpg\nseqLength=30\n";
   const struct {
@@ -391,6 +462,9 @@ TEST(EndToEndTrackvideoSequence, BadSequencesFailInOneLineAndWriteNothing) {
        "S/img1/000001.jpg: 320 x 240 pixels, not the 640 x 240 of ", nullptr},
       {"a frame missing", ini, "frame 17: cannot open S/img1/000017.jpg: ",
        [](const sequence_folder& s) { fs::remove(s.img / "000017.jpg"); }},
+      {"a frame named in another width", ini,
+       "S/img1/000001.jpg and S/img1/00000017.jpg: frame names of different widths (6 and 8",
+       [](const sequence_folder& s) { fs::rename(s.img / "000017.jpg", s.img / "00000017.jpg"); }},
       {"a short ground-truth row", ini, "S/gt/gt.txt:3: ground truth needs 8 columns",
        [](const sequence_folder& s) {
          std::string gt = file_text(s.dir / "gt" / "gt.txt");
