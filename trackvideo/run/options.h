@@ -5,6 +5,7 @@
 //              [--overlay-video FILE] [--detections DIR] [--radius N]
 //              [--max-pixels N] [--encounters FILE] [--gap N] [--near N]
 //              [--trail N] [--html DIR] [--threads N] [--progress | --quiet]
+//   trackvideo --format kitti --tracks FILE --frames DIR ... (the same options)
 //   trackvideo --sequence DIR [--tracks FILE] ... (the same options)
 //   trackvideo --batch LIST --out DIR [--jobs N] [--shard K/N] [--force]
 //              [--with WHAT] [--gt] [--classes LIST] [--radius N]
@@ -50,6 +51,7 @@ struct options {
   std::string sequence;                                 // a sequence folder; tracks may then be ""
   bool gt = false;                                      // --gt: the tracks file is ground truth
   gt_rules rules;                                       // --classes (default class 1)
+  bool kitti = false;  // --format kitti: KITTI's tracking rows (kitti_tracks.h); else mot
   std::string csv, overlay, overlay_video, detections;  // "" when not asked for
   long long radius = kDefaultRadius;                    // 1 .. kMaxRadius
   long long max_pixels = histfeat::kDefaultMaxPixels;   // >= 1: larger frames are refused
@@ -81,12 +83,14 @@ struct options {
 // --classes not "all" or class numbers, --classes where the tracks are not
 // ground truth (neither --gt nor a sequence's gt.txt), --radius not a whole number from 1 to
 // kMaxRadius,
-// --max-pixels not a whole number >= 1, --threads not 1 .. kMaxThreads, an --overlay-video name not ending in
-// .avi or .mp4 (in any case), --gap, --near or --trail not a whole number from 0 to
+// --max-pixels not a whole number >= 1, --threads not 1 .. kMaxThreads, an --overlay-video name not
+// ending in .avi or .mp4 (in any case), --gap, --near or --trail not a whole number from 0 to
 // kMaxFrameCount, --progress with --quiet; with --batch: --out missing,
 // an option of one run's inputs or outputs, --jobs not 1 .. kMaxJobs, --shard
 // not K/N with 0 <= K < N, --with not a list of overlay-video, overlay and
 // detections; --out, --jobs, --shard, --force or --with without --batch).
+// --format not mot or kitti; kitti with --sequence, --video, --gt or --batch;
+// --classes with kitti not "all" or KITTI types.
 // Values are quoted in messages as tokens are.
 std::string parse_options(int argc, const char* const* argv, options& out);
 
