@@ -39,35 +39,38 @@ std::string type_list() {
   return list;
 }
 
-// One row's fields into `box` (its object the row's id) and its type, or
-// what is wrong.
-std::string parse_row(const std::vector<std::string>& f, track_box& box, std::string& type) {
+// One row's fields into `r` (its line aside), or what is wrong.
+std::string parse_row(const std::vector<std::string>& f, kitti_row& r) {
   if (f.size() != kColumns && f.size() != kColumns + 1)
     return "a KITTI row has 17 fields (18 with a score), found " + std::to_string(f.size());
   long long frame = 0, id = 0;
   if (common::parse_integer(f[0], 0, INT_MAX - 1, frame) != common::integer_read::ok)
     return "frame " + common::quote_token(f[0]) + " is not a frame number (KITTI's count from 0)";
-  type = known_type(f[2]);
-  if (type.empty())
+  r.type = known_type(f[2]);
+  if (r.type.empty())
     return "type " + common::quote_token(f[2]) + " is not a KITTI type (" + type_list() + ")";
   if (common::parse_integer(f[1], -1, INT_MAX, id) != common::integer_read::ok ||
-      (id == kNoTrackId && type != "dontcare"))
+      (id == kNoTrackId && r.type != "dontcare"))
     return id == kNoTrackId
                ? "id -1: trackvideo needs track ids (a tracker's output), not bare detections"
                : "id " + common::quote_token(f[1]) + " is not a track id (a whole number >= 0)";
-  double v[kColumns + 1];
+  double v[kColumns + 1] = {};
+  v[kColumns] = 1;  // no score
   for (std::size_t i = 3; i < f.size(); ++i)
     if (!parse_decimal(f[i], v[i]))
       return std::string(kColumnNames[i]) + " " + common::quote_token(f[i]) + " is not a number";
-  const double left = v[6], top = v[7], right = v[8], bottom = v[9];
-  if (right < left || bottom < top)
+  if (v[8] < v[6] || v[9] < v[7])
     return "the box's right or bottom edge lies before its left or top (" +
            common::quote_token(f[6]) + " to " + common::quote_token(f[8]) + ", " +
            common::quote_token(f[7]) + " to " + common::quote_token(f[9]) + ")";
-  box.frame = static_cast<int>(frame) + 1;
-  box.object = static_cast<int>(id);
-  if (type == "dontcare") return "";
-  return box_corners(left, top, right - left, bottom - top, box);
+  r.frame = static_cast<int>(frame) + 1;
+  r.id = static_cast<int>(id);
+  r.left = v[6];
+  r.top = v[7];
+  r.right = v[8];
+  r.bottom = v[9];
+  r.score = v[kColumns];
+  return "";
 }
 
 std::string ignored_counts(const tracks& t) {
@@ -93,12 +96,9 @@ std::string parse_kitti_types(const std::string& text, gt_rules& rules) {
   return "";
 }
 
-std::string parse_kitti_tracks(const std::string& text, const std::string& name,
-                               const gt_rules& rules, tracks& out) {
-  out = tracks{};
-  out.file = name;
-  out.first_frame_number = 0;
-  std::vector<track_box> boxes;
+std::string parse_kitti_rows(const std::string& text, const std::string& name,
+                             std::vector<kitti_row>& out) {
+  out.clear();
   std::vector<std::string> fields;
   std::size_t at = 0;
   for (int line = 1; at < text.size(); ++line) {
@@ -115,14 +115,34 @@ std::string parse_kitti_tracks(const std::string& text, const std::string& name,
     at = eol + 1;
     if (fields.empty()) continue;
     if (line == INT_MAX) return common::shown_name(name) + ": too many lines";
-    track_box box{0, 0, 0, line, 0, 0, 0, 0};
-    std::string type;
-    const std::string why = parse_row(fields, box, type);
+    kitti_row r{};
+    r.line = line;
+    const std::string why = parse_row(fields, r);
     if (!why.empty()) return common::shown_name(name) + ":" + std::to_string(line) + ": " + why;
-    if (type == "dontcare")
+    out.push_back(std::move(r));
+  }
+  return "";
+}
+
+std::string parse_kitti_tracks(const std::string& text, const std::string& name,
+                               const gt_rules& rules, tracks& out) {
+  out = tracks{};
+  out.file = name;
+  out.first_frame_number = 0;
+  std::vector<kitti_row> rows;
+  std::string why = parse_kitti_rows(text, name, rows);
+  if (!why.empty()) return why;
+  std::vector<track_box> boxes;
+  for (const kitti_row& r : rows) {
+    if (r.type == "dontcare") {
       ++out.ignored_flag;
-    else if (!rules.all_classes &&
-             std::find(rules.types.begin(), rules.types.end(), type) == rules.types.end())
+      continue;
+    }
+    track_box box{r.frame, r.id, 0, r.line, 0, 0, 0, 0};
+    why = box_corners(r.left, r.top, r.right - r.left, r.bottom - r.top, box);
+    if (!why.empty()) return common::shown_name(name) + ":" + std::to_string(r.line) + ": " + why;
+    if (!rules.all_classes &&
+        std::find(rules.types.begin(), rules.types.end(), r.type) == rules.types.end())
       ++out.ignored_class;
     else
       boxes.push_back(box);

@@ -30,6 +30,7 @@
 #define TRACKVIDEO_INPUT_KITTI_TRACKS_H
 
 #include <string>
+#include <vector>
 
 #include "trackvideo/input/tracks.h"
 
@@ -44,7 +45,21 @@ constexpr const char* kKittiDefaultTypes = "Car,Pedestrian";
 // case), into rules.types (lower case). "" or what is wrong.
 std::string parse_kitti_types(const std::string& text, gt_rules& rules);
 
-// Parses the text of a KITTI file; `name` names it in messages.
+// A row as written, unrounded (the scoring's, evaluation/, reads these).
+struct kitti_row {
+  int frame;                        // the file's frame + 1, as tracks number frames
+  int id;                           // >= 0; -1 only in DontCare rows
+  std::string type;                 // one of kKittiTypes, lower case
+  double left, top, right, bottom;  // as written: right >= left, bottom >= top
+  double score;                     // the 18th field, 1 when there is none
+  int line;                         // from 1
+};
+// Every row of a KITTI file in file order, DontCare and every type included,
+// checked as above but for the rounding of boxes. "" or "FILE:LINE: ...".
+std::string parse_kitti_rows(const std::string& text, const std::string& name,
+                             std::vector<kitti_row>& out);
+
+// Parses the text of a KITTI file into tracks; `name` names it in messages.
 std::string parse_kitti_tracks(const std::string& text, const std::string& name,
                                const gt_rules& rules, tracks& out);
 // Reads and parses the file at `path` (regular files only).
