@@ -426,7 +426,9 @@ TEST(EndToEndTrackvideoBatch, AnEditedFrameRedoesTheSequenceAndDeadRunsLeftovers
 TEST(EndToEndTrackvideoBatch, AFolderBatchWritesWhatTheListOfItsSequencesWrites) {
   tavo_test::scratch_dir tmp;
   const std::string root = (fs::path(TAVO_EXAMPLES_DIR) / "dataset").string();
-  tmp.write("LIST", root + "/footage-01\n" + root + "/footage-02\n");
+  // Its sequences in name order: the footage, its DanceTrack-named copy, the
+  // second footage (kitti/ holds no seqinfo.ini).
+  tmp.write("LIST", root + "/footage-01\n" + root + "/footage-01-dance\n" + root + "/footage-02\n");
   const auto run = [&tmp](std::vector<std::string> args) {
     args.insert(args.begin(), TRACKVIDEO_EXE);
     tavo_test::child_options in_tmp;
@@ -438,11 +440,12 @@ TEST(EndToEndTrackvideoBatch, AFolderBatchWritesWhatTheListOfItsSequencesWrites)
   for (const char* shard : {"1/2", "0/2"})
     ASSERT_EQ(run({"--batch", root, "--out", "sharded", "--shard", shard}).status, 0);
   const auto whole = tree(tmp.path() / "by-list");
-  EXPECT_EQ(whole.size(), 2u * 4 + 1);
+  EXPECT_EQ(whole.size(), 3u * 4 + 1);
   EXPECT_EQ(tree(tmp.path() / "by-folder"), whole);
   EXPECT_EQ(tree(tmp.path() / "sharded"), whole);
   EXPECT_EQ(run({"--batch", root, "--out", "by-list"}).err,
             "trackvideo: footage-01: done before, skipped\n"
+            "trackvideo: footage-01-dance: done before, skipped\n"
             "trackvideo: footage-02: done before, skipped\n");
 }
 

@@ -111,6 +111,44 @@ TEST(Seqinfo, ReadingRefusesAHugeFileAndFramesLinkedFromOutside) {
             ini.string() + ": larger than 1048576 bytes, more than a seqinfo.ini holds");
 }
 
+TEST(Seqinfo, FrameNamesOfAnyWidthFoundFromFrameOneAndRefusedWhenMixed) {
+  const tavo_test::scratch_dir scratch;
+  const fs::path dir = scratch.path() / "S", img = dir / "img1";
+  fs::create_directories(dir);
+  tavo_test::write_file(dir / "seqinfo.ini", "[Sequence]\nimDir=img1\nimExt=.jpg\nseqLength=3\n");
+  const struct {
+    std::vector<std::string> files;
+    std::string frame_3, error;
+  } cases[] = {
+      {{}, "000003.jpg", ""},  // no frame 1: it fails to open later
+      {{"00000001.jpg", "00000002.jpg", "x.jpg", "1.png"}, "00000003.jpg", ""},
+      {{"1.jpg", "2.jpg", "000010.jpg"}, "3.jpg", ""},  // 10 beyond seqLength
+      // Frame 1 in several widths: six, then eight, then the narrowest.
+      {{"1.jpg", "000001.jpg", "00000001.jpg"}, "000003.jpg", ""},
+      {{"01.jpg", "00000001.jpg"}, "00000003.jpg", ""},
+      {{"001.jpg", "01.jpg"}, "03.jpg", ""},
+      {{"000001.jpg", "00000001.jpg", "00000002.jpg"},
+       "000003.jpg",
+       "S/img1/000001.jpg and S/img1/00000002.jpg: frame names of different widths (6 and 8 "
+       "digits)"},
+      // Frame 2 named in both widths is named in frame 1's; frame 4 is beyond seqLength.
+      {{"00000001.jpg", "00000002.jpg", "002.jpg", "004.jpg"}, "00000003.jpg", ""},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(img);
+    fs::create_directories(img);
+    for (const std::string& f : c.files) tavo_test::write_file(img / f, "");
+    seqinfo s;
+    std::string why = read_seqinfo(dir.string(), s);
+    for (std::size_t at; (at = why.find(scratch.path().string() + "/")) != std::string::npos;)
+      why.erase(at, scratch.path().string().size() + 1);
+    EXPECT_EQ(why, c.error) << c.files.size();
+    if (c.error.empty()) {
+      EXPECT_EQ(frame_path("S", s, 3), "S/img1/" + c.frame_3);
+    }
+  }
+}
+
 // The rows the tests below give the reader: line 1 a header.
 const std::string kGt =
     "frame,id,left,top,width,height,flag,class,visibility\n"
@@ -376,6 +414,31 @@ TEST(EndToEndTrackvideoSequence, TheBundledListRunsAsABatchWithOneSummaryRowPerS
                                             "footage-02,10,4,120,10," + pairs("footage-02")}));
 }
 
+TEST(EndToEndTrackvideoSequence, EightDigitFrameNamesGiveTheSixDigitOutputs) {
+  // footage-01 as it comes (img1/000001.jpg ...) and with eight-digit names.
+  const tavo_test::scratch_dir scratch;
+  const fs::path six = kRoot / "examples/dataset/footage-01", eight = six.string() + "-dance";
+  std::string out[2];
+  for (const fs::path& dir : {six, eight}) {
+    const fs::path o = scratch.path() / dir.filename();
+    fs::create_directories(o);
+    const auto r =
+        trackvideo_run({"--sequence", dir.string(), "--quiet", "--csv", (o / "o.csv").string(),
+                        "--encounters", (o / "o.enc").string(), "--overlay", (o / "o").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    out[dir == eight] = r.out;
+  }
+  EXPECT_EQ(out[0], out[1]);
+  EXPECT_FALSE(out[0].empty());
+  const fs::path a = scratch.path() / six.filename(), b = scratch.path() / eight.filename();
+  int files = 0;
+  for (const auto& e : fs::recursive_directory_iterator(a))
+    if (e.is_regular_file() && ++files) {
+      EXPECT_EQ(file_text(e.path()), file_text(b / fs::relative(e.path(), a)));
+    }
+  EXPECT_EQ(files, 32);  // the table, the encounters and 30 pictures
+}
+
 TEST(EndToEndTrackvideoSequence, BadSequencesFailInOneLineAndWriteNothing) {
   const std::string ini = "[Sequence]\nimDir=img1\nimExt=.jpg\nseqLength=30\n";
   const struct {
@@ -391,6 +454,9 @@ TEST(EndToEndTrackvideoSequence, BadSequencesFailInOneLineAndWriteNothing) {
        "S/img1/000001.jpg: 320 x 240 pixels, not the 640 x 240 of ", nullptr},
       {"a frame missing", ini, "frame 17: cannot open S/img1/000017.jpg: ",
        [](const sequence_folder& s) { fs::remove(s.img / "000017.jpg"); }},
+      {"a frame named in another width", ini,
+       "S/img1/000001.jpg and S/img1/00000017.jpg: frame names of different widths (6 and 8",
+       [](const sequence_folder& s) { fs::rename(s.img / "000017.jpg", s.img / "00000017.jpg"); }},
       {"a short ground-truth row", ini, "S/gt/gt.txt:3: ground truth needs 8 columns",
        [](const sequence_folder& s) {
          std::string gt = file_text(s.dir / "gt" / "gt.txt");

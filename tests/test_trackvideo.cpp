@@ -560,7 +560,7 @@ TEST(HostileInputs, ThePagesImageSizesAreThoseOfItsThumbnailsWhateverTheFrameSiz
   const fs::path t = s.write("t.txt", "1,1,100,100,60,60\n1,2,110,105,60,60\n2,1,1,1,8,8\n2,2,20,5,8,8\n");
   const fs::path page = s.root / "page";
   const auto r = run_trackvideo({"--tracks", t.string(), "--frames", (s.root / "img").string(),
-                                 "--html", page.string(), "--radius", "200"});
+                                 "--html", page.string(), "--html-no-video", "--radius", "200"});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string html = file_text(page / "index.html");
   int images = 0;

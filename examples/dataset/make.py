@@ -6,7 +6,10 @@
 Writes two sequence folders in the layout of benchmarks of tracked people,
 each with seqinfo.ini, img1/000001.jpg ... (relative symbolic links to the
 footage's frames, so the bytes are the footage's own) and gt/gt.txt, and
-the list LIST that names both. Anything the script wrote before is replaced;
+the list LIST that names both; footage-01-dance, footage-01 with its frames
+named in eight digits (img1/00000001.jpg ...), as a dataset of dancers
+names them; and kitti/, the footage in KITTI's tracking layout
+(image_02/0000/000000.jpg ..., label_02/0000.txt). Anything the script wrote before is replaced;
 the output depends on examples/footage alone, so running it again changes
 nothing.
 
@@ -39,6 +42,9 @@ SEQUENCES = [
     ("footage-01", 1, 30),
     ("footage-02", 11, 20),
 ]
+
+# footage-01 again, its frames named in eight digits (img1/00000001.jpg ...).
+DANCE = ("footage-01-dance", 1, 30)
 
 
 def read_tracks():
@@ -81,7 +87,15 @@ def write(path, lines):
         f.write("".join(line + "\n" for line in lines))
 
 
-def make_sequence(tracks, name, first, last):
+def link_frame(link, frame):
+    """A relative symbolic link at `link` to the footage's frame `frame`."""
+    depth = os.path.relpath(os.path.dirname(link), os.path.dirname(HERE)).count(os.sep) + 1
+    os.symlink(os.path.join(*[".."] * depth, "footage", "frame_%02d.jpg" % frame), link)
+    if not os.path.isfile(link):
+        sys.exit("make.py: %s points to nothing" % link)
+
+
+def make_sequence(tracks, name, first, last, digits=6):
     seq = os.path.join(HERE, name)
     if os.path.lexists(seq):
         shutil.rmtree(seq)
@@ -98,18 +112,49 @@ def make_sequence(tracks, name, first, last):
         "imExt=.jpg",
     ])
     for frame in range(first, last + 1):
-        target = os.path.join("..", "..", "..", "footage", "frame_%02d.jpg" % frame)
-        link = os.path.join(seq, "img1", "%06d.jpg" % (frame - first + 1))
-        os.symlink(target, link)
-        if not os.path.isfile(link):
-            sys.exit("make.py: %s points to nothing" % link)
+        link_frame(os.path.join(seq, "img1", "%0*d.jpg" % (digits, frame - first + 1)), frame)
     write(os.path.join(seq, "gt", "gt.txt"), gt_rows(tracks, first, last))
+
+
+def kitti_rows(tracks):
+    """label_02/0000.txt: every box of the footage as a Pedestrian row of
+    KITTI's 17 fields (frames from 0, right and bottom edges exclusive, the
+    3-D fields unknown), file order kept; in every fifth frame a DontCare
+    area and a Cyclist next to a person, rows the default types leave out."""
+    rows = []
+    unknown = "-1 -1 -1 -1000 -1000 -1000 -10"
+    for n, (frame, ident, left, top, width, height) in enumerate(tracks):
+        rows.append("%d %d Pedestrian 0 0 -10 %d %d %d %d %s" %
+                    (frame - 1, ident, left, top, left + width, top + height, unknown))
+        if frame % 5 == 0 and (n + 1 == len(tracks) or tracks[n + 1][0] != frame):
+            rows.append("%d -1 DontCare -1 -1 -10 0 0 40 30 %s" % (frame - 1, unknown))
+            rows.append("%d 90 Cyclist 0 1 -10 %d %d %d %d %s" %
+                        (frame - 1, left + DX, top + DY, left + DX + width, top + DY + height,
+                         unknown))
+    return rows
+
+
+def make_kitti(tracks):
+    """kitti/: the footage in KITTI's tracking layout, image_02/0000/000000.jpg
+    ... (the footage's JPEG frames, named as KITTI names its PNG ones) and
+    label_02/0000.txt."""
+    root = os.path.join(HERE, "kitti")
+    if os.path.lexists(root):
+        shutil.rmtree(root)
+    os.makedirs(os.path.join(root, "image_02", "0000"))
+    os.makedirs(os.path.join(root, "label_02"))
+    for frame in range(1, max(t[0] for t in tracks) + 1):
+        link_frame(os.path.join(root, "image_02", "0000", "%06d.jpg" % (frame - 1)), frame)
+    write(os.path.join(root, "label_02", "0000.txt"), kitti_rows(tracks))
 
 
 def main():
     tracks = read_tracks()
     for name, first, last in SEQUENCES:
         make_sequence(tracks, name, first, last)
+    # footage-01 as a dataset of dancers names its frames: eight digits.
+    make_sequence(tracks, DANCE[0], DANCE[1], DANCE[2], digits=8)
+    make_kitti(tracks)
     write(os.path.join(HERE, "LIST"),
           ["# The bundled dataset, one sequence folder a line, paths from the repository root"
            " (examples/dataset/make.py writes this file)."] +

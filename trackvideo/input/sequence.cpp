@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
+#include <vector>
 
 #include "common/input_file.h"
 #include "common/tokens.h"
@@ -83,6 +85,60 @@ bool resolved_inside(const std::string& outer, const std::string& inner) {
   const std::filesystem::path root = std::filesystem::canonical(outer, error);
   if (error) return true;
   return std::mismatch(root.begin(), root.end(), sub.begin(), sub.end()).first == root.end();
+}
+
+// The name of frame f in `width` digits at least, without the extension.
+std::string padded(int f, int width) {
+  const std::string digits = std::to_string(f);
+  return std::string(digits.size() < static_cast<std::size_t>(width) ? width - digits.size() : 0,
+                     '0') +
+         digits;
+}
+
+// Sets s.frame_digits from the names of the frames' folder, listed once:
+// "<digits><imExt>" names, frame 1's all zeros but a final 1 (six digits
+// first, then eight, then the narrowest; kFrameDigits when there is none, or
+// no folder). "" or the line naming frame 1 and a frame named in another width.
+std::string find_frame_digits(const std::string& dir, seqinfo& s) {
+  s.frame_digits = kFrameDigits;
+  std::set<std::string> numbers;  // the digits of every "<digits><imExt>" name
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(frames_folder(dir, s), error), end;
+       !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() <= s.im_ext.size() ||
+        name.compare(name.size() - s.im_ext.size(), s.im_ext.size(), s.im_ext) != 0)
+      continue;
+    const std::string digits = name.substr(0, name.size() - s.im_ext.size());
+    if (digits.find_first_not_of("0123456789") == std::string::npos) numbers.insert(digits);
+  }
+  std::vector<int> widths;  // of frame 1's names
+  for (const std::string& n : numbers)
+    if (n.back() == '1' && n.find_first_not_of('0') == n.size() - 1)
+      widths.push_back(static_cast<int>(n.size()));
+  if (widths.empty()) return "";
+  const auto has = [&widths](int w) { return std::count(widths.begin(), widths.end(), w) > 0; };
+  s.frame_digits = has(kFrameDigits) ? kFrameDigits
+                   : has(8)          ? 8
+                                     : *std::min_element(widths.begin(), widths.end());
+  // The first frame of 2 .. seqLength named only in another width.
+  long long first = 0;
+  std::string other;
+  for (const std::string& n : numbers) {
+    const long long f = n.size() <= 10 ? std::atoll(n.c_str()) : 0;
+    if (f < 2 || f > s.seq_length || (first != 0 && f >= first) ||
+        numbers.count(padded(static_cast<int>(f), s.frame_digits)))
+      continue;
+    first = f;
+    other = n;
+  }
+  if (first == 0) return "";
+  const auto path = [&](const std::string& digits) {
+    return common::shown_name(common::in_folder(frames_folder(dir, s), digits + s.im_ext));
+  };
+  return path(padded(1, s.frame_digits)) + " and " + path(other) +
+         ": frame names of different widths (" + std::to_string(s.frame_digits) + " and " +
+         std::to_string(other.size()) + " digits)";
 }
 
 }  // namespace
@@ -166,6 +222,7 @@ std::string read_seqinfo(const std::string& dir, seqinfo& out) {
   // imDir read name by name stays inside; through a symbolic link it may not.
   if (wrong.empty() && !resolved_inside(dir, frames_folder(dir, out)))
     wrong = common::shown_name(path) + ": imDir " + common::quote_token(out.im_dir) + kNotInside;
+  if (wrong.empty()) wrong = find_frame_digits(dir, out);
   return wrong;
 }
 
@@ -181,9 +238,7 @@ std::string frames_folder(const std::string& dir, const seqinfo& s) {
 }
 
 std::string frame_path(const std::string& dir, const seqinfo& s, int f) {
-  char digits[16];
-  std::snprintf(digits, sizeof digits, "%06d", f);
-  return common::in_folder(frames_folder(dir, s), digits + s.im_ext);
+  return common::in_folder(frames_folder(dir, s), padded(f, s.frame_digits) + s.im_ext);
 }
 
 std::string ground_truth_path(const std::string& dir) {

@@ -151,21 +151,16 @@ std::string parse_row(const std::string (&f)[kGtColumns], row& r) {
       return kColumnNames[2 + i] + std::string(" ") + quoted(f[2 + i]) +
              (n == number::not_a_number ? " is not a number" : " is out of range");
   }
-  long long x1, y1, x2, y2;
-  if (!round_to_int(v[0], x1) || !round_to_int(v[1], y1) || !round_to_int(v[0] + v[2], x2) ||
-      !round_to_int(v[1] + v[3], y2) || x2 - 1 < INT_MIN || y2 - 1 < INT_MIN)
-    return "the box does not fit the range of pixel coordinates";
-  --x2;
-  --y2;
-  if (x2 < x1 || y2 < y1)
-    return "the box is empty after rounding to pixels (width " + quoted(f[4]) + ", height " +
-           quoted(f[5]) + ")";
+  track_box b{};
+  why = box_corners(v[0], v[1], v[2], v[3], b);
+  if (why == kEmptyBox) return why + " (width " + quoted(f[4]) + ", height " + quoted(f[5]) + ")";
+  if (!why.empty()) return why;
   r.frame = static_cast<int>(frame);
   r.id = static_cast<int>(id);
-  r.x1 = static_cast<int>(x1);
-  r.y1 = static_cast<int>(y1);
-  r.x2 = static_cast<int>(x2);
-  r.y2 = static_cast<int>(y2);
+  r.x1 = b.x1;
+  r.y1 = b.y1;
+  r.x2 = b.x2;
+  r.y2 = b.y2;
   return "";
 }
 
@@ -222,6 +217,27 @@ std::string filter_row(const std::string (&f)[kGtColumns], const gt_rules& rules
 }
 
 }  // namespace
+
+const char kEmptyBox[] = "the box is empty after rounding to pixels";
+
+bool parse_decimal(const std::string& field, double& value) {
+  return parse_real(field, value) == number::ok;
+}
+
+std::string box_corners(double left, double top, double width, double height, track_box& b) {
+  long long x1, y1, x2, y2;
+  if (!round_to_int(left, x1) || !round_to_int(top, y1) || !round_to_int(left + width, x2) ||
+      !round_to_int(top + height, y2) || x2 - 1 < INT_MIN || y2 - 1 < INT_MIN)
+    return "the box does not fit the range of pixel coordinates";
+  --x2;
+  --y2;
+  if (x2 < x1 || y2 < y1) return kEmptyBox;
+  b.x1 = static_cast<int>(x1);
+  b.y1 = static_cast<int>(y1);
+  b.x2 = static_cast<int>(x2);
+  b.y2 = static_cast<int>(y2);
+  return "";
+}
 
 std::string parse_tracks(const std::string& text, const std::string& name, tracks& out,
                          const gt_rules* rules) {
@@ -300,16 +316,26 @@ std::string parse_tracks(const std::string& text, const std::string& name, track
                       std::to_string(out.ignored_class) + " of other classes)"
                 : ": no rows");
 
-  for (const row& r : rows) out.ids.push_back(r.id);
+  std::vector<track_box> boxes;
+  boxes.reserve(rows.size());
+  for (const row& r : rows)
+    boxes.push_back(track_box{r.frame, r.id, 0, r.line, r.x1, r.y1, r.x2, r.y2});
+  index_tracks(std::move(boxes), out);
+  return "";
+}
+
+void index_tracks(std::vector<track_box> boxes, tracks& out) {
+  out.ids.clear();
+  for (const track_box& b : boxes) out.ids.push_back(b.object);
   std::sort(out.ids.begin(), out.ids.end());
   out.ids.erase(std::unique(out.ids.begin(), out.ids.end()), out.ids.end());
-  out.boxes.reserve(rows.size());
-  for (const row& r : rows) {
-    const int object =
-        static_cast<int>(std::lower_bound(out.ids.begin(), out.ids.end(), r.id) - out.ids.begin());
-    out.boxes.push_back(track_box{r.frame, object, 0, r.line, r.x1, r.y1, r.x2, r.y2});
-    out.last_frame = std::max(out.last_frame, r.frame);
+  out.last_frame = 0;
+  for (track_box& b : boxes) {
+    b.object = static_cast<int>(std::lower_bound(out.ids.begin(), out.ids.end(), b.object) -
+                                out.ids.begin());
+    out.last_frame = std::max(out.last_frame, b.frame);
   }
+  out.boxes = std::move(boxes);
   // File order is kept within (frame, object): that order numbers the detections.
   // Files are mostly in that order already.
   const auto before = [](const track_box& a, const track_box& b) {
@@ -322,7 +348,13 @@ std::string parse_tracks(const std::string& text, const std::string& name, track
     track_box& b = out.boxes[i];
     if (b.frame == prev.frame && b.object == prev.object) b.det = prev.det + 1;
   }
-  return "";
+}
+
+const track_box* first_row_after(const tracks& t, int last) {
+  const track_box* first = nullptr;
+  for (const track_box& b : t.boxes)
+    if (b.frame > last && (!first || b.line < first->line)) first = &b;
+  return first;
 }
 
 std::string read_tracks(const std::string& path, tracks& out, const gt_rules* rules) {

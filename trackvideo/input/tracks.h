@@ -38,6 +38,11 @@
 //   box), then left out: junk is refused wherever it is. The counts of
 //   ignored rows are kept; the kept rows keep their lines in the file.
 //
+// Numbering
+//   Frames are numbered from 1 inside the program, whatever the file's first
+//   number (1 in these rows, 0 in KITTI's: kitti_tracks.h); every output
+//   that prints a frame, or names a file by it, prints shown_frame(f).
+//
 // Data
 //   boxes         at least one; sorted by (frame, object, det); det counts
 //                 from 0 within (object, frame); line is the row's line in the
@@ -76,6 +81,7 @@ struct track_box {
 struct gt_rules {
   bool all_classes = false;
   std::vector<int> classes{1};  // kept classes when !all_classes; default pedestrian
+  std::vector<std::string> types{"car", "pedestrian"};  // KITTI's kept types, lower case
 };
 
 struct tracks {
@@ -86,12 +92,30 @@ struct tracks {
   int header_line = 0;    // the line of the skipped header, 0 for none
   int ignored_flag = 0;   // rows ignored for a 7th column of 0 (ground truth)
   int ignored_class = 0;  // rows ignored for a class not kept (ground truth)
+  int first_frame_number = 1;  // the file's number of frame 1: 1, or 0 (KITTI)
+
+  // Frame f (from 1) as outputs number it: the file's own number.
+  int shown_frame(int f) const { return f - 1 + first_frame_number; }
 
   // The object count O.
   int objects() const { return static_cast<int>(ids.size()); }
   // "" when every invariant above holds, else the first that does not. O(n).
   std::string verify() const;
 };
+
+// The inclusive corners of the box (left, top, width, height) into b, as
+// above: "" or "the box does not fit the range of pixel coordinates", or
+// kEmptyBox. Any reals.
+extern const char kEmptyBox[];
+// Whether `field` is a plain decimal (as above) of finite value, into `value`.
+bool parse_decimal(const std::string& field, double& value);
+std::string box_corners(double left, double top, double width, double height, track_box& b);
+// Boxes read elsewhere (kitti_tracks.h) as `out`'s: on entry each box's
+// `object` holds its row's id (>= 0); sets ids, objects, the order, dets and
+// last_frame. Preconditions: at least one box, every frame >= 1. O(n log n).
+void index_tracks(std::vector<track_box> boxes, tracks& out);
+// The row, first in the file, of a frame after `last`; nullptr when none. O(n).
+const track_box* first_row_after(const tracks& t, int last);
 
 // Parses the text of a tracks file; `name` is the file name used in messages.
 // With `rules`, the rows are ground truth, filtered as above (a file whose

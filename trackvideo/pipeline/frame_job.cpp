@@ -88,9 +88,9 @@ void frame_job::measure(const frame_records& r) {
     c.hist_l1.push_back(histograms ? hist_l1_[k] : none);
     c.hellinger.push_back(hellinger);
     if (work_.rows)
-      append_pair_row(c.rows, r.frame, tracks_.ids[static_cast<std::size_t>(x.object)], x,
-                      tracks_.ids[static_cast<std::size_t>(y.object)], y, c.l1[k], hist_l1_[k], iou,
-                      hellinger);
+      append_pair_row(
+          c.rows, tracks_.shown_frame(r.frame), tracks_.ids[static_cast<std::size_t>(x.object)], x,
+          tracks_.ids[static_cast<std::size_t>(y.object)], y, c.l1[k], hist_l1_[k], iou, hellinger);
   }
 }
 

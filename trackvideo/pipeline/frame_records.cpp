@@ -44,7 +44,7 @@ std::string record_maker::make(frame_records& out) {
                                          : histfeat::box_record_histograms(planes, corners, hist_);
       if (!why.empty())
         return tracks_.file + ":" + std::to_string(b.line) + ": box " + why + " of frame " +
-               std::to_string(out.frame);
+               std::to_string(tracks_.shown_frame(out.frame));
       float* v = &out.values[j * kRecordValues];
       v = std::copy_n(hist_.rhist.begin(), histfeat::kWrittenColourBins, v);
       v = std::copy_n(hist_.ghist.begin(), histfeat::kWrittenColourBins, v);

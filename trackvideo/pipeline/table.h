@@ -2,9 +2,9 @@
 //
 //   frame,id_a,det_a,id_b,det_b,l1,hist_l1,left_a,top_a,width_a,height_a,left_b,top_b,width_b,height_b,iou,hist_hellinger
 //
-// Frames and ids as in the tracks file, det from 1 within (id, frame), l1 the
-// exact box distance, hist_l1, iou (intersection over union of the boxes) and
-// hist_hellinger (the mean over the three planes of the Bhattacharyya
+// Frames (tracks::shown_frame) and ids as in the tracks file, det from 1
+// within (id, frame), l1 the exact box distance, hist_l1, iou (intersection
+// over union of the boxes) and hist_hellinger (the mean over the three planes of the Bhattacharyya
 // distance of their histograms) with "%.6f", boxes as left = x1, width =
 // x2 - x1 + 1. Appending a row costs O(1) and allocates only when `out` grows.
 #ifndef TRACKVIDEO_PIPELINE_TABLE_H

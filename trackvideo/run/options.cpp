@@ -8,6 +8,7 @@
 
 #include "common/tokens.h"
 #include "trackvideo/sinks/overlay.h"
+#include "trackvideo/input/kitti_tracks.h"
 #include "trackvideo/input/sequence.h"
 
 namespace trackvideo {
@@ -121,6 +122,7 @@ std::string usage() {
          "                  [--max-pixels N] [--encounters FILE] [--gap N] [--near N]\n"
          "                  [--trail N] [--html DIR [--html-no-video]] [--thumbnails N]\n"
          "                  [--threads N] [--progress | --quiet]\n"
+         "       trackvideo --format kitti --tracks FILE --frames DIR [the options above]\n"
          "       trackvideo --sequence DIR [--tracks FILE] [the options above]\n"
          "       trackvideo --batch LIST --out DIR [--jobs N] [--shard K/N] [--force]\n"
          "                  [--with WHAT] [--gt] [--classes LIST] [--radius N]\n"
@@ -138,7 +140,9 @@ std::string usage() {
          "  --gt                 the --tracks file is ground truth: rows with a 7th\n"
          "                       column of 0 or an 8th (class) not in LIST are ignored\n"
          "  --classes LIST       the classes ground truth keeps: 1,2,... or all\n"
-         "                       (default 1)\n"
+         "                       (default 1); with kitti, types (default Car,Pedestrian)\n"
+         "  --format kitti       the tracks in KITTI's tracking layout (17 or 18\n"
+         "                       fields, frames from 0); default mot\n"
          "  --csv FILE           one row per candidate pair of every frame\n"
          "  --overlay DIR        frame_NNNNNN.png per frame with boxes, tracks and pairs\n"
          "                       drawn\n"
@@ -187,7 +191,8 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
     const char* name;
     std::string* target;
   };
-  std::string radius, max_pixels, classes, jobs, shard, with, gap, near, trail, threads, thumbnails;
+  std::string radius, max_pixels, classes, jobs, shard, with, gap, near, trail, threads, thumbnails,
+      format;
   const valued with_value[] = {{"--tracks", &out.tracks},
                                {"--video", &out.video},
                                {"--frames", &out.frames},
@@ -212,7 +217,8 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
                                {"--trail", &trail},
                                {"--thumbnails", &thumbnails},
                                {"--html", &out.html},
-                               {"--threads", &threads}};
+                               {"--threads", &threads},
+                               {"--format", &format}};
   bool seen[sizeof with_value / sizeof with_value[0]] = {};
   bool progress = false, quiet = false;
   for (int i = 1; i < argc; ++i) {
@@ -268,6 +274,17 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
       return "unexpected argument " + quoted(arg);
     }
   }
+  if (!format.empty() && format != "mot" && format != "kitti")
+    return "--format " + quoted(format) + ": expected mot or kitti";
+  out.kitti = format == "kitti";
+  const char* not_kitti = out.gt                  ? "--gt"
+                          : !out.batch.empty()    ? "--batch"
+                          : !out.sequence.empty() ? "--sequence"
+                          : !out.video.empty()    ? "--video"
+                                                  : nullptr;
+  if (out.kitti && not_kitti)
+    return std::string(not_kitti) +
+           " does not go with --format kitti (--tracks FILE with the images of --frames DIR)";
   if (!out.batch.empty()) {
     const std::string why = check_batch(out, jobs, shard, with);
     if (!why.empty()) return why;
@@ -294,7 +311,11 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
                                         ", beyond the distance of any two boxes", out.radius);
     if (!why.empty()) return why;
   }
-  if (!classes.empty()) {
+  if (out.kitti) {
+    const std::string why =
+        parse_kitti_types(classes.empty() ? kKittiDefaultTypes : classes, out.rules);
+    if (!why.empty()) return why;
+  } else if (!classes.empty()) {
     if (!out.ground_truth() && out.batch.empty())
       return "--classes applies to ground truth: give --gt with --tracks FILE";
     const std::string why = parse_classes(classes, out.rules);

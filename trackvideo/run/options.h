@@ -6,6 +6,7 @@
 //              [--max-pixels N] [--encounters FILE] [--gap N] [--near N]
 //              [--trail N] [--html DIR [--html-no-video]] [--thumbnails N]
 //              [--threads N] [--progress | --quiet]
+//   trackvideo --format kitti --tracks FILE --frames DIR ... (the same options)
 //   trackvideo --sequence DIR [--tracks FILE] ... (the same options)
 //   trackvideo --batch LIST --out DIR [--jobs N] [--shard K/N] [--force]
 //              [--with WHAT] [--gt] [--classes LIST] [--radius N]
@@ -56,6 +57,7 @@ struct options {
   std::string sequence;                                 // a sequence folder; tracks may then be ""
   bool gt = false;                                      // --gt: the tracks file is ground truth
   gt_rules rules;                                       // --classes (default class 1)
+  bool kitti = false;  // --format kitti: KITTI's tracking rows (kitti_tracks.h); else mot
   std::string csv, overlay, overlay_video, detections;  // "" when not asked for
   long long radius = kDefaultRadius;                    // 1 .. kMaxRadius
   long long max_pixels = histfeat::kDefaultMaxPixels;   // >= 1: larger frames are refused
@@ -99,7 +101,9 @@ struct options {
 // not K/N with 0 <= K < N, --with not a list of overlay-video, overlay and
 // detections; --results or --seqmap with --batch - or a --batch naming something
 // other than a folder; --out, --jobs, --shard, --force, --with, --results or
-// --seqmap without --batch).
+// --seqmap without --batch);
+// --format not mot or kitti; kitti with --sequence, --video, --gt or --batch;
+// --classes with kitti not "all" or KITTI types.
 // Values are quoted in messages as tokens are.
 std::string parse_options(int argc, const char* const* argv, options& out);
 

@@ -137,8 +137,8 @@ std::string run(const options& o, std::FILE* out, std::FILE* err, const sequence
   auto figures_owned = std::make_unique<figures_sink>(kHintWidth, kHintHeight);
   figures_sink& figures = *figures_owned;
   sinks.push_back(std::move(figures_owned));
-  sinks.push_back(std::make_unique<progress_sink>(progress_wanted(o.progress, ::fileno(err)),
-                                                  t.last_frame, err));
+  sinks.push_back(
+      std::make_unique<progress_sink>(progress_wanted(o.progress, ::fileno(err)), t, err));
   // The report last: on standard output, whole and flushed, once every
   // other output is ready (or into a batch's report file).
   common::atomic_file* report = f.report;

@@ -5,12 +5,12 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <vector>
 
 #include "common/tokens.h"
 #include "trackvideo/base/failure.h"
+#include "trackvideo/input/kitti_tracks.h"
 
 namespace trackvideo {
 
@@ -72,23 +72,23 @@ std::string read_inputs(const options& o, std::FILE* err, int threads, run_input
   std::string why;
   if (!o.sequence.empty() && !(why = read_sequence(o, in)).empty()) return why;
   tracks& t = in.boxes;
-  why = read_tracks(in.tracks_path, t, o.ground_truth() ? &o.rules : nullptr);
+  why = o.kitti ? read_kitti_tracks(in.tracks_path, o.rules, t)
+                : read_tracks(in.tracks_path, t, o.ground_truth() ? &o.rules : nullptr);
   const std::string skipped = why.empty() ? header_message(t) : "";
   if (!skipped.empty() && o.progress != progress_mode::never)
     std::fprintf(err, "trackvideo: %s\n", skipped.c_str());
   if (why.empty() && o.ground_truth() && o.progress != progress_mode::never)
     std::fprintf(err, "trackvideo: %s\n", ignored_message(t).c_str());
+  if (why.empty() && o.kitti && t.ignored_flag + t.ignored_class > 0 &&
+      o.progress != progress_mode::never)
+    std::fprintf(err, "trackvideo: %s\n", kitti_ignored_message(t).c_str());
   if (!why.empty() || o.sequence.empty() || t.last_frame <= in.seq.seq_length) return why;
   // The first row beyond the sequence, in file order.
-  int line = INT_MAX, frame = 0;
-  for (const track_box& b : t.boxes)
-    if (b.frame > in.seq.seq_length && b.line < line) {
-      line = b.line;
-      frame = b.frame;
-    }
-  return shown_name(in.tracks_path) + ":" + std::to_string(line) + ": frame " +
-         std::to_string(frame) + " is beyond the sequence's " + std::to_string(in.seq.seq_length) +
-         " frames (seqLength in " + shown_name(in_folder(o.sequence, "seqinfo.ini")) + ")";
+  const track_box& b = *first_row_after(t, in.seq.seq_length);
+  return shown_name(in.tracks_path) + ":" + std::to_string(b.line) + ": frame " +
+         std::to_string(b.frame) + " is beyond the sequence's " +
+         std::to_string(in.seq.seq_length) + " frames (seqLength in " +
+         shown_name(in_folder(o.sequence, "seqinfo.ini")) + ")";
 }
 
 std::string open_frames(const options& o, run_inputs& in) {
@@ -97,6 +97,12 @@ std::string open_frames(const options& o, run_inputs& in) {
   const std::string why = o.video.empty() ? in.source.open_folder(o.frames) : in.opened;
   if (!why.empty()) return why;
   const std::size_t images = in.source.images().size();
+  const track_box* beyond = o.kitti ? first_row_after(in.boxes, static_cast<int>(images)) : nullptr;
+  if (beyond)  // a row's frame k is the folder's image k + 1
+    return shown_name(in.tracks_path) + ":" + std::to_string(beyond->line) + ": frame " +
+           std::to_string(in.boxes.shown_frame(beyond->frame)) + " is beyond the " +
+           std::to_string(images) + (images == 1 ? " image of " : " images of ") +
+           shown_name(o.frames) + " (frames count from 0)";
   if (o.video.empty() && static_cast<long long>(images) < in.boxes.last_frame)
     return shown_name(o.frames) + ": no frame " + std::to_string(images + 1) +
            " (the folder holds " + std::to_string(images) + (images == 1 ? " image" : " images") +

@@ -22,30 +22,31 @@ using common::shown_name;
 
 namespace {
 
-// Whether `name` is one that `print` gives for a number in 1 .. last.
-bool numbered_name(const std::string& name, const char* prefix, const char* suffix, long long last,
-                   std::string (*print)(int)) {
+// Whether `name` is one that `print` gives for a number in first .. last.
+bool numbered_name(const std::string& name, const char* prefix, const char* suffix, long long first,
+                   long long last, std::string (*print)(int)) {
   const std::size_t p = std::strlen(prefix), s = std::strlen(suffix);
   if (name.size() <= p + s || name.compare(0, p, prefix) != 0 ||
       name.compare(name.size() - s, s, suffix) != 0)
     return false;
   long long n = 0;
-  return common::parse_integer(name.data() + p, name.data() + name.size() - s, 1, last, n) ==
+  return common::parse_integer(name.data() + p, name.data() + name.size() - s, first, last, n) ==
              common::integer_read::ok &&
          print(static_cast<int>(n)) == name;
 }
 
 // The names the run may write into the overlay folder and the detections
-// folder: each its canonical name for a frame (and object) of the run.
+// folder: each its canonical name for a frame (and object) of the run, the
+// frames numbered as the outputs number them.
 name_filter picture_names(const tracks& t) {
-  const int frames = t.last_frame;
-  return [frames](const std::string& name) {
-    return numbered_name(name, "frame_", ".png", frames, overlay_file_name);
+  const int first = t.shown_frame(1), last = t.shown_frame(t.last_frame);
+  return [first, last](const std::string& name) {
+    return numbered_name(name, "frame_", ".png", first, last, overlay_file_name);
   };
 }
 name_filter detection_names(const tracks& t) {
-  const int frames = t.last_frame, objects = t.objects();
-  return [frames, objects](const std::string& name) {
+  const int first = t.shown_frame(1), last = t.shown_frame(t.last_frame), objects = t.objects();
+  return [first, last, objects](const std::string& name) {
     static const char prefix[] = "objects_info_h";
     constexpr std::size_t p = sizeof prefix - 1;
     const std::size_t underscore = name.find('_', p);
@@ -56,7 +57,7 @@ name_filter detection_names(const tracks& t) {
     long long q = 0, f = 0;
     return common::parse_integer(name.data() + p, name.data() + underscore, 1, objects, q) ==
                common::integer_read::ok &&
-           common::parse_integer(name.data() + underscore + 1, name.data() + dot, 1, frames, f) ==
+           common::parse_integer(name.data() + underscore + 1, name.data() + dot, first, last, f) ==
                common::integer_read::ok &&
            trackpair::detection_file_name(static_cast<int>(q) - 1, static_cast<int>(f) - 1) == name;
   };

@@ -112,6 +112,15 @@ bool risky_runs::contains(int frame, int a, int b) const {
   return it->key == key && frame <= it->last;
 }
 
+encounter as_shown(encounter e, const tracks& t) {
+  e.first_frame = t.shown_frame(e.first_frame);
+  e.last_frame = t.shown_frame(e.last_frame);
+  e.min_l1_frame = t.shown_frame(e.min_l1_frame);
+  e.box_a.frame = t.shown_frame(e.box_a.frame);
+  e.box_b.frame = t.shown_frame(e.box_b.frame);
+  return e;
+}
+
 void append_encounter_row(std::string& out, const encounter& e) {
   char row[512];
   char* const end = row + sizeof row;

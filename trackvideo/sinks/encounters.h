@@ -46,6 +46,9 @@ struct encounter {
 
 // The header of the encounters table, newline included.
 extern const char kEncountersHeader[];
+// e with its frames numbered as outputs number them (tracks::shown_frame), for
+// the table, the page and the thumbnails' names.
+encounter as_shown(encounter e, const tracks& t);
 // Appends the row of `e` (floats "%.6f", flags 0 or 1).
 void append_encounter_row(std::string& out, const encounter& e);
 

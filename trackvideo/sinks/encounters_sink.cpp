@@ -30,10 +30,12 @@ cv::Size encounters_sink::size_of(int frame) const {
 
 std::string encounters_sink::finish() {
   const std::vector<encounter> found = finder_.finish();
+  std::vector<encounter> shown;
+  for (const encounter& e : found) shown.push_back(as_shown(e, tracks_));
   std::string why;
   if (table_) {
     std::string text = kEncountersHeader;
-    for (const encounter& e : found) append_encounter_row(text, e);
+    for (const encounter& e : shown) append_encounter_row(text, e);
     why = table_->write(text.data(), text.size());
     if (why.empty()) why = table_->close();
   }
@@ -62,7 +64,7 @@ std::string encounters_sink::finish() {
         chosen[k] ? thumbnail_size(thumbnail_area(frame.width, frame.height, found[k]).size())
                   : cv::Size());
   }
-  return page_->write(page_->path, html_page(summary, found));
+  return page_->write(page_->path, html_page(summary, shown));
 }
 
 }  // namespace trackvideo

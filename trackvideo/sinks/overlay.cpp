@@ -148,7 +148,7 @@ void draw_overlay(cv::Mat& frame, const frame_boxes& boxes,
 void draw_overlay(cv::Mat& frame, const frame_boxes& boxes,
                   const std::vector<std::pair<int, int>>& pairs, const overlay_extras& extras) {
   if (frame.empty() || frame.type() != CV_8UC3) return;
-  if (extras.frame > 0) {
+  if (extras.frame >= 0) {
     const std::string text = "frame " + std::to_string(extras.frame);
     int baseline = 0;
     const cv::Size size = cv::getTextSize(text, kFrameFont, kFrameScale, 1, &baseline);

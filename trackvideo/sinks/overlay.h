@@ -71,7 +71,7 @@ void draw_overlay(cv::Mat& frame, const frame_boxes& boxes,
 
 // What an overlay draws besides boxes and pairs.
 struct overlay_extras {
-  int frame = 0;  // > 0: "frame N" in white on black at the top left
+  int frame = -1;  // >= 0: "frame N" in white on black at the top left
   // Per track: its id and the centres of its last frames, oldest first, joined
   // by one-pixel lines in the track's colour.
   std::vector<std::pair<int, std::vector<cv::Point>>> trails;

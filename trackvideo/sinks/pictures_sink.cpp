@@ -59,7 +59,7 @@ pictures_sink::pictures_sink(const tracks& t, settings s, picture_plan plan)
 
 overlay_extras pictures_sink::extras_of(const frame_records& r) const {
   overlay_extras extras;
-  extras.frame = r.frame;
+  extras.frame = tracks_.shown_frame(r.frame);
   for (std::size_t k = 0; s_.trail > 0 && k < r.present.size(); ++k) {
     const auto& centres = centres_[static_cast<std::size_t>(r.present[k])];
     const auto from = std::lower_bound(
@@ -99,7 +99,7 @@ std::string pictures_sink::thumbnails(const frame_records& r) {
     if (e.min_l1_frame < r.frame || !r.decoded) continue;
     std::string why = encode_png(encounter_thumbnail(r.image, e), png_);
     if (why.empty())
-      why = s_.write(common::in_folder(s_.thumbnails, thumbnail_name(e)),
+      why = s_.write(common::in_folder(s_.thumbnails, thumbnail_name(as_shown(e, tracks_))),
                      std::string(png_.begin(), png_.end()));
     if (!why.empty()) return why;
   }
@@ -111,7 +111,7 @@ std::string pictures_sink::png(const frame_records& r) {
   // encode_png prints nothing: a failure is the run's one line.
   const std::string why = encode_png(r.image, png_);
   if (!why.empty()) return why;
-  return s_.write(common::in_folder(s_.overlay, overlay_file_name(r.frame)),
+  return s_.write(common::in_folder(s_.overlay, overlay_file_name(tracks_.shown_frame(r.frame))),
                   std::string(png_.begin(), png_.end()));
 }
 
@@ -126,7 +126,7 @@ std::string pictures_sink::video_frame(const frame_records& r, common::atomic_fi
   why = video.write(r.image);
   if (why.empty()) return "";
   // The writer's line names the file when it failed to write it.
-  const std::string frame = "frame " + std::to_string(r.frame) + ": ";
+  const std::string frame = "frame " + std::to_string(tracks_.shown_frame(r.frame)) + ": ";
   return why.find(name) != std::string::npos ? frame + why : name + ": " + frame + why;
 }
 

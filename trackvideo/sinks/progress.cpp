@@ -13,8 +13,8 @@ void progress::update(long long n) {
 void progress::show(long long n, clock::time_point now) {
   const double seconds = std::chrono::duration<double>(now - start_).count();
   const long long percent = total_ > 0 ? n * 100 / total_ : 100;
-  std::fprintf(err_, "\rtrackvideo: frame %lld of %lld (%lld%%), %.1f s", n, total_, percent,
-               seconds);
+  std::fprintf(err_, "\rtrackvideo: frame %lld of %lld (%lld%%), %.1f s", n + shift_,
+               total_ + shift_, percent, seconds);
   std::fflush(err_);
   last_ = now;
   shown_ = true;

@@ -1,6 +1,7 @@
 // trackvideo/sinks/progress.h - the progress line on standard error.
 //
-// One line "trackvideo: frame n of N (p%), s s" rewritten in place with '\r',
+// One line "trackvideo: frame n of N (p%), s s" rewritten in place with '\r'
+// (n and N numbered as the tracks number frames, shown_frame),
 // at most every kInterval (the first and the last frame always), ended with a
 // newline by finish(). A disabled progress writes nothing at all. The stream
 // is borrowed. Cost: a clock read per update; a write only when shown.
@@ -18,8 +19,9 @@ class progress {
   using clock = std::chrono::steady_clock;
   static constexpr std::chrono::milliseconds kInterval{100};
 
-  progress(bool enabled, long long total, std::FILE* err)
-      : enabled_(enabled), total_(total), err_(err), start_(clock::now()) {}
+  // shift: what the shown numbers add to n and total (tracks::shown_frame(1) - 1).
+  progress(bool enabled, long long total, std::FILE* err, int shift = 0)
+      : enabled_(enabled), total_(total), shift_(shift), err_(err), start_(clock::now()) {}
   ~progress() { finish(); }
   progress(const progress&) = delete;
   progress& operator=(const progress&) = delete;
@@ -33,6 +35,7 @@ class progress {
 
   bool enabled_;
   long long total_;
+  int shift_;
   std::FILE* err_;
   clock::time_point start_, last_{};
   bool shown_ = false;

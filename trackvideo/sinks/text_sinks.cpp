@@ -53,7 +53,8 @@ std::string detections_sink::take(const frame_piece& piece) {
   const frame_records& r = piece.frame;
   for (int q = 0; q < tracks_.objects(); ++q) {
     const std::string why =
-        write_(common::in_folder(dir_, trackpair::detection_file_name(q, r.frame - 1)),
+        write_(common::in_folder(
+                   dir_, trackpair::detection_file_name(q, tracks_.shown_frame(r.frame) - 1)),
                r.detection_text(q));
     if (!why.empty()) return why;
   }

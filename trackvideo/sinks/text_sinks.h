@@ -74,7 +74,8 @@ class detections_sink : public frame_sink {
 // The progress line, a frame at a time.
 class progress_sink : public frame_sink {
  public:
-  progress_sink(bool enabled, long long frames, std::FILE* err) : shown_(enabled, frames, err) {}
+  progress_sink(bool enabled, const tracks& t, std::FILE* err)
+      : shown_(enabled, t.last_frame, err, t.shown_frame(1) - 1) {}
   std::string take(const frame_piece& piece) override;
   std::string finish() override;
 
