@@ -29,7 +29,9 @@ cv::Size encounters_sink::size_of(int frame) const {
 }
 
 std::string encounters_sink::finish() {
-  const std::vector<encounter> found = finder_.finish();
+  std::vector<encounter> found = finder_.finish();
+  if (switches_)
+    for (encounter& e : found) e.switches = switches_(e);
   std::string why;
   if (table_) {
     std::string text = kEncountersHeader;
