@@ -55,6 +55,8 @@ std::string open_sequence_frames(const options& o, run_inputs& in) {
 std::string read_inputs(const options& o, std::FILE* err, run_inputs& in) {
   in.tracks_path = o.tracks;
   in.frames_dir = o.frames;
+  if (o.evaluating())
+    in.ground_truth_path = o.sequence.empty() ? o.ground_truth_file : ground_truth_path(o.sequence);
   std::string why;
   if (!o.sequence.empty() && !(why = read_sequence(o, in)).empty()) return why;
   tracks& t = in.boxes;

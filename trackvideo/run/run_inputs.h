@@ -5,7 +5,8 @@
 // file, and prints the notes of a skipped header and of rows the
 // ground-truth rules ignored; open_frames() opens the video, the folder or
 // the sequence's frames (each of frames 1 .. F a regular file, checked before
-// any is decoded). check_standard_output() refuses a standard output that is
+// any is decoded); a run that reads no frames (options::reads_frames) does
+// not call it. check_standard_output() refuses a standard output that is
 // one of the run's inputs or outputs (run_outputs.h).
 //
 // Ownership: run_inputs owns the tracks and the frame source for the run.
@@ -28,6 +29,7 @@ struct run_inputs {
   explicit run_inputs(long long max_pixels) : source(max_pixels) {}
   // The tracks file and the frames' folder: the options', or a sequence's.
   std::string tracks_path, frames_dir;
+  std::string ground_truth_path;  // when evaluating: --ground-truth or DIR/gt/gt.txt
   seqinfo seq;  // with --sequence
   tracks boxes;
   frame_source source;

@@ -119,6 +119,7 @@ std::string prepare_outputs(const options& o, const run_inputs& in, const sequen
   inputs.push_back(in.tracks_path);
   if (!o.video.empty()) inputs.push_back(o.video);
   if (!o.sequence.empty()) inputs.push_back(in_folder(o.sequence, "seqinfo.ini"));
+  if (!in.ground_truth_path.empty()) inputs.push_back(in.ground_truth_path);
   out.set = std::make_unique<output_set>(
       inputs, in.frames_dir.empty() ? std::vector<std::string>{}
                                     : std::vector<std::string>{in.frames_dir});
@@ -158,6 +159,10 @@ std::string prepare_outputs(const options& o, const run_inputs& in, const sequen
     return why;
   if (!o.encounters.empty() &&
       !(why = set.open(o.encounters, "the encounters table", out.encounters)).empty())
+    return why;
+  if (!o.metrics.empty() && !(why = set.open(o.metrics, "the metrics table", out.metrics)).empty())
+    return why;
+  if (!o.events.empty() && !(why = set.open(o.events, "the events table", out.events)).empty())
     return why;
   return "";
 }
