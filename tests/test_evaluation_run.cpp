@@ -1,0 +1,211 @@
+// tests/test_evaluation_run.cpp - a run's evaluation end to end: the bundled
+// sequence scored against a tracker that swaps two ids, the same without
+// frames, the usage errors and refused input.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/child.h"
+
+namespace fs = std::filesystem;
+using tavo_test::file_text;
+using tavo_test::run_child;
+
+namespace {
+
+const fs::path kDataset = fs::path(TAVO_EXAMPLES_DIR) / "dataset" / "footage-01";
+
+std::vector<std::string> fields(const std::string& line) {
+  std::vector<std::string> out;
+  std::stringstream in(line);
+  for (std::string f; std::getline(in, f, ',');) out.push_back(f);
+  if (!line.empty() && line.back() == ',') out.emplace_back();
+  return out;
+}
+
+std::vector<std::vector<std::string>> rows_of(const std::string& text) {
+  std::vector<std::vector<std::string>> out;
+  std::stringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(fields(line));
+  return out;
+}
+
+// The column `name` of a table's row `k` (row 0 the header).
+std::string cell(const std::vector<std::vector<std::string>>& t, std::size_t k,
+                 const std::string& name) {
+  for (std::size_t c = 0; c < t[0].size(); ++c)
+    if (t[0][c] == name) return k < t.size() && c < t[k].size() ? t[k][c] : "?";
+  return "no column " + name;
+}
+
+// The bundled sequence with ground truth the official evaluation accepts
+// (its gt.txt has several rows per id and frame: only the first is kept),
+// and a tracker's results: the pedestrians of that ground truth with ids 2
+// and 3 swapped from frame 15 on.
+struct swapped_sequence {
+  tavo_test::scratch_dir tmp;
+  fs::path seq = tmp.path() / "seq", results = tmp.path() / "results.txt";
+  std::set<int> pedestrians;
+  int frames_of_each = 0;
+
+  swapped_sequence() {
+    fs::create_directories(seq / "gt");
+    fs::copy(kDataset / "img1", seq / "img1");  // the frames themselves, not their links
+    fs::copy_file(kDataset / "seqinfo.ini", seq / "seqinfo.ini");
+    std::set<std::pair<int, int>> seen;
+    std::string gt, tracker;
+    std::stringstream in(file_text(kDataset / "gt" / "gt.txt"));
+    for (std::string line; std::getline(in, line);) {
+      const std::vector<std::string> f = fields(line);
+      const int frame = std::stoi(f[0]), id = std::stoi(f[1]);
+      if (!seen.emplace(frame, id).second) continue;
+      gt += line + "\n";
+      if (f[6] == "0" || f[7] != "1") continue;
+      pedestrians.insert(id);
+      frames_of_each += id == 2;
+      const int swapped = frame < 15 ? id : id == 2 ? 3 : id == 3 ? 2 : id;
+      tracker += f[0] + "," + std::to_string(swapped) + "," + f[2] + "," + f[3] + "," + f[4] + "," +
+                 f[5] + ",1,-1,-1,-1\n";
+    }
+    tavo_test::write_file(seq / "gt" / "gt.txt", gt);
+    tavo_test::write_file(results, tracker);
+  }
+};
+
+tavo_test::child_result trackvideo(std::vector<std::string> args) {
+  args.insert(args.begin(), TRACKVIDEO_EXE);
+  return run_child(args);
+}
+
+}  // namespace
+
+TEST(EndToEndEvaluation, TwoSwappedIdsScoredWithTheirMeetingAndSummedUp) {
+  swapped_sequence s;
+  // The figures below hold for four pedestrians in each of the 30 frames.
+  ASSERT_EQ(s.pedestrians, (std::set<int>{1, 2, 3, 4}));
+  ASSERT_EQ(s.frames_of_each, 30);
+  const fs::path m = s.tmp.path() / "m.csv", e = s.tmp.path() / "e.csv",
+                 enc = s.tmp.path() / "enc.csv";
+  const auto r =
+      trackvideo({"--sequence", s.seq.string(), "--tracks", s.results.string(), "--metrics",
+                  m.string(), "--events", e.string(), "--encounters", enc.string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // 120 boxes all matched, two switches; identities 1 and 4 whole, 2 and 3
+  // each 16 of 30 frames under one id. HOTA's association: ids 1 and 4 score
+  // 1, the swapped pairs 14 / (30 + 30 - 14) and 16 / (30 + 30 - 16).
+  const double mota = (120.0 - 2) / 120, idf1 = (60.0 + 32) / 120;
+  const double ass_a = (60 + 2 * (14 * 14 / 46.0 + 16 * 16 / 44.0)) / 120;
+  const auto t = rows_of(file_text(m));
+  ASSERT_EQ(t.size(), 2u);
+  EXPECT_EQ(cell(t, 1, "sequence"), "footage-01");
+  EXPECT_NEAR(std::stod(cell(t, 1, "MOTA")), mota, 1e-12);
+  EXPECT_NEAR(std::stod(cell(t, 1, "IDF1")), idf1, 1e-12);
+  EXPECT_NEAR(std::stod(cell(t, 1, "AssA")), ass_a, 1e-12);
+  EXPECT_NEAR(std::stod(cell(t, 1, "HOTA")), std::sqrt(ass_a), 1e-12);
+  EXPECT_EQ(cell(t, 1, "IDSW"), "2");
+  EXPECT_EQ(cell(t, 1, "CLR_TP"), "120");
+  // Both switches at frame 15, where the two tracks had met since frame 1.
+  const auto ev = rows_of(file_text(e));
+  ASSERT_EQ(ev.size(), 3u) << file_text(e);
+  for (std::size_t k = 1; k <= 2; ++k) {
+    EXPECT_EQ(cell(ev, k, "type"), "switch");
+    EXPECT_EQ(cell(ev, k, "frame"), "15");
+    EXPECT_EQ(cell(ev, k, "cause"), "meeting");
+    EXPECT_EQ(cell(ev, k, "encounter"), "2_3_1");
+  }
+  EXPECT_EQ(cell(ev, 1, "gt_id") + cell(ev, 1, "tracker_id"), "23");
+  // The encounter named counts both switches, the others none.
+  const auto en = rows_of(file_text(enc));
+  ASSERT_GE(en.size(), 2u);
+  EXPECT_EQ(en[0].back(), "switches");
+  for (std::size_t k = 1; k < en.size(); ++k)
+    EXPECT_EQ(cell(en, k, "switches"), en[k][0] == "2" && en[k][1] == "3" ? "2" : "0") << k;
+  char line[200];
+  std::snprintf(line, sizeof line,
+                "trackvideo: HOTA %.1f %%, MOTA %.1f %%, IDF1 %.1f %%, 2 identity switches "
+                "(2 meeting)\n",
+                100 * std::sqrt(ass_a), 100 * mota, 100 * idf1);
+  EXPECT_EQ(r.err, line);
+  // The report is the run's without evaluation.
+  const auto plain = trackvideo({"--sequence", s.seq.string(), "--tracks", s.results.string()});
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  EXPECT_EQ(r.out, plain.out);
+}
+
+TEST(EndToEndEvaluation, WithoutFramesTheSameFiguresAndReportFromTheBoxes) {
+  swapped_sequence s;
+  const fs::path with = s.tmp.path() / "with.csv", gt_only = s.tmp.path() / "gt_only.csv",
+                 folder = s.tmp.path() / "folder.csv";
+  const auto framed = trackvideo({"--sequence", s.seq.string(), "--tracks", s.results.string(),
+                                  "--metrics", with.string(), "--quiet"});
+  ASSERT_EQ(framed.status, 0) << framed.err;
+  EXPECT_EQ(framed.err, "");  // --quiet: no summary
+  // --ground-truth beside --tracks, no frames at all: named after the results.
+  const auto bare =
+      trackvideo({"--tracks", s.results.string(), "--ground-truth",
+                  (s.seq / "gt" / "gt.txt").string(), "--metrics", gt_only.string(), "--quiet"});
+  ASSERT_EQ(bare.status, 0) << bare.err;
+  EXPECT_EQ(bare.out, framed.out);
+  const std::string a = file_text(with), b = file_text(gt_only);
+  EXPECT_EQ(b.substr(b.find('\n') + 1, 8), "results,");
+  EXPECT_EQ(a.substr(a.find(',', a.find('\n'))), b.substr(b.find(',', b.find('\n'))));
+  // A sequence without its images: the frames are never looked for.
+  fs::remove_all(s.seq / "img1");
+  const auto imageless = trackvideo({"--sequence", s.seq.string(), "--tracks", s.results.string(),
+                                     "--metrics", folder.string(), "--quiet"});
+  ASSERT_EQ(imageless.status, 0) << imageless.err;
+  EXPECT_EQ(file_text(folder), a);
+  EXPECT_EQ(imageless.out, framed.out);
+  // An output that needs the pixels still needs the frames.
+  const auto csv =
+      trackvideo({"--sequence", s.seq.string(), "--tracks", s.results.string(), "--metrics",
+                  folder.string(), "--csv", (s.tmp.path() / "p.csv").string()});
+  EXPECT_EQ(csv.status, 1);
+  EXPECT_NE(csv.err.find("cannot open"), std::string::npos) << csv.err;
+}
+
+TEST(EndToEndEvaluation, UsageErrorsAndRefusedInputWriteNothing) {
+  swapped_sequence s;
+  const std::string gt = (s.seq / "gt" / "gt.txt").string(), m = (s.tmp.path() / "m.csv").string();
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } usage[] = {
+      {{"--sequence", s.seq.string(), "--metrics", m}, "--metrics scores a tracker's results"},
+      {{"--tracks", s.results.string(), "--events", m}, "--events needs ground truth"},
+      {{"--tracks", s.results.string(), "--ground-truth", gt, "--metrics", m, "--csv", "p.csv"},
+       "--csv needs the frames"},
+      {{"--tracks", s.results.string(), "--ground-truth", gt, "--frames", s.seq.string()},
+       "--ground-truth goes with --metrics"},
+      {{"--sequence", s.seq.string(), "--tracks", s.results.string(), "--metrics", m, "--benchmark",
+        "MOT16"},
+       "--benchmark 'MOT16' is not MOT17 or MOT20"},
+      {{"--sequence", s.seq.string(), "--tracks", s.results.string(), "--metrics", m, "--gt"},
+       "--gt does not go with it"},
+      {{"--sequence", s.seq.string(), "--tracks", s.results.string(), "--metrics", m,
+        "--ground-truth", gt},
+       "--ground-truth does not go with --sequence"},
+      {{"--tracks", s.results.string()}, "--video FILE, --frames DIR or --sequence DIR"}};
+  for (const auto& u : usage) {
+    const auto r = trackvideo(u.args);
+    EXPECT_EQ(r.status, 2) << u.message;
+    EXPECT_EQ(r.err.rfind("trackvideo: ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.substr(0, r.err.find('\n')).find(u.message), std::string::npos) << r.err;
+  }
+  // The bundled ground truth repeats ids within a frame, which the official
+  // evaluation refuses: one line naming file and line, nothing written.
+  const auto refused = trackvideo({"--sequence", kDataset.string(), "--tracks", s.results.string(),
+                                   "--metrics", m, "--events", (s.tmp.path() / "e.csv").string()});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(refused.err.find('\n'), refused.err.size() - 1) << refused.err;
+  EXPECT_NE(refused.err.find("gt.txt:2: "), std::string::npos) << refused.err;
+  EXPECT_FALSE(fs::exists(m));
+  EXPECT_FALSE(fs::exists(s.tmp.path() / "e.csv"));
+}
