@@ -108,8 +108,7 @@ TEST(EndToEndEvaluation, TwoSwappedIdsScoredWithTheirMeetingAndSummedUp) {
   EXPECT_NEAR(std::stod(cell(t, 1, "IDF1")), idf1, 1e-12);
   EXPECT_NEAR(std::stod(cell(t, 1, "AssA")), ass_a, 1e-12);
   EXPECT_NEAR(std::stod(cell(t, 1, "HOTA")), std::sqrt(ass_a), 1e-12);
-  EXPECT_EQ(cell(t, 1, "IDSW"), "2");
-  EXPECT_EQ(cell(t, 1, "CLR_TP"), "120");
+  EXPECT_EQ(cell(t, 1, "IDSW") + "," + cell(t, 1, "CLR_TP"), "2,120");
   // Both switches at frame 15, where the two tracks had met since frame 1.
   const auto ev = rows_of(file_text(e));
   ASSERT_EQ(ev.size(), 3u) << file_text(e);
@@ -123,7 +122,6 @@ TEST(EndToEndEvaluation, TwoSwappedIdsScoredWithTheirMeetingAndSummedUp) {
   // The encounter named counts both switches, the others none.
   const auto en = rows_of(file_text(enc));
   ASSERT_GE(en.size(), 2u);
-  EXPECT_EQ(en[0].back(), "switches");
   for (std::size_t k = 1; k < en.size(); ++k)
     EXPECT_EQ(cell(en, k, "switches"), en[k][0] == "2" && en[k][1] == "3" ? "2" : "0") << k;
   char line[200];
@@ -132,71 +130,43 @@ TEST(EndToEndEvaluation, TwoSwappedIdsScoredWithTheirMeetingAndSummedUp) {
                 "(2 meeting)\n",
                 100 * std::sqrt(ass_a), 100 * mota, 100 * idf1);
   EXPECT_EQ(r.err, line);
-  // The report is the run's without evaluation.
+  // The report is the run's without evaluation; without frames (--ground-truth
+  // and no frame source, or a sequence without its images) the same, and the
+  // same figures, under the results' name.
   const auto plain = trackvideo({"--sequence", s.seq.string(), "--tracks", s.results.string()});
-  ASSERT_EQ(plain.status, 0) << plain.err;
   EXPECT_EQ(r.out, plain.out);
-}
-
-TEST(EndToEndEvaluation, WithoutFramesTheSameFiguresAndReportFromTheBoxes) {
-  swapped_sequence s;
-  const fs::path with = s.tmp.path() / "with.csv", gt_only = s.tmp.path() / "gt_only.csv",
-                 folder = s.tmp.path() / "folder.csv";
-  const auto framed = trackvideo({"--sequence", s.seq.string(), "--tracks", s.results.string(),
-                                  "--metrics", with.string(), "--quiet"});
-  ASSERT_EQ(framed.status, 0) << framed.err;
-  EXPECT_EQ(framed.err, "");  // --quiet: no summary
-  // --ground-truth beside --tracks, no frames at all: named after the results.
-  const auto bare =
-      trackvideo({"--tracks", s.results.string(), "--ground-truth",
-                  (s.seq / "gt" / "gt.txt").string(), "--metrics", gt_only.string(), "--quiet"});
-  ASSERT_EQ(bare.status, 0) << bare.err;
-  EXPECT_EQ(bare.out, framed.out);
-  const std::string a = file_text(with), b = file_text(gt_only);
+  const std::string gt = (s.seq / "gt" / "gt.txt").string(), m2 = m.string() + "2";
+  const auto bare = trackvideo(
+      {"--tracks", s.results.string(), "--ground-truth", gt, "--metrics", m2, "--quiet"});
+  EXPECT_EQ(bare.err, "");  // --quiet: no summary
+  EXPECT_EQ(bare.out, plain.out);
+  const std::string a = file_text(m), b = file_text(m2);
   EXPECT_EQ(b.substr(b.find('\n') + 1, 8), "results,");
   EXPECT_EQ(a.substr(a.find(',', a.find('\n'))), b.substr(b.find(',', b.find('\n'))));
-  // A sequence without its images: the frames are never looked for.
   fs::remove_all(s.seq / "img1");
-  const auto imageless = trackvideo({"--sequence", s.seq.string(), "--tracks", s.results.string(),
-                                     "--metrics", folder.string(), "--quiet"});
-  ASSERT_EQ(imageless.status, 0) << imageless.err;
-  EXPECT_EQ(file_text(folder), a);
-  EXPECT_EQ(imageless.out, framed.out);
-  // An output that needs the pixels still needs the frames.
-  const auto csv =
-      trackvideo({"--sequence", s.seq.string(), "--tracks", s.results.string(), "--metrics",
-                  folder.string(), "--csv", (s.tmp.path() / "p.csv").string()});
-  EXPECT_EQ(csv.status, 1);
-  EXPECT_NE(csv.err.find("cannot open"), std::string::npos) << csv.err;
+  const auto imageless = trackvideo(
+      {"--sequence", s.seq.string(), "--tracks", s.results.string(), "--metrics", m2, "--quiet"});
+  EXPECT_EQ(imageless.out, plain.out);
+  EXPECT_EQ(file_text(m2), a);
 }
 
 TEST(EndToEndEvaluation, UsageErrorsAndRefusedInputWriteNothing) {
   swapped_sequence s;
   const std::string gt = (s.seq / "gt" / "gt.txt").string(), m = (s.tmp.path() / "m.csv").string();
-  const struct {
-    std::vector<std::string> args;
-    const char* message;
-  } usage[] = {
-      {{"--sequence", s.seq.string(), "--metrics", m}, "--metrics scores a tracker's results"},
-      {{"--tracks", s.results.string(), "--events", m}, "--events needs ground truth"},
-      {{"--tracks", s.results.string(), "--ground-truth", gt, "--metrics", m, "--csv", "p.csv"},
-       "--csv needs the frames"},
-      {{"--tracks", s.results.string(), "--ground-truth", gt, "--frames", s.seq.string()},
-       "--ground-truth goes with --metrics"},
-      {{"--sequence", s.seq.string(), "--tracks", s.results.string(), "--metrics", m, "--benchmark",
-        "MOT16"},
-       "--benchmark 'MOT16' is not MOT17 or MOT20"},
-      {{"--sequence", s.seq.string(), "--tracks", s.results.string(), "--metrics", m, "--gt"},
-       "--gt does not go with it"},
-      {{"--sequence", s.seq.string(), "--tracks", s.results.string(), "--metrics", m,
-        "--ground-truth", gt},
-       "--ground-truth does not go with --sequence"},
-      {{"--tracks", s.results.string()}, "--video FILE, --frames DIR or --sequence DIR"}};
-  for (const auto& u : usage) {
-    const auto r = trackvideo(u.args);
-    EXPECT_EQ(r.status, 2) << u.message;
-    EXPECT_EQ(r.err.rfind("trackvideo: ", 0), 0u) << r.err;
-    EXPECT_NE(r.err.substr(0, r.err.find('\n')).find(u.message), std::string::npos) << r.err;
+  const std::string r = s.results.string(), q = s.seq.string();
+  for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--sequence", q, "--metrics", m}, "--metrics scores a tracker's results"},
+           {{"--tracks", r, "--events", m}, "--events needs ground truth"},
+           {{"--tracks", r, "--ground-truth", gt, "--metrics", m, "--csv", m}, "--csv needs the"},
+           {{"--tracks", r, "--ground-truth", gt, "--frames", q}, "--ground-truth goes with"},
+           {{"--sequence", q, "--tracks", r, "--metrics", m, "--benchmark", "MOT16"},
+            "--benchmark 'MOT16'"},
+           {{"--sequence", q, "--tracks", r, "--metrics", m, "--gt"},
+            "--metrics scores a tracker's results: --gt"},
+           {{"--tracks", r}, "--video FILE, --frames DIR or --sequence DIR"}}) {
+    const auto u = trackvideo(args);
+    EXPECT_EQ(u.status, 2) << message;
+    EXPECT_EQ(u.err.find("trackvideo: " + message), 0u) << u.err;
   }
   // The bundled ground truth repeats ids within a frame, which the official
   // evaluation refuses: one line naming file and line, nothing written.
