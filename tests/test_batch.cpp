@@ -421,4 +421,82 @@ TEST(EndToEndTrackvideoBatch, AnEditedFrameRedoesTheSequenceAndDeadRunsLeftovers
   }
 }
 
+// A folder of sequences runs as the list of its subfolders would: the same
+// outputs and markers (one run skips what the other did), shards included.
+TEST(EndToEndTrackvideoBatch, AFolderBatchWritesWhatTheListOfItsSequencesWrites) {
+  tavo_test::scratch_dir tmp;
+  const std::string root = (fs::path(TAVO_EXAMPLES_DIR) / "dataset").string();
+  tmp.write("LIST", root + "/footage-01\n" + root + "/footage-02\n");
+  const auto run = [&tmp](std::vector<std::string> args) {
+    args.insert(args.begin(), TRACKVIDEO_EXE);
+    tavo_test::child_options in_tmp;
+    in_tmp.dir = tmp.path().string();
+    return run_child(args, in_tmp);
+  };
+  ASSERT_EQ(run({"--batch", "LIST", "--out", "by-list", "--quiet"}).status, 0);
+  ASSERT_EQ(run({"--batch", root, "--out", "by-folder", "--quiet"}).status, 0);
+  for (const char* shard : {"1/2", "0/2"})
+    ASSERT_EQ(run({"--batch", root, "--out", "sharded", "--shard", shard}).status, 0);
+  const auto whole = tree(tmp.path() / "by-list");
+  EXPECT_EQ(whole.size(), 2u * 4 + 1);
+  EXPECT_EQ(tree(tmp.path() / "by-folder"), whole);
+  EXPECT_EQ(tree(tmp.path() / "sharded"), whole);
+  EXPECT_EQ(run({"--batch", root, "--out", "by-list"}).err,
+            "trackvideo: footage-01: done before, skipped\n"
+            "trackvideo: footage-02: done before, skipped\n");
+}
+
+// --seqmap picks and orders the sequences, and is refused whole when it is
+// not one; --results gives each its tracks, a missing one failing only its own.
+TEST(EndToEndTrackvideoBatch, ASeqmapOrdersTheSequencesAndAMissingResultsFileFailsOnlyItsOwn) {
+  dataset d;
+  d.add("seqs/a", "zulu", 4);
+  d.add("seqs/b", "beta", 3);
+  d.add("seqs/c", "alpha", 3);
+  fs::create_directories(d.root() / "seqs" / "no-sequence");
+  fs::create_directories(d.root() / "results");
+  tavo_test::write_file(d.root() / "results" / "a.txt", file_text(d.root() / "seqs/a/gt/gt.txt"));
+  d.list("seqs/a\n");
+  const auto run = [&d](std::vector<std::string> args) {
+    args.insert(args.begin(), {TRACKVIDEO_EXE, "--batch", "seqs", "--out", "out"});
+    tavo_test::child_options in_root;
+    in_root.dir = d.root().string();
+    return run_child(args, in_root);
+  };
+  const auto names = [&d] {
+    std::string text, line;
+    std::istringstream rows(file_text(d.out() / "summary.csv"));
+    while (std::getline(rows, line)) text += line.substr(0, line.find(',')) + " ";
+    return text;
+  };
+  ASSERT_EQ(run({}).status, 0);
+  EXPECT_EQ(names(), "sequence zulu beta alpha ");
+  tavo_test::write_file(d.root() / "map", "\xEF\xBB\xBFname\r\nb\n\na\n");
+  ASSERT_EQ(run({"--seqmap", "map"}).status, 0);
+  EXPECT_EQ(names(), "sequence beta zulu ");
+  const auto results = run({"--seqmap", "map", "--results", "results", "--quiet"});
+  EXPECT_EQ(results.status, 1);
+  EXPECT_EQ(results.err.rfind("trackvideo: seqs:b: beta: cannot open results/b.txt: ", 0), 0u)
+      << results.err;
+  EXPECT_EQ(names(), "sequence zulu ");
+  EXPECT_NE(file_text(d.out() / "zulu" / "done").find(" results/a.txt\n"), std::string::npos);
+
+  fs::remove_all(d.out());
+  const char* const refused[][2] = {
+      {"b\n", "map:1: expected the header line \"name\" (a seqmap lists sequence names under it)"},
+      {"name\nb\nno-sequence\n",
+       "map:3: no-sequence: seqs holds no such sequence (no "
+       "seqs/no-sequence/seqinfo.ini)"},
+      {"name\na\nb\na\n", "map:4: a: named on line 2 as well"},
+      {"name\na b\n", "map:2: expected one sequence name, found 'a b'"}};
+  for (const auto& [text, why] : refused) {
+    tavo_test::write_file(d.root() / "map", text);
+    const auto r = run({"--seqmap", "map"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "trackvideo: " + std::string(why) + "\n");
+    EXPECT_FALSE(fs::exists(d.out()));
+  }
+  EXPECT_EQ(run({"--out", "out", "--seqmap", "map", "--batch", "LIST"}).status, 2);  // a file
+}
+
 }  // namespace

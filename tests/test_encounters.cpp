@@ -216,6 +216,25 @@ TEST(EndToEndTrackvideoEncounters, EveryPairOfTheTableInOneEncounterWithItsFigur
   for (const auto& entry : fs::directory_iterator(tmp.path() / "page"))
     images += entry.path().extension() == ".png";
   EXPECT_EQ(images, encounters.size());
+
+  // With at most one thumbnail: the riskiest encounter's alone, and the page
+  // says how many rows have none.
+  const fs::path capped = tmp.path() / "capped";
+  const auto one = tavo_test::run_child({TRACKVIDEO_EXE, "--tracks",
+                                         (footage / "tracks.txt").string(), "--frames",
+                                         footage.string(), "--gap", "2", "--radius", "60",
+                                         "--html", capped.string(), "--thumbnails", "1"});
+  ASSERT_EQ(one.status, 0) << one.err;
+  std::vector<fs::path> pictures;
+  for (const auto& entry : fs::directory_iterator(capped))
+    if (entry.path().extension() == ".png") pictures.push_back(entry.path().filename());
+  ASSERT_EQ(pictures.size(), 1u);
+  const std::string short_page = tavo_test::file_text(capped / "index.html");
+  EXPECT_NE(short_page.find("src=\"" + pictures[0].string() + "\""), std::string::npos);
+  const std::size_t left = encounters.size() - 1;
+  EXPECT_NE(short_page.find(std::to_string(left) + (left == 1 ? " encounter has" : " encounters have") +
+                            " no picture"),
+            std::string::npos);
 }
 
 }  // namespace

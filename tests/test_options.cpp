@@ -150,6 +150,8 @@ TEST(TrackvideoCommandLine, MisuseIsAUsageError) {
       {{"--batch", "L", "--out", "o", "--shard", "1"}, "is not K/N"},
       {{"--batch", "L", "--out", "o", "--shard", "0/0"}, "is not K/N"},
       {{"--batch", "L", "--out", "o", "--with", "overlay,,csv"}, "--with 'overlay,,csv': expected"},
+      {{"--batch", "-", "--out", "o", "--results", "r"}, "--results goes with --batch ROOT"},
+      {{"--sequence", "s", "--seqmap", "m"}, "--seqmap goes with --batch ROOT"},
   };
   for (const auto& [args, expected] : cases) {
     options o;

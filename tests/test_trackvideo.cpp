@@ -9,8 +9,13 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <climits>
 #include <cmath>
@@ -565,6 +570,44 @@ TEST(HostileOutputs, AFullDiskWhileWritingTheVideoFailsTheRunAndKeepsTheOldVideo
     EXPECT_EQ(r.err.size() - r.err.rfind(why), why.size()) << r.err;
     EXPECT_EQ(file_text(avi), "old");
     EXPECT_EQ(std::distance(fs::directory_iterator(s.root), {}), 1) << "no temporary left";
+  }
+}
+
+// SIGTERM or SIGINT while a run waits to print its report (standard output a
+// full pipe nobody reads, every other output pending): the process ends by
+// that signal, leaving none of its temporaries and no folder it made.
+TEST(HostileSignals, ASignalToARunningRunEndsItAndLeavesNothing) {
+  for (const int signal : {SIGTERM, SIGINT}) {
+    scratch s;
+    s.write("kept.txt", "kept");
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    ::fcntl(out[1], F_SETPIPE_SZ, 4096);  // the footage's report is larger
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::dup2(out[1], 1);
+      ::close(out[0]);
+      ::close(out[1]);
+      ::execl(TRACKVIDEO_EXE, TRACKVIDEO_EXE, "--tracks", kTracks.c_str(), "--frames",
+              kFootage.c_str(), "--csv", (s.root / "p.csv").c_str(), "--overlay",
+              (s.root / "ov").c_str(), "--quiet", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    int capacity = ::fcntl(out[0], F_GETPIPE_SZ), waiting = 0;
+    for (int k = 0; k < 12000 && waiting < capacity; ++k) {  // up to two minutes
+      ::ioctl(out[0], FIONREAD, &waiting);
+      if (waiting < capacity) ::usleep(10000);
+    }
+    ASSERT_EQ(waiting, capacity) << "the run never filled its standard output";
+    ASSERT_EQ(::kill(pid, signal), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ::close(out[0]);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(s.root)) left.push_back(e.path().filename());
+    EXPECT_EQ(left, std::vector<std::string>{"kept.txt"}) << strsignal(signal);
   }
 }
 

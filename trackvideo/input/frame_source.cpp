@@ -1,6 +1,7 @@
 // trackvideo/input/frame_source.cpp - video or folder frames (see frame_source.h).
 #include "common/tokens.h"
 #include "trackvideo/input/frame_source.h"
+#include "trackvideo/base/failure.h"
 
 #include "common/input_file.h"
 
@@ -175,7 +176,7 @@ std::string frame_source::read_image(long long f, cv::Mat& frame, image_buffers&
   try {
     return decode(f, frame, buffers);
   } catch (const std::bad_alloc&) {
-    return "out of memory";
+    return kOutOfMemory;
   }
 }
 
@@ -184,7 +185,7 @@ std::string frame_source::next(cv::Mat& frame) {
   try {
     why = is_video_ ? next_video(&frame) : decode(position_ + 1, frame, buffers_);
   } catch (const std::bad_alloc&) {
-    why = "out of memory";
+    why = kOutOfMemory;
   }
   if (!why.empty()) return why;
   ++position_;
@@ -197,7 +198,7 @@ std::string frame_source::skip() {
     try {
       why = next_video(nullptr);
     } catch (const std::bad_alloc&) {
-      why = "out of memory";
+      why = kOutOfMemory;
     }
   } else {
     why = has_image(position_ + 1);

@@ -27,7 +27,7 @@
 // under in_order_, and releases it before the records.
 //
 // Memory: slots x (one decoded frame, its records, kChunksPerSlot chunks of
-// at most pair_chunk::kChunkPairs pairs with their rows: under 1 MiB), plus
+// at most pair_chunk::kChunkPairs pairs with their rows: under 256 KiB), plus
 // per worker a record_maker (the planes of one frame) and a frame_job (one
 // chunk and the frame's grouping). Nothing grows with the frame numbers.
 //
@@ -64,7 +64,7 @@ struct frame_piece {
 
 class frame_pipeline {
  public:
-  static constexpr std::size_t kChunksPerSlot = 4;
+  static constexpr std::size_t kChunksPerSlot = 2;
   // Takes a piece; "" or what is wrong (the run then stops with that line).
   using consumer = std::function<std::string(const frame_piece& piece)>;
 

@@ -1,6 +1,9 @@
 // trackvideo/run/batch.h - a whole dataset in one run: trackvideo --batch LIST
 // --out DIR runs every sequence LIST names, each as `trackvideo --sequence`
 // would, into a folder of its own, and writes a summary.
+// trackvideo --batch ROOT, ROOT a folder of sequences, runs them as the LIST
+// of its subfolders would (batch_folder.h); its messages say ROOT:FOLDER
+// where LIST's say LIST:N.
 //
 // LIST: one sequence per line, "SEQDIR" or "SEQDIR TRACKS" (blank- or
 // tab-separated; blank lines and lines whose first non-blank byte is '#'
@@ -57,6 +60,11 @@
 // sequence of LIST, in LIST order, whose marker matches its inputs and
 // settings (sequences not done yet are left out).
 //
+// The parts: batch_list.h (LIST, names), batch_folder.h (ROOT, a seqmap),
+// batch_marker.h (the marker), batch_checks.h (outputs against inputs, the
+// folder locks), batch_runner.h (the children and the stop signals); this
+// unit puts them together and writes the summary.
+//
 // Cost: the parent reads LIST and every seqinfo.ini once, stats each
 // sequence's inputs and frames twice and reads its marker twice; it is
 // single-threaded and holds O(lines) memory; each child costs what one run
@@ -68,38 +76,11 @@
 #include <string>
 #include <vector>
 
+#include "trackvideo/run/batch_list.h"
+#include "trackvideo/run/batch_marker.h"
 #include "trackvideo/run/options.h"
-#include "trackvideo/run/run.h"
 
 namespace trackvideo {
-
-// A sequence line of LIST.
-struct batch_line {
-  int line = 0;                // in LIST, from 1
-  std::string seqdir, tracks;  // tracks "" for the sequence's own gt/gt.txt
-  std::string name;            // the sequence's name ("" until known)
-  std::string why;             // what is wrong with the line, found before any run
-};
-
-// Splits LIST's text into its sequence lines (a line with no field or more
-// than two fails in its `why`). Names are not looked up.
-std::vector<batch_line> parse_batch_list(const std::string& text);
-
-// The part of a marker that must match for a sequence to be skipped: the
-// inputs (each "<what> <size> <mtime> <path>") and the settings. "" with
-// `identity` set, or why an input cannot be stat'ed.
-std::string marker_identity(const batch_line& l, const options& o, std::string& identity);
-// A whole marker: identity, the --with outputs, the figures and the seconds.
-std::string marker_text(const std::string& identity, const std::string& with,
-                        const run_figures& f, double seconds);
-// Reads a marker: true when it is whole and well-formed, with its identity,
-// --with outputs, figures and seconds.
-bool parse_marker(const std::string& text, std::string& identity, std::string& with,
-                  run_figures& f, double& seconds);
-
-// Whether `name` may be a folder of DIR: not empty, ".", "..", "summary.csv",
-// and no '/'.
-bool usable_name(const std::string& name);
 
 // The whole --batch run; messages and progress on `err`. Returns the exit
 // status: 0, or 1 when a sequence failed, LIST could not be read, two

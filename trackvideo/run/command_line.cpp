@@ -3,6 +3,7 @@
 #include "trackvideo/run/command_line.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -52,6 +53,10 @@ int trackvideo_main(int argc, const char* const* argv, std::FILE* out, std::FILE
 }
 
 int program_main(int argc, const char* const* argv) {
+  // One malloc arena for every thread: the workers reuse their buffers from
+  // frame to frame and allocate little, while each further arena reserves 64
+  // MiB of address space, which a limit on it (ulimit -v, a cluster's) counts.
+  mallopt(M_ARENA_MAX, 1);
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
   // A closed standard descriptor gets /dev/null, so that no file is opened

@@ -10,7 +10,8 @@
 // before writing anything. A batch (--batch) reports its own lines and status
 // (batch.h).
 //
-// program_main: the process around it. SIGPIPE and SIGXFSZ are ignored, so
+// program_main: the process around it. Its threads share one malloc arena
+// (the address space a run needs stays that of one thread). SIGPIPE and SIGXFSZ are ignored, so
 // that a write to a pipe without reader or beyond the file-size limit fails
 // with EPIPE or EFBIG and is reported as the run's line (nothing is left
 // behind) instead of ending the process; a closed descriptor 0, 1 or 2 is

@@ -1,6 +1,8 @@
 // trackvideo/run/options.cpp - the command line (see options.h).
 #include "trackvideo/run/options.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <climits>
 
@@ -65,6 +67,15 @@ std::string check_batch(options& out, const std::string& jobs, const std::string
       return std::string(o.name) +
              " does not go with --batch (LIST names each sequence's inputs; --with adds outputs)";
   if (out.out.empty()) return "--batch needs --out DIR";
+  // A missing ROOT is the run's failure, named then; a LIST names each
+  // sequence's tracks itself.
+  struct stat st;
+  const char* folder_only = !out.results.empty()  ? "--results"
+                            : !out.seqmap.empty() ? "--seqmap"
+                                                  : nullptr;
+  if (folder_only &&
+      (out.batch == "-" || (::stat(out.batch.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))))
+    return std::string(folder_only) + " goes with --batch ROOT, a folder of sequences (not a LIST)";
   if (!jobs.empty()) {
     long long n = 0;
     const std::string why = parse_count("--jobs", jobs, 1, kMaxJobs, "", n);
@@ -155,14 +166,16 @@ std::string usage() {
          "                  [--classes LIST] [--csv FILE] [--overlay DIR]\n"
          "                  [--overlay-video FILE] [--detections DIR] [--radius N]\n"
          "                  [--max-pixels N] [--encounters FILE] [--gap N] [--near N]\n"
-         "                  [--trail N] [--html DIR] [--threads N] [--progress | --quiet]\n"
-         "                  [--ground-truth FILE] [--benchmark MOT17|MOT20]\n"
-         "                  [--metrics FILE] [--events FILE]\n"
+         "                  [--trail N] [--html DIR] [--thumbnails N] [--threads N]\n"
+         "                  [--progress | --quiet] [--ground-truth FILE]\n"
+         "                  [--benchmark MOT17|MOT20] [--metrics FILE] [--events FILE]\n"
          "       trackvideo --sequence DIR [--tracks FILE] [the options above]\n"
          "       trackvideo --tracks FILE --ground-truth FILE --metrics FILE [--events FILE]\n"
          "       trackvideo --batch LIST --out DIR [--jobs N] [--shard K/N] [--force]\n"
          "                  [--with WHAT] [--gt] [--classes LIST] [--radius N]\n"
          "                  [--max-pixels N] [--threads N] [--progress | --quiet]\n"
+         "       trackvideo --batch ROOT --out DIR [--results DIR] [--seqmap FILE]\n"
+         "                  [the options of --batch LIST]\n"
          "       trackvideo --help | --version\n"
          "\n"
          "Reads a tracks file (rows frame,id,left,top,width,height[,...]) and a video\n"
@@ -188,6 +201,8 @@ std::string usage() {
          "                       is flagged (default 10 frames)\n"
          "  --trail N            overlays draw each track's last N centres (default 30)\n"
          "  --html DIR           DIR/index.html: the encounters with a picture of each\n"
+         "  --thumbnails N       pictures on the page for the N riskiest encounters at\n"
+         "                       most (default " + std::to_string(kDefaultThumbnails) + ")\n"
          "  --metrics FILE       score the --tracks results against ground truth (the\n"
          "                       sequence's gt/gt.txt or --ground-truth FILE): one CSV\n"
          "                       row of HOTA, CLEAR and Identity figures\n"
@@ -215,6 +230,11 @@ std::string usage() {
          "  --shard K/N          only the sequences whose index i has i mod N = K\n"
          "  --force              redo sequences done before\n"
          "  --with WHAT          also overlay-video, overlay, detections (comma-separated)\n"
+         "  --batch ROOT         every subfolder of ROOT holding a seqinfo.ini, in name\n"
+         "                       order, as --batch LIST would run it\n"
+         "  --results DIR        with --batch ROOT: DIR/<folder>.txt as each one's tracks\n"
+         "  --seqmap FILE        with --batch ROOT: the sequences FILE names (a line\n"
+         "                       \"name\", then one folder name per line), in its order\n"
          "Outputs are written only when the whole run succeeds.\n";
 }
 
@@ -224,7 +244,8 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
     const char* name;
     std::string* target;
   };
-  std::string radius, max_pixels, classes, jobs, shard, with, gap, near, trail, threads, benchmark;
+  std::string radius, max_pixels, classes, jobs, shard, with, gap, near, trail, threads, thumbnails,
+      benchmark;
   const valued with_value[] = {{"--tracks", &out.tracks},
                                {"--video", &out.video},
                                {"--frames", &out.frames},
@@ -241,10 +262,13 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
                                {"--jobs", &jobs},
                                {"--shard", &shard},
                                {"--with", &with},
+                               {"--results", &out.results},
+                               {"--seqmap", &out.seqmap},
                                {"--encounters", &out.encounters},
                                {"--gap", &gap},
                                {"--near", &near},
                                {"--trail", &trail},
+                               {"--thumbnails", &thumbnails},
                                {"--html", &out.html},
                                {"--threads", &threads},
                                {"--ground-truth", &out.ground_truth_file},
@@ -313,6 +337,9 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
                              : !with.empty()  ? "--with"
                                               : nullptr;
     if (batch_only) return std::string(batch_only) + " goes with --batch LIST";
+    if (!out.results.empty() || !out.seqmap.empty())
+      return std::string(!out.results.empty() ? "--results" : "--seqmap") +
+             " goes with --batch ROOT, a folder of sequences";
     if (!out.sequence.empty() && (!out.video.empty() || !out.frames.empty()))
       return "--sequence excludes --video and --frames (the sequence holds its frames)";
     if (out.tracks.empty() && out.sequence.empty()) return "--tracks FILE is required";
@@ -358,6 +385,12 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
     const std::string why = parse_count("--threads", threads, 1, kMaxThreads, "", n);
     if (!why.empty()) return why;
     out.threads = static_cast<int>(n);
+  }
+  if (!thumbnails.empty()) {
+    if (out.html.empty()) return "--thumbnails goes with --html DIR";
+    const std::string why =
+        parse_count("--thumbnails", thumbnails, 0, kMaxThumbnails, "", out.thumbnails);
+    if (!why.empty()) return why;
   }
   if (!out.overlay_video.empty() && video_extension(out.overlay_video).empty())
     return "--overlay-video " + quoted(out.overlay_video) +

@@ -4,15 +4,17 @@
 //              [--classes LIST] [--csv FILE] [--overlay DIR]
 //              [--overlay-video FILE] [--detections DIR] [--radius N]
 //              [--max-pixels N] [--encounters FILE] [--gap N] [--near N]
-//              [--trail N] [--html DIR] [--threads N] [--progress | --quiet]
-//              [--ground-truth FILE] [--benchmark MOT17|MOT20] [--metrics FILE]
-//              [--events FILE]
+//              [--trail N] [--html DIR] [--thumbnails N] [--threads N]
+//              [--progress | --quiet] [--ground-truth FILE]
+//              [--benchmark MOT17|MOT20] [--metrics FILE] [--events FILE]
 //   trackvideo --sequence DIR [--tracks FILE] ... (the same options)
 //   trackvideo --tracks FILE --ground-truth FILE (--metrics FILE | --events FILE)
 //              ... (no frames: only outputs that need no pixels)
 //   trackvideo --batch LIST --out DIR [--jobs N] [--shard K/N] [--force]
 //              [--with WHAT] [--gt] [--classes LIST] [--radius N]
 //              [--max-pixels N] [--threads N] [--progress | --quiet]
+//   trackvideo --batch ROOT --out DIR [--results DIR] [--seqmap FILE] ...
+//              (the options of --batch LIST)
 //   trackvideo --help | --version
 //
 // Every option taking a value accepts "--name VALUE" and "--name=VALUE"; in
@@ -30,6 +32,7 @@
 #include "histfeat/decode.h"
 #include "trackpair/trackpair_core.h"
 #include "trackvideo/input/tracks.h"
+#include "trackvideo/sinks/html_page.h"
 
 namespace trackvideo {
 
@@ -43,6 +46,8 @@ constexpr long long kMaxRadius = 1LL << 36;
 constexpr int kMaxJobs = 1024;
 // The most threads --threads asks for (each holds two frames at a time).
 constexpr int kMaxThreads = 256;
+// The largest --thumbnails: more pictures than any page can show.
+constexpr long long kMaxThumbnails = 10000000;
 // The largest --gap, --near and --trail: no tracks file has more frames.
 constexpr int kMaxFrameCount = 1 << 30;
 
@@ -64,12 +69,16 @@ struct options {
   bool mot20 = false;
   int gap = 0, near = 10;                               // the encounters' --gap and --near, >= 0
   int trail = 30;                                       // --trail: frames of each trail, >= 0
+  long long thumbnails = kDefaultThumbnails;  // --thumbnails: the page's pictures, at most
   int threads = 0;  // --threads: 1 .. kMaxThreads; 0: one per usable processor (a batch: shared)
   progress_mode progress = progress_mode::automatic;
 
   // --batch (see batch.h): the LIST, the output folder, the processes at once
   // (0: one per core), the shard K of N, --force, and what --with adds.
   std::string batch, out;
+  // --batch ROOT (a folder of sequences, see batch_folder.h): the tracker's
+  // results folder (RDIR/<sequence>.txt) and the seqmap; "" when not given.
+  std::string results, seqmap;
   int jobs = 0;
   int shard = 0, shards = 1;  // 0 <= shard < shards
   bool force = false;
@@ -98,8 +107,8 @@ struct options {
 // --classes not "all" or class numbers, --classes where the tracks are not
 // ground truth (neither --gt nor a sequence's gt.txt), --radius not a whole number from 1 to
 // kMaxRadius,
-// --max-pixels not a whole number >= 1, --threads not 1 .. kMaxThreads, an --overlay-video name not ending in
-// .avi or .mp4 (in any case), --gap, --near or --trail not a whole number from 0 to
+// --max-pixels not a whole number >= 1, --threads not 1 .. kMaxThreads, an --overlay-video name not
+// ending in .avi or .mp4 (in any case), --gap, --near or --trail not a whole number from 0 to
 // kMaxFrameCount, --progress with --quiet; --metrics or --events without a
 // tracker's results (--tracks) or without ground truth (--sequence or
 // --ground-truth), or with --gt; --ground-truth or --benchmark without
@@ -108,7 +117,9 @@ struct options {
 // needs pixels, or for a run that does not evaluate; with --batch: --out missing,
 // an option of one run's inputs or outputs, --jobs not 1 .. kMaxJobs, --shard
 // not K/N with 0 <= K < N, --with not a list of overlay-video, overlay and
-// detections; --out, --jobs, --shard, --force or --with without --batch).
+// detections; --results or --seqmap with --batch - or a --batch naming something
+// other than a folder; --out, --jobs, --shard, --force, --with, --results or
+// --seqmap without --batch).
 // Values are quoted in messages as tokens are.
 std::string parse_options(int argc, const char* const* argv, options& out);
 

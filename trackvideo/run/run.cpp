@@ -66,7 +66,7 @@ std::string boxes_pass(const options& o, const tracks& t, picture_plan* plan,
   std::unique_ptr<encounter_spans_sink> finder;
   if (plan) {
     planner = std::make_unique<picture_plan_sink>(t, o.gap, o.near,
-                                                  o.html.empty() ? -1 : kDefaultThumbnails);
+                                                  o.html.empty() ? -1 : o.thumbnails);
     order.push_back(planner.get());
   }
   if (spans) {
@@ -142,7 +142,7 @@ std::string run(const options& o, std::FILE* out, std::FILE* err, const sequence
   if (f.csv) sinks.push_back(std::make_unique<table_sink>(*f.csv));
   encounters_sink::page page{in_folder(o.html, "index.html"),
                              o.sequence.empty() ? shown_name(in.tracks_path) : in.seq.name,
-                             kDefaultThumbnails, write_closed};
+                             o.thumbnails, write_closed};
   const bool encounters = !o.encounters.empty() || !o.html.empty();
   if (encounters)
     sinks.push_back(std::make_unique<encounters_sink>(

@@ -1,4 +1,5 @@
 #include "trackvideo/sinks/overlay.h"
+#include "trackvideo/base/failure.h"
 
 #include "trackvideo/video/video_support.h"
 
@@ -198,7 +199,7 @@ extern "C" void png_encode_error(png_structp png, png_const_charp message) {
   std::snprintf(o->message, sizeof o->message, "%s", message);
   // libpng's own allocations fail with "Out of memory", zlib's set-up with
   // "insufficient memory".
-  if (strcasestr(message, "out of memory") || strcasestr(message, "insufficient memory"))
+  if (strcasestr(message, kOutOfMemory) || strcasestr(message, "insufficient memory"))
     o->out_of_memory = true;
   std::longjmp(o->jump, 1);
 }
@@ -216,7 +217,7 @@ extern "C" void png_encode_write(png_structp png, png_bytep data, std::size_t n)
   // Out of the handler before the jump: nothing of the exception is left behind.
   if (full) {
     o->out_of_memory = true;
-    png_error(png, "out of memory");
+    png_error(png, kOutOfMemory);
   }
 }
 // Without it libpng would flush the output pointer as a FILE*.

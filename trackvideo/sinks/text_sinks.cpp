@@ -17,8 +17,14 @@ std::string table_sink::flush() {
 }
 
 std::string table_sink::take(const frame_piece& piece) {
-  waiting_ += piece.chunk.rows;
-  return waiting_.size() >= kBlock ? flush() : "";
+  const std::string& rows = piece.chunk.rows;
+  if (waiting_.size() + rows.size() < kBlock) {
+    waiting_ += rows;
+    return "";
+  }
+  // A block's worth: what waits, then the chunk's rows as they are.
+  std::string why = waiting_.empty() ? "" : flush();
+  return why.empty() ? file_.write(rows.data(), rows.size()) : why;
 }
 
 std::string table_sink::finish() {

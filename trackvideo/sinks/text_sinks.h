@@ -23,7 +23,8 @@
 namespace trackvideo {
 
 // The --csv table: its header, then the rows the jobs made, written in blocks
-// of about kBlock bytes; finish() writes the rest and closes the file.
+// of at least kBlock bytes (a chunk's rows as they are when they fill one:
+// nothing is copied twice); finish() writes the rest and closes the file.
 class table_sink : public frame_sink {
  public:
   static constexpr std::size_t kBlock = std::size_t{1} << 16;

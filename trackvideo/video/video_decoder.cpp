@@ -1,6 +1,7 @@
 // trackvideo/video/video_decoder.cpp - video frames through FFmpeg's libraries (see
 // video_decoder.h).
 #include "trackvideo/video/video_decoder.h"
+#include "trackvideo/base/failure.h"
 
 #include "common/input_file.h"
 #include "common/tokens.h"
@@ -136,7 +137,7 @@ std::string video_decoder::open(const std::string& path, long long max_pixels, i
   s_ = std::make_unique<state>();
   state& s = *s_;
   const std::string refused = "cannot open " + name_ + " as a video";
-  const std::string no_memory = "out of memory";
+  const std::string no_memory = kOutOfMemory;
   auto too_large = [&](int width, int height) {
     return name_ + ": " + std::to_string(width) + " x " + std::to_string(height) +
            " pixels, more than the limit of " + std::to_string(max_pixels);
@@ -283,7 +284,7 @@ std::string video_decoder::decode(bool keep, bool& ended) {
       ++frames_;
       return "";
     }
-    if (err == AVERROR(ENOMEM)) return "out of memory";
+    if (err == AVERROR(ENOMEM)) return kOutOfMemory;
     if (err == AVERROR_EOF) {
       // A complaint about a frame the decoder then dropped: the video is damaged,
       // not short.
@@ -303,7 +304,7 @@ std::string video_decoder::decode(bool keep, bool& ended) {
 
     err = av_read_frame(s.format, s.packet);
     bool end_of_input = false;
-    if (err == AVERROR(ENOMEM)) return "out of memory";
+    if (err == AVERROR(ENOMEM)) return kOutOfMemory;
     if (err < 0) {
       // The end of the file, or a demuxer that found the file cut short: the
       // frames end here. Any other failure is damage.
@@ -329,7 +330,7 @@ std::string video_decoder::decode(bool keep, bool& ended) {
       err = avcodec_send_packet(s.codec, s.packet);
       av_packet_unref(s.packet);
     }
-    if (err == AVERROR(ENOMEM)) return "out of memory";
+    if (err == AVERROR(ENOMEM)) return kOutOfMemory;
     if (err < 0 && err != AVERROR(EAGAIN) && err != AVERROR_EOF) {
       const std::string complaint = logged(false);
       return fail_frame(complaint.empty() ? error_text(err) : complaint);
@@ -353,7 +354,7 @@ std::string video_decoder::convert() {
     s.bgr->format = AV_PIX_FMT_BGR24;
     s.bgr->width = buffer_width;
     s.bgr->height = buffer_height;
-    if (av_frame_get_buffer(s.bgr, 32) < 0) return "out of memory";
+    if (av_frame_get_buffer(s.bgr, 32) < 0) return kOutOfMemory;
   }
   s.scaler = sws_getCachedContext(
       s.scaler, buffer_width, buffer_height, static_cast<AVPixelFormat>(p->format), buffer_width,

@@ -4,6 +4,7 @@
 // whatever the code below it throws (std::bad_alloc, OpenCV's exceptions,
 // anything else), returning a code and a line instead.
 #include "trackvideo/video/video_module_abi.h"
+#include "trackvideo/base/failure.h"
 
 #include <opencv2/core.hpp>
 
@@ -38,7 +39,6 @@ struct trackvideo_video_writer {
 
 namespace {
 
-constexpr std::string_view kOutOfMemory = "out of memory";
 
 // Writes `text` into the caller's message (cut to capacity - 1 bytes, line
 // breaks made blanks) and returns `code`. Allocates nothing.
@@ -63,13 +63,13 @@ int guarded(char* message, std::size_t capacity, Body body) noexcept {
   try {
     const std::string why = body();
     if (why.empty()) return put(TRACKVIDEO_VIDEO_OK, "", message, capacity);
-    const int code = why == kOutOfMemory ? TRACKVIDEO_VIDEO_NO_MEMORY : TRACKVIDEO_VIDEO_FAILED;
+    const int code = why == trackvideo::kOutOfMemory ? TRACKVIDEO_VIDEO_NO_MEMORY : TRACKVIDEO_VIDEO_FAILED;
     return put(code, why, message, capacity);
   } catch (const std::bad_alloc&) {
-    return put(TRACKVIDEO_VIDEO_NO_MEMORY, kOutOfMemory, message, capacity);
+    return put(TRACKVIDEO_VIDEO_NO_MEMORY, trackvideo::kOutOfMemory, message, capacity);
   } catch (const cv::Exception& e) {
     if (e.code == cv::Error::StsNoMem)
-      return put(TRACKVIDEO_VIDEO_NO_MEMORY, kOutOfMemory, message, capacity);
+      return put(TRACKVIDEO_VIDEO_NO_MEMORY, trackvideo::kOutOfMemory, message, capacity);
     return put(TRACKVIDEO_VIDEO_FAILED, e.err.empty() ? e.what() : e.err.c_str(), message,
                capacity);
   } catch (const std::exception& e) {

@@ -2,6 +2,7 @@
 // module, and the C++ reader and writer over its C table (see
 // video_support.h). No FFmpeg here.
 #include "trackvideo/video/video_support.h"
+#include "trackvideo/base/failure.h"
 
 #include "common/input_file.h"
 #include "common/tokens.h"
@@ -154,7 +155,7 @@ std::string support(const trackvideo_video_table*& table) {
 
 // The line of a call that returned `code`: the module's message.
 std::string failure(int code, const char* message) {
-  if (code == TRACKVIDEO_VIDEO_NO_MEMORY) return "out of memory";
+  if (code == TRACKVIDEO_VIDEO_NO_MEMORY) return kOutOfMemory;
   return *message ? message : "the video module failed (code " + std::to_string(code) + ")";
 }
 
