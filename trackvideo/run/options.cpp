@@ -101,9 +101,14 @@ std::string check_batch(options& out, const std::string& jobs, const std::string
       out.with_overlay = true;
     else if (item == "detections")
       out.with_detections = true;
+    else if (item == "metrics")
+      out.with_metrics = true;
+    else if (item == "events")
+      out.with_events = true;
     else
       return "--with " + quoted(with) +
-             ": expected a comma-separated choice of overlay-video, overlay, detections";
+             ": expected a comma-separated choice of overlay-video, overlay, detections, "
+             "metrics, events";
     start = comma + 1;
   }
   return "";
@@ -119,6 +124,8 @@ std::string options::with_text() const {
   add(with_overlay_video, "overlay-video");
   add(with_overlay, "overlay");
   add(with_detections, "detections");
+  add(with_metrics, "metrics");
+  add(with_events, "events");
   return text;
 }
 
@@ -173,7 +180,8 @@ std::string usage() {
          "       trackvideo --tracks FILE --ground-truth FILE --metrics FILE [--events FILE]\n"
          "       trackvideo --batch LIST --out DIR [--jobs N] [--shard K/N] [--force]\n"
          "                  [--with WHAT] [--gt] [--classes LIST] [--radius N]\n"
-         "                  [--max-pixels N] [--threads N] [--progress | --quiet]\n"
+         "                  [--max-pixels N] [--threads N] [--benchmark MOT17|MOT20]\n"
+         "                  [--progress | --quiet]\n"
          "       trackvideo --batch ROOT --out DIR [--results DIR] [--seqmap FILE]\n"
          "                  [the options of --batch LIST]\n"
          "       trackvideo --help | --version\n"
@@ -202,7 +210,9 @@ std::string usage() {
          "  --trail N            overlays draw each track's last N centres (default 30)\n"
          "  --html DIR           DIR/index.html: the encounters with a picture of each\n"
          "  --thumbnails N       pictures on the page for the N riskiest encounters at\n"
-         "                       most (default " + std::to_string(kDefaultThumbnails) + ")\n"
+         "                       most (default " +
+         std::to_string(kDefaultThumbnails) +
+         ")\n"
          "  --metrics FILE       score the --tracks results against ground truth (the\n"
          "                       sequence's gt/gt.txt or --ground-truth FILE): one CSV\n"
          "                       row of HOTA, CLEAR and Identity figures\n"
@@ -229,7 +239,10 @@ std::string usage() {
          "                       one per core)\n"
          "  --shard K/N          only the sequences whose index i has i mod N = K\n"
          "  --force              redo sequences done before\n"
-         "  --with WHAT          also overlay-video, overlay, detections (comma-separated)\n"
+         "  --with WHAT          also overlay-video, overlay, detections, metrics, events\n"
+         "                       (comma-separated; metrics and events score the\n"
+         "                       sequences whose line names TRACKS against gt/gt.txt,\n"
+         "                       and DIR/metrics.csv adds a COMBINED row)\n"
          "  --batch ROOT         every subfolder of ROOT holding a seqinfo.ini, in name\n"
          "                       order, as --batch LIST would run it\n"
          "  --results DIR        with --batch ROOT: DIR/<folder>.txt as each one's tracks\n"
@@ -329,6 +342,8 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
   if (!out.batch.empty()) {
     const std::string why = check_batch(out, jobs, shard, with);
     if (!why.empty()) return why;
+    if (!benchmark.empty() && !out.with_metrics && !out.with_events)
+      return "--benchmark goes with --with metrics or events";
   } else {
     const char* batch_only = !out.out.empty() ? "--out"
                              : !jobs.empty()  ? "--jobs"

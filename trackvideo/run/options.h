@@ -12,7 +12,8 @@
 //              ... (no frames: only outputs that need no pixels)
 //   trackvideo --batch LIST --out DIR [--jobs N] [--shard K/N] [--force]
 //              [--with WHAT] [--gt] [--classes LIST] [--radius N]
-//              [--max-pixels N] [--threads N] [--progress | --quiet]
+//              [--max-pixels N] [--threads N] [--benchmark MOT17|MOT20]
+//              [--progress | --quiet]
 //   trackvideo --batch ROOT --out DIR [--results DIR] [--seqmap FILE] ...
 //              (the options of --batch LIST)
 //   trackvideo --help | --version
@@ -83,6 +84,7 @@ struct options {
   int shard = 0, shards = 1;  // 0 <= shard < shards
   bool force = false;
   bool with_overlay_video = false, with_overlay = false, with_detections = false;
+  bool with_metrics = false, with_events = false;
 
   // Whether the tracks are ground truth, filtered by `rules`: --gt, or a
   // sequence's own gt/gt.txt.
@@ -97,7 +99,8 @@ struct options {
   // needs pixels (the report comes from the boxes alone).
   bool reads_frames() const { return !evaluating() || needs_pixels(); }
   // The --with choice as given back by with_text(): "" or a comma-separated
-  // subset of "overlay-video,overlay,detections", in that order.
+  // subset of "overlay-video,overlay,detections,metrics,events", in that
+  // order.
   std::string with_text() const;
 };
 
@@ -116,8 +119,9 @@ struct options {
 // or MOT20; no frames (--video, --frames, --sequence) for an output that
 // needs pixels, or for a run that does not evaluate; with --batch: --out missing,
 // an option of one run's inputs or outputs, --jobs not 1 .. kMaxJobs, --shard
-// not K/N with 0 <= K < N, --with not a list of overlay-video, overlay and
-// detections; --results or --seqmap with --batch - or a --batch naming something
+// not K/N with 0 <= K < N, --with not a list of overlay-video, overlay,
+// detections, metrics and events, --benchmark without metrics or events;
+// --results or --seqmap with --batch - or a --batch naming something
 // other than a folder; --out, --jobs, --shard, --force, --with, --results or
 // --seqmap without --batch).
 // Values are quoted in messages as tokens are.
