@@ -1,6 +1,5 @@
-// tests/test_evaluation_run.cpp - a run's evaluation end to end: the bundled
-// sequence scored against a tracker that swaps two ids, the same without
-// frames, the usage errors and refused input.
+// tests/test_evaluation_run.cpp - a run's evaluation end to end, with and
+// without frames; its usage errors and refused input.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -77,21 +76,19 @@ tavo_test::child_result trackvideo(std::vector<std::string> args) {
 TEST(EndToEndEvaluation, TwoSwappedIdsScoredWithTheirMeetingWithOrWithoutFrames) {
   swapped_sequence s;
   const std::string results = s.results.string();
-  const fs::path m = s.tmp.path() / "m.csv", e = s.tmp.path() / "e.csv",
-                 enc = s.tmp.path() / "enc.csv";
+  const fs::path m = s.tmp.path() / "m", e = s.tmp.path() / "e", enc = s.tmp.path() / "enc";
   const auto r = trackvideo({"--sequence", s.seq.string(), "--tracks", results, "--metrics",
                              m.string(), "--events", e.string(), "--encounters", enc.string()});
   ASSERT_EQ(r.status, 0) << r.err;
-  // The four pedestrians' 120 boxes (30 frames each) all matched, two
-  // switches; identities 1 and 4 whole, 2 and 3 each 16 of 30 frames under
-  // one id. HOTA's association: ids 1 and 4 score
-  // 1, the swapped pairs 14 / (30 + 30 - 14) and 16 / (30 + 30 - 16).
+  // The four pedestrians' 120 boxes (30 frames each) all matched, two switches;
+  // ids 1 and 4 whole, 2 and 3 each 16 of 30 frames under one id. HOTA's
+  // association: 1 for 1 and 4, 14 / (60 - 14) and 16 / (60 - 16) swapped.
   const double mota = (120.0 - 2) / 120, idf1 = (60.0 + 32) / 120;
   const double ass_a = (60 + 2 * (14 * 14 / 46.0 + 16 * 16 / 44.0)) / 120;
   const std::string t = file_text(m);
-  EXPECT_NEAR(std::stod(cell(t, 1, "MOTA")), mota, 1e-12);
-  EXPECT_NEAR(std::stod(cell(t, 1, "IDF1")), idf1, 1e-12);
-  EXPECT_NEAR(std::stod(cell(t, 1, "HOTA")), std::sqrt(ass_a), 1e-12);
+  for (const auto& [name, v] :
+       {std::pair{"MOTA", mota}, {"IDF1", idf1}, {"HOTA", std::sqrt(ass_a)}})
+    EXPECT_NEAR(std::stod(cell(t, 1, name)), v, 1e-12) << name;
   EXPECT_EQ(cell(t, 1, "sequence") + "," + cell(t, 1, "IDSW") + "," + cell(t, 1, "CLR_TP") + "," +
                 cell(t, 1, "GT_IDs"),
             "footage-01,2,120,4");
