@@ -86,6 +86,10 @@ std::string check_standard_output(const options& o, const run_inputs& in, std::F
   for (const std::string& image : in.source.images())
     if (same(image)) return refuse("frame", image);
   if (!o.csv.empty() && same(o.csv)) return refuse("table", o.csv);
+  if (!in.ground_truth_path.empty() && same(in.ground_truth_path))
+    return refuse("ground truth", in.ground_truth_path);
+  if (!o.metrics.empty() && same(o.metrics)) return refuse("metrics table", o.metrics);
+  if (!o.events.empty() && same(o.events)) return refuse("events table", o.events);
   if (!o.overlay_video.empty() && same(o.overlay_video))
     return refuse("overlay video", o.overlay_video);
   // A file in an output folder: found by the name the system gives the
