@@ -231,8 +231,8 @@ TEST(TrackvideoFrameJob, HellingerIsTheBhattacharyyaComparisonOfThePlanesAndIouO
       for (int p = 0; p < kPlanes; ++p) {
         const int n = kPlaneStart[p + 1] - kPlaneStart[p];
         const auto values = [&](int box) {
-          return const_cast<float*>(&r.values[std::size_t(box) * kRecordValues +
-                                              std::size_t(kPlaneStart[p])]);
+          return const_cast<float*>(
+              &r.values[std::size_t(box) * kRecordValues + std::size_t(kPlaneStart[p])]);
         };
         cv::Mat x(n, 1, CV_32F, values(got.pairs[k].first));
         cv::Mat y(n, 1, CV_32F, values(got.pairs[k].second));

@@ -134,7 +134,8 @@ std::string open(frame_source& source, const frame_files& files, bool video) {
 
 }  // namespace
 
-TEST(TrackvideoFramePipeline, FramesInOrderWithTheSequentialRecordsAndRowsAndTheHeldFrameLeftAlone) {
+TEST(TrackvideoFramePipeline,
+     FramesInOrderWithTheSequentialRecordsAndRowsAndTheHeldFrameLeftAlone) {
   const frame_files files;
   const tracks t = boxes_in_most_frames();
   for (const bool video : {false, true})
@@ -160,9 +161,9 @@ TEST(TrackvideoFramePipeline, FramesInOrderWithTheSequentialRecordsAndRowsAndThe
               EXPECT_EQ(r.frame, next);
               EXPECT_EQ(r.decoded, e.decoded);
               EXPECT_EQ(r.values, e.values);
-              EXPECT_EQ(std::vector<std::string>(r.records.begin(),
-                                                 r.records.begin() + r.present.size()),
-                        e.records);
+              EXPECT_EQ(
+                  std::vector<std::string>(r.records.begin(), r.records.begin() + r.present.size()),
+                  e.records);
               rows.clear();
             }
             rows += p.chunk.rows;
@@ -242,7 +243,8 @@ struct crowded : tavo_test::scratch_dir {
     std::mt19937 random(3);
     cv::Mat image(160, 240, CV_8UC3);
     cv::randu(image, 0, 255);
-    for (const int f : {1, 2}) cv::imwrite((path() / ("img/" + std::to_string(f) + ".png")).string(), image);
+    for (const int f : {1, 2})
+      cv::imwrite((path() / ("img/" + std::to_string(f) + ".png")).string(), image);
     std::string text;
     for (int f = 1; f <= 2; ++f)
       for (int k = 0; k < (f == 1 ? boxes : 40); ++k)

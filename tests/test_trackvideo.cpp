@@ -550,6 +550,36 @@ struct small_run : scratch {
 // Also when SIGXFSZ has its default action (the program ignores it itself,
 // so the write fails instead of the process ending with temporaries left):
 // the other outputs and the new overlay folder are left out too.
+// Frames of different sizes: each <img> of the page states the size of its
+// own thumbnail, not one made up from the last frame's size.
+TEST(HostileInputs, ThePagesImageSizesAreThoseOfItsThumbnailsWhateverTheFrameSizes) {
+  scratch s;
+  fs::create_directory(s.root / "img");
+  cv::imwrite((s.root / "img" / "1.png").string(), cv::Mat(300, 300, CV_8UC3, cv::Scalar(40, 90, 160)));
+  cv::imwrite((s.root / "img" / "2.png").string(), cv::Mat(17, 33, CV_8UC3, cv::Scalar(10, 20, 30)));
+  const fs::path t = s.write("t.txt", "1,1,100,100,60,60\n1,2,110,105,60,60\n2,1,1,1,8,8\n2,2,20,5,8,8\n");
+  const fs::path page = s.root / "page";
+  const auto r = run_trackvideo({"--tracks", t.string(), "--frames", (s.root / "img").string(),
+                                 "--html", page.string(), "--radius", "200"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string html = file_text(page / "index.html");
+  int images = 0;
+  for (const auto& e : fs::directory_iterator(page)) {
+    if (e.path().extension() != ".png") continue;
+    ++images;
+    const cv::Mat thumbnail = cv::imread(e.path().string());
+    const std::string img = "src=\"" + e.path().filename().string() + "\"";
+    const std::size_t at = html.find(img);
+    ASSERT_NE(at, std::string::npos) << img;
+    const std::string tag = html.substr(at, html.find('>', at) - at);
+    EXPECT_NE(tag.find("width=\"" + std::to_string(thumbnail.cols) + "\" height=\"" +
+                       std::to_string(thumbnail.rows) + "\""),
+              std::string::npos)
+        << tag << " for " << thumbnail.cols << " x " << thumbnail.rows;
+  }
+  EXPECT_EQ(images, 1);
+}
+
 TEST(HostileOutputs, AFullDiskWhileWritingTheVideoFailsTheRunAndKeepsTheOldVideo) {
   for (const bool signal_kills : {false, true}) {
     scratch s;

@@ -115,8 +115,8 @@ std::string frame_job::pairs(const frame_records& r, const outlet& out) {
     why = out(chunk_);
     chunk_.clear();
   };
-  const std::string found = trackpair::frame_pairs(
-      grouped_, work_.radius, [&](int q, int s, int a, int b, long long d) {
+  const std::string found =
+      trackpair::frame_pairs(grouped_, work_.radius, [&](int q, int s, int a, int b, long long d) {
         if (!why.empty()) return;  // the outlet failed: nothing more to do
         chunk_.pairs.emplace_back(static_cast<int>(r.start[static_cast<std::size_t>(q)]) + s,
                                   static_cast<int>(r.start[static_cast<std::size_t>(a)]) + b);

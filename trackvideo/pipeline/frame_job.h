@@ -35,12 +35,12 @@ namespace trackvideo {
 // What the jobs of a run make, the same for every frame.
 struct job_work {
   long long radius = 0;
-  bool pixels = true;     // frames with boxes are decoded and their records made
-  bool text = false;      // the records' text (the detection files)
-  bool measures = false;  // iou, hist_l1 and hist_hellinger of each pair
-  bool rows = false;      // each pair's table row (implies measures)
-  bool every_frame = false;       // frames without boxes are decoded too (the video)
-  bool frames_with_boxes = false; // only frames with boxes are walked (no pixels)
+  bool pixels = true;              // frames with boxes are decoded and their records made
+  bool text = false;               // the records' text (the detection files)
+  bool measures = false;           // iou, hist_l1 and hist_hellinger of each pair
+  bool rows = false;               // each pair's table row (implies measures)
+  bool every_frame = false;        // frames without boxes are decoded too (the video)
+  bool frames_with_boxes = false;  // only frames with boxes are walked (no pixels)
 };
 
 // Some of one frame's pairs, in order. Invariant (verify()): l1 has one

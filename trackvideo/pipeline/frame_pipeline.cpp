@@ -53,7 +53,9 @@ frame_pipeline::frame_pipeline(const tracks& t, frame_source* source, const job_
   for (slot& s : slots_) s.ring.resize(kChunksPerSlot);
 }
 
-frame_pipeline::~frame_pipeline() { stop(); }
+frame_pipeline::~frame_pipeline() {
+  stop();
+}
 
 void frame_pipeline::stop() {
   {
@@ -147,7 +149,8 @@ void frame_pipeline::work(worker& w) {
     std::size_t first = 0, last = 0;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [&] { return stop_ || claimed_ >= failed_ || claimed_ < handed_ + slots; });
+      changed_.wait(lock,
+                    [&] { return stop_ || claimed_ >= failed_ || claimed_ < handed_ + slots; });
       if (stop_ || claimed_ >= failed_) return;
       n = claimed_++;
       claim(f, first, last);

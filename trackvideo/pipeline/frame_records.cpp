@@ -40,9 +40,8 @@ std::string record_maker::make(frame_records& out) {
     for (std::size_t j = out.start[k]; j < out.end(k); ++j) {
       const track_box& b = tracks_.boxes[out.first + j];
       const histfeat::box corners{b.x1, b.y1, b.x2, b.y2};
-      const std::string why = with_text_
-                                  ? histfeat::append_box_record(text, planes, corners, hist_)
-                                  : histfeat::box_record_histograms(planes, corners, hist_);
+      const std::string why = with_text_ ? histfeat::append_box_record(text, planes, corners, hist_)
+                                         : histfeat::box_record_histograms(planes, corners, hist_);
       if (!why.empty())
         return tracks_.file + ":" + std::to_string(b.line) + ": box " + why + " of frame " +
                std::to_string(out.frame);

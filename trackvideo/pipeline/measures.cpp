@@ -20,10 +20,11 @@ inline float add_term(float sum, float a, float b) {
 
 double box_iou(const track_box& a, const track_box& b) {
   const auto area = [](long long x1, long long y1, long long x2, long long y2) {
-    return x2 < x1 || y2 < y1 ? 0.0 : static_cast<double>(x2 - x1 + 1) * static_cast<double>(y2 - y1 + 1);
+    return x2 < x1 || y2 < y1 ? 0.0
+                              : static_cast<double>(x2 - x1 + 1) * static_cast<double>(y2 - y1 + 1);
   };
-  const double meet = area(std::max(a.x1, b.x1), std::max(a.y1, b.y1), std::min(a.x2, b.x2),
-                           std::min(a.y2, b.y2));
+  const double meet =
+      area(std::max(a.x1, b.x1), std::max(a.y1, b.y1), std::min(a.x2, b.x2), std::min(a.y2, b.y2));
   if (meet == 0) return 0;
   return meet / (area(a.x1, a.y1, a.x2, a.y2) + area(b.x1, b.y1, b.x2, b.y2) - meet);
 }

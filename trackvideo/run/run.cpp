@@ -80,8 +80,7 @@ std::string boxes_pass(const options& o, const tracks& t, picture_plan* plan,
 }
 
 // The marker of a batch's sequence, then everything at once.
-std::string commit(const run_figures& figures, run_outputs& f,
-                   const sequence_files* files) {
+std::string commit(const run_figures& figures, run_outputs& f, const sequence_files* files) {
   if (!files) {
     const std::string why = f.set->commit_all();
     return why.empty() ? "" : why + " (the report was written)";
@@ -113,8 +112,8 @@ std::string run(const options& o, std::FILE* out, std::FILE* err, const sequence
   const tracks& t = in.boxes;
   std::string why;
   const bool frames = o.reads_frames();
-  if (!(why = read_inputs(o, err, in)).empty() ||
-      (frames && !(why = open_frames(o, threads_of(o), in)).empty()) ||
+  if (!(why = read_inputs(o, err, threads_of(o), in)).empty() ||
+      (frames && !(why = open_frames(o, in)).empty()) ||
       (!files && !(why = check_standard_output(o, in, out)).empty()))
     return why;
   // The evaluation before anything is written: what it refuses ends the run.
@@ -208,8 +207,7 @@ std::string run(const options& o, std::FILE* out, std::FILE* err, const sequence
   found.ignored_rows = static_cast<long long>(t.ignored_flag) + t.ignored_class;
   found.pairs = figures.pairs();
   if (!(why = commit(found, f, files)).empty()) return why;
-  if (figures.large() && found.pairs == 0 && t.objects() >= 2 &&
-      o.progress != progress_mode::never)
+  if (figures.large() && found.pairs == 0 && t.objects() >= 2 && o.progress != progress_mode::never)
     std::fprintf(err,
                  "trackvideo: no candidate pairs: the limit is an L1 distance below %lld pixels "
                  "(four corner differences summed); --radius N sets it for larger frames\n",

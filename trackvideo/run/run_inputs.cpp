@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/tokens.h"
+#include "trackvideo/base/failure.h"
 
 namespace trackvideo {
 
@@ -52,7 +53,20 @@ std::string open_sequence_frames(const options& o, run_inputs& in) {
 
 }  // namespace
 
-std::string read_inputs(const options& o, std::FILE* err, run_inputs& in) {
+run_inputs::~run_inputs() {
+  if (opening.joinable()) opening.join();
+}
+
+std::string read_inputs(const options& o, std::FILE* err, int threads, run_inputs& in) {
+  if (!o.video.empty() && o.reads_frames()) {
+    in.opening = std::thread([&o, threads, &in] {
+      try {
+        in.opened = in.source.open_video(o.video, threads);
+      } catch (const std::exception& e) {
+        in.opened = failure_text(e);
+      }
+    });
+  }
   in.tracks_path = o.tracks;
   in.frames_dir = o.frames;
   if (o.evaluating())
@@ -79,10 +93,10 @@ std::string read_inputs(const options& o, std::FILE* err, run_inputs& in) {
          " frames (seqLength in " + shown_name(in_folder(o.sequence, "seqinfo.ini")) + ")";
 }
 
-std::string open_frames(const options& o, int threads, run_inputs& in) {
+std::string open_frames(const options& o, run_inputs& in) {
   if (!o.sequence.empty()) return open_sequence_frames(o, in);
-  const std::string why =
-      o.video.empty() ? in.source.open_folder(o.frames) : in.source.open_video(o.video, threads);
+  if (in.opening.joinable()) in.opening.join();
+  const std::string why = o.video.empty() ? in.source.open_folder(o.frames) : in.opened;
   if (!why.empty()) return why;
   const std::size_t images = in.source.images().size();
   if (o.video.empty() && static_cast<long long>(images) < in.boxes.last_frame)

@@ -9,6 +9,11 @@
 // not call it. check_standard_output() refuses a standard output that is
 // one of the run's inputs or outputs (run_outputs.h).
 //
+// A video is opened (its module loaded, its stream found) on a thread of its
+// own while the tracks file is read (when the run reads frames): the two are
+// independent and each takes tens of milliseconds. Its failure is reported
+// after the tracks', as if the two had run in turn.
+//
 // Ownership: run_inputs owns the tracks and the frame source for the run.
 // Cost: reading and sorting the tracks file; a stat per sequence frame.
 // Failure: "" or the run's line.
@@ -17,6 +22,7 @@
 
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "trackvideo/input/frame_source.h"
 #include "trackvideo/run/options.h"
@@ -27,17 +33,22 @@ namespace trackvideo {
 
 struct run_inputs {
   explicit run_inputs(long long max_pixels) : source(max_pixels) {}
+  ~run_inputs();
+  run_inputs(const run_inputs&) = delete;
+  run_inputs& operator=(const run_inputs&) = delete;
   // The tracks file and the frames' folder: the options', or a sequence's.
   std::string tracks_path, frames_dir;
   std::string ground_truth_path;  // when evaluating: --ground-truth or DIR/gt/gt.txt
   seqinfo seq;  // with --sequence
   tracks boxes;
   frame_source source;
+  std::thread opening;  // opens a video while the tracks are read
+  std::string opened;   // its line, once joined
 };
 
-std::string read_inputs(const options& o, std::FILE* err, run_inputs& in);
 // threads: the video decoder's.
-std::string open_frames(const options& o, int threads, run_inputs& in);
+std::string read_inputs(const options& o, std::FILE* err, int threads, run_inputs& in);
+std::string open_frames(const options& o, run_inputs& in);
 
 }  // namespace trackvideo
 

@@ -58,8 +58,7 @@ name_filter detection_names(const tracks& t) {
                common::integer_read::ok &&
            common::parse_integer(name.data() + underscore + 1, name.data() + dot, 1, frames, f) ==
                common::integer_read::ok &&
-           trackpair::detection_file_name(static_cast<int>(q) - 1, static_cast<int>(f) - 1) ==
-               name;
+           trackpair::detection_file_name(static_cast<int>(q) - 1, static_cast<int>(f) - 1) == name;
   };
 }
 // The page's: its index and the thumbnails.
@@ -124,9 +123,9 @@ std::string prepare_outputs(const options& o, const run_inputs& in, const sequen
   if (!o.video.empty()) inputs.push_back(o.video);
   if (!o.sequence.empty()) inputs.push_back(in_folder(o.sequence, "seqinfo.ini"));
   if (!in.ground_truth_path.empty()) inputs.push_back(in.ground_truth_path);
-  out.set = std::make_unique<output_set>(
-      inputs, in.frames_dir.empty() ? std::vector<std::string>{}
-                                    : std::vector<std::string>{in.frames_dir});
+  out.set = std::make_unique<output_set>(inputs, in.frames_dir.empty()
+                                                     ? std::vector<std::string>{}
+                                                     : std::vector<std::string>{in.frames_dir});
   output_set& set = *out.set;
   struct wanted {
     const std::string* dir;
@@ -147,19 +146,17 @@ std::string prepare_outputs(const options& o, const run_inputs& in, const sequen
   std::string why;
   // A batch's sequence folder first: the others are inside it; nothing is
   // written into it but the files opened by name.
-  if (files &&
-      (!(why = set.prepare_folder(files->folder, "the sequence's outputs",
-                                  [](const std::string&) { return false; }))
-            .empty() ||
-       !(why = set.open(files->report, "the report", out.report)).empty()))
+  if (files && (!(why = set.prepare_folder(files->folder, "the sequence's outputs",
+                                           [](const std::string&) { return false; }))
+                     .empty() ||
+                !(why = set.open(files->report, "the report", out.report)).empty()))
     return why;
   for (const wanted& w : folders)
     if (!(why = set.prepare_folder(*w.dir, w.role, w.names)).empty()) return why;
   if (!o.csv.empty() && !(why = set.open(o.csv, "the table", out.csv)).empty()) return why;
-  if (!o.overlay_video.empty() &&
-      !(why = set.open(o.overlay_video, "the overlay video", out.video,
-                       overlay_video::private_name(o.overlay_video)))
-           .empty())
+  if (!o.overlay_video.empty() && !(why = set.open(o.overlay_video, "the overlay video", out.video,
+                                                   overlay_video::private_name(o.overlay_video)))
+                                       .empty())
     return why;
   if (!o.encounters.empty() &&
       !(why = set.open(o.encounters, "the encounters table", out.encounters)).empty())

@@ -41,10 +41,9 @@ std::string picture_plan_sink::finish() {
   const std::vector<bool> chosen = thumbnail_choice(found, thumbnail_cap_);
   for (std::size_t k = 0; k < found.size(); ++k)
     if (chosen[k]) plan_.thumbnails.push_back(found[k]);
-  std::stable_sort(plan_.thumbnails.begin(), plan_.thumbnails.end(),
-                   [](const encounter& a, const encounter& b) {
-                     return a.min_l1_frame < b.min_l1_frame;
-                   });
+  std::stable_sort(
+      plan_.thumbnails.begin(), plan_.thumbnails.end(),
+      [](const encounter& a, const encounter& b) { return a.min_l1_frame < b.min_l1_frame; });
   return "";
 }
 
@@ -86,7 +85,7 @@ void pictures_sink::draw(frame_records& r) {
   const bool pictures = s_.video != nullptr || !s_.overlay.empty();
   if (!r.decoded || !(pictures || thumbnail)) return;
   const frame_boxes boxes{tracks_.boxes.data() + r.first, tracks_.boxes.data() + r.last,
-                         &tracks_.ids};
+                          &tracks_.ids};
   draw_overlay(r.image, boxes, pairs_, extras_of(r));
 }
 
@@ -128,7 +127,7 @@ std::string pictures_sink::video_frame(const frame_records& r) {
   // The writer's line names the file when it failed to write it.
   const std::string frame = "frame " + std::to_string(r.frame) + ": ";
   return why.find(s_.video_name) != std::string::npos ? frame + why
-                                                       : s_.video_name + ": " + frame + why;
+                                                      : s_.video_name + ": " + frame + why;
 }
 
 std::string pictures_sink::take(const frame_piece& piece) {
@@ -143,6 +142,8 @@ std::string pictures_sink::take(const frame_piece& piece) {
   return "";
 }
 
-std::string pictures_sink::finish() { return video_.is_open() ? video_.close() : ""; }
+std::string pictures_sink::finish() {
+  return video_.is_open() ? video_.close() : "";
+}
 
 }  // namespace trackvideo

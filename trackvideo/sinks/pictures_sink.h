@@ -62,13 +62,13 @@ class pictures_sink : public frame_sink {
  public:
   using file_writer = std::function<std::string(const std::string& path, const std::string& text)>;
   struct settings {
-    std::string overlay;                        // the PNGs' folder, or ""
-    common::atomic_file* video = nullptr;       // the video's file, or nullptr
-    std::string video_name;                     // as the user gave it
-    double fps = 0;                             // the video's frame rate
-    std::string thumbnails;                     // the page's folder, or ""
-    int trail = 0;                              // --trail
-    file_writer write;                          // a closed file of the run's outputs
+    std::string overlay;                   // the PNGs' folder, or ""
+    common::atomic_file* video = nullptr;  // the video's file, or nullptr
+    std::string video_name;                // as the user gave it
+    double fps = 0;                        // the video's frame rate
+    std::string thumbnails;                // the page's folder, or ""
+    int trail = 0;                         // --trail
+    file_writer write;                     // a closed file of the run's outputs
   };
   pictures_sink(const tracks& t, settings s, picture_plan plan);
   std::string take(const frame_piece& piece) override;

@@ -52,9 +52,9 @@ std::string detections_sink::take(const frame_piece& piece) {
   if (!piece.chunk.last) return "";
   const frame_records& r = piece.frame;
   for (int q = 0; q < tracks_.objects(); ++q) {
-    const std::string why = write_(
-        common::in_folder(dir_, trackpair::detection_file_name(q, r.frame - 1)),
-        r.detection_text(q));
+    const std::string why =
+        write_(common::in_folder(dir_, trackpair::detection_file_name(q, r.frame - 1)),
+               r.detection_text(q));
     if (!why.empty()) return why;
   }
   return "";
