@@ -65,8 +65,8 @@ std::string boxes_pass(const options& o, const tracks& t, picture_plan* plan,
   std::unique_ptr<picture_plan_sink> planner;
   std::unique_ptr<encounter_spans_sink> finder;
   if (plan) {
-    planner = std::make_unique<picture_plan_sink>(t, o.gap, o.near,
-                                                  o.html.empty() ? -1 : o.thumbnails);
+    planner =
+        std::make_unique<picture_plan_sink>(t, o.gap, o.near, o.html.empty() ? -1 : o.thumbnails);
     order.push_back(planner.get());
   }
   if (spans) {
