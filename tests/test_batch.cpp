@@ -529,8 +529,7 @@ TEST(EndToEndTrackvideoBatch, WithMetricsEachSequenceWithResultsScoredAndAllComb
   EXPECT_NE(combined.find(",84,12,0,0,"), std::string::npos) << combined;
   EXPECT_TRUE(fs::exists(d.out() / "Sb" / "events.csv"));
   const std::string marker = file_text(d.out() / "Sa" / "done");
-  EXPECT_NE(marker.find("\nevaluation benchmark=MOT17\nground-truth "), std::string::npos)
-      << marker;
+  EXPECT_NE(marker.find("\nevaluation benchmark=MOT17\nground-truth "), std::string::npos);
 }
 
 }  // namespace
