@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <sstream>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -500,6 +501,38 @@ TEST(EndToEndTrackvideoBatch, ASeqmapOrdersTheSequencesAndAMissingResultsFileFai
     EXPECT_FALSE(fs::exists(d.out()));
   }
   EXPECT_EQ(run({"--out", "out", "--seqmap", "map", "--batch", "LIST"}).status, 2);  // a file
+}
+
+TEST(EndToEndTrackvideoBatch, WithMetricsEachSequenceWithResultsScoredAndAllCombined) {
+  // Ground truth of one row per id and frame (12 frames of 4 tracks); a's
+  // results are its ground truth, b's lack track 4: 12 misses; c names none.
+  dataset d;
+  for (const char* name : {"a", "b", "c"}) d.add(name, std::string("S") + name, 12);
+  std::string all, without_4, line;
+  std::istringstream rows(file_text(d.root() / "a" / "gt" / "gt.txt"));
+  for (std::set<std::string> seen; std::getline(rows, line);)
+    if (seen.insert(line.substr(0, line.find(',', line.find(',') + 1))).second) {
+      all += line + "\n";
+      if (line.find(",4,") != line.find(',')) without_4 += line + "\n";
+    }
+  for (const char* name : {"a", "b", "c"})
+    tavo_test::write_file(d.root() / name / "gt/gt.txt", all);
+  tavo_test::write_file(d.root() / "a.txt", all);
+  tavo_test::write_file(d.root() / "b.txt", without_4);
+  d.list("a a.txt\nb b.txt\nc\n");
+  const auto r = d.batch({"--with", "metrics,events", "--quiet"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string table = file_text(d.out() / "metrics.csv");
+  EXPECT_LT(table.find("\nSa,"), table.find("\nSb,"));  // in LIST order, c not scored
+  EXPECT_LT(table.find("\nSb,"), table.find("\nCOMBINED,"));
+  EXPECT_EQ(table.find("\nSc,"), std::string::npos);
+  // MOTA 84 / 96; CLR_TP, CLR_FN, CLR_FP, IDSW.
+  const std::string combined = table.substr(table.find("COMBINED,"));
+  EXPECT_NE(combined.find(",0.875,"), std::string::npos) << combined;
+  EXPECT_NE(combined.find(",84,12,0,0,"), std::string::npos) << combined;
+  EXPECT_TRUE(fs::exists(d.out() / "Sb" / "events.csv"));
+  const std::string marker = file_text(d.out() / "Sa" / "done");
+  EXPECT_NE(marker.find("\nevaluation benchmark=MOT17\nground-truth "), std::string::npos);
 }
 
 }  // namespace

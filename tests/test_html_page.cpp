@@ -91,6 +91,7 @@ TEST(HtmlPage, OneRowAndOneThumbnailPerEncounterWithEveryColumn) {
   es[0].min_hist_hellinger = std::nan("");
   es[1].b_ends = true;
   es[2].a_starts = true;
+  es[2].switches = 3;
   const page_summary s{"run", 30, 4, 360, 95};
   const std::string page = html_page(s, es);
 
@@ -99,18 +100,19 @@ TEST(HtmlPage, OneRowAndOneThumbnailPerEncounterWithEveryColumn) {
   EXPECT_EQ(count(page, "src="), es.size());  // no script, style or font fetched
   EXPECT_EQ(count(page, "loading=\"lazy\""), es.size());
   for (std::size_t i = 0; i < es.size(); ++i) {
-    ASSERT_EQ(rows[i].cells.size(), 15u) << "row " << i;
+    ASSERT_EQ(rows[i].cells.size(), 16u) << "row " << i;
     EXPECT_NE(rows[i].cells[0].find("src=\"" + thumbnail_name(es[i]) + "\""), std::string::npos)
         << rows[i].cells[0];
     EXPECT_EQ(rows[i].tag.find("risk") != std::string::npos, es[i].at_risk()) << "row " << i;
   }
   const std::vector<std::string> first = {"-3",          "7",  "12",       "16",       "5",
                                           "17179869180", "12", "0.250000", "0.333333", "",
-                                          "0",           "0",  "0",        "0"};
+                                          "0",           "0",  "0",        "0",        "0"};
   EXPECT_EQ(std::vector<std::string>(rows[0].cells.begin() + 1, rows[0].cells.end()), first);
   EXPECT_EQ(rows[1].cells[14], "1");  // b_ends
   EXPECT_EQ(rows[2].cells[11], "1");  // a_starts
-  for (const char* column : {"id_a", "min_l1_frame", "min_hist_hellinger", "b_ends"})
+  EXPECT_EQ(rows[2].cells[15], "3");  // switches
+  for (const char* column : {"id_a", "min_l1_frame", "min_hist_hellinger", "b_ends", "switches"})
     EXPECT_NE(page.find(std::string(">") + column + "</th>"), std::string::npos) << column;
   EXPECT_NE(page.find(">95</b> candidate pairs"), std::string::npos);
   EXPECT_NE(page.find(">3</b> encounters"), std::string::npos);

@@ -16,6 +16,7 @@
 #include "trackvideo/input/sequence.h"
 #include "trackvideo/run/batch_checks.h"
 #include "trackvideo/run/batch_folder.h"
+#include "trackvideo/run/batch_metrics.h"
 #include "trackvideo/run/batch_runner.h"
 
 namespace trackvideo {
@@ -132,7 +133,7 @@ int batch(const options& o, std::FILE* err) {
       continue;
     }
     const std::string dir = in_folder(o.out, l.name);
-    if (!o.force && done_before(o, dir, identity)) {
+    if (!o.force && done_before(o, l, dir, identity)) {
       // What killed runs left there goes all the same.
       sweep_locked({dir, in_folder(dir, "overlay"), in_folder(dir, "detections")}, false);
       runner.note(l, "done before, skipped");
@@ -149,8 +150,11 @@ int batch(const options& o, std::FILE* err) {
   // summary's temporaries then is a dead run's.
   const int out_fd = ::open(o.out.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (out_fd >= 0 && lock_open_folder(out_fd, true) == 1) common::remove_dead_temporaries(o.out);
-  const std::string why =
+  std::string why =
       common::write_file_replacing(in_folder(o.out, kSummaryName), summary_text(lines, o));
+  if (why.empty() && o.with_metrics)
+    why =
+        common::write_file_replacing(in_folder(o.out, kMetricsName), batch_metrics_text(lines, o));
   if (out_fd >= 0) ::close(out_fd);
   if (!why.empty()) std::fprintf(err, "trackvideo: %s\n", why.c_str());
   out_made.made = false;

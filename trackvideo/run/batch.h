@@ -22,8 +22,11 @@
 //
 // Per sequence, into DIR/<name>/: report.txt (the report), pairs.csv (the
 // table), encounters.csv (the encounters), with --with overlay.avi, overlay/,
-// detections/, and the marker "done", all committed together (the marker
-// last) when the sequence succeeds. The marker names the sequence's inputs
+// detections/, metrics.csv and events.csv (the evaluation, for a sequence
+// whose line names a tracker's results, against its gt/gt.txt; the marker
+// then also names the ground truth and the benchmark), and the marker
+// "done", all committed together (the marker last) when the sequence
+// succeeds. The marker names the sequence's inputs
 // (path, size and modification time of seqinfo.ini, of the tracks file and of
 // the frames' folder, and a digest of every frame: the 64-bit FNV-1a hash of "<size>
 // <mtime> <name>" of frames 1, 2, ... up to seqLength or the first missing
@@ -58,12 +61,15 @@
 // then, as what they left in a skipped sequence's folders): the header
 // "sequence,frames,tracks,boxes,ignored_rows,pairs,seconds" and a row per
 // sequence of LIST, in LIST order, whose marker matches its inputs and
-// settings (sequences not done yet are left out).
+// settings (sequences not done yet are left out). With --with metrics,
+// DIR/metrics.csv likewise (batch_metrics.h): a row per evaluated sequence,
+// then COMBINED.
 //
 // The parts: batch_list.h (LIST, names), batch_folder.h (ROOT, a seqmap),
-// batch_marker.h (the marker), batch_checks.h (outputs against inputs, the
-// folder locks), batch_runner.h (the children and the stop signals); this
-// unit puts them together and writes the summary.
+// batch_marker.h (the marker), batch_metrics.h (DIR/metrics.csv),
+// batch_checks.h (outputs against inputs, the folder locks), batch_runner.h
+// (the children and the stop signals); this unit puts them together and
+// writes the summary.
 //
 // Cost: the parent reads LIST and every seqinfo.ini once, stats each
 // sequence's inputs and frames twice and reads its marker twice; it is

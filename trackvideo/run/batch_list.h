@@ -20,6 +20,8 @@ namespace trackvideo {
 
 // The batch's own file in DIR; no sequence may have its name.
 inline constexpr char kSummaryName[] = "summary.csv";
+// DIR's scores of the evaluated sequences (--with metrics).
+inline constexpr char kMetricsName[] = "metrics.csv";
 // A list of a million sequences is some 50 MiB of memory; a larger "list" is
 // a mistake (a device, the wrong file), refused before it is held.
 inline constexpr std::size_t kListLimit = std::size_t{16} << 20;
@@ -42,7 +44,7 @@ std::string read_list(const std::string& list, std::string& text);
 std::vector<batch_line> parse_batch_list(const std::string& text);
 
 // Whether `name` may be a folder of DIR: not empty, ".", "..", "summary.csv",
-// and no '/'.
+// "metrics.csv", and no '/'.
 bool usable_name(const std::string& name);
 
 // How messages name the line: "LIST:N", or "ROOT:FOLDER" for a sequence of a

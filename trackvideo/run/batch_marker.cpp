@@ -85,6 +85,10 @@ bool covers(const std::string& have, const std::string& wanted) {
 
 }  // namespace
 
+bool evaluated(const batch_line& l, const options& o) {
+  return (o.with_metrics || o.with_events) && !l.tracks.empty() && !o.gt;
+}
+
 std::string marker_identity(const batch_line& l, const options& o, std::string& identity) {
   seqinfo s;
   std::string why = read_seqinfo(l.seqdir, s);
@@ -97,6 +101,10 @@ std::string marker_identity(const batch_line& l, const options& o, std::string& 
   identity += input_line("tracks", l.tracks.empty() ? ground_truth_path(l.seqdir) : l.tracks, why);
   identity += input_line("frames", frames_folder(l.seqdir, s), why);
   identity += frames_digest(l.seqdir, s);
+  if (evaluated(l, o)) {
+    identity += std::string("evaluation benchmark=") + (o.mot20 ? "MOT20" : "MOT17") + "\n";
+    identity += input_line("ground-truth", ground_truth_path(l.seqdir), why);
+  }
   return why;
 }
 
@@ -137,7 +145,8 @@ bool read_marker(const std::string& folder, std::string& identity, std::string& 
          parse_marker(text, identity, with, f, seconds);
 }
 
-bool done_before(const options& o, const std::string& folder, const std::string& identity) {
+bool done_before(const options& o, const batch_line& l, const std::string& folder,
+                 const std::string& identity) {
   std::string had, with;
   run_figures f;
   double seconds = 0;
@@ -149,7 +158,10 @@ bool done_before(const options& o, const std::string& folder, const std::string&
          is_file(in_folder(folder, "encounters.csv"), false) &&
          (!o.with_overlay_video || is_file(in_folder(folder, "overlay.avi"), false)) &&
          (!o.with_overlay || is_file(in_folder(folder, "overlay"), true)) &&
-         (!o.with_detections || is_file(in_folder(folder, "detections"), true));
+         (!o.with_detections || is_file(in_folder(folder, "detections"), true)) &&
+         (!evaluated(l, o) || !o.with_metrics ||
+          is_file(in_folder(folder, "metrics.csv"), false)) &&
+         (!evaluated(l, o) || !o.with_events || is_file(in_folder(folder, "events.csv"), false));
 }
 
 bool is_file(const std::string& path, bool folder) {

@@ -7,9 +7,10 @@
 // every frame: the 64-bit FNV-1a hash of "<size> <mtime> <name>" of frames 1,
 // 2, ... up to seqLength or the first missing one, links followed), the
 // settings that change the outputs (--radius, --gt, --classes, --gap, --near,
-// --trail): together its identity; then what --with wrote, and the run's
-// figures. It is written last, beside what it describes, and read whole (at
-// most 64 KiB).
+// --trail) and, when the sequence is evaluated (evaluated()), the ground
+// truth as an input and the benchmark: together its identity; then what
+// --with wrote, and the run's figures. It is written last, beside what it describes, and read whole
+// (at most 64 KiB).
 //
 // Cost: an identity stats seqinfo.ini, the tracks file, the frames' folder and
 // each frame once, and reads seqinfo.ini; reading a marker is one small read.
@@ -25,6 +26,10 @@
 #include "trackvideo/run/run.h"
 
 namespace trackvideo {
+
+// Whether --with metrics or events scores the sequence of `l`: its line
+// names a tracker's results (and the batch's tracks are not ground truth).
+bool evaluated(const batch_line& l, const options& o);
 
 // The part of a marker that must match for a sequence to be skipped: the
 // inputs (each "<what> <size> <mtime> <path>") and the settings. "" with
@@ -43,7 +48,8 @@ bool read_marker(const std::string& folder, std::string& identity, std::string& 
                  run_figures& f, double& seconds);
 // Whether the sequence was done before with these inputs and settings, and
 // holds what this run would write.
-bool done_before(const options& o, const std::string& folder, const std::string& identity);
+bool done_before(const options& o, const batch_line& l, const std::string& folder,
+                 const std::string& identity);
 
 // Whether `path` is a folder (`folder`) or a regular file, links followed.
 bool is_file(const std::string& path, bool folder);

@@ -61,7 +61,7 @@ std::string cut_line(std::string line, std::size_t limit) {
     int lock = -1;
     bool made = false;
     std::string why = lock_folder(dir, lock, made);
-    if (why.empty() && !o.force && done_before(o, dir, identity)) {
+    if (why.empty() && !o.force && done_before(o, l, dir, identity)) {
       message = "skip";
       status = 0;
     } else if (why.empty()) {
@@ -84,6 +84,9 @@ std::string cut_line(std::string line, std::size_t limit) {
       if (o.with_overlay_video) one.overlay_video = in_folder(dir, "overlay.avi");
       if (o.with_overlay) one.overlay = in_folder(dir, "overlay");
       if (o.with_detections) one.detections = in_folder(dir, "detections");
+      if (evaluated(l, o) && o.with_metrics) one.metrics = in_folder(dir, "metrics.csv");
+      if (evaluated(l, o) && o.with_events) one.events = in_folder(dir, "events.csv");
+      one.mot20 = o.mot20;
       run_figures figures;
       double seconds = 0;
       sequence_files files;

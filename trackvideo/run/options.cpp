@@ -50,11 +50,19 @@ std::string check_batch(options& out, const std::string& jobs, const std::string
   const struct {
     const char* name;
     const std::string& value;
-  } one_run[] = {{"--tracks", out.tracks},         {"--video", out.video},
-                 {"--frames", out.frames},         {"--sequence", out.sequence},
-                 {"--csv", out.csv},               {"--overlay", out.overlay},
-                 {"--overlay-video", out.overlay_video}, {"--detections", out.detections},
-                 {"--encounters", out.encounters}, {"--html", out.html}};
+  } one_run[] = {{"--tracks", out.tracks},
+                 {"--video", out.video},
+                 {"--frames", out.frames},
+                 {"--sequence", out.sequence},
+                 {"--csv", out.csv},
+                 {"--overlay", out.overlay},
+                 {"--overlay-video", out.overlay_video},
+                 {"--detections", out.detections},
+                 {"--encounters", out.encounters},
+                 {"--html", out.html},
+                 {"--ground-truth", out.ground_truth_file},
+                 {"--metrics", out.metrics},
+                 {"--events", out.events}};
   for (const auto& o : one_run)
     if (!o.value.empty())
       return std::string(o.name) +
@@ -94,9 +102,14 @@ std::string check_batch(options& out, const std::string& jobs, const std::string
       out.with_overlay = true;
     else if (item == "detections")
       out.with_detections = true;
+    else if (item == "metrics")
+      out.with_metrics = true;
+    else if (item == "events")
+      out.with_events = true;
     else
       return "--with " + quoted(with) +
-             ": expected a comma-separated choice of overlay-video, overlay, detections";
+             ": expected a comma-separated choice of overlay-video, overlay, detections, "
+             "metrics, events";
     start = comma + 1;
   }
   return "";
@@ -112,8 +125,49 @@ std::string options::with_text() const {
   add(with_overlay_video, "overlay-video");
   add(with_overlay, "overlay");
   add(with_detections, "detections");
+  add(with_metrics, "metrics");
+  add(with_events, "events");
   return text;
 }
+
+bool options::needs_pixels() const {
+  return !csv.empty() || !overlay.empty() || !overlay_video.empty() || !detections.empty() ||
+         !html.empty() || !encounters.empty();
+}
+
+namespace {
+
+// The evaluation's options and the frames they spare: "" or what is wrong.
+std::string check_evaluation(const options& o, const std::string& benchmark) {
+  if (!o.evaluating()) {
+    if (!o.ground_truth_file.empty() || !benchmark.empty())
+      return std::string(o.ground_truth_file.empty() ? "--benchmark" : "--ground-truth") +
+             " goes with --metrics FILE or --events FILE";
+    if (o.sequence.empty() && o.video.empty() && o.frames.empty())
+      return "--video FILE, --frames DIR or --sequence DIR is required";
+    return "";
+  }
+  const char* what = !o.metrics.empty() ? "--metrics" : "--events";
+  if (o.tracks.empty())
+    return std::string(what) + " scores a tracker's results: give them with --tracks FILE";
+  if (o.gt) return std::string(what) + " scores a tracker's results: --gt does not go with it";
+  if (!o.sequence.empty() && !o.ground_truth_file.empty())
+    return "--ground-truth does not go with --sequence (its ground truth is DIR/gt/gt.txt)";
+  if (o.sequence.empty() && o.ground_truth_file.empty())
+    return std::string(what) + " needs ground truth: --ground-truth FILE or --sequence DIR";
+  if (o.sequence.empty() && o.video.empty() && o.frames.empty() && o.needs_pixels()) {
+    const char* pixels = !o.csv.empty()             ? "--csv"
+                         : !o.overlay.empty()       ? "--overlay"
+                         : !o.overlay_video.empty() ? "--overlay-video"
+                         : !o.detections.empty()    ? "--detections"
+                         : !o.html.empty()          ? "--html"
+                                                    : "--encounters";
+    return std::string(pixels) + " needs the frames: --video FILE or --frames DIR";
+  }
+  return "";
+}
+
+}  // namespace
 
 std::string usage() {
   return "usage: trackvideo --tracks FILE (--video FILE | --frames DIR) [--gt]\n"
@@ -121,12 +175,15 @@ std::string usage() {
          "                  [--overlay-video FILE] [--detections DIR] [--radius N]\n"
          "                  [--max-pixels N] [--encounters FILE] [--gap N] [--near N]\n"
          "                  [--trail N] [--html DIR [--html-no-video]] [--thumbnails N]\n"
-         "                  [--threads N] [--progress | --quiet]\n"
+         "                  [--threads N] [--progress | --quiet] [--ground-truth FILE]\n"
+         "                  [--benchmark MOT17|MOT20] [--metrics FILE] [--events FILE]\n"
          "       trackvideo --format kitti --tracks FILE --frames DIR [the options above]\n"
          "       trackvideo --sequence DIR [--tracks FILE] [the options above]\n"
+         "       trackvideo --tracks FILE --ground-truth FILE --metrics FILE [--events FILE]\n"
          "       trackvideo --batch LIST --out DIR [--jobs N] [--shard K/N] [--force]\n"
          "                  [--with WHAT] [--gt] [--classes LIST] [--radius N]\n"
-         "                  [--max-pixels N] [--threads N] [--progress | --quiet]\n"
+         "                  [--max-pixels N] [--threads N] [--benchmark MOT17|MOT20]\n"
+         "                  [--progress | --quiet]\n"
          "       trackvideo --batch ROOT --out DIR [--results DIR] [--seqmap FILE]\n"
          "                  [the options of --batch LIST]\n"
          "       trackvideo --help | --version\n"
@@ -160,7 +217,20 @@ std::string usage() {
          "                       DIR/overlay.mp4 (H.264), shown on the page\n"
          "  --html-no-video      the page without its video\n"
          "  --thumbnails N       pictures on the page for the N riskiest encounters at\n"
-         "                       most (default " + std::to_string(kDefaultThumbnails) + ")\n"
+         "                       most (default " +
+         std::to_string(kDefaultThumbnails) +
+         ")\n"
+         "  --metrics FILE       score the --tracks results against ground truth (the\n"
+         "                       sequence's gt/gt.txt or --ground-truth FILE): one CSV\n"
+         "                       row of HOTA, CLEAR and Identity figures\n"
+         "  --events FILE        every identity switch and fragmentation, each switch\n"
+         "                       with its likely cause (reappearance, meeting, crowd,\n"
+         "                       restart, other) and encounter\n"
+         "  --ground-truth FILE  ground truth rows frame,id,left,top,width,height,flag,\n"
+         "                       class,visibility; evaluating needs no frames unless an\n"
+         "                       output needs pixels (--csv, --overlay, --overlay-video,\n"
+         "                       --detections, --encounters, --html)\n"
+         "  --benchmark NAME     MOT17 (default) or MOT20 (class 6 is a distractor too)\n"
          "  --radius N           the L1 limit in pixels (default 80)\n"
          "  --max-pixels N       refuse frames of more than N pixels (default " +
          std::to_string(histfeat::kDefaultMaxPixels) +
@@ -176,7 +246,10 @@ std::string usage() {
          "                       one per core)\n"
          "  --shard K/N          only the sequences whose index i has i mod N = K\n"
          "  --force              redo sequences done before\n"
-         "  --with WHAT          also overlay-video, overlay, detections (comma-separated)\n"
+         "  --with WHAT          also overlay-video, overlay, detections, metrics, events\n"
+         "                       (comma-separated; metrics and events score the\n"
+         "                       sequences whose line names TRACKS against gt/gt.txt,\n"
+         "                       and DIR/metrics.csv adds a COMBINED row)\n"
          "  --batch ROOT         every subfolder of ROOT holding a seqinfo.ini, in name\n"
          "                       order, as --batch LIST would run it\n"
          "  --results DIR        with --batch ROOT: DIR/<folder>.txt as each one's tracks\n"
@@ -192,7 +265,7 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
     std::string* target;
   };
   std::string radius, max_pixels, classes, jobs, shard, with, gap, near, trail, threads, thumbnails,
-      format;
+      format, benchmark;
   const valued with_value[] = {{"--tracks", &out.tracks},
                                {"--video", &out.video},
                                {"--frames", &out.frames},
@@ -218,7 +291,11 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
                                {"--thumbnails", &thumbnails},
                                {"--html", &out.html},
                                {"--threads", &threads},
-                               {"--format", &format}};
+                               {"--format", &format},
+                               {"--ground-truth", &out.ground_truth_file},
+                               {"--benchmark", &benchmark},
+                               {"--metrics", &out.metrics},
+                               {"--events", &out.events}};
   bool seen[sizeof with_value / sizeof with_value[0]] = {};
   bool progress = false, quiet = false;
   for (int i = 1; i < argc; ++i) {
@@ -288,6 +365,8 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
   if (!out.batch.empty()) {
     const std::string why = check_batch(out, jobs, shard, with);
     if (!why.empty()) return why;
+    if (!benchmark.empty() && !out.with_metrics && !out.with_events)
+      return "--benchmark goes with --with metrics or events";
   } else {
     const char* batch_only = !out.out.empty() ? "--out"
                              : !jobs.empty()  ? "--jobs"
@@ -302,9 +381,14 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
     if (!out.sequence.empty() && (!out.video.empty() || !out.frames.empty()))
       return "--sequence excludes --video and --frames (the sequence holds its frames)";
     if (out.tracks.empty() && out.sequence.empty()) return "--tracks FILE is required";
-    if (out.sequence.empty() && out.video.empty() == out.frames.empty())
-      return out.video.empty() ? "--video FILE, --frames DIR or --sequence DIR is required"
-                               : "--video and --frames exclude each other";
+    if (!out.video.empty() && !out.frames.empty()) return "--video and --frames exclude each other";
+    const std::string why = check_evaluation(out, benchmark);
+    if (!why.empty()) return why;
+  }
+  if (!benchmark.empty()) {
+    if (benchmark != "MOT17" && benchmark != "MOT20")
+      return "--benchmark " + quoted(benchmark) + " is not MOT17 or MOT20";
+    out.mot20 = benchmark == "MOT20";
   }
   if (!radius.empty()) {
     const std::string why = parse_count("--radius", radius, 1, kMaxRadius,

@@ -5,12 +5,16 @@
 //              [--overlay-video FILE] [--detections DIR] [--radius N]
 //              [--max-pixels N] [--encounters FILE] [--gap N] [--near N]
 //              [--trail N] [--html DIR [--html-no-video]] [--thumbnails N]
-//              [--threads N] [--progress | --quiet]
+//              [--threads N] [--progress | --quiet] [--ground-truth FILE]
+//              [--benchmark MOT17|MOT20] [--metrics FILE] [--events FILE]
 //   trackvideo --format kitti --tracks FILE --frames DIR ... (the same options)
 //   trackvideo --sequence DIR [--tracks FILE] ... (the same options)
+//   trackvideo --tracks FILE --ground-truth FILE (--metrics FILE | --events FILE)
+//              ... (no frames: only outputs that need no pixels)
 //   trackvideo --batch LIST --out DIR [--jobs N] [--shard K/N] [--force]
 //              [--with WHAT] [--gt] [--classes LIST] [--radius N]
-//              [--max-pixels N] [--threads N] [--progress | --quiet]
+//              [--max-pixels N] [--threads N] [--benchmark MOT17|MOT20]
+//              [--progress | --quiet]
 //   trackvideo --batch ROOT --out DIR [--results DIR] [--seqmap FILE] ...
 //              (the options of --batch LIST)
 //   trackvideo --help | --version
@@ -63,6 +67,10 @@ struct options {
   long long max_pixels = histfeat::kDefaultMaxPixels;   // >= 1: larger frames are refused
   std::string encounters, html;                         // --encounters FILE, --html DIR
   bool html_no_video = false;  // --html-no-video: the page without DIR/overlay.mp4
+  // The evaluation: --ground-truth FILE (with --sequence: DIR/gt/gt.txt),
+  // --benchmark MOT20, --metrics FILE, --events FILE.
+  std::string ground_truth_file, metrics, events;
+  bool mot20 = false;
   int gap = 0, near = 10;                               // the encounters' --gap and --near, >= 0
   int trail = 30;                                       // --trail: frames of each trail, >= 0
   long long thumbnails = kDefaultThumbnails;  // --thumbnails: the page's pictures, at most
@@ -79,12 +87,23 @@ struct options {
   int shard = 0, shards = 1;  // 0 <= shard < shards
   bool force = false;
   bool with_overlay_video = false, with_overlay = false, with_detections = false;
+  bool with_metrics = false, with_events = false;
 
   // Whether the tracks are ground truth, filtered by `rules`: --gt, or a
   // sequence's own gt/gt.txt.
   bool ground_truth() const { return gt || (!sequence.empty() && tracks.empty()); }
+  // Whether the tracker's results are scored: --metrics or --events.
+  bool evaluating() const { return !metrics.empty() || !events.empty(); }
+  // Whether an output needs the frames' pixels: --csv, --overlay,
+  // --overlay-video, --detections, --html, and --encounters (its histogram
+  // columns).
+  bool needs_pixels() const;
+  // Whether the run reads its frames: not when it evaluates and no output
+  // needs pixels (the report comes from the boxes alone).
+  bool reads_frames() const { return !evaluating() || needs_pixels(); }
   // The --with choice as given back by with_text(): "" or a comma-separated
-  // subset of "overlay-video,overlay,detections", in that order.
+  // subset of "overlay-video,overlay,detections,metrics,events", in that
+  // order.
   std::string with_text() const;
 };
 
@@ -96,10 +115,16 @@ struct options {
 // kMaxRadius,
 // --max-pixels not a whole number >= 1, --threads not 1 .. kMaxThreads, an --overlay-video name not
 // ending in .avi or .mp4 (in any case), --gap, --near or --trail not a whole number from 0 to
-// kMaxFrameCount, --progress with --quiet; with --batch: --out missing,
+// kMaxFrameCount, --progress with --quiet; --metrics or --events without a
+// tracker's results (--tracks) or without ground truth (--sequence or
+// --ground-truth), or with --gt; --ground-truth or --benchmark without
+// --metrics or --events, --ground-truth with --sequence, --benchmark not MOT17
+// or MOT20; no frames (--video, --frames, --sequence) for an output that
+// needs pixels, or for a run that does not evaluate; with --batch: --out missing,
 // an option of one run's inputs or outputs, --jobs not 1 .. kMaxJobs, --shard
-// not K/N with 0 <= K < N, --with not a list of overlay-video, overlay and
-// detections; --results or --seqmap with --batch - or a --batch naming something
+// not K/N with 0 <= K < N, --with not a list of overlay-video, overlay,
+// detections, metrics and events, --benchmark without metrics or events;
+// --results or --seqmap with --batch - or a --batch naming something
 // other than a folder; --out, --jobs, --shard, --force, --with, --results or
 // --seqmap without --batch);
 // --format not mot or kitti; kitti with --sequence, --video, --gt or --batch;

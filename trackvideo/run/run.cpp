@@ -18,6 +18,7 @@
 #include "trackvideo/base/failure.h"
 #include "trackvideo/sinks/html_page.h"
 #include "trackvideo/pipeline/frame_pipeline.h"
+#include "trackvideo/run/run_evaluation.h"
 #include "trackvideo/run/run_inputs.h"
 #include "trackvideo/run/run_outputs.h"
 #include "trackvideo/sinks/encounters_sink.h"
@@ -48,17 +49,33 @@ std::string feed(frame_pipeline& pipeline, const std::vector<frame_sink*>& sinks
   return why;
 }
 
-// The pictures' plan, from a pass over the boxes alone (no pixels).
-std::string plan_pictures(const options& o, const tracks& t, picture_plan& plan) {
+// One pass over the boxes alone (no pixels), each frame's pairs made once
+// for what needs them before the frames: the pictures' plan (`plan`) and
+// the encounters the evaluation's causes need (`spans`); either may be
+// nullptr.
+std::string boxes_pass(const options& o, const tracks& t, picture_plan* plan,
+                       std::vector<evaluation::encounter_span>* spans) {
   job_work work;
   work.radius = o.radius;
   work.pixels = false;
   work.frames_with_boxes = true;
-  work.measures = !o.html.empty();
+  work.measures = plan && !o.html.empty();
   frame_pipeline boxes_only(t, nullptr, work, threads_of(o));
-  picture_plan_sink planner(t, o.gap, o.near, o.html.empty() ? -1 : o.thumbnails);
-  const std::string why = feed(boxes_only, {&planner});
-  plan = std::move(planner.plan());
+  std::vector<frame_sink*> order;
+  std::unique_ptr<picture_plan_sink> planner;
+  std::unique_ptr<encounter_spans_sink> finder;
+  if (plan) {
+    planner =
+        std::make_unique<picture_plan_sink>(t, o.gap, o.near, o.html.empty() ? -1 : o.thumbnails);
+    order.push_back(planner.get());
+  }
+  if (spans) {
+    finder = std::make_unique<encounter_spans_sink>(t, o.gap, o.near);
+    order.push_back(finder.get());
+  }
+  const std::string why = feed(boxes_only, order);
+  if (plan) *plan = std::move(planner->plan());
+  if (spans) *spans = std::move(finder->spans());
   return why;
 }
 
@@ -94,12 +111,27 @@ std::string run(const options& o, std::FILE* out, std::FILE* err, const sequence
   run_inputs in(o.max_pixels);
   const tracks& t = in.boxes;
   std::string why;
+  const bool frames = o.reads_frames();
   if (!(why = read_inputs(o, err, threads_of(o), in)).empty() ||
-      !(why = open_frames(o, in)).empty() ||
+      (frames && !(why = open_frames(o, in)).empty()) ||
       (!files && !(why = check_standard_output(o, in, out)).empty()))
     return why;
+  // The evaluation before anything is written: what it refuses ends the run.
+  run_evaluation scored;
+  if (o.evaluating() && !(why = evaluate_run(o, in, scored)).empty()) return why;
   run_outputs f;
   if (!(why = prepare_outputs(o, in, files, f)).empty()) return why;
+  const bool pictures = f.video || !o.overlay.empty() || !o.html.empty();
+  picture_plan plan;
+  std::vector<evaluation::encounter_span> spans;
+  if ((pictures || o.evaluating()) &&
+      !(why = boxes_pass(o, t, pictures ? &plan : nullptr, o.evaluating() ? &spans : nullptr))
+           .empty())
+    return why;
+  if (o.evaluating()) {
+    explain_switches(t, o.near, spans, scored);
+    if (!(why = write_evaluation(scored, f.metrics, f.events)).empty()) return why;
+  }
   const auto write_closed = [&f](const std::string& path, const std::string& text) {
     return f.set->write_closed(path, text);
   };
@@ -115,13 +147,14 @@ std::string run(const options& o, std::FILE* out, std::FILE* err, const sequence
                              in.source.fps()};
   const bool encounters = !o.encounters.empty() || !o.html.empty();
   if (encounters)
-    sinks.push_back(std::make_unique<encounters_sink>(t, o.gap, o.near, f.encounters,
-                                                      o.html.empty() ? nullptr : &page));
+    sinks.push_back(std::make_unique<encounters_sink>(
+        t, o.gap, o.near, f.encounters, o.html.empty() ? nullptr : &page,
+        o.evaluating() ? encounters_sink::switch_count(
+                             [&scored](const encounter& e) { return scored.switches_of(e); })
+                       : encounters_sink::switch_count()));
   if (!o.detections.empty())
     sinks.push_back(std::make_unique<detections_sink>(t, o.detections, write_closed));
-  if (f.video || !o.overlay.empty() || !o.html.empty()) {
-    picture_plan plan;
-    if (!(why = plan_pictures(o, t, plan)).empty()) return why;
+  if (pictures) {
     pictures_sink::settings s;
     s.overlay = o.overlay;
     s.video = f.video;
@@ -164,7 +197,10 @@ std::string run(const options& o, std::FILE* out, std::FILE* err, const sequence
   work.measures = encounters;
   work.rows = f.csv != nullptr;
   work.every_frame = f.video != nullptr || f.page_video != nullptr;
-  frame_pipeline pipeline(t, &in.source, work, threads_of(o));
+  // Without pixels (an evaluation alone) the report comes from the boxes.
+  work.pixels = frames;
+  work.frames_with_boxes = !frames;
+  frame_pipeline pipeline(t, frames ? &in.source : nullptr, work, threads_of(o));
   std::vector<frame_sink*> order;
   for (const auto& s : sinks) order.push_back(s.get());
   if (!(why = feed(pipeline, order)).empty()) return why;
@@ -181,6 +217,8 @@ std::string run(const options& o, std::FILE* out, std::FILE* err, const sequence
                  "trackvideo: no candidate pairs: the limit is an L1 distance below %lld pixels "
                  "(four corner differences summed); --radius N sets it for larger frames\n",
                  o.radius);
+  if (o.evaluating() && o.progress != progress_mode::never)
+    std::fprintf(err, "trackvideo: %s\n", summary_line(scored).c_str());
   return "";
 }
 

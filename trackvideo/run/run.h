@@ -1,17 +1,22 @@
 // trackvideo/run/run.h - one run: a tracks file and frames in; the candidate
-// report, the table, the encounters and their page, the pictures and the
-// detection files out.
+// report, the table, the encounters and their page, the pictures, the
+// detection files and the evaluation's tables out.
 //
 // run() composes the stages, each of its own unit:
-//   inputs   read and check the tracks (run_inputs.h), open the frames;
+//   inputs   read and check the tracks (run_inputs.h), open the frames
+//            (unless the run evaluates and no output needs pixels: then no
+//            frame is read, and the pipeline walks the boxes alone);
+//   evaluation  the tracks, a tracker's results, scored against ground
+//            truth (run_evaluation.h), before anything is written;
 //   outputs  the output set, its folders and files (run_outputs.h);
 //   sinks    one per output (sinks/), in the order they are fed and finished:
 //            table, encounters (and page), detection files, pictures,
 //            figures, progress, report;
 //   pipeline every frame's job done once on --threads workers
 //            (pipeline/frame_pipeline.h), each piece handed to every sink in
-//            frame order; pictures first get their plan from a pass over the
-//            boxes alone;
+//            frame order; the pictures' plan and the encounters that tell
+//            the evaluation's switch causes come first, from one pass over
+//            the boxes alone; the evaluation's tables are then written;
 //   commit   every output at once, and in a batch the marker last.
 // The report is written on standard output and flushed before the commit (a
 // run that cannot print its report commits nothing); should the commit

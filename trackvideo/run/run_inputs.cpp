@@ -58,7 +58,7 @@ run_inputs::~run_inputs() {
 }
 
 std::string read_inputs(const options& o, std::FILE* err, int threads, run_inputs& in) {
-  if (!o.video.empty()) {
+  if (!o.video.empty() && o.reads_frames()) {
     in.opening = std::thread([&o, threads, &in] {
       try {
         in.opened = in.source.open_video(o.video, threads);
@@ -69,6 +69,8 @@ std::string read_inputs(const options& o, std::FILE* err, int threads, run_input
   }
   in.tracks_path = o.tracks;
   in.frames_dir = o.frames;
+  if (o.evaluating())
+    in.ground_truth_path = o.sequence.empty() ? o.ground_truth_file : ground_truth_path(o.sequence);
   std::string why;
   if (!o.sequence.empty() && !(why = read_sequence(o, in)).empty()) return why;
   tracks& t = in.boxes;

@@ -5,13 +5,14 @@
 // file, and prints the notes of a skipped header and of rows the
 // ground-truth rules ignored; open_frames() opens the video, the folder or
 // the sequence's frames (each of frames 1 .. F a regular file, checked before
-// any is decoded). check_standard_output() refuses a standard output that is
+// any is decoded); a run that reads no frames (options::reads_frames) does
+// not call it. check_standard_output() refuses a standard output that is
 // one of the run's inputs or outputs (run_outputs.h).
 //
 // A video is opened (its module loaded, its stream found) on a thread of its
-// own while the tracks file is read: the two are independent and each takes
-// tens of milliseconds. Its failure is reported after the tracks', as if the
-// two had run in turn.
+// own while the tracks file is read (when the run reads frames): the two are
+// independent and each takes tens of milliseconds. Its failure is reported
+// after the tracks', as if the two had run in turn.
 //
 // Ownership: run_inputs owns the tracks and the frame source for the run.
 // Cost: reading and sorting the tracks file; a stat per sequence frame.
@@ -37,6 +38,7 @@ struct run_inputs {
   run_inputs& operator=(const run_inputs&) = delete;
   // The tracks file and the frames' folder: the options', or a sequence's.
   std::string tracks_path, frames_dir;
+  std::string ground_truth_path;  // when evaluating: --ground-truth or DIR/gt/gt.txt
   seqinfo seq;  // with --sequence
   tracks boxes;
   frame_source source;

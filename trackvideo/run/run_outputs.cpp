@@ -87,6 +87,10 @@ std::string check_standard_output(const options& o, const run_inputs& in, std::F
   for (const std::string& image : in.source.images())
     if (same(image)) return refuse("frame", image);
   if (!o.csv.empty() && same(o.csv)) return refuse("table", o.csv);
+  if (!in.ground_truth_path.empty() && same(in.ground_truth_path))
+    return refuse("ground truth", in.ground_truth_path);
+  if (!o.metrics.empty() && same(o.metrics)) return refuse("metrics table", o.metrics);
+  if (!o.events.empty() && same(o.events)) return refuse("events table", o.events);
   if (!o.overlay_video.empty() && same(o.overlay_video))
     return refuse("overlay video", o.overlay_video);
   // A file in an output folder: found by the name the system gives the
@@ -120,6 +124,7 @@ std::string prepare_outputs(const options& o, const run_inputs& in, const sequen
   inputs.push_back(in.tracks_path);
   if (!o.video.empty()) inputs.push_back(o.video);
   if (!o.sequence.empty()) inputs.push_back(in_folder(o.sequence, "seqinfo.ini"));
+  if (!in.ground_truth_path.empty()) inputs.push_back(in.ground_truth_path);
   out.set = std::make_unique<output_set>(inputs, in.frames_dir.empty()
                                                      ? std::vector<std::string>{}
                                                      : std::vector<std::string>{in.frames_dir});
@@ -162,6 +167,10 @@ std::string prepare_outputs(const options& o, const run_inputs& in, const sequen
     return why;
   if (!o.encounters.empty() &&
       !(why = set.open(o.encounters, "the encounters table", out.encounters)).empty())
+    return why;
+  if (!o.metrics.empty() && !(why = set.open(o.metrics, "the metrics table", out.metrics)).empty())
+    return why;
+  if (!o.events.empty() && !(why = set.open(o.events, "the events table", out.events)).empty())
     return why;
   return "";
 }

@@ -2,10 +2,11 @@
 // with its folders and files opened, and the names each output folder holds.
 //
 // prepare_outputs() builds the run's output_set over its inputs (the tracks,
-// the video, the images, seqinfo.ini; the frames' folder), prepares the
-// output folders (an outer one before one inside it, whatever the order on
-// the command line), then opens the table, the video's file, the
-// encounters table and, in a batch, the report. check_standard_output()
+// the video, the images, seqinfo.ini, the ground truth; the frames' folder),
+// prepares the output folders (an outer one before one inside it, whatever
+// the order on the command line), then opens the table, the video's file, the
+// encounters table, the metrics and events tables and, in a batch, the
+// report. check_standard_output()
 // refuses a standard output that is one of the inputs or outputs.
 //
 // Ownership: run_outputs owns the set; its file pointers stay valid until the
@@ -30,6 +31,8 @@ struct run_outputs {
   common::atomic_file* video = nullptr;
   common::atomic_file* page_video = nullptr;  // DIR/kPageVideo of --html
   common::atomic_file* encounters = nullptr;
+  common::atomic_file* metrics = nullptr;  // --metrics
+  common::atomic_file* events = nullptr;   // --events
   common::atomic_file* report = nullptr;  // a batch's
 };
 

@@ -12,7 +12,7 @@ namespace trackvideo {
 
 const char kEncountersHeader[] =
     "id_a,id_b,first_frame,last_frame,frames,min_l1,min_l1_frame,max_iou,min_hist_l1,"
-    "min_hist_hellinger,a_starts,a_ends,b_starts,b_ends\n";
+    "min_hist_hellinger,a_starts,a_ends,b_starts,b_ends,switches\n";
 
 namespace {
 
@@ -138,6 +138,7 @@ void append_encounter_row(std::string& out, const encounter& e) {
     *p++ = ',';
     *p++ = flag ? '1' : '0';
   }
+  p = put(p, end, static_cast<long long>(e.switches));
   *p++ = '\n';
   out.append(row, p);
 }

@@ -6,7 +6,8 @@
 // gap + 1 apart (gap 0: consecutive frames). Over the run's pairs it keeps the
 // smallest box distance (and the first frame reaching it, with the two boxes
 // of that pair), the largest intersection over union and the smallest
-// histogram distances. A track "ends" at an encounter when its last frame
+// histogram distances, and (given by the evaluation) the identity switches
+// laid at it. A track "ends" at an encounter when its last frame
 // lies in [first_frame, last_frame + near], and "starts" there when its first
 // frame lies in [first_frame - near, last_frame]: a track that ends or starts
 // at an encounter is the usual trace of an identity switch.
@@ -39,6 +40,7 @@ struct encounter {
   double max_iou = 0;
   double min_hist_l1 = 0, min_hist_hellinger = 0;  // NaN when fed without histograms
   bool a_starts = false, a_ends = false, b_starts = false, b_ends = false;
+  int switches = 0;  // identity switches the evaluation lays at this encounter
 
   // Whether a track starts or ends here.
   bool at_risk() const { return a_starts || a_ends || b_starts || b_ends; }

@@ -29,7 +29,9 @@ cv::Size encounters_sink::size_of(int frame) const {
 }
 
 std::string encounters_sink::finish() {
-  const std::vector<encounter> found = finder_.finish();
+  std::vector<encounter> found = finder_.finish();
+  if (switches_)
+    for (encounter& e : found) e.switches = switches_(e);
   std::vector<encounter> shown;
   for (const encounter& e : found) shown.push_back(as_shown(e, tracks_));
   std::string why;

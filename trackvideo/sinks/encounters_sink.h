@@ -3,6 +3,7 @@
 //
 // Every pair of every frame, with its measures, goes to an encounter_finder;
 // finish() writes the encounters table (kEncountersHeader, then a row each)
+// (with the switches the evaluation lays at each, when the run evaluates)
 // into its file and closes it, and the page (DIR/index.html) through the
 // page's writer, with the run's figures and the size of each encounter's
 // thumbnail: the thumbnail of the frame of its closest pair, whose size the
@@ -20,6 +21,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/atomic_file.h"
@@ -43,9 +45,18 @@ class encounters_sink : public frame_sink {
     double fps = 0;     // its frame rate
   };
 
-  // table: the --encounters file or nullptr; page: the --html page or nullptr.
-  encounters_sink(const tracks& t, int gap, int near, common::atomic_file* table, const page* page)
-      : tracks_(t), finder_(t, gap, near), table_(table), page_(page) {}
+  // How many identity switches the evaluation lays at an encounter.
+  using switch_count = std::function<int(const encounter&)>;
+
+  // table: the --encounters file or nullptr; page: the --html page or nullptr;
+  // switches: the evaluation's counts, or empty (0 everywhere).
+  encounters_sink(const tracks& t, int gap, int near, common::atomic_file* table, const page* page,
+                  switch_count switches = {})
+      : tracks_(t),
+        finder_(t, gap, near),
+        table_(table),
+        page_(page),
+        switches_(std::move(switches)) {}
   std::string take(const frame_piece& piece) override;
   std::string finish() override;
 
@@ -59,6 +70,7 @@ class encounters_sink : public frame_sink {
   encounter_finder finder_;
   common::atomic_file* table_;
   const page* page_;
+  switch_count switches_;
   long long pairs_ = 0;
   std::vector<frame_size> sizes_;
 };

@@ -156,7 +156,7 @@ namespace {
 const char* const kColumns[] = {
     "id_a",     "id_b",         "first_frame", "last_frame",  "frames",
     "min_l1",   "min_l1_frame", "max_iou",     "min_hist_l1", "min_hist_hellinger",
-    "a_starts", "a_ends",       "b_starts",    "b_ends"};
+    "a_starts", "a_ends",       "b_starts",    "b_ends",      "switches"};
 
 // What a header says when hovered.
 const char* const kColumnHints[] = {"the lower track id",
@@ -172,7 +172,8 @@ const char* const kColumnHints[] = {"the lower track id",
                                     "track id_a starts here",
                                     "track id_a ends here",
                                     "track id_b starts here",
-                                    "track id_b ends here"};
+                                    "track id_b ends here",
+                                    "identity switches here (with ground truth)"};
 
 static_assert(std::size(kColumns) == std::size(kColumnHints), "a hint per column");
 
@@ -358,6 +359,7 @@ std::string html_page(const page_summary& s, const std::vector<encounter>& encou
     flag(out, e.a_ends);
     flag(out, e.b_starts);
     flag(out, e.b_ends);
+    cell(out, static_cast<long long>(e.switches));
     out += "</tr>\n";
   }
   out += "</tbody>\n</table>\n";

@@ -1,0 +1,30 @@
+// trackvideo/run/batch_metrics.h - DIR/metrics.csv of a --batch run with
+// --with metrics: the scores of every evaluated sequence, and of them all.
+//
+// A row per sequence of LIST (in LIST order, over every shard) that is
+// evaluated (batch_marker.h's evaluated()) and whose marker matches its
+// inputs and settings, as summary.csv takes them; then the row COMBINED,
+// the sequences' scores combined as the official evaluation combines them
+// (combine_sequences). The table only has the fractions' means, not what
+// combining needs, so each sequence's scores are computed again from its
+// ground truth and results (no frame is read); a sequence that cannot be is
+// left out.
+//
+// Cost: reading and scoring each evaluated sequence's two files once.
+#ifndef TRACKVIDEO_RUN_BATCH_METRICS_H
+#define TRACKVIDEO_RUN_BATCH_METRICS_H
+
+#include <string>
+#include <vector>
+
+#include "trackvideo/run/batch_list.h"
+#include "trackvideo/run/options.h"
+
+namespace trackvideo {
+
+// The table's text (the header alone when no sequence is evaluated yet).
+std::string batch_metrics_text(const std::vector<batch_line>& lines, const options& o);
+
+}  // namespace trackvideo
+
+#endif  // TRACKVIDEO_RUN_BATCH_METRICS_H

@@ -1,0 +1,87 @@
+// trackvideo/run/run_evaluation.h - a run's evaluation: the tracker's results
+// (the tracks file) scored against ground truth, each identity switch given
+// its cause, and the metrics and events tables.
+//
+// The evaluation needs the boxes and the ground truth, never pixels: it is
+// done once the inputs are read and before the frames, in three steps.
+//   evaluate_run       reads both files as the official evaluation reads
+//                      them (evaluation/mot_rows.h) over the sequence's
+//                      frames (seqinfo.ini's seqLength; without a sequence,
+//                      the last frame of either file) and scores them
+//                      (evaluation/mot_metrics.h, MOT20's distractors with
+//                      --benchmark MOT20);
+//   encounter_spans_sink  gathers the tracker's encounters from a pass of the
+//                      pipeline over the boxes alone (the run shares that
+//                      pass with the pictures' plan);
+//   explain_switches   assign_causes with those encounters, each tracker
+//                      id's first frame and --near; then counts the switches
+//                      laid at each encounter (the encounters table's
+//                      `switches` column).
+// write_evaluation() writes and closes the tables, files of the run's output
+// set; summary_line() is the run's one line on standard error.
+//
+// Ownership: run_evaluation owns the rows, the result and the counts. Cost:
+// reading both files and the scoring (mot_metrics.h); O(e log e) for e
+// encounters. Failure: "" or "FILE:LINE: what is wrong" for what the official
+// evaluation refuses, or "FILE: reason" for a file that cannot be read.
+#ifndef TRACKVIDEO_RUN_RUN_EVALUATION_H
+#define TRACKVIDEO_RUN_RUN_EVALUATION_H
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "common/atomic_file.h"
+#include "trackvideo/evaluation/mot_metrics.h"
+#include "trackvideo/evaluation/switch_causes.h"
+#include "trackvideo/run/options.h"
+#include "trackvideo/run/run_inputs.h"
+#include "trackvideo/sinks/encounters.h"
+#include "trackvideo/sinks/sink.h"
+
+namespace trackvideo {
+
+struct run_evaluation {
+  std::string name;  // the sequence's: seqinfo.ini's name, else the results file's
+  evaluation::sequence_result result;
+  std::unordered_map<std::string, int> switches_at;  // encounter "A_B_FIRST" -> switches
+
+  // The switches laid at `e` (0 for none).
+  int switches_of(const encounter& e) const;
+};
+
+// Reads the ground truth and the results of `in` (read_inputs done) and
+// scores them into `out`.
+std::string evaluate_run(const options& o, const run_inputs& in, run_evaluation& out);
+
+// The encounters of a boxes-only pass (with or without measures), as the
+// causes need them.
+class encounter_spans_sink : public frame_sink {
+ public:
+  encounter_spans_sink(const tracks& t, int gap, int near) : tracks_(t), finder_(t, gap, near) {}
+  std::string take(const frame_piece& piece) override;
+  std::string finish() override;
+  std::vector<evaluation::encounter_span>& spans() { return spans_; }
+
+ private:
+  const tracks& tracks_;
+  encounter_finder finder_;
+  std::vector<evaluation::encounter_span> spans_;
+};
+
+// Gives every switch of `e` its cause and counts them per encounter.
+void explain_switches(const tracks& t, int near,
+                      const std::vector<evaluation::encounter_span>& spans, run_evaluation& e);
+
+// Writes the metrics table (header and the sequence's row) and the events
+// table into their files, either may be nullptr, and closes them.
+std::string write_evaluation(const run_evaluation& e, common::atomic_file* metrics,
+                             common::atomic_file* events);
+
+// "HOTA 61.2 %, MOTA 70.1 %, IDF1 65.0 %, 12 identity switches (5
+// reappearance, ...)": the causes that occur, in the order of switch_cause.
+std::string summary_line(const run_evaluation& e);
+
+}  // namespace trackvideo
+
+#endif  // TRACKVIDEO_RUN_RUN_EVALUATION_H
