@@ -260,6 +260,8 @@ TEST(EvaluationRows, FormsAcceptedAndRefusals) {
       {gt(4, 1, 0), "", "gt.txt:1: frame '4' is outside the sequence's frames 1 to 3"},
       {gt(1, 1, 0), "0.5,5,0,0,1,1,1\n", "tr.txt:1: frame '0.5' is outside"},
       {gt(1, 1, 0), "1,-1,0,0,1,1,1\n", "tr.txt:1: id '-1' is negative"},
+      // Beyond every long long: out of range, not cast into a negative id.
+      {gt(1, 1, 0), "1,1e19,0,0,1,1\n", "tr.txt:1: id '1e19' is out of range"},
       {"1,1,0,0,10,10,1\n", "", "gt.txt:1: ground truth needs 8 columns"},
       {gt(1, 1, 0), "1,5,0,x,1,1\n", "tr.txt:1: top 'x' is not a number"},
       {gt(1, 1, 0), "1,5,0,nan,1,1\n", "tr.txt:1: top 'nan' is not a number"},

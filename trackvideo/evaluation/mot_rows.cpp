@@ -113,11 +113,16 @@ integer parse_cut(field f, long long min, long long max, bool clamp, long long& 
   double v = 0;
   if (!parse_real(f, v)) return integer::not_a_number;
   v = std::trunc(v);
-  if (v < static_cast<double>(min) || v > static_cast<double>(max)) {
+  // Compared as integers once v fits a long long ([-2^63, 2^63)): LLONG_MAX
+  // as a double is 2^63, which no long long holds.
+  const bool fits = v >= -0x1p63 && v < 0x1p63;
+  const long long cut = fits ? static_cast<long long>(v) : 0;
+  if (!fits || cut < min || cut > max) {
     if (!clamp) return integer::out_of_range;
-    v = v < 0 ? static_cast<double>(min) : static_cast<double>(max);
+    value = v < 0 ? min : max;
+    return integer::ok;
   }
-  value = static_cast<long long>(v);
+  value = cut;
   return integer::ok;
 }
 
