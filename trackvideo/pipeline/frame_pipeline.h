@@ -64,7 +64,7 @@ struct frame_piece {
 
 class frame_pipeline {
  public:
-  static constexpr std::size_t kChunksPerSlot = 2;
+  static constexpr std::size_t kChunksPerSlot = 4;
   // Takes a piece; "" or what is wrong (the run then stops with that line).
   using consumer = std::function<std::string(const frame_piece& piece)>;
 
