@@ -15,7 +15,7 @@
 // Ownership: a job owns its working buffers and reuses them from frame to
 // frame; the tracks are borrowed. One job per thread. Cost: O(m log m) plus
 // the pairs examined for m boxes, O(kRecordValues) per pair for the
-// histogram distances. Memory: one chunk (kChunkPairs pairs: under 64 KiB
+// histogram distances. Memory: one chunk (kChunkPairs pairs: under 128 KiB
 // with their rows) plus the frame's grouping, O(m).
 #ifndef TRACKVIDEO_PIPELINE_FRAME_JOB_H
 #define TRACKVIDEO_PIPELINE_FRAME_JOB_H
@@ -47,7 +47,7 @@ struct job_work {
 // entry per pair; iou, hist_l1 and hellinger one per pair with measures,
 // none without; `rows` holds one line per pair with rows, nothing without.
 struct pair_chunk {
-  static constexpr std::size_t kChunkPairs = 256;
+  static constexpr std::size_t kChunkPairs = 512;
 
   std::vector<std::pair<int, int>> pairs;  // indices into the frame's boxes (0 = first)
   std::vector<long long> l1;

@@ -62,7 +62,9 @@ void frame_pipeline::stop() {
     std::lock_guard<std::mutex> lock(mutex_);
     stop_ = true;
   }
-  changed_.notify_all();
+  claimable_.notify_all();
+  room_.notify_all();
+  ready_.notify_all();
   for (std::thread& th : threads_) th.join();
   threads_.clear();
 }
@@ -149,7 +151,7 @@ void frame_pipeline::work(worker& w) {
     std::size_t first = 0, last = 0;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock,
+      claimable_.wait(lock,
                     [&] { return stop_ || claimed_ >= failed_ || claimed_ < handed_ + slots; });
       if (stop_ || claimed_ >= failed_) return;
       n = claimed_++;
@@ -165,7 +167,7 @@ void frame_pipeline::work(worker& w) {
           assert(c.verify(work_));
           {
             std::unique_lock<std::mutex> lock(mutex_);
-            changed_.wait(lock, [&] { return stop_ || s.made < s.given + kChunksPerSlot; });
+            room_.wait(lock, [&] { return stop_ || s.made < s.given + kChunksPerSlot; });
             if (stop_) return kStopped;
             // The ring's entry was given back: swapped out, it is the job's
             // next (emptied by the job) and no buffer is copied.
@@ -173,7 +175,7 @@ void frame_pipeline::work(worker& w) {
             ++s.made;
             s.done = s.ring[(s.made - 1) % kChunksPerSlot].last;
           }
-          changed_.notify_all();
+          ready_.notify_one();
           return "";
         });
       } catch (const std::exception& e) {
@@ -187,7 +189,8 @@ void frame_pipeline::work(worker& w) {
       s.done = true;
       failed_ = std::min(failed_, n);
     }
-    changed_.notify_all();
+    ready_.notify_one();
+    claimable_.notify_all();
   }
 }
 
@@ -212,7 +215,7 @@ std::string frame_pipeline::run(const consumer& take) {
       const pair_chunk* c = nullptr;
       {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return s.made > k || (s.done && s.made == k); });
+        ready_.wait(lock, [&] { return s.made > k || (s.done && s.made == k); });
         if (s.made == k) {  // the frame failed, after its chunks so far
           std::string why;
           why.swap(s.error);
@@ -232,8 +235,11 @@ std::string frame_pipeline::run(const consumer& take) {
           ++handed_;
         }
       }
-      changed_.notify_all();
-      if (last) break;
+      room_.notify_all();
+      if (last) {
+        claimable_.notify_all();
+        break;
+      }
     }
   }
   return "";

@@ -27,7 +27,7 @@
 // under in_order_, and releases it before the records.
 //
 // Memory: slots x (one decoded frame, its records, kChunksPerSlot chunks of
-// at most pair_chunk::kChunkPairs pairs with their rows: under 256 KiB), plus
+// at most pair_chunk::kChunkPairs pairs with their rows: under 512 KiB), plus
 // per worker a record_maker (the planes of one frame) and a frame_job (one
 // chunk and the frame's grouping). Nothing grows with the frame numbers.
 //
@@ -125,7 +125,11 @@ class frame_pipeline {
   std::mutex in_order_;
 
   std::mutex mutex_;
-  std::condition_variable changed_;
+  // Each wait has its own condition, so that a chunk handed over wakes the
+  // caller alone and a chunk given back the workers alone:
+  std::condition_variable claimable_;  // a frame may be claimed (a slot freed, a failure, stop)
+  std::condition_variable room_;       // a chunk was given back (or stop)
+  std::condition_variable ready_;      // a chunk was made, or a frame failed
   std::vector<slot> slots_;
   // The cursor: the next frame to walk and its first box.
   int next_frame_ = 1;
