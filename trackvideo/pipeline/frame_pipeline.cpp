@@ -75,13 +75,13 @@ bool frame_pipeline::claim(int& f, std::size_t& first, std::size_t& last) {
     if (next_box_ >= boxes.size()) return false;
     f = boxes[next_box_].frame;
   } else {
-    if (next_frame_ > tracks_.last_frame || next_frame_ < 1) return false;
-    f = next_frame_;
+    if (next_frame_ > tracks_.last_frame) return false;
+    f = static_cast<int>(next_frame_);
   }
   first = next_box_;
   while (next_box_ < boxes.size() && boxes[next_box_].frame == f) ++next_box_;
   last = next_box_;
-  next_frame_ = f + 1 > f ? f + 1 : 0;  // past INT_MAX: nothing more
+  next_frame_ = static_cast<long long>(f) + 1;
   return true;
 }
 

@@ -132,7 +132,7 @@ class frame_pipeline {
   std::condition_variable ready_;      // a chunk was made, or a frame failed
   std::vector<slot> slots_;
   // The cursor: the next frame to walk and its first box.
-  int next_frame_ = 1;
+  long long next_frame_ = 1;  // past the last an int holds once it was walked
   std::size_t next_box_ = 0;
   // Frames claimed by workers, handed over whole (their last chunk taken),
   // and the earliest known to have failed (frames_ if none).
