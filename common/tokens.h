@@ -29,6 +29,14 @@ inline integer_read parse_integer(const std::string& token, long long min, long 
   return parse_integer(token.data(), token.data() + token.size(), min, max, value);
 }
 
+// The common real of data files, read without strtod: a plain decimal of at
+// most 15 digits and no exponent ("1437.34", "-0.5", ".5", "7."), as its
+// correctly rounded double (the digits and the power of ten are exact
+// doubles, so their quotient is the value strtod gives). False, with `value`
+// left alone, for anything else, which the caller reads the general way.
+// O(length).
+bool parse_short_decimal(const char* begin, const char* end, double& value);
+
 // True when [begin, end) is an integer of the grammar above whose value fits
 // an int ("2147483648" is not). Its value goes to `value` (left alone
 // otherwise).

@@ -624,18 +624,32 @@ TEST(FastParsers, IntegersAgreeWithStrtolOnEdgesAndRandomTokens) {
     errno = 0;
     char* end = nullptr;
     const long long wide = std::strtoll(t.c_str(), &end, 10);
+    const bool range_error = errno == ERANGE;
     const bool grammar = !t.empty() && t.find_first_not_of("+-0123456789") == std::string::npos &&
                          *end == '\0' && !std::isspace(static_cast<unsigned char>(t[0]));
     long long got = 7;
     const common::integer_read read = common::parse_integer(t, LLONG_MIN, LLONG_MAX, got);
     EXPECT_EQ(read == common::integer_read::not_integer, !grammar) << "'" << t << "'";
-    if (read == common::integer_read::ok) EXPECT_EQ(got, wide) << "'" << t << "'";
-    if (grammar)
-      EXPECT_EQ(read == common::integer_read::out_of_range, errno == ERANGE) << "'" << t << "'";
-    if (grammar && errno == 0)
+    if (read == common::integer_read::ok) {
+      EXPECT_EQ(got, wide) << "'" << t << "'";
+    }
+    if (grammar) {
+      EXPECT_EQ(read == common::integer_read::out_of_range, range_error) << "'" << t << "'";
+    }
+    if (grammar && !range_error) {
       EXPECT_EQ(common::parse_integer(t, -5, 1000, got) == common::integer_read::ok,
                 wide >= -5 && wide <= 1000)
           << "'" << t << "'";
+    }
+    // A short decimal, when read without strtod, is the very double strtod
+    // reads from the whole token.
+    double real = 0;
+    if (common::parse_short_decimal(t.data(), t.data() + t.size(), real)) {
+      char* real_end = nullptr;
+      const double expect_real = std::strtod(t.c_str(), &real_end);
+      EXPECT_EQ(*real_end, '\0') << "'" << t << "'";
+      EXPECT_EQ(std::memcmp(&real, &expect_real, sizeof real), 0) << "'" << t << "'";
+    }
     // The same token as a box value of a record, through the file parser's
     // own scan, in the first and the last of the four places.
     for (const int at : {0, 3}) {

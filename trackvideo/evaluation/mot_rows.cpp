@@ -52,34 +52,20 @@ int split(const char* p, const char* end, field (&f)[kMaxColumns]) {
   return n;
 }
 
-// Powers of ten exact in a double.
-constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                             1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-
 // A plain decimal (see mot_rows.h) as a double, correctly rounded. False for
 // anything else, a value beyond the double range included.
 bool parse_real(field f, double& value) {
+  // The usual field ("1437.34"), exactly and without the general reader.
+  if (common::parse_short_decimal(f.begin, f.end, value)) return true;
   const char* p = f.begin;
   const bool negative = p < f.end && *p == '-';
   if (p < f.end && (*p == '-' || *p == '+')) ++p;
   const char* const body = p;
-  std::uint64_t mantissa = 0;
-  int digits = 0, fraction = 0;
-  while (p < f.end && *p >= '0' && *p <= '9') mantissa = mantissa * 10 + (*p++ - '0'), ++digits;
-  if (p < f.end && *p == '.') {
-    ++p;
-    while (p < f.end && *p >= '0' && *p <= '9')
-      mantissa = mantissa * 10 + (*p++ - '0'), ++digits, ++fraction;
-  }
+  int digits = 0;
+  for (; p < f.end && *p >= '0' && *p <= '9'; ++p) ++digits;
+  if (p < f.end && *p == '.')
+    for (++p; p < f.end && *p >= '0' && *p <= '9'; ++p) ++digits;
   if (digits == 0) return false;
-  // The usual field ("1437.34"): up to 15 digits and no exponent. The digits
-  // and the power of ten are exact doubles, so their quotient is the
-  // correctly rounded value, as the general path below gives it.
-  if (p == f.end && digits <= 15) {
-    const double v = static_cast<double>(mantissa) / kPow10[fraction];
-    value = negative ? -v : v;
-    return true;
-  }
   if (p < f.end && (*p == 'e' || *p == 'E')) {
     ++p;
     if (p < f.end && (*p == '+' || *p == '-')) ++p;

@@ -86,6 +86,9 @@ number parse_real(const std::string& field, double& value) {
     value = static_cast<double>(v);
     return number::ok;
   }
+  // Then the usual real ("794.2"), and only the rest through strtod.
+  if (common::parse_short_decimal(field.data(), field.data() + field.size(), value))
+    return number::ok;
   if (!is_decimal(field)) return number::not_a_number;
   value = std::strtod(field.c_str(), nullptr);  // the whole field: it holds no NUL
   return std::isfinite(value) ? number::ok : number::out_of_range;
