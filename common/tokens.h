@@ -45,6 +45,21 @@ inline bool parse_int_token(const std::string& token, int& value) {
   return parse_int_token(token.data(), token.data() + token.size(), value);
 }
 
+// One field of a line: the bytes [begin, end) of the line's text.
+struct field {
+  const char* begin = nullptr;
+  const char* end = nullptr;
+  std::size_t size() const { return static_cast<std::size_t>(end - begin); }
+};
+
+// Splits a line [p, end) (without its '\n') into its first `max` fields, as
+// the data files' rows are split: a field ends at a blank (space, tab, CR) or
+// a comma, and blanks around a comma belong to the separator. Returns the
+// number of fields found (at most `max`), or -1 - i when field i is empty
+// (two commas in a row, a comma first, a comma last before the `max`-th
+// field). O(bytes read).
+int split_fields(const char* p, const char* end, field* out, int max);
+
 // A token as messages quote it: between single quotes, bytes outside
 // printable ASCII shown as '?', cut to 40 bytes with "..." after it. Used for
 // file names too, so that a newline or an escape byte never reaches a
