@@ -23,34 +23,14 @@ bool is_blank(char c) {
   return c == ' ' || c == '\t' || c == '\r';
 }
 
-// Splits one line (without its '\n') into its first `want` fields. A field
-// ends at a blank or a comma; blanks around a comma belong to the separator.
-// Returns the number of fields found (at most `want`), or -1 - i when field i
-// is empty (two commas in a row, or a comma first).
-int split_fields(const char* p, const char* end, std::string (&fields)[kGtColumns], int want) {
-  int n = 0;
-  while (p < end && is_blank(*p)) ++p;
-  while (p < end && n < want) {
-    const char* start = p;
-    while (p < end && !is_blank(*p) && *p != ',') ++p;
-    if (p == start) return -1 - n;  // a comma where a value belongs
-    fields[n++].assign(start, p);
-    while (p < end && is_blank(*p)) ++p;
-    if (p < end && *p == ',') {
-      ++p;
-      while (p < end && is_blank(*p)) ++p;
-      if (p == end && n < want) return -1 - n;
-    }
-  }
-  return n;
-}
+using common::field;
 
 // Whether `field` is a plain decimal: an optional sign, digits with an
 // optional fraction (at least one digit in all), an optional exponent. No
 // blanks, no hexadecimal, no inf or nan, no other bytes (a NUL included).
-bool is_decimal(const std::string& field) {
-  const char* p = field.data();
-  const char* const end = p + field.size();
+bool is_decimal(field f) {
+  const char* p = f.begin;
+  const char* const end = f.end;
   auto digits = [&p, end] {
     const char* const from = p;
     while (p < end && *p >= '0' && *p <= '9') ++p;
@@ -77,27 +57,26 @@ enum class number { ok, not_a_number, out_of_range };
 constexpr long long kExactInDouble = 1LL << 53;
 
 // A plain decimal as a finite double.
-number parse_real(const std::string& field, double& value) {
+number parse_real(field f, double& value) {
   // The common case first: an integer small enough to be exact in a double,
   // read by the one integer grammar without strtod (which reads it the same).
   long long v = 0;
-  if (common::parse_integer(field, -kExactInDouble, kExactInDouble, v) ==
+  if (common::parse_integer(f.begin, f.end, -kExactInDouble, kExactInDouble, v) ==
       common::integer_read::ok) {
     value = static_cast<double>(v);
     return number::ok;
   }
   // Then the usual real ("794.2"), and only the rest through strtod.
-  if (common::parse_short_decimal(field.data(), field.data() + field.size(), value))
-    return number::ok;
-  if (!is_decimal(field)) return number::not_a_number;
-  value = std::strtod(field.c_str(), nullptr);  // the whole field: it holds no NUL
+  if (common::parse_short_decimal(f.begin, f.end, value)) return number::ok;
+  if (!is_decimal(f)) return number::not_a_number;
+  value = std::strtod(std::string(f.begin, f.end).c_str(), nullptr);  // no NUL inside
   return std::isfinite(value) ? number::ok : number::out_of_range;
 }
 
 // An integer column: a plain decimal with no fraction that fits an int.
-bool parse_integral(const std::string& field, long long& value, std::string& why) {
+bool parse_integral(field f, long long& value, std::string& why) {
   double v = 0;
-  const number n = parse_real(field, v);
+  const number n = parse_real(f, v);
   if (n != number::ok) {
     why = n == number::not_a_number ? "is not a number" : "is out of range";
     return false;
@@ -122,8 +101,8 @@ bool round_to_int(double v, long long& out) {
 }
 
 // A field as messages quote it, as tokens are quoted.
-std::string quoted(const std::string& field) {
-  return common::quote_token(field);
+std::string quoted(field f) {
+  return common::quote_token(f.begin, f.end);
 }
 
 // Whether a field starts as a number may: a first field that does not is a
@@ -138,7 +117,7 @@ struct row {
 };
 
 // Parses the fields of one row into `r` or returns what is wrong.
-std::string parse_row(const std::string (&f)[kGtColumns], row& r) {
+std::string parse_row(const field (&f)[kGtColumns], row& r) {
   long long frame = 0, id = 0;
   std::string why;
   if (!parse_integral(f[0], frame, why)) return "frame " + quoted(f[0]) + " " + why;
@@ -169,26 +148,34 @@ std::string parse_row(const std::string (&f)[kGtColumns], row& r) {
 
 enum class verdict { kept, ignored_flag, ignored_class };
 
-// The largest magnitude the fast path takes: nine digits, so that left + width
-// and top + height fit an int.
-constexpr long long kFastLimit = 999999999;
-
-// The common line, read without the general path: `want` integers of the one
-// grammar within +-kFastLimit, comma-separated with no blanks, whose row is
-// valid as it stands. Sets the fields' values and returns true;
-// returns false for any other line, which the general path then reads (and
-// whose faults it names), so both paths agree on every line. `*end` is read
-// and must be no digit: the line's '\n', or the NUL after a std::string's
-// last byte.
-bool fast_integers(const char* p, const char* end, int want, long long (&v)[kGtColumns]) {
+// The common line, read without the general path: comma-separated fields
+// with no blanks, frame, id (and with `want` 8 the class) integers of the one
+// grammar, the box's four values (and the flag) integers or short decimals
+// (common/tokens.h), the row valid as it stands. Sets `r`, `flag` and `cls`
+// and returns true; returns false for any other line, which the general path
+// then reads (and whose faults it names), so both paths agree on every line.
+bool fast_row(const char* p, const char* end, int want, row& r, double& flag, long long& cls) {
+  long long whole[2];
+  double real[5];
   for (int i = 0; i < want; ++i) {
-    // The field's extent: a sign and digits, all parse_integer may take; a
-    // field with any other byte fails the separator's check below.
-    const char* const field = p;
-    p += *p == '-' || *p == '+';
-    while (static_cast<unsigned>(*p - '0') < 10u) ++p;
-    if (common::parse_integer(field, p, -kFastLimit, kFastLimit, v[i]) != common::integer_read::ok)
-      return false;
+    // The field's extent: up to a comma or a blank; a blank, or a comma
+    // missing between two fields, sends the line to the general path.
+    const char* const f = p;
+    while (p < end && *p != ',' && !is_blank(*p)) ++p;
+    if (i < 2 || i == 7) {
+      long long v = 0;
+      if (common::parse_integer(f, p, INT_MIN, INT_MAX, v) != common::integer_read::ok)
+        return false;
+      (i < 2 ? whole[i] : cls) = v;
+    } else {
+      double& v = real[i - 2];
+      long long n = 0;
+      if (common::parse_integer(f, p, -kExactInDouble, kExactInDouble, n) ==
+          common::integer_read::ok)
+        v = static_cast<double>(n);
+      else if (!common::parse_short_decimal(f, p, v))
+        return false;
+    }
     if (i + 1 < want) {
       if (p == end || *p != ',') return false;
       ++p;
@@ -196,11 +183,16 @@ bool fast_integers(const char* p, const char* end, int want, long long (&v)[kGtC
   }
   // The last field ends where a field ends; the rest of the line is not read.
   if (p < end && *p != ',' && !is_blank(*p)) return false;
-  return v[0] >= 1 && v[1] >= 0 && v[4] >= 1 && v[5] >= 1;
+  if (whole[0] < 1 || whole[1] < 0) return false;
+  track_box b{};
+  if (!box_corners(real[0], real[1], real[2], real[3], b).empty()) return false;
+  r = row{static_cast<int>(whole[0]), static_cast<int>(whole[1]), 0, b.x1, b.y1, b.x2, b.y2};
+  flag = want > 6 ? real[4] : 1;
+  return true;
 }
 
 // Whether a ground-truth row is kept by `rules`, or what is wrong.
-std::string filter_row(const std::string (&f)[kGtColumns], const gt_rules& rules, verdict& v) {
+std::string filter_row(const field (&f)[kGtColumns], const gt_rules& rules, verdict& v) {
   double flag = 0;
   const number n = parse_real(f[6], flag);
   if (n != number::ok)
@@ -223,8 +215,8 @@ std::string filter_row(const std::string (&f)[kGtColumns], const gt_rules& rules
 
 const char kEmptyBox[] = "the box is empty after rounding to pixels";
 
-bool parse_decimal(const std::string& field, double& value) {
-  return parse_real(field, value) == number::ok;
+bool parse_decimal(const std::string& text, double& value) {
+  return parse_real(field{text.data(), text.data() + text.size()}, value) == number::ok;
 }
 
 std::string box_corners(double left, double top, double width, double height, track_box& b) {
@@ -247,7 +239,7 @@ std::string parse_tracks(const std::string& text, const std::string& name, track
   out = tracks{};
   out.file = name;
   std::vector<row> rows;
-  std::string fields[kGtColumns];
+  field fields[kGtColumns];
   const int want = rules ? kGtColumns : kColumns;
   const char* p = text.data();
   const char* const end = p + text.size();
@@ -265,23 +257,23 @@ std::string parse_tracks(const std::string& text, const std::string& name, track
       if (first && *q != ',' && !starts_like_number(*q)) {
         out.header_line = line;
       } else {
-        long long v[kGtColumns];
-        if (fast_integers(p, eol, want, v)) {
-          if (rules && (v[6] == 0 || (!rules->all_classes &&
+        row r{};
+        double flag = 0;
+        long long cls = 0;
+        if (fast_row(p, eol, want, r, flag, cls)) {
+          if (rules && (flag == 0 || (!rules->all_classes &&
                                       std::find(rules->classes.begin(), rules->classes.end(),
-                                                v[7]) == rules->classes.end()))) {
-            ++(v[6] == 0 ? out.ignored_flag : out.ignored_class);
+                                                cls) == rules->classes.end()))) {
+            ++(flag == 0 ? out.ignored_flag : out.ignored_class);
           } else {
-            rows.push_back(row{static_cast<int>(v[0]), static_cast<int>(v[1]), line,
-                               static_cast<int>(v[2]), static_cast<int>(v[3]),
-                               static_cast<int>(v[2] + v[4] - 1),
-                               static_cast<int>(v[3] + v[5] - 1)});
+            r.line = line;
+            rows.push_back(r);
           }
           first = false;
           p = eol + (eol < end ? 1 : 0);
           continue;
         }
-        const int n = split_fields(p, eol, fields, want);
+        const int n = common::split_fields(p, eol, fields, want);
         auto at = [&] { return common::shown_name(name) + ":" + std::to_string(line) + ": "; };
         if (n < 0)
           return at() + "column " + std::to_string(-n) + " (" + kColumnNames[-1 - n] + ") is empty";
@@ -298,7 +290,6 @@ std::string parse_tracks(const std::string& text, const std::string& name, track
         std::string why;
         verdict kept = verdict::kept;
         if (rules && !(why = filter_row(fields, *rules, kept)).empty()) return at() + why;
-        row r{};
         why = parse_row(fields, r);
         if (!why.empty()) return at() + why;
         if (kept != verdict::kept) {
@@ -340,12 +331,22 @@ void index_tracks(std::vector<track_box> boxes, tracks& out) {
   }
   out.boxes = std::move(boxes);
   // File order is kept within (frame, object): that order numbers the detections.
-  // Files are mostly in that order already.
   const auto before = [](const track_box& a, const track_box& b) {
     return a.frame != b.frame ? a.frame < b.frame : a.object < b.object;
   };
-  if (!std::is_sorted(out.boxes.begin(), out.boxes.end(), before))
+  // Files are mostly in frame order with a frame's ids in any order: then
+  // each frame is sorted alone.
+  const auto by_frame = [](const track_box& a, const track_box& b) { return a.frame < b.frame; };
+  if (!std::is_sorted(out.boxes.begin(), out.boxes.end(), by_frame)) {
     std::stable_sort(out.boxes.begin(), out.boxes.end(), before);
+  } else {
+    for (auto run = out.boxes.begin(); run != out.boxes.end();) {
+      const auto next = std::find_if(run, out.boxes.end(),
+                                     [&run](const track_box& b) { return b.frame != run->frame; });
+      if (!std::is_sorted(run, next, before)) std::stable_sort(run, next, before);
+      run = next;
+    }
+  }
   for (std::size_t i = 1; i < out.boxes.size(); ++i) {
     const track_box& prev = out.boxes[i - 1];
     track_box& b = out.boxes[i];
