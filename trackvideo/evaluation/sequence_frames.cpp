@@ -168,7 +168,7 @@ std::string prepare_frames(const mot_rows& gt, const mot_rows& tracker, int seq_
       frame_pair& p = out.pairs[k];
       const std::uint64_t key = static_cast<std::uint64_t>(out.gt[span.gt_begin + p.g]) << 32 |
                                 static_cast<std::uint32_t>(out.tr[span.tr_begin + p.t]);
-      const auto it = key_of.emplace(key, static_cast<int>(out.keys.size()));
+      const auto it = key_of.try_emplace(key, static_cast<int>(out.keys.size()));
       if (it.second) out.keys.push_back(key);
       p.key = it.first->second;
     }
