@@ -265,7 +265,8 @@ job_work crowd_work() {
 
 }  // namespace
 
-// A frame of 3,000 boxes gives the same rows on 1, 2 and 8 threads while its
+// A frame of 3,000 boxes gives the same rows (and, without pixels, the same
+// pairs) on 1, 2 and 8 threads while its
 // workers wait for a caller that yields between chunks; the chunks never
 // outgrow their bound.
 TEST(TrackvideoFramePipeline, ACrowdedFrameGivesTheSameBytesOnAnyThreadsWithASlowCaller) {
@@ -291,6 +292,29 @@ TEST(TrackvideoFramePipeline, ACrowdedFrameGivesTheSameBytesOnAnyThreadsWithASlo
     EXPECT_EQ(rows, first) << threads << " threads";
   }
   EXPECT_FALSE(first.empty());
+  // Without pixels (a pass over the boxes alone) too: the frames are crowded
+  // enough for workers.
+  std::string pairs_first;
+  for (const int threads : {1, 8}) {
+    job_work w;
+    w.radius = 40;
+    w.pixels = false;
+    w.frames_with_boxes = true;
+    w.measures = true;
+    frame_pipeline pipeline(c.t, nullptr, w, threads);
+    std::string pairs;
+    ASSERT_EQ(pipeline.run([&](const frame_piece& p) {
+      for (std::size_t k = 0; k < p.chunk.size(); ++k)
+        pairs += std::to_string(p.chunk.pairs[k].first) + "," +
+                 std::to_string(p.chunk.pairs[k].second) + "," + std::to_string(p.chunk.iou[k]) +
+                 ";";
+      return std::string();
+    }),
+              "");
+    if (threads == 1) pairs_first = pairs;
+    EXPECT_EQ(pairs, pairs_first) << threads << " threads";
+  }
+  EXPECT_FALSE(pairs_first.empty());
 }
 
 // The caller failing, or throwing, in the middle of a frame of many chunks

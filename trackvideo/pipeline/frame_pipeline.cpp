@@ -46,6 +46,9 @@ frame_pipeline::frame_pipeline(const tracks& t, frame_source* source, const job_
     frames_ = std::max(t.last_frame, 0);
   }
   failed_ = frames_;
+  // Without pixels, frames of few boxes cost less than handing one to a
+  // worker: such a pass runs on the caller.
+  if (!work.pixels && static_cast<long long>(t.boxes.size()) < kFewBoxes * frames_) threads = 1;
   const int n = static_cast<int>(std::max(1LL, std::min<long long>(threads, frames_)));
   workers_.reserve(static_cast<std::size_t>(n));
   for (int k = 0; k < n; ++k) workers_.emplace_back(t, work);
@@ -152,7 +155,7 @@ void frame_pipeline::work(worker& w) {
     {
       std::unique_lock<std::mutex> lock(mutex_);
       claimable_.wait(lock,
-                    [&] { return stop_ || claimed_ >= failed_ || claimed_ < handed_ + slots; });
+                      [&] { return stop_ || claimed_ >= failed_ || claimed_ < handed_ + slots; });
       if (stop_ || claimed_ >= failed_) return;
       n = claimed_++;
       claim(f, first, last);
