@@ -27,7 +27,7 @@ std::string batch_metrics_text(const std::vector<batch_line>& lines, const optio
     in.tracks_path = l.tracks;
     in.ground_truth_path = ground_truth_path(l.seqdir);
     run_evaluation scored;
-    if (!read_seqinfo(l.seqdir, in.seq).empty() || !evaluate_run(one, in, scored).empty()) continue;
+    if (!read_seqinfo(l.seqdir, in.seq).empty() || !evaluate_run(one, in, 1, scored).empty()) continue;
     evaluation::append_scores_row(text, l.name, scored.result.scores);
     scores.push_back(scored.result.scores);
   }

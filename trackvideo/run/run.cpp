@@ -112,13 +112,18 @@ std::string run(const options& o, std::FILE* out, std::FILE* err, const sequence
   const tracks& t = in.boxes;
   std::string why;
   const bool frames = o.reads_frames();
-  if (!(why = read_inputs(o, err, threads_of(o), in)).empty() ||
-      (frames && !(why = open_frames(o, in)).empty()) ||
-      (!files && !(why = check_standard_output(o, in, out)).empty()))
-    return why;
-  // The evaluation before anything is written: what it refuses ends the run.
+  // The evaluation reads files of its own: it is done beside the tracks'
+  // reading, and before anything is written (what it refuses ends the run).
   run_evaluation scored;
-  if (o.evaluating() && !(why = evaluate_run(o, in, scored)).empty()) return why;
+  const int threads = threads_of(o);
+  std::function<std::string()> evaluate;
+  if (o.evaluating())
+    evaluate = [&o, &in, &scored, threads] { return evaluate_run(o, in, threads, scored); };
+  if (!(why = read_inputs(o, err, threads, in, evaluate)).empty() ||
+      (frames && !(why = open_frames(o, in)).empty()) ||
+      (!files && !(why = check_standard_output(o, in, out)).empty()) ||
+      !(why = in.beside_line).empty())
+    return why;
   run_outputs f;
   if (!(why = prepare_outputs(o, in, files, f)).empty()) return why;
   const bool pictures = f.video || !o.overlay.empty() || !o.html.empty();

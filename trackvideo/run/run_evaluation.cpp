@@ -6,10 +6,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 #include <utility>
 
 #include "common/input_file.h"
 #include "common/tokens.h"
+#include "trackvideo/base/failure.h"
 #include "trackvideo/evaluation/score_tables.h"
 
 namespace trackvideo {
@@ -54,18 +56,45 @@ int run_evaluation::switches_of(const encounter& e) const {
   return found == switches_at.end() ? 0 : found->second;
 }
 
-std::string evaluate_run(const options& o, const run_inputs& in, run_evaluation& out) {
+std::string evaluate_run(const options& o, const run_inputs& in, int threads, run_evaluation& out) {
   out.name = o.sequence.empty() ? results_name(in.tracks_path) : in.seq.name;
-  std::string gt_text;
+  std::string gt_text, tracker_text;
   std::string why = common::read_file(in.ground_truth_path, gt_text);
   if (!why.empty()) return "cannot open " + shown_name(in.ground_truth_path) + ": " + why;
-  const int length = o.sequence.empty() ? std::max({in.boxes.last_frame, last_frame_of(gt_text), 1})
-                                        : in.seq.seq_length;
+  if (!(why = common::read_file(in.tracks_path, tracker_text)).empty())
+    return "cannot open " + shown_name(in.tracks_path) + ": " + why;
+  const int length = o.sequence.empty()
+                         ? std::max({last_frame_of(tracker_text), last_frame_of(gt_text), 1})
+                         : in.seq.seq_length;
+  // The two files are read side by side when there are two threads; the
+  // ground truth's fault is reported first, as when they are read in turn.
   mot_rows gt, tracker;
-  if (!(why = parse_mot_rows(gt_text, in.ground_truth_path, mot_kind::ground_truth, length, gt))
-           .empty() ||
-      !(why = read_mot_rows(in.tracks_path, mot_kind::tracker, length, tracker)).empty())
-    return why;
+  std::string gt_why;
+  const auto read_gt = [&] {
+    gt_why = parse_mot_rows(gt_text, in.ground_truth_path, mot_kind::ground_truth, length, gt);
+  };
+  if (threads > 1) {
+    std::thread side([&] {
+      try {
+        read_gt();
+      } catch (const std::exception& e) {
+        gt_why = failure_text(e);
+      }
+    });
+    try {
+      why = parse_mot_rows(tracker_text, in.tracks_path, mot_kind::tracker, length, tracker);
+    } catch (...) {
+      side.join();
+      throw;
+    }
+    side.join();
+  } else {
+    read_gt();
+    if (gt_why.empty())
+      why = parse_mot_rows(tracker_text, in.tracks_path, mot_kind::tracker, length, tracker);
+  }
+  if (!gt_why.empty()) return gt_why;
+  if (!why.empty()) return why;
   evaluation_options settings;
   settings.mot20 = o.mot20;
   return evaluate_sequence(gt, tracker, length, settings, out.result);

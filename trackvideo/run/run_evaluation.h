@@ -8,6 +8,7 @@
 //                      them (evaluation/mot_rows.h) over the sequence's
 //                      frames (seqinfo.ini's seqLength; without a sequence,
 //                      the last frame of either file) and scores them
+//                      (beside the reading of the tracks file: run_inputs.h)
 //                      (evaluation/mot_metrics.h, MOT20's distractors with
 //                      --benchmark MOT20);
 //   encounter_spans_sink  gathers the tracker's encounters from a pass of the
@@ -50,9 +51,10 @@ struct run_evaluation {
   int switches_of(const encounter& e) const;
 };
 
-// Reads the ground truth and the results of `in` (read_inputs done) and
-// scores them into `out`.
-std::string evaluate_run(const options& o, const run_inputs& in, run_evaluation& out);
+// Reads the ground truth and the results of `in` (its paths and, with a
+// sequence, seqinfo.ini read; the tracks are not used) and scores them into
+// `out`; the two files are parsed on two threads when `threads` > 1.
+std::string evaluate_run(const options& o, const run_inputs& in, int threads, run_evaluation& out);
 
 // The encounters of a boxes-only pass (with or without measures), as the
 // causes need them.

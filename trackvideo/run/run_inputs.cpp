@@ -51,28 +51,9 @@ std::string open_sequence_frames(const options& o, run_inputs& in) {
   return "";
 }
 
-}  // namespace
-
-run_inputs::~run_inputs() {
-  if (opening.joinable()) opening.join();
-}
-
-std::string read_inputs(const options& o, std::FILE* err, int threads, run_inputs& in) {
-  if (!o.video.empty() && o.reads_frames()) {
-    in.opening = std::thread([&o, threads, &in] {
-      try {
-        in.opened = in.source.open_video(o.video, threads);
-      } catch (const std::exception& e) {
-        in.opened = failure_text(e);
-      }
-    });
-  }
-  in.tracks_path = o.tracks;
-  in.frames_dir = o.frames;
-  if (o.evaluating())
-    in.ground_truth_path = o.sequence.empty() ? o.ground_truth_file : ground_truth_path(o.sequence);
+// The tracks file, read and checked against the sequence.
+std::string read_tracks_input(const options& o, std::FILE* err, run_inputs& in) {
   std::string why;
-  if (!o.sequence.empty() && !(why = read_sequence(o, in)).empty()) return why;
   tracks& t = in.boxes;
   why = o.kitti ? read_kitti_tracks(in.tracks_path, o.rules, t)
                 : read_tracks(in.tracks_path, t, o.ground_truth() ? &o.rules : nullptr);
@@ -91,6 +72,52 @@ std::string read_inputs(const options& o, std::FILE* err, int threads, run_input
          std::to_string(b.frame) + " is beyond the sequence's " +
          std::to_string(in.seq.seq_length) + " frames (seqLength in " +
          shown_name(in_folder(o.sequence, "seqinfo.ini")) + ")";
+}
+
+}  // namespace
+
+run_inputs::~run_inputs() {
+  if (opening.joinable()) opening.join();
+}
+
+std::string read_inputs(const options& o, std::FILE* err, int threads, run_inputs& in,
+                        const std::function<std::string()>& beside) {
+  if (!o.video.empty() && o.reads_frames()) {
+    in.opening = std::thread([&o, threads, &in] {
+      try {
+        in.opened = in.source.open_video(o.video, threads);
+      } catch (const std::exception& e) {
+        in.opened = failure_text(e);
+      }
+    });
+  }
+  in.tracks_path = o.tracks;
+  in.frames_dir = o.frames;
+  if (o.evaluating())
+    in.ground_truth_path = o.sequence.empty() ? o.ground_truth_file : ground_truth_path(o.sequence);
+  std::string why;
+  if (!o.sequence.empty() && !(why = read_sequence(o, in)).empty()) return why;
+  const auto run_beside = [&beside, &in] {
+    try {
+      in.beside_line = beside();
+    } catch (const std::exception& e) {
+      in.beside_line = failure_text(e);
+    }
+  };
+  std::thread side;
+  struct joined {
+    std::thread& t;
+    ~joined() {
+      if (t.joinable()) t.join();
+    }
+  } side_joined{side};
+  if (beside && threads > 1) side = std::thread(run_beside);
+  why = read_tracks_input(o, err, in);
+  if (side.joinable())
+    side.join();
+  else if (beside && why.empty())
+    run_beside();
+  return why;
 }
 
 std::string open_frames(const options& o, run_inputs& in) {

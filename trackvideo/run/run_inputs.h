@@ -12,7 +12,12 @@
 // A video is opened (its module loaded, its stream found) on a thread of its
 // own while the tracks file is read (when the run reads frames): the two are
 // independent and each takes tens of milliseconds. Its failure is reported
-// after the tracks', as if the two had run in turn.
+// after the tracks', as if the two had run in turn. Likewise the work given
+// as `beside` (the evaluation, which reads files of its own and needs
+// seqinfo.ini but not the tracks) runs on a thread of its own while the
+// tracks file is read, when the run has two threads or more, and after it
+// otherwise; its line waits in run_inputs::beside_line for the caller to
+// report it where it would have run.
 //
 // Ownership: run_inputs owns the tracks and the frame source for the run.
 // Cost: reading and sorting the tracks file; a stat per sequence frame.
@@ -21,6 +26,7 @@
 #define TRACKVIDEO_RUN_RUN_INPUTS_H
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -39,15 +45,19 @@ struct run_inputs {
   // The tracks file and the frames' folder: the options', or a sequence's.
   std::string tracks_path, frames_dir;
   std::string ground_truth_path;  // when evaluating: --ground-truth or DIR/gt/gt.txt
-  seqinfo seq;  // with --sequence
+  seqinfo seq;                    // with --sequence
   tracks boxes;
   frame_source source;
-  std::thread opening;  // opens a video while the tracks are read
-  std::string opened;   // its line, once joined
+  std::thread opening;      // opens a video while the tracks are read
+  std::string opened;       // its line, once joined
+  std::string beside_line;  // read_inputs' `beside` work's line, once done
 };
 
-// threads: the video decoder's.
-std::string read_inputs(const options& o, std::FILE* err, int threads, run_inputs& in);
+// threads: the video decoder's, and whether `beside` (optional) may run on
+// a thread of its own. `beside` is done, or was not started, when this
+// returns.
+std::string read_inputs(const options& o, std::FILE* err, int threads, run_inputs& in,
+                        const std::function<std::string()>& beside = nullptr);
 std::string open_frames(const options& o, run_inputs& in);
 
 }  // namespace trackvideo
