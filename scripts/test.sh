@@ -32,12 +32,13 @@ scripts/build.sh build-sanitize -DTAVO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
    ctest --output-on-failure -j "$jobs")
 
 # The threads under ThreadSanitizer: the frame pipeline's own tests, and the
-# program end to end on every thread count.
+# program end to end on every thread count and with its evaluation (done
+# beside the tracks' reading).
 phase "thread sanitizer build and threaded tests"
-scripts/build.sh --targets build-tsan "test_frame_pipeline test_trackvideo" -DTAVO_TSAN=ON \
+scripts/build.sh --targets build-tsan "test_frame_pipeline test_trackvideo test_evaluation_run" -DTAVO_TSAN=ON \
   -DCMAKE_BUILD_TYPE=Debug
 (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/tsan.supp" \
-   ctest --output-on-failure -j "$jobs" -R 'FramePipeline|WhateverTheThreads')
+   ctest --output-on-failure -j "$jobs" -R 'FramePipeline|WhateverTheThreads|EndToEndEvaluation')
 
 phase "valgrind"
 cmake -S . -B build-valgrind -DTAVO_VALGRIND=ON >/dev/null

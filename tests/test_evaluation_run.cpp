@@ -146,4 +146,11 @@ TEST(EndToEndEvaluation, TwoSwappedIdsScoredWithTheirMeetingWithOrWithoutFrames)
   EXPECT_EQ(refused.err.find('\n'), refused.err.size() - 1) << refused.err;
   EXPECT_NE(refused.err.find("gt.txt:2: "), std::string::npos) << refused.err;
   EXPECT_FALSE(fs::exists(m3));
+  // The results wrong too (read while the evaluation works on a thread of
+  // its own): their line, as when the two were read in turn.
+  const fs::path bad = s.tmp.path() / "bad.txt";
+  tavo_test::write_file(bad, "1,1,10,10,5,5,1,-1,-1,-1\n1,x,10,10,5,5,1,-1,-1,-1\n");
+  const auto both = trackvideo({"--sequence", kDataset.string(), "--tracks", bad.string(),
+                                "--metrics", m3, "--threads", "2"});
+  EXPECT_EQ(both.err.find("trackvideo: " + bad.string() + ":2: id 'x'"), 0u) << both.err;
 }
