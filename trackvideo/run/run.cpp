@@ -51,10 +51,9 @@ std::string feed(frame_pipeline& pipeline, const std::vector<frame_sink*>& sinks
 
 // One pass over the boxes alone (no pixels), each frame's pairs made once
 // for what needs them before the frames: the pictures' plan (`plan`) and
-// the encounters the evaluation's causes need (`spans`); either may be
-// nullptr.
+// the evaluation's encounters (`evaluation`); either may be nullptr.
 std::string boxes_pass(const options& o, const tracks& t, picture_plan* plan,
-                       std::vector<evaluation::encounter_span>* spans) {
+                       evaluation_sink* evaluation) {
   job_work work;
   work.radius = o.radius;
   work.pixels = false;
@@ -63,19 +62,14 @@ std::string boxes_pass(const options& o, const tracks& t, picture_plan* plan,
   frame_pipeline boxes_only(t, nullptr, work, threads_of(o));
   std::vector<frame_sink*> order;
   std::unique_ptr<picture_plan_sink> planner;
-  std::unique_ptr<encounter_spans_sink> finder;
   if (plan) {
     planner =
         std::make_unique<picture_plan_sink>(t, o.gap, o.near, o.html.empty() ? -1 : o.thumbnails);
     order.push_back(planner.get());
   }
-  if (spans) {
-    finder = std::make_unique<encounter_spans_sink>(t, o.gap, o.near);
-    order.push_back(finder.get());
-  }
+  if (evaluation) order.push_back(evaluation);
   const std::string why = feed(boxes_only, order);
   if (plan) *plan = std::move(planner->plan());
-  if (spans) *spans = std::move(finder->spans());
   return why;
 }
 
@@ -128,15 +122,17 @@ std::string run(const options& o, std::FILE* out, std::FILE* err, const sequence
   if (!(why = prepare_outputs(o, in, files, f)).empty()) return why;
   const bool pictures = f.video || !o.overlay.empty() || !o.html.empty();
   picture_plan plan;
-  std::vector<evaluation::encounter_span> spans;
-  if ((pictures || o.evaluating()) &&
-      !(why = boxes_pass(o, t, pictures ? &plan : nullptr, o.evaluating() ? &spans : nullptr))
+  // The evaluation's encounters come from the first pass over the boxes: a
+  // pass of their own (shared with the pictures' plan) before the frames, or
+  // without pixels the run's one pass, which it joins first. The switches
+  // are explained and the tables written when that pass finishes.
+  std::unique_ptr<evaluation_sink> evaluation;
+  if (o.evaluating())
+    evaluation = std::make_unique<evaluation_sink>(t, o.gap, o.near, scored, f.metrics, f.events);
+  if ((pictures || (evaluation && frames)) &&
+      !(why = boxes_pass(o, t, pictures ? &plan : nullptr, frames ? evaluation.get() : nullptr))
            .empty())
     return why;
-  if (o.evaluating()) {
-    explain_switches(t, o.near, spans, scored);
-    if (!(why = write_evaluation(scored, f.metrics, f.events)).empty()) return why;
-  }
   const auto write_closed = [&f](const std::string& path, const std::string& text) {
     return f.set->write_closed(path, text);
   };
@@ -207,6 +203,7 @@ std::string run(const options& o, std::FILE* out, std::FILE* err, const sequence
   work.frames_with_boxes = !frames;
   frame_pipeline pipeline(t, frames ? &in.source : nullptr, work, threads_of(o));
   std::vector<frame_sink*> order;
+  if (evaluation && !frames) order.push_back(evaluation.get());
   for (const auto& s : sinks) order.push_back(s.get());
   if (!(why = feed(pipeline, order)).empty()) return why;
 

@@ -100,7 +100,7 @@ std::string evaluate_run(const options& o, const run_inputs& in, int threads, ru
   return evaluate_sequence(gt, tracker, length, settings, out.result);
 }
 
-std::string encounter_spans_sink::take(const frame_piece& piece) {
+std::string evaluation_sink::take(const frame_piece& piece) {
   const frame_records& r = piece.frame;
   const pair_chunk& c = piece.chunk;
   const bool measures = c.iou.size() == c.size();
@@ -112,10 +112,12 @@ std::string encounter_spans_sink::take(const frame_piece& piece) {
   return "";
 }
 
-std::string encounter_spans_sink::finish() {
+std::string evaluation_sink::finish() {
+  std::vector<encounter_span> spans;
   for (const encounter& e : finder_.finish())
-    spans_.push_back(encounter_span{e.id_a, e.id_b, e.first_frame, e.last_frame, e.min_l1});
-  return "";
+    spans.push_back(encounter_span{e.id_a, e.id_b, e.first_frame, e.last_frame, e.min_l1});
+  explain_switches(tracks_, near_, spans, scored_);
+  return write_evaluation(scored_, metrics_, events_);
 }
 
 void explain_switches(const tracks& t, int near, const std::vector<encounter_span>& spans,

@@ -11,13 +11,13 @@
 //                      (beside the reading of the tracks file: run_inputs.h)
 //                      (evaluation/mot_metrics.h, MOT20's distractors with
 //                      --benchmark MOT20);
-//   encounter_spans_sink  gathers the tracker's encounters from a pass of the
-//                      pipeline over the boxes alone (the run shares that
-//                      pass with the pictures' plan);
+//   evaluation_sink    gathers the tracker's encounters from a pass of the
+//                      pipeline over the boxes alone (the pictures' plan's,
+//                      or without pixels the run's own); when it finishes,
 //   explain_switches   assign_causes with those encounters, each tracker
 //                      id's first frame and --near; then counts the switches
 //                      laid at each encounter (the encounters table's
-//                      `switches` column).
+//                      `switches` column), and write_evaluation.
 // write_evaluation() writes and closes the tables, files of the run's output
 // set; summary_line() is the run's one line on standard error.
 //
@@ -56,19 +56,30 @@ struct run_evaluation {
 // `out`; the two files are parsed on two threads when `threads` > 1.
 std::string evaluate_run(const options& o, const run_inputs& in, int threads, run_evaluation& out);
 
-// The encounters of a boxes-only pass (with or without measures), as the
-// causes need them.
-class encounter_spans_sink : public frame_sink {
+// Takes a pass over the boxes (with or without measures) for the encounters
+// the causes need; when the pass finishes, gives every switch its cause
+// (explain_switches) and writes the tables (write_evaluation). `scored`,
+// `metrics` and `events` must outlive it; either file may be nullptr.
+class evaluation_sink : public frame_sink {
  public:
-  encounter_spans_sink(const tracks& t, int gap, int near) : tracks_(t), finder_(t, gap, near) {}
+  evaluation_sink(const tracks& t, int gap, int near, run_evaluation& scored,
+                  common::atomic_file* metrics, common::atomic_file* events)
+      : tracks_(t),
+        near_(near),
+        finder_(t, gap, near),
+        scored_(scored),
+        metrics_(metrics),
+        events_(events) {}
   std::string take(const frame_piece& piece) override;
   std::string finish() override;
-  std::vector<evaluation::encounter_span>& spans() { return spans_; }
 
  private:
   const tracks& tracks_;
+  int near_;
   encounter_finder finder_;
-  std::vector<evaluation::encounter_span> spans_;
+  run_evaluation& scored_;
+  common::atomic_file* metrics_;
+  common::atomic_file* events_;
 };
 
 // Gives every switch of `e` its cause and counts them per encounter.
