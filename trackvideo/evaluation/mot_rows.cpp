@@ -165,8 +165,11 @@ bool fast_row(const char* p, const char* end, mot_kind kind, int seq_length, mot
     const char* const f = p;
     while (p < end && *p != ',') ++p;
     if (n < 2 || n == 7) {
-      if (common::parse_integer(f, p, n == 0 ? 1 : 0, n == 0 ? seq_length : INT_MAX,
-                                whole[n < 2 ? n : 2]) != common::integer_read::ok)
+      // frame 1 .. seq_length, id 0 .. INT_MAX, class any int
+      static constexpr long long kLow[3] = {1, 0, INT_MIN};
+      const int k = n < 2 ? n : 2;
+      if (common::parse_integer(f, p, kLow[k], k == 0 ? seq_length : INT_MAX, whole[k]) !=
+          common::integer_read::ok)
         return false;
     } else if (!common::parse_short_decimal(f, p, real[n - 2])) {
       return false;
