@@ -155,6 +155,9 @@ std::string check_evaluation(const options& o, const std::string& benchmark) {
     return "--ground-truth does not go with --sequence (its ground truth is DIR/gt/gt.txt)";
   if (o.sequence.empty() && o.ground_truth_file.empty())
     return std::string(what) + " needs ground truth: --ground-truth FILE or --sequence DIR";
+  if (o.kitti && o.frames.empty())
+    return std::string(what) +
+           " with --format kitti needs --frames DIR (its images number the frames)";
   if (o.sequence.empty() && o.video.empty() && o.frames.empty() && o.needs_pixels()) {
     const char* pixels = !o.csv.empty()             ? "--csv"
                          : !o.overlay.empty()       ? "--overlay"

@@ -113,7 +113,7 @@ std::string run(const options& o, std::FILE* out, std::FILE* err, const sequence
   std::string why;
   const bool frames = o.reads_frames();
   if (!(why = read_inputs(o, err, threads_of(o), in)).empty() ||
-      (frames && !(why = open_frames(o, in)).empty()) ||
+      ((frames || o.kitti) && !(why = open_frames(o, in)).empty()) ||
       (!files && !(why = check_standard_output(o, in, out)).empty()))
     return why;
   // The evaluation before anything is written: what it refuses ends the run.
