@@ -358,7 +358,6 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
     return "--format " + quoted(format) + ": expected mot or kitti";
   out.kitti = format == "kitti";
   const char* not_kitti = out.gt                  ? "--gt"
-                          : !out.batch.empty()    ? "--batch"
                           : !out.sequence.empty() ? "--sequence"
                           : !out.video.empty()    ? "--video"
                                                   : nullptr;
@@ -368,6 +367,11 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
   if (!out.batch.empty()) {
     const std::string why = check_batch(out, jobs, shard, with);
     if (!why.empty()) return why;
+    struct stat st;
+    if (out.kitti &&
+        (out.batch == "-" || (::stat(out.batch.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))))
+      return "--batch with --format kitti takes a KITTI split folder ROOT (image_02/, label_02/), "
+             "not a LIST";
     if (!benchmark.empty() && !out.with_metrics && !out.with_events)
       return "--benchmark goes with --with metrics or events";
   } else {
