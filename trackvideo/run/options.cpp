@@ -188,7 +188,7 @@ std::string usage() {
          "                  [--max-pixels N] [--threads N] [--benchmark MOT17|MOT20]\n"
          "                  [--progress | --quiet]\n"
          "       trackvideo --batch ROOT --out DIR [--results DIR] [--seqmap FILE]\n"
-         "                  [the options of --batch LIST]\n"
+         "                  [--format kitti] [the options of --batch LIST]\n"
          "       trackvideo --help | --version\n"
          "\n"
          "Reads a tracks file (rows frame,id,left,top,width,height[,...]) and a video\n"
@@ -396,6 +396,7 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
     if (benchmark != "MOT17" && benchmark != "MOT20")
       return "--benchmark " + quoted(benchmark) + " is not MOT17 or MOT20";
     out.mot20 = benchmark == "MOT20";
+    if (out.kitti) return "--benchmark does not go with --format kitti (KITTI's rules are its own)";
   }
   if (!radius.empty()) {
     const std::string why = parse_count("--radius", radius, 1, kMaxRadius,
