@@ -255,6 +255,8 @@ std::string usage() {
          "                       and DIR/metrics.csv adds a COMBINED row)\n"
          "  --batch ROOT         every subfolder of ROOT holding a seqinfo.ini, in name\n"
          "                       order, as --batch LIST would run it\n"
+         "                       (with --format kitti, a KITTI split: image_02/NNNN\n"
+         "                       with label_02/NNNN.txt as ground truth)\n"
          "  --results DIR        with --batch ROOT: DIR/<folder>.txt as each one's tracks\n"
          "  --seqmap FILE        with --batch ROOT: the sequences FILE names (a line\n"
          "                       \"name\", then one folder name per line), in its order\n"
