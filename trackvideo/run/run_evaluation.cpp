@@ -49,7 +49,33 @@ std::string results_name(const std::string& path) {
   return name;
 }
 
-std::string evaluate_kitti_run(const options& o, const run_inputs& in, run_evaluation& out);
+// Both KITTI files read and checked against the folder's images, then each
+// class scored.
+std::string evaluate_kitti_run(const options& o, const run_inputs& in, run_evaluation& out) {
+  out.name = results_name(in.tracks_path);
+  const int images = static_cast<int>(in.source.images().size());
+  kitti_file gt, tracker;
+  for (auto [file, path] : {std::pair{&gt, &in.ground_truth_path}, {&tracker, &in.tracks_path}}) {
+    std::string text;
+    std::string why = common::read_file(*path, text);
+    if (!why.empty()) return "cannot open " + shown_name(*path) + ": " + why;
+    file->name = *path;
+    if (!(why = parse_kitti_rows(text, *path, file->rows)).empty()) return why;
+    for (const kitti_row& r : file->rows)
+      if (r.frame > images)  // a row's frame k is the folder's image k + 1
+        return shown_name(*path) + ":" + std::to_string(r.line) + ": frame " +
+               std::to_string(r.frame - 1) + " is beyond the " + std::to_string(images) +
+               (images == 1 ? " image of " : " images of ") + shown_name(o.frames) +
+               " (frames count from 0)";
+  }
+  out.classes.resize(std::size(kKittiClasses));
+  for (std::size_t c = 0; c < out.classes.size(); ++c) {
+    const std::string why =
+        evaluate_kitti_sequence(gt, tracker, images, kKittiClasses[c], out.classes[c]);
+    if (!why.empty()) return why;
+  }
+  return "";
+}
 
 // The summary of one result (summary_line).
 std::string result_line(const sequence_result& r) {
@@ -107,36 +133,6 @@ std::string evaluate_run(const options& o, const run_inputs& in, run_evaluation&
   settings.mot20 = o.mot20;
   return evaluate_sequence(gt, tracker, length, settings, out.result);
 }
-
-namespace {
-
-std::string evaluate_kitti_run(const options& o, const run_inputs& in, run_evaluation& out) {
-  out.name = results_name(in.tracks_path);
-  const int images = static_cast<int>(in.source.images().size());
-  kitti_file gt, tracker;
-  for (auto [file, path] : {std::pair{&gt, &in.ground_truth_path}, {&tracker, &in.tracks_path}}) {
-    std::string text;
-    std::string why = common::read_file(*path, text);
-    if (!why.empty()) return "cannot open " + shown_name(*path) + ": " + why;
-    file->name = *path;
-    if (!(why = parse_kitti_rows(text, *path, file->rows)).empty()) return why;
-    for (const kitti_row& r : file->rows)
-      if (r.frame > images)  // a row's frame k is the folder's image k + 1
-        return shown_name(*path) + ":" + std::to_string(r.line) + ": frame " +
-               std::to_string(r.frame - 1) + " is beyond the " + std::to_string(images) +
-               (images == 1 ? " image of " : " images of ") + shown_name(o.frames) +
-               " (frames count from 0)";
-  }
-  out.classes.resize(std::size(kKittiClasses));
-  for (std::size_t c = 0; c < out.classes.size(); ++c) {
-    const std::string why =
-        evaluate_kitti_sequence(gt, tracker, images, kKittiClasses[c], out.classes[c]);
-    if (!why.empty()) return why;
-  }
-  return "";
-}
-
-}  // namespace
 
 std::string encounter_spans_sink::take(const frame_piece& piece) {
   const frame_records& r = piece.frame;
