@@ -73,6 +73,7 @@ std::string check_batch(options& out, const std::string& jobs, const std::string
   struct stat st;
   const char* folder_only = !out.results.empty()  ? "--results"
                             : !out.seqmap.empty() ? "--seqmap"
+                            : out.kitti           ? "--format kitti"
                                                   : nullptr;
   if (folder_only &&
       (out.batch == "-" || (::stat(out.batch.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))))
@@ -155,9 +156,7 @@ std::string check_evaluation(const options& o, const std::string& benchmark) {
     return "--ground-truth does not go with --sequence (its ground truth is DIR/gt/gt.txt)";
   if (o.sequence.empty() && o.ground_truth_file.empty())
     return std::string(what) + " needs ground truth: --ground-truth FILE or --sequence DIR";
-  if (o.kitti && o.frames.empty())
-    return std::string(what) +
-           " with --format kitti needs --frames DIR (its images number the frames)";
+  if (o.kitti && o.frames.empty()) return std::string(what) + " with --format kitti needs --frames";
   if (o.sequence.empty() && o.video.empty() && o.frames.empty() && o.needs_pixels()) {
     const char* pixels = !o.csv.empty()             ? "--csv"
                          : !o.overlay.empty()       ? "--overlay"
@@ -255,8 +254,6 @@ std::string usage() {
          "                       and DIR/metrics.csv adds a COMBINED row)\n"
          "  --batch ROOT         every subfolder of ROOT holding a seqinfo.ini, in name\n"
          "                       order, as --batch LIST would run it\n"
-         "                       (with --format kitti, a KITTI split: image_02/NNNN\n"
-         "                       with label_02/NNNN.txt as ground truth)\n"
          "  --results DIR        with --batch ROOT: DIR/<folder>.txt as each one's tracks\n"
          "  --seqmap FILE        with --batch ROOT: the sequences FILE names (a line\n"
          "                       \"name\", then one folder name per line), in its order\n"
@@ -369,11 +366,6 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
   if (!out.batch.empty()) {
     const std::string why = check_batch(out, jobs, shard, with);
     if (!why.empty()) return why;
-    struct stat st;
-    if (out.kitti &&
-        (out.batch == "-" || (::stat(out.batch.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))))
-      return "--batch with --format kitti takes a KITTI split folder ROOT (image_02/, label_02/), "
-             "not a LIST";
     if (!benchmark.empty() && !out.with_metrics && !out.with_events)
       return "--benchmark goes with --with metrics or events";
   } else {
