@@ -70,8 +70,10 @@ std::string rules_text(const batch_line& l, const options& o) {
   if (!o.gt && !l.tracks.empty() && !o.kitti) return "none";
   if (o.rules.all_classes) return "all";
   std::string text;
+  // KITTI's types (its tracks always keep some), or the ground truth's classes.
   for (const std::string& t : o.rules.types) text += (text.empty() ? "" : ",") + t;
-  for (const int c : o.rules.classes) text += (text.empty() ? "" : ",") + std::to_string(c);
+  if (!o.kitti)
+    for (const int c : o.rules.classes) text += (text.empty() ? "" : ",") + std::to_string(c);
   return text;
 }
 
