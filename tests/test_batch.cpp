@@ -536,3 +536,63 @@ TEST(EndToEndTrackvideoBatch, WithMetricsEachSequenceWithResultsScoredAndAllComb
 }
 
 }  // namespace
+
+// A KITTI split folder (image_02/, label_02/) runs as a batch, each sequence
+// as its own run would: the same tables, and its metrics rows (a row per
+// class) in the batch's metrics.csv before the classes' COMBINED rows.
+TEST(EndToEndTrackvideoBatch, AKittiSplitRunsEachSequenceAsItsOwnRunWould) {
+  tavo_test::scratch_dir tmp;
+  const fs::path kitti = fs::path(TAVO_EXAMPLES_DIR) / "dataset" / "kitti";
+  const fs::path split = tmp.path() / "split", results = tmp.path() / "results";
+  // The bundled labels with one row per id and frame; results 0000 are them,
+  // 0001 has pedestrians 1 and 2 swapped from frame 15 on.
+  std::string labels, swapped, line;
+  std::istringstream rows(file_text(kitti / "label_02/0000.txt"));
+  for (std::set<std::pair<int, int>> seen; std::getline(rows, line);) {
+    int frame = 0, id = 0;
+    std::istringstream(line) >> frame >> id;
+    if (id >= 0 && !seen.emplace(frame, id).second) continue;
+    labels += line + "\n";
+    const int to = frame >= 15 && (id == 1 || id == 2) ? 3 - id : id;
+    swapped += std::to_string(frame) + " " + std::to_string(to) +
+               line.substr(line.find(' ', line.find(' ') + 1)) + "\n";
+  }
+  for (const char* s : {"0000", "0001"}) {
+    fs::create_directories(split / "image_02");
+    fs::create_directories(split / "label_02");
+    fs::copy(kitti / "image_02/0000", split / "image_02" / s);
+    tmp.write("split/label_02/" + std::string(s) + ".txt", labels);
+  }
+  fs::create_directories(results);
+  tmp.write("results/0000.txt", labels);
+  tmp.write("results/0001.txt", swapped);
+  const fs::path out = tmp.path() / "out";
+  const auto r =
+      run_child({TRACKVIDEO_EXE, "--batch", split.string(), "--format", "kitti", "--results",
+                 results.string(), "--out", out.string(), "--with", "metrics,events", "--quiet"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string table = file_text(out / "metrics.csv");
+  std::size_t at = table.find('\n') + 1;
+  for (const char* s : {"0000", "0001"}) {
+    const fs::path one = tmp.path() / s;
+    fs::create_directories(one);
+    const auto single = run_child(
+        {TRACKVIDEO_EXE, "--format", "kitti", "--tracks", (results / s).string() + ".txt",
+         "--frames", (split / "image_02" / s).string(), "--ground-truth",
+         (split / "label_02" / s).string() + ".txt", "--metrics", (one / "metrics.csv").string(),
+         "--events", (one / "events.csv").string(), "--csv", (one / "pairs.csv").string(),
+         "--encounters", (one / "encounters.csv").string(), "--quiet"});
+    ASSERT_EQ(single.status, 0) << single.err;
+    for (const char* name : {"metrics.csv", "events.csv", "pairs.csv", "encounters.csv"})
+      EXPECT_EQ(file_text(out / s / name), file_text(one / name)) << s << " " << name;
+    const std::string own = file_text(one / "metrics.csv");
+    const std::string body = own.substr(own.find('\n') + 1);
+    EXPECT_EQ(table.substr(at, body.size()), body);
+    at += body.size();
+  }
+  EXPECT_EQ(table.substr(at, 22), "COMBINED/car,0,0,0,0,0");
+  EXPECT_NE(table.find("\nCOMBINED/pedestrian,"), std::string::npos);
+  // The swap shows: 0001's pedestrians have switches, 0000's none.
+  EXPECT_EQ(file_text(out / "0000/events.csv").find(",switch,"), std::string::npos);
+  EXPECT_NE(file_text(out / "0001/events.csv").find("pedestrian,15,switch,"), std::string::npos);
+}

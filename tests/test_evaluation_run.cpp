@@ -2,7 +2,9 @@
 // without frames; its usage errors and refused input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <filesystem>
 #include <set>
 #include <sstream>
@@ -153,4 +155,84 @@ TEST(EndToEndEvaluation, TwoSwappedIdsScoredWithTheirMeetingWithOrWithoutFrames)
   const auto both = trackvideo({"--sequence", kDataset.string(), "--tracks", bad.string(),
                                 "--metrics", m3, "--threads", "2"});
   EXPECT_EQ(both.err.find("trackvideo: " + bad.string() + ":2: id 'x'"), 0u) << both.err;
+}
+
+TEST(EndToEndEvaluation, KittiClassesScoredApartWithTheirDistractorsAndRefusedRows) {
+  // Three frames (images 0, 1, 2). Ground truth: car 1 in every frame; van 2
+  // in 0 and 1; pedestrian 3 in 0 and 2 visible, in 1 occluded 3 (hidden);
+  // a DontCare area in 0 and 1. Results: car 10 on car 1 in 0 and 1, car 14
+  // on it in 2 (a switch); car 11 on the van (removed); car 12 inside the
+  // DontCare area (removed); car 13 20 pixels high (removed), car 15 60 high
+  // (a false positive); pedestrian 20 on pedestrian 3 (removed in 1).
+  // Car: 3 TP, 1 FP, 1 IDSW, MOTA (3 - 1 - 1) / 3; IDF1 2·2 / (3 + 4), car 1
+  // and 10 sharing 2 frames; DetA 3/4, AssA (2·2/3 + 1·1/3) / 3 = 5/9 (every
+  // overlap 1). Pedestrian: 2 TP, nothing else, every score 1.
+  tavo_test::scratch_dir tmp;
+  const fs::path images = tmp.path() / "image_02", gt = tmp.path() / "gt.txt",
+                 res = tmp.path() / "0000.txt", m = tmp.path() / "m", e = tmp.path() / "e";
+  fs::create_directories(images);
+  for (const char* name : {"000000.png", "000001.png", "000002.png"})
+    tavo_test::write_file(images / name, "");  // an evaluation alone reads no pixel
+  const auto rows = [](const std::string& text, const std::string& score) {
+    std::string out, line;
+    std::stringstream in(text);
+    while (std::getline(in, line)) out += line + " 1.5 1.6 3.9 1 1 10 0.1" + score + "\n";
+    return out;
+  };
+  const std::string truth = rows(
+      "0 1 Car 0 0 0 100 100 200 200\n0 2 Van 0 0 0 300 100 400 200\n"
+      "0 3 Pedestrian 0 0 0 500 100 540 200\n0 -1 DontCare -1 -1 -10 0 300 200 400\n"
+      "1 1 Car 0 0 0 100 100 200 200\n1 2 Van 0 0 0 300 100 400 200\n"
+      "1 3 Pedestrian 0 3 0 500 100 540 200\n1 -1 DontCare -1 -1 -10 0 300 200 400\n"
+      "2 1 Car 0 0 0 100 100 200 200\n2 3 Pedestrian 0 0 0 500 100 540 200",
+      "");
+  const std::string results = rows(
+      "0 10 Car 0 0 0 100 100 200 200\n0 11 Car 0 0 0 300 100 400 200\n"
+      "0 12 Car 0 0 0 50 310 150 390\n0 20 Pedestrian 0 0 0 500 100 540 200\n"
+      "1 10 Car 0 0 0 100 100 200 200\n1 13 Car 0 0 0 600 100 700 120\n"
+      "1 20 Pedestrian 0 0 0 500 100 540 200\n2 14 Car 0 0 0 100 100 200 200\n"
+      "2 15 Car 0 0 0 600 100 700 160\n2 20 Pedestrian 0 0 0 500 100 540 200",
+      " 0.9");
+  tavo_test::write_file(gt, truth);
+  tavo_test::write_file(res, results);
+  const std::vector<std::string> args = {
+      "--format",  "kitti",    "--tracks",       res.string(), "--frames", images.string(),
+      "--metrics", m.string(), "--ground-truth", gt.string(),  "--events", e.string()};
+  const auto r = trackvideo(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string t = file_text(m);
+  EXPECT_EQ(cell(t, 1, "sequence") + " " + cell(t, 2, "sequence"), "0000/car 0000/pedestrian");
+  for (const auto& [name, v] :
+       {std::pair{"MOTA", 1.0 / 3}, {"IDF1", 4.0 / 7}, {"HOTA", std::sqrt(3.0 / 4 * 5 / 9)}})
+    EXPECT_NEAR(std::stod(cell(t, 1, name)), v, 1e-12) << name;
+  std::string counts;
+  for (const char* name : {"CLR_TP", "CLR_FP", "IDSW", "Dets", "IDs"})
+    counts += cell(t, 1, name) + "," + cell(t, 2, name) + " ";
+  EXPECT_EQ(counts, "3,2 1,0 1,0 4,2 3,1 ");
+  EXPECT_EQ(cell(t, 2, "HOTA") + cell(t, 2, "MOTA"), "11");
+  const std::string events = file_text(e);
+  EXPECT_EQ(events.substr(0, events.find(',')), "class");
+  EXPECT_EQ(events.substr(events.find('\n') + 1, 22), "car,2,switch,1,14,10,1");
+  // Refused rows, in either file: one line, status 1, nothing written.
+  fs::remove(m);
+  fs::remove(e);
+  const std::pair<fs::path, std::string> bad[] = {
+      {gt, truth + "3 1 Car 0 0 0 1 1 9 9 0 0 0 0 0 0 0\n"},
+      {gt, truth + "2 4 Car 0 0 0 1 1 9 9 0 0 0 0 0 0\n"},
+      {res, results + "2 30 Car 0 0 0 9 1 1 9 0 0 0 0 0 0 0\n"},
+      {res, "0 7 Car 0 0 0 1 1 9 99 0 0 0 0 0 0 0\n" + results +
+                "0 7 Car 0 0 0 1 1 9 99 0 0 0 0 0 0 0\n"}};
+  const char* const said[] = {":11: frame 3 is beyond the 3 images of", ":11: a KITTI row has 17",
+                              ":11: the box's right",
+                              ":12: id 7 is in frame 0 twice (also on line 1)"};
+  for (std::size_t k = 0; k < std::size(bad); ++k) {
+    tavo_test::write_file(bad[k].first, bad[k].second);
+    const auto f = trackvideo(args);
+    EXPECT_EQ(f.status, 1);
+    EXPECT_NE(f.err.find(bad[k].first.string() + said[k]), std::string::npos) << f.err;
+    EXPECT_EQ(std::count(f.err.begin(), f.err.end(), '\n'), 1) << f.err;
+    EXPECT_FALSE(fs::exists(m) || fs::exists(e));
+    tavo_test::write_file(gt, truth);
+    tavo_test::write_file(res, results);
+  }
 }

@@ -334,10 +334,15 @@ double alpha_mean(const per_alpha& v) {
 
 std::string evaluate_sequence(const mot_rows& gt, const mot_rows& tracker, int seq_length,
                               const evaluation_options& options, sequence_result& out) {
-  out = sequence_result{};
   prepared d;
   const std::string why = prepare_frames(gt, tracker, seq_length, options.mot20, d);
   if (!why.empty()) return why;
+  score_frames(d, out);
+  return "";
+}
+
+void score_frames(const prepared& d, sequence_result& out) {
+  out = sequence_result{};
   mot_scores& s = out.scores;
   s.dets = static_cast<long long>(d.tr.size());
   s.gt_dets = static_cast<long long>(d.gt.size());
@@ -354,7 +359,7 @@ std::string evaluate_sequence(const mot_rows& gt, const mot_rows& tracker, int s
       s.hota_fp[a] = static_cast<double>(s.dets);
       s.loc_a[a] = 1.0;
     }
-    return "";
+    return;
   }
   score_clear(d, s, out.events);
   score_identity(d, s);
@@ -365,7 +370,6 @@ std::string evaluate_sequence(const mot_rows& gt, const mot_rows& tracker, int s
               if (a.gt_id != b.gt_id) return a.gt_id < b.gt_id;
               return a.type == event_type::fragment && b.type != event_type::fragment;
             });
-  return "";
 }
 
 mot_scores combine_sequences(const std::vector<mot_scores>& sequences) {

@@ -127,6 +127,11 @@ struct sequence_result {
 std::string evaluate_sequence(const mot_rows& gt, const mot_rows& tracker, int seq_length,
                               const evaluation_options& options, sequence_result& out);
 
+// Scores a sequence already through its preprocessing (sequence_frames.h:
+// the benchmark's, or KITTI's in kitti_frames.h).
+struct prepared;
+void score_frames(const prepared& d, sequence_result& out);
+
 // The sequences' scores combined as the official evaluation combines them:
 // counts and Σ overlap summed, AssA, AssRe and AssPr averaged per α weighted
 // by TPs, LocA from the weighted sum, every other fraction computed again

@@ -20,10 +20,6 @@ bool is_distractor(int cls, bool mot20) {
   return cls == 2 || cls == 7 || cls == 8 || cls == 12 || (mot20 && cls == 6);
 }
 
-struct box {
-  double x1, y1, x2, y2;
-};
-
 box corners(const mot_row& r) {
   return box{r.left, r.top, r.left + r.width, r.top + r.height};
 }
@@ -41,13 +37,34 @@ double overlap(const box& a, const box& b) {
   return inter / uni;
 }
 
-// The pairs of gt and tracker boxes that overlap (> 0), ordered by gt then
-// tracker index, with their overlap as score. A sweep over the tracker boxes
-// sorted by left edge: gt box g meets only boxes whose left edge lies before
-// its right edge and after its left edge less the widest box (less a margin
-// far above the rounding of the edges, so that none is missed); the overlap
-// of each is then computed as always. Boxes of area <= ε overlap nothing and
-// are left out.
+// Rows grouped by frame (counting sort, file order kept within a frame):
+// frame f's rows are index[start[f] .. start[f + 1]).
+void by_frame(const mot_rows& rows, int seq_length, std::vector<int>& start,
+              std::vector<int>& index) {
+  start.assign(static_cast<std::size_t>(seq_length) + 2, 0);
+  for (const mot_row& r : rows.rows) ++start[r.frame + 1];
+  for (int f = 1; f <= seq_length + 1; ++f) start[f] += start[f - 1];
+  index.resize(rows.rows.size());
+  std::vector<int> next(start.begin(), start.end());
+  for (std::size_t i = 0; i < rows.rows.size(); ++i)
+    index[next[rows.rows[i].frame]++] = static_cast<int>(i);
+}
+
+// Dense indices of ids: `ids` sorted and distinct, `dense` rewritten in place.
+void densify(std::vector<int>& dense, std::vector<int>& ids) {
+  ids = dense;
+  std::sort(ids.begin(), ids.end());
+  ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+  for (int& id : dense)
+    id = static_cast<int>(std::lower_bound(ids.begin(), ids.end(), id) - ids.begin());
+}
+
+}  // namespace
+
+// A sweep over the tracker boxes sorted by left edge: gt box g meets only
+// boxes whose left edge lies before its right edge and after its left edge
+// less the widest box (less a margin far above the rounding of the edges, so
+// that none is missed); the overlap of each is then computed as always.
 void overlapping_pairs(const std::vector<box>& gts, const std::vector<box>& trs,
                        std::vector<int>& by_left, std::vector<scored_pair>& out) {
   out.clear();
@@ -74,30 +91,6 @@ void overlapping_pairs(const std::vector<box>& gts, const std::vector<box>& trs,
               [](const scored_pair& a, const scored_pair& b) { return a.col < b.col; });
   }
 }
-
-// Rows grouped by frame (counting sort, file order kept within a frame):
-// frame f's rows are index[start[f] .. start[f + 1]).
-void by_frame(const mot_rows& rows, int seq_length, std::vector<int>& start,
-              std::vector<int>& index) {
-  start.assign(static_cast<std::size_t>(seq_length) + 2, 0);
-  for (const mot_row& r : rows.rows) ++start[r.frame + 1];
-  for (int f = 1; f <= seq_length + 1; ++f) start[f] += start[f - 1];
-  index.resize(rows.rows.size());
-  std::vector<int> next(start.begin(), start.end());
-  for (std::size_t i = 0; i < rows.rows.size(); ++i)
-    index[next[rows.rows[i].frame]++] = static_cast<int>(i);
-}
-
-// Dense indices of ids: `ids` sorted and distinct, `dense` rewritten in place.
-void densify(std::vector<int>& dense, std::vector<int>& ids) {
-  ids = dense;
-  std::sort(ids.begin(), ids.end());
-  ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-  for (int& id : dense)
-    id = static_cast<int>(std::lower_bound(ids.begin(), ids.end(), id) - ids.begin());
-}
-
-}  // namespace
 
 std::string prepare_frames(const mot_rows& gt, const mot_rows& tracker, int seq_length, bool mot20,
                            prepared& out) {
@@ -158,6 +151,11 @@ std::string prepare_frames(const mot_rows& gt, const mot_rows& tracker, int seq_
     span.tr_end = static_cast<int>(out.tr.size());
     span.pair_end = static_cast<int>(out.pairs.size());
   }
+  number_pairs(out);
+  return "";
+}
+
+void number_pairs(prepared& out) {
   densify(out.gt, out.gt_ids);
   densify(out.tr, out.tr_ids);
   // Pair keys, numbered in order of first appearance.
@@ -172,7 +170,6 @@ std::string prepare_frames(const mot_rows& gt, const mot_rows& tracker, int seq_
       if (it.second) out.keys.push_back(key);
       p.key = it.first->second;
     }
-  return "";
 }
 
 }  // namespace evaluation

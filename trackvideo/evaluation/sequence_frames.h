@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "trackvideo/evaluation/assignment.h"
 #include "trackvideo/evaluation/mot_rows.h"
 
 namespace trackvideo {
@@ -49,6 +50,21 @@ struct prepared {
   std::vector<int> gt_ids, tr_ids;  // dense index -> id in the files
   std::vector<std::uint64_t> keys;  // pair key -> gt dense << 32 | tracker dense
 };
+
+// A box by its corners, [x1, x2) x [y1, y2).
+struct box {
+  double x1, y1, x2, y2;
+};
+
+// The pairs of gt and tracker boxes that overlap (> 0), ordered by gt then
+// tracker index, with their overlap (intersection over union) as score;
+// boxes of area <= ε overlap nothing. `by_left` is scratch.
+void overlapping_pairs(const std::vector<box>& gts, const std::vector<box>& trs,
+                       std::vector<int>& by_left, std::vector<scored_pair>& out);
+
+// Once every frame's rows and pairs are in `out`: its ids made dense
+// (gt_ids, tr_ids) and its pairs given their keys.
+void number_pairs(prepared& out);
 
 // Fills `out` from the rows of frames 1..seq_length; "" or the error of a
 // ground-truth class outside 1..13 in a frame with tracker rows.

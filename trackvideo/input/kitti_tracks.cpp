@@ -65,6 +65,8 @@ std::string parse_row(const std::vector<std::string>& f, kitti_row& r) {
            common::quote_token(f[7]) + " to " + common::quote_token(f[9]) + ")";
   r.frame = static_cast<int>(frame) + 1;
   r.id = static_cast<int>(id);
+  r.truncated = v[3];
+  r.occluded = v[4];
   r.left = v[6];
   r.top = v[7];
   r.right = v[8];

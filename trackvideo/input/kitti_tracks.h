@@ -50,6 +50,7 @@ struct kitti_row {
   int frame;                        // the file's frame + 1, as tracks number frames
   int id;                           // >= 0; -1 only in DontCare rows
   std::string type;                 // one of kKittiTypes, lower case
+  double truncated, occluded;       // as written
   double left, top, right, bottom;  // as written: right >= left, bottom >= top
   double score;                     // the 18th field, 1 when there is none
   int line;                         // from 1

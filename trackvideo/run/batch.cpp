@@ -75,8 +75,11 @@ int batch(const options& o, std::FILE* err) {
   bool clash = false;
   for (batch_line& l : lines) {
     seqinfo s;
-    const std::string why = l.why.empty() ? read_seqinfo(l.seqdir, s) : "";
-    frame_dirs.push_back(why.empty() && l.why.empty() ? frames_folder(l.seqdir, s) : "");
+    // A KITTI sequence is named by its folder of images.
+    if (o.kitti) s.name = l.folder;
+    const std::string why = l.why.empty() && !o.kitti ? read_seqinfo(l.seqdir, s) : "";
+    frame_dirs.push_back(
+        why.empty() && l.why.empty() ? (o.kitti ? l.seqdir : frames_folder(l.seqdir, s)) : "");
     l.name = why.empty() && l.why.empty() ? s.name : sequence_folder_name(l.seqdir);
     if (!usable_name(l.name)) {
       if (l.why.empty() && why.empty())

@@ -84,11 +84,17 @@ std::string check_outputs(const options& o, const std::string& list,
   for (std::size_t k = 0; k < lines.size(); ++k) {
     const batch_line& l = lines[k];
     const std::string where = line_place(list, l) + "'s ";
-    const std::string tracks = l.tracks.empty() ? ground_truth_path(l.seqdir) : l.tracks;
-    in.add(in.files, in_folder(l.seqdir, "seqinfo.ini"), where + "seqinfo.ini");
-    in.add(in.files, tracks, where + "tracks file");
-    in.add(in.folders, l.seqdir, where + "sequence folder");
-    in.add(in.folders, parent_of(ground_truth_path(l.seqdir)), where + "ground truth's folder");
+    if (o.kitti) {
+      if (!l.tracks.empty()) in.add(in.files, l.tracks, where + "tracks file");
+      in.add(in.files, l.labels, where + "labels");
+      in.add(in.folders, parent_of(l.labels), where + "labels' folder");
+    } else {
+      const std::string tracks = l.tracks.empty() ? ground_truth_path(l.seqdir) : l.tracks;
+      in.add(in.files, in_folder(l.seqdir, "seqinfo.ini"), where + "seqinfo.ini");
+      in.add(in.files, tracks, where + "tracks file");
+      in.add(in.folders, l.seqdir, where + "sequence folder");
+      in.add(in.folders, parent_of(ground_truth_path(l.seqdir)), where + "ground truth's folder");
+    }
     if (!frame_dirs[k].empty()) in.add(in.folders, frame_dirs[k], where + "frame folder");
   }
   std::string why = clash(o.out, true, in);

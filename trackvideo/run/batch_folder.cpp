@@ -26,14 +26,27 @@ bool holds_sequence(const std::string& root, const std::string& name) {
          is_file(in_folder(in_folder(root, name), "seqinfo.ini"), false);
 }
 
+// Whether ROOT/image_02/name is a KITTI sequence: a folder, with a regular
+// file ROOT/label_02/name.txt.
+bool holds_kitti_sequence(const std::string& root, const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         is_file(in_folder(in_folder(root, "image_02"), name), true) &&
+         is_file(in_folder(in_folder(root, "label_02"), name + ".txt"), false);
+}
+
+bool holds(const options& o, const std::string& name) {
+  return o.kitti ? holds_kitti_sequence(o.batch, name) : holds_sequence(o.batch, name);
+}
+
 // ROOT's sequences in byte order of their names; "" or why not.
-std::string list_root(const std::string& root, std::vector<std::string>& names) {
+std::string list_root(const options& o, std::vector<std::string>& names) {
+  const std::string root = o.kitti ? in_folder(o.batch, "image_02") : o.batch;
   DIR* const dir = ::opendir(root.c_str());
   if (dir == nullptr)
     return "cannot read " + common::shown_name(root) + ": " + std::strerror(errno);
   errno = 0;
   while (const dirent* e = ::readdir(dir)) {
-    if (holds_sequence(root, e->d_name)) names.emplace_back(e->d_name);
+    if (holds(o, e->d_name)) names.emplace_back(e->d_name);
     errno = 0;
   }
   const int error = errno;
@@ -41,6 +54,9 @@ std::string list_root(const std::string& root, std::vector<std::string>& names) 
   if (error != 0) return "cannot read " + common::shown_name(root) + ": " + std::strerror(error);
   // std::string compares as unsigned bytes.
   std::sort(names.begin(), names.end());
+  if (names.empty() && o.kitti)
+    return common::shown_name(root) + ": no folder in it has its labels in " +
+           common::shown_name(in_folder(o.batch, "label_02")) + " (NNNN.txt for image_02/NNNN)";
   if (names.empty())
     return common::shown_name(root) + ": no folder in it holds a seqinfo.ini (a LIST is a file)";
   return "";
@@ -84,7 +100,7 @@ std::string parse_seqmap(const std::string& text, const std::string& shown,
 std::string read_batch_folder(const options& o, std::vector<batch_line>& lines) {
   std::vector<std::string> names;
   if (o.seqmap.empty()) {
-    if (const std::string why = list_root(o.batch, names); !why.empty()) return why;
+    if (const std::string why = list_root(o, names); !why.empty()) return why;
   } else {
     const std::string shown = common::shown_name(o.seqmap);
     std::string text;
@@ -95,10 +111,15 @@ std::string read_batch_folder(const options& o, std::vector<batch_line>& lines) 
     std::vector<std::pair<int, std::string>> listed;
     if (!(why = parse_seqmap(text, shown, listed)).empty()) return why;
     for (const auto& [number, name] : listed) {
-      if (!holds_sequence(o.batch, name))
+      if (!holds(o, name))
         return shown + ":" + std::to_string(number) + ": " + common::shown_name(name) + ": " +
                common::shown_name(o.batch) + " holds no such sequence (no " +
-               common::shown_name(in_folder(in_folder(o.batch, name), "seqinfo.ini")) + ")";
+               (o.kitti ? common::shown_name(in_folder(in_folder(o.batch, "image_02"), name)) +
+                              " with " +
+                              common::shown_name(
+                                  in_folder(in_folder(o.batch, "label_02"), name + ".txt"))
+                        : common::shown_name(in_folder(in_folder(o.batch, name), "seqinfo.ini"))) +
+               ")";
       names.push_back(name);
     }
   }
@@ -106,7 +127,8 @@ std::string read_batch_folder(const options& o, std::vector<batch_line>& lines) 
     batch_line l;
     l.line = static_cast<int>(lines.size()) + 1;
     l.folder = name;
-    l.seqdir = in_folder(o.batch, name);
+    l.seqdir = in_folder(o.kitti ? in_folder(o.batch, "image_02") : o.batch, name);
+    if (o.kitti) l.labels = in_folder(in_folder(o.batch, "label_02"), name + ".txt");
     if (!o.results.empty()) l.tracks = in_folder(o.results, name + ".txt");
     lines.push_back(std::move(l));
   }

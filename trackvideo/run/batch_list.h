@@ -31,6 +31,9 @@ struct batch_line {
   int line = 0;                // in LIST, from 1 (a folder batch: its place, from 1)
   std::string folder;          // a folder batch: the sequence's folder in ROOT; LIST: ""
   std::string seqdir, tracks;  // tracks "" for the sequence's own gt/gt.txt
+  // --format kitti: seqdir is ROOT/image_02/NNNN, and this ROOT/label_02/NNNN.txt
+  // (the ground truth, and the tracks when there are no results).
+  std::string labels;
   std::string name;            // the sequence's name ("" until known)
   std::string why;             // what is wrong with the line, found before any run
 };

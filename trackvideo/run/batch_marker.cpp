@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/input_file.h"
+#include "trackvideo/input/frame_source.h"
 #include "trackvideo/input/sequence.h"
 
 namespace trackvideo {
@@ -40,15 +41,14 @@ std::string input_line(const char* what, const std::string& path, std::string& w
 }
 
 // "frames-digest <n> <hash>\n": n frames 1, 2, ... that exist (up to
-// seqLength; a run never reads past a missing frame) and the 64-bit FNV-1a
-// hash of "<size> <mtime> <name>\n" of each (links followed), then of
-// "missing <name>\n" of the first missing one: an edited frame, or a link's
-// edited target, changes it. One stat per frame.
-std::string frames_digest(const std::string& seqdir, const seqinfo& s) {
+// seqLength, or a KITTI folder's images; a run never reads past a missing
+// frame) and the 64-bit FNV-1a hash of "<size> <mtime> <name>\n" of each
+// (links followed), then of "missing <name>\n" of the first missing one: an
+// edited frame, or a link's edited target, changes it. One stat per frame.
+std::string frames_digest(const std::vector<std::string>& paths) {
   std::uint64_t hash = 14695981039346656037ull;
   int present = 0;
-  for (int f = 1; f <= s.seq_length; ++f) {
-    const std::string path = frame_path(seqdir, s, f);
+  for (const std::string& path : paths) {
     const std::string name = path.substr(path.rfind('/') + 1);
     struct stat st {};
     const bool there = ::stat(path.c_str(), &st) == 0;
@@ -67,10 +67,13 @@ std::string frames_digest(const std::string& seqdir, const seqinfo& s) {
 }
 
 std::string rules_text(const batch_line& l, const options& o) {
-  if (!o.gt && !l.tracks.empty()) return "none";
+  if (!o.gt && !l.tracks.empty() && !o.kitti) return "none";
   if (o.rules.all_classes) return "all";
   std::string text;
-  for (const int c : o.rules.classes) text += (text.empty() ? "" : ",") + std::to_string(c);
+  // KITTI's types (its tracks always keep some), or the ground truth's classes.
+  for (const std::string& t : o.rules.types) text += (text.empty() ? "" : ",") + t;
+  if (!o.kitti)
+    for (const int c : o.rules.classes) text += (text.empty() ? "" : ",") + std::to_string(c);
   return text;
 }
 
@@ -91,16 +94,28 @@ bool evaluated(const batch_line& l, const options& o) {
 
 std::string marker_identity(const batch_line& l, const options& o, std::string& identity) {
   seqinfo s;
-  std::string why = read_seqinfo(l.seqdir, s);
+  std::string why = o.kitti ? "" : read_seqinfo(l.seqdir, s);
   if (!why.empty()) return why;
   identity = kMarkerFirstLine;
   identity += "settings radius=" + std::to_string(o.radius) + " rules=" + rules_text(l, o) +
               " gap=" + std::to_string(o.gap) + " near=" + std::to_string(o.near) +
               " trail=" + std::to_string(o.trail) + "\n";
+  if (o.kitti) {
+    frame_source images;
+    if (!(why = images.open_folder(l.seqdir)).empty()) return why;
+    identity += input_line("tracks", l.tracks.empty() ? l.labels : l.tracks, why);
+    identity += input_line("frames", l.seqdir, why);
+    identity += frames_digest(images.images());
+    if (evaluated(l, o))
+      identity += "evaluation kitti\n" + input_line("ground-truth", l.labels, why);
+    return why;
+  }
   identity += input_line("seqinfo", in_folder(l.seqdir, "seqinfo.ini"), why);
   identity += input_line("tracks", l.tracks.empty() ? ground_truth_path(l.seqdir) : l.tracks, why);
   identity += input_line("frames", frames_folder(l.seqdir, s), why);
-  identity += frames_digest(l.seqdir, s);
+  std::vector<std::string> frames;
+  for (int f = 1; f <= s.seq_length; ++f) frames.push_back(frame_path(l.seqdir, s, f));
+  identity += frames_digest(frames);
   if (evaluated(l, o)) {
     identity += std::string("evaluation benchmark=") + (o.mot20 ? "MOT20" : "MOT17") + "\n";
     identity += input_line("ground-truth", ground_truth_path(l.seqdir), why);

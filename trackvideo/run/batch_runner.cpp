@@ -68,8 +68,15 @@ std::string cut_line(std::string line, std::size_t limit) {
       // One process per core already: OpenCV keeps to its own thread.
       if (o.jobs > 1) cv::setNumThreads(1);
       options one;
-      one.sequence = l.seqdir;
-      one.tracks = l.tracks;
+      if (o.kitti) {
+        one.kitti = true;
+        one.frames = l.seqdir;
+        one.tracks = l.tracks.empty() ? l.labels : l.tracks;
+        if (evaluated(l, o)) one.ground_truth_file = l.labels;
+      } else {
+        one.sequence = l.seqdir;
+        one.tracks = l.tracks;
+      }
       one.gt = o.gt;
       one.rules = o.rules;
       one.radius = o.radius;

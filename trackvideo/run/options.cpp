@@ -73,6 +73,7 @@ std::string check_batch(options& out, const std::string& jobs, const std::string
   struct stat st;
   const char* folder_only = !out.results.empty()  ? "--results"
                             : !out.seqmap.empty() ? "--seqmap"
+                            : out.kitti           ? "--format kitti"
                                                   : nullptr;
   if (folder_only &&
       (out.batch == "-" || (::stat(out.batch.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))))
@@ -155,6 +156,7 @@ std::string check_evaluation(const options& o, const std::string& benchmark) {
     return "--ground-truth does not go with --sequence (its ground truth is DIR/gt/gt.txt)";
   if (o.sequence.empty() && o.ground_truth_file.empty())
     return std::string(what) + " needs ground truth: --ground-truth FILE or --sequence DIR";
+  if (o.kitti && o.frames.empty()) return std::string(what) + " with --format kitti needs --frames";
   if (o.sequence.empty() && o.video.empty() && o.frames.empty() && o.needs_pixels()) {
     const char* pixels = !o.csv.empty()             ? "--csv"
                          : !o.overlay.empty()       ? "--overlay"
@@ -185,7 +187,7 @@ std::string usage() {
          "                  [--max-pixels N] [--threads N] [--benchmark MOT17|MOT20]\n"
          "                  [--progress | --quiet]\n"
          "       trackvideo --batch ROOT --out DIR [--results DIR] [--seqmap FILE]\n"
-         "                  [the options of --batch LIST]\n"
+         "                  [--format kitti] [the options of --batch LIST]\n"
          "       trackvideo --help | --version\n"
          "\n"
          "Reads a tracks file (rows frame,id,left,top,width,height[,...]) and a video\n"
@@ -355,7 +357,6 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
     return "--format " + quoted(format) + ": expected mot or kitti";
   out.kitti = format == "kitti";
   const char* not_kitti = out.gt                  ? "--gt"
-                          : !out.batch.empty()    ? "--batch"
                           : !out.sequence.empty() ? "--sequence"
                           : !out.video.empty()    ? "--video"
                                                   : nullptr;
@@ -389,6 +390,7 @@ std::string parse_options(int argc, const char* const* argv, options& out) {
     if (benchmark != "MOT17" && benchmark != "MOT20")
       return "--benchmark " + quoted(benchmark) + " is not MOT17 or MOT20";
     out.mot20 = benchmark == "MOT20";
+    if (out.kitti) return "--benchmark does not go with --format kitti (KITTI's rules are its own)";
   }
   if (!radius.empty()) {
     const std::string why = parse_count("--radius", radius, 1, kMaxRadius,

@@ -127,8 +127,9 @@ struct options {
 // --results or --seqmap with --batch - or a --batch naming something
 // other than a folder; --out, --jobs, --shard, --force, --with, --results or
 // --seqmap without --batch);
-// --format not mot or kitti; kitti with --sequence, --video, --gt or --batch;
-// --classes with kitti not "all" or KITTI types.
+// --format not mot or kitti; kitti with --sequence, --video, --gt, a
+// --batch LIST or --benchmark, or evaluating without --frames; --classes
+// with kitti not "all" or KITTI types.
 // Values are quoted in messages as tokens are.
 std::string parse_options(int argc, const char* const* argv, options& out);
 

@@ -107,16 +107,17 @@ std::string run(const options& o, std::FILE* out, std::FILE* err, const sequence
   std::string why;
   const bool frames = o.reads_frames();
   // The evaluation reads files of its own: it is done beside the tracks'
-  // reading, and before anything is written (what it refuses ends the run).
+  // reading (KITTI's after the frames' folder is listed: its frames are the
+  // images), and before anything is written (what it refuses ends the run).
   run_evaluation scored;
   const int threads = threads_of(o);
   std::function<std::string()> evaluate;
   if (o.evaluating())
     evaluate = [&o, &in, &scored, threads] { return evaluate_run(o, in, threads, scored); };
-  if (!(why = read_inputs(o, err, threads, in, evaluate)).empty() ||
-      (frames && !(why = open_frames(o, in)).empty()) ||
+  if (!(why = read_inputs(o, err, threads, in, o.kitti ? nullptr : evaluate)).empty() ||
+      ((frames || o.kitti) && !(why = open_frames(o, in)).empty()) ||
       (!files && !(why = check_standard_output(o, in, out)).empty()) ||
-      !(why = in.beside_line).empty())
+      !(why = o.kitti && evaluate ? evaluate() : in.beside_line).empty())
     return why;
   run_outputs f;
   if (!(why = prepare_outputs(o, in, files, f)).empty()) return why;

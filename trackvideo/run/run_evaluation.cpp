@@ -6,12 +6,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <thread>
 #include <utility>
 
 #include "common/input_file.h"
 #include "common/tokens.h"
 #include "trackvideo/base/failure.h"
+#include "trackvideo/evaluation/kitti_frames.h"
 #include "trackvideo/evaluation/score_tables.h"
 
 namespace trackvideo {
@@ -49,6 +51,66 @@ std::string results_name(const std::string& path) {
   return name;
 }
 
+// Both KITTI files read and checked against the folder's images, then each
+// class scored.
+std::string evaluate_kitti_run(const options& o, const run_inputs& in, run_evaluation& out) {
+  out.name = results_name(in.tracks_path);
+  const int images = static_cast<int>(in.source.images().size());
+  kitti_file gt, tracker;
+  for (auto [file, path] : {std::pair{&gt, &in.ground_truth_path}, {&tracker, &in.tracks_path}}) {
+    std::string text;
+    std::string why = common::read_file(*path, text);
+    if (!why.empty()) return "cannot open " + shown_name(*path) + ": " + why;
+    file->name = *path;
+    if (!(why = parse_kitti_rows(text, *path, file->rows)).empty()) return why;
+    for (const kitti_row& r : file->rows)
+      if (r.frame > images)  // a row's frame k is the folder's image k + 1
+        return shown_name(*path) + ":" + std::to_string(r.line) + ": frame " +
+               std::to_string(r.frame - 1) + " is beyond the " + std::to_string(images) +
+               (images == 1 ? " image of " : " images of ") + shown_name(o.frames) +
+               " (frames count from 0)";
+  }
+  out.classes.resize(std::size(kKittiClasses));
+  for (std::size_t c = 0; c < out.classes.size(); ++c) {
+    const std::string why =
+        evaluate_kitti_sequence(gt, tracker, images, kKittiClasses[c], out.classes[c]);
+    if (!why.empty()) return why;
+  }
+  return "";
+}
+
+// The summary of one result (summary_line).
+std::string result_line(const sequence_result& r) {
+  const mot_scores& s = r.scores;
+  char head[160];
+  std::snprintf(head, sizeof head, "HOTA %.1f %%, MOTA %.1f %%, IDF1 %.1f %%, %lld identity %s",
+                100 * alpha_mean(s.hota), 100 * s.mota, 100 * s.idf1, s.idsw,
+                s.idsw == 1 ? "switch" : "switches");
+  static const std::pair<switch_cause, const char*> kCauses[] = {
+      {switch_cause::reappearance, "reappearance"},
+      {switch_cause::meeting, "meeting"},
+      {switch_cause::crowd, "crowd"},
+      {switch_cause::restart, "restart"},
+      {switch_cause::other, "other"}};
+  std::string causes;
+  for (const auto& [cause, name] : kCauses) {
+    const auto n = std::count_if(
+        r.events.begin(), r.events.end(), [cause = cause](const identity_event& event) {
+          return event.type == event_type::identity_switch && event.cause == cause;
+        });
+    if (n > 0) causes += (causes.empty() ? "" : ", ") + std::to_string(n) + " " + name;
+  }
+  return std::string(head) + (causes.empty() ? "" : " (" + causes + ")");
+}
+
+// The results a run holds: MOT's one, or KITTI's per class.
+std::vector<sequence_result*> results_of(run_evaluation& e) {
+  std::vector<sequence_result*> all;
+  if (e.classes.empty()) all.push_back(&e.result);
+  for (sequence_result& r : e.classes) all.push_back(&r);
+  return all;
+}
+
 }  // namespace
 
 int run_evaluation::switches_of(const encounter& e) const {
@@ -57,6 +119,7 @@ int run_evaluation::switches_of(const encounter& e) const {
 }
 
 std::string evaluate_run(const options& o, const run_inputs& in, int threads, run_evaluation& out) {
+  if (o.kitti) return evaluate_kitti_run(o, in, out);
   out.name = o.sequence.empty() ? results_name(in.tracks_path) : in.seq.name;
   std::string gt_text, tracker_text;
   std::string why = common::read_file(in.ground_truth_path, gt_text);
@@ -127,51 +190,47 @@ void explain_switches(const tracks& t, int near, const std::vector<encounter_spa
   for (int q = 0; q < t.objects(); ++q)
     first_frames.emplace_back(t.ids[static_cast<std::size_t>(q)],
                               object_spans[static_cast<std::size_t>(q)].first);
-  assign_causes(e.result.events, spans, first_frames, near);
   e.switches_at.clear();
-  for (const identity_event& event : e.result.events)
-    if (event.type == event_type::identity_switch && !event.encounter.empty())
-      ++e.switches_at[event.encounter];
+  for (sequence_result* r : results_of(e)) {
+    assign_causes(r->events, spans, first_frames, near);
+    for (const identity_event& event : r->events)
+      if (event.type == event_type::identity_switch && !event.encounter.empty())
+        ++e.switches_at[event.encounter];
+  }
 }
 
 std::string write_evaluation(const run_evaluation& e, common::atomic_file* metrics,
                              common::atomic_file* events) {
+  const bool kitti = !e.classes.empty();
   std::string why;
   if (metrics) {
     std::string text = kScoresHeader;
-    append_scores_row(text, e.name, e.result.scores);
+    if (!kitti) append_scores_row(text, e.name, e.result.scores);
+    for (std::size_t c = 0; c < e.classes.size(); ++c)
+      append_scores_row(text, e.name + "/" + kKittiClasses[c], e.classes[c].scores);
     if ((why = metrics->write(text.data(), text.size())).empty()) why = metrics->close();
   }
   if (why.empty() && events) {
-    std::string text = kEventsHeader;
+    std::string text = kitti ? std::string("class,") + kEventsHeader : kEventsHeader;
     for (const identity_event& event : e.result.events) append_event_row(text, event);
+    for (std::size_t c = 0; c < e.classes.size(); ++c)
+      for (identity_event event : e.classes[c].events) {
+        --event.frame;  // KITTI's files count frames from 0
+        --event.previous_frame;
+        text += std::string(kKittiClasses[c]) + ",";
+        append_event_row(text, event);
+      }
     if ((why = events->write(text.data(), text.size())).empty()) why = events->close();
   }
   return why;
 }
 
 std::string summary_line(const run_evaluation& e) {
-  const mot_scores& s = e.result.scores;
-  char head[160];
-  std::snprintf(head, sizeof head, "HOTA %.1f %%, MOTA %.1f %%, IDF1 %.1f %%, %lld identity %s",
-                100 * alpha_mean(s.hota), 100 * s.mota, 100 * s.idf1, s.idsw,
-                s.idsw == 1 ? "switch" : "switches");
-  static const std::pair<switch_cause, const char*> kCauses[] = {
-      {switch_cause::reappearance, "reappearance"},
-      {switch_cause::meeting, "meeting"},
-      {switch_cause::crowd, "crowd"},
-      {switch_cause::restart, "restart"},
-      {switch_cause::other, "other"}};
-  std::string causes;
-  for (const auto& [cause, name] : kCauses) {
-    const auto n =
-        std::count_if(e.result.events.begin(), e.result.events.end(),
-                      [cause = cause](const identity_event& event) {
-                        return event.type == event_type::identity_switch && event.cause == cause;
-                      });
-    if (n > 0) causes += (causes.empty() ? "" : ", ") + std::to_string(n) + " " + name;
-  }
-  return std::string(head) + (causes.empty() ? "" : " (" + causes + ")");
+  if (e.classes.empty()) return result_line(e.result);
+  std::string line;
+  for (std::size_t c = 0; c < e.classes.size(); ++c)
+    line += (c ? "; " : "") + std::string(kKittiClasses[c]) + ": " + result_line(e.classes[c]);
+  return line;
 }
 
 }  // namespace trackvideo

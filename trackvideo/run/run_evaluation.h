@@ -10,7 +10,11 @@
 //                      the last frame of either file) and scores them
 //                      (beside the reading of the tracks file: run_inputs.h)
 //                      (evaluation/mot_metrics.h, MOT20's distractors with
-//                      --benchmark MOT20);
+//                      --benchmark MOT20); with --format kitti, both
+//                      files as KITTI's rows over the images of --frames
+//                      (open_frames done, so not beside the tracks'
+//                      reading), each class scored apart
+//                      (evaluation/kitti_frames.h);
 //   evaluation_sink    gathers the tracker's encounters from a pass of the
 //                      pipeline over the boxes alone (the pictures' plan's,
 //                      or without pixels the run's own); when it finishes,
@@ -45,6 +49,8 @@ namespace trackvideo {
 struct run_evaluation {
   std::string name;  // the sequence's: seqinfo.ini's name, else the results file's
   evaluation::sequence_result result;
+  // With --format kitti, a result per class of kKittiClasses instead.
+  std::vector<evaluation::sequence_result> classes;
   std::unordered_map<std::string, int> switches_at;  // encounter "A_B_FIRST" -> switches
 
   // The switches laid at `e` (0 for none).
@@ -86,13 +92,16 @@ class evaluation_sink : public frame_sink {
 void explain_switches(const tracks& t, int near,
                       const std::vector<evaluation::encounter_span>& spans, run_evaluation& e);
 
-// Writes the metrics table (header and the sequence's row) and the events
-// table into their files, either may be nullptr, and closes them.
+// Writes the metrics table (header and the sequence's row; KITTI: a row per
+// class, named "NAME/CLASS") and the events table (KITTI: a first column
+// `class`, frames from 0) into their files, either may be nullptr, and
+// closes them.
 std::string write_evaluation(const run_evaluation& e, common::atomic_file* metrics,
                              common::atomic_file* events);
 
 // "HOTA 61.2 %, MOTA 70.1 %, IDF1 65.0 %, 12 identity switches (5
-// reappearance, ...)": the causes that occur, in the order of switch_cause.
+// reappearance, ...)": the causes that occur, in the order of switch_cause;
+// KITTI: "car: ...; pedestrian: ...".
 std::string summary_line(const run_evaluation& e);
 
 }  // namespace trackvideo
