@@ -543,19 +543,19 @@ namespace {
 TEST(EndToEndTrackvideoBatch, WithHtmlTheDatasetPageLinksEachSequenceDoneToItsPage) {
   // A name with bytes an address and an attribute must not take as they are.
   dataset d;
-  d.add("s1", "a&b #1", 4);
+  d.add("s1", "a&b #two", 4);
   d.add("s2", "beta", 3);
   d.list("s1\nmissing\ns2\n");
   const auto r = d.batch({"--with", "html", "--quiet"});
   EXPECT_EQ(r.status, 1) << r.err;
   const std::string index = file_text(d.out() / "index.html");
-  const std::string links[][2] = {{"a&amp;b #1", "a%26b%20%231/page/index.html"},
+  const std::string links[][2] = {{"a&amp;b #two", "a%26b%20%23two/page/index.html"},
                                   {"beta", "beta/page/index.html"}};
   for (const auto& [name, address] : links)
     EXPECT_NE(index.find("<a data-sequence=\"" + name + "\" href=\"" + address + "\">"),
               std::string::npos)
         << index;
-  EXPECT_TRUE(fs::is_regular_file(d.out() / "a&b #1" / "page" / "index.html"));
+  EXPECT_TRUE(fs::is_regular_file(d.out() / "a&b #two" / "page" / "index.html"));
   EXPECT_TRUE(fs::is_regular_file(d.out() / "beta" / "page" / "index.html"));
   // COMBINED first (the figures summed), the failed line without a link.
   std::size_t links_found = 0;
