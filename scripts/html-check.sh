@@ -13,10 +13,16 @@
 # side by side in two frames) must load and sort in under a second each.
 # Prints what it checked and "html-check: OK", or what failed with status 1;
 # leaves nothing behind. HTML_CHECK_SCREENSHOT=FILE keeps a screenshot of the
-# page. --faults instead breaks copies of the page on purpose (a seek one
+# page. Then the dataset's page: the bundled dataset's two sequences in a
+# temporary folder with
+#   trackvideo --batch examples/dataset/LIST --out DIR --with html
+# and DIR/index.html opened (scripts/dataset-check.js says what is checked:
+# each link leads to a page whose figures are summary.csv's).
+# --faults instead breaks copies of the pages on purpose (a seek one
 # frame late, the frame readout one off, a bar a frame short, a missing
-# mark, a filter hiding nothing, a request outside the folder) and passes
-# only when the check fails on every one.
+# mark, a filter hiding nothing, a request outside the folder; a dataset
+# link to another sequence's page) and passes only when the check fails on
+# every one.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -44,6 +50,11 @@ mkdir "$page"
 rows=$(($(wc -l <"$page/encounters.csv") - 1))
 echo "html-check: the run wrote $rows encounters into encounters.csv"
 [ -f "$page/index.html" ] || { echo "html-check: no index.html was written" >&2; exit 1; }
+
+echo "html-check: trackvideo --batch examples/dataset/LIST --out DIR --with html"
+dataset=$work/dataset
+"$trackvideo" --batch examples/dataset/LIST --out "$dataset" --with html --quiet
+[ -f "$dataset/index.html" ] || { echo "html-check: the batch wrote no index.html" >&2; exit 1; }
 
 echo "html-check: installing playwright-core into a temporary folder" >&2
 npm install --prefix "$work/npm" --no-audit --no-fund --no-save --silent playwright-core >&2
@@ -77,6 +88,16 @@ if [ $faults = 1 ]; then
     echo "html-check: fault \"${broken[k]}\": $(echo "$out" | grep 'FAILED')"
     caught=$((caught + 1))
   done
+  copy=$work/dataset-fault
+  cp -r "$dataset" "$copy"
+  perl -0pi -e 's/href="footage-01\//href="footage-02\//' "$copy/index.html"
+  cmp -s "$dataset/index.html" "$copy/index.html" && { echo "html-check: the dataset fault changed nothing" >&2; exit 1; }
+  if out=$(NODE_PATH=$work/npm/node_modules node scripts/dataset-check.js "$copy" "$chromium" 2>&1); then
+    echo "html-check: fault \"a dataset link to another sequence's page\" was not caught" >&2
+    exit 1
+  fi
+  echo "html-check: fault \"a dataset link to another sequence's page\": $(echo "$out" | grep 'FAILED')"
+  caught=$((caught + 1))
   echo "html-check: all $caught faults caught"
   echo "html-check: OK"
   exit 0
@@ -84,6 +105,8 @@ fi
 
 check "$page" "$chromium" --tracks examples/footage/tracks.txt \
   ${HTML_CHECK_SCREENSHOT:+--screenshot "$HTML_CHECK_SCREENSHOT"} | grep -v '^html-check: OK$'
+
+NODE_PATH=$work/npm/node_modules node scripts/dataset-check.js "$dataset" "$chromium" | grep -v '^html-check: OK$'
 
 # 142 tracks on one spot in frames 1 and 2: every two of them one encounter.
 big=$work/big

@@ -76,7 +76,8 @@ TEST(BatchMarker, RoundTripsAndRefusesWhatIsCutOrForeign) {
     bad.replace(bad.find(from, identity.size()), std::strlen(from), to);
     EXPECT_FALSE(parse_marker(bad, id, with, g, seconds)) << bad;
   }
-  for (const char* bad : {"", ".", "..", "summary.csv", "a/b"}) EXPECT_FALSE(usable_name(bad));
+  for (const char* bad : {"", ".", "..", "summary.csv", "index.html", "a/b"})
+    EXPECT_FALSE(usable_name(bad));
   EXPECT_TRUE(usable_name("MOT17-02-FRCNN"));
 }
 
@@ -596,3 +597,34 @@ TEST(EndToEndTrackvideoBatch, AKittiSplitRunsEachSequenceAsItsOwnRunWould) {
   EXPECT_EQ(file_text(out / "0000/events.csv").find(",switch,"), std::string::npos);
   EXPECT_NE(file_text(out / "0001/events.csv").find("pedestrian,15,switch,"), std::string::npos);
 }
+
+namespace {
+
+TEST(EndToEndTrackvideoBatch, WithHtmlTheDatasetPageLinksEachSequenceDoneToItsPage) {
+  // A name with bytes an address and an attribute must not take as they are.
+  dataset d;
+  d.add("s1", "a&b #two", 4);
+  d.add("s2", "beta", 3);
+  d.list("s1\nmissing\ns2\n");
+  const auto r = d.batch({"--with", "html", "--quiet"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  const std::string index = file_text(d.out() / "index.html");
+  const std::string links[][2] = {{"a&amp;b #two", "a%26b%20%23two/page/index.html"},
+                                  {"beta", "beta/page/index.html"}};
+  for (const auto& [name, address] : links)
+    EXPECT_NE(index.find("<a data-sequence=\"" + name + "\" href=\"" + address + "\">"),
+              std::string::npos)
+        << index;
+  EXPECT_TRUE(fs::is_regular_file(d.out() / "a&b #two" / "page" / "index.html"));
+  EXPECT_TRUE(fs::is_regular_file(d.out() / "beta" / "page" / "index.html"));
+  // COMBINED first (the figures summed), the failed line without a link.
+  std::size_t links_found = 0;
+  for (std::size_t at = 0; (at = index.find("data-sequence=", at)) != std::string::npos; ++at)
+    ++links_found;
+  EXPECT_EQ(links_found, 2u);
+  EXPECT_LT(index.find("COMBINED</td><td>7</td><td>8</td>"), index.find("data-sequence="));
+  EXPECT_NE(index.find(">missing <span class=\"state\">(failed)</span></td><td></td>"),
+            std::string::npos);
+}
+
+}  // namespace

@@ -16,6 +16,7 @@
 #include "trackvideo/input/sequence.h"
 #include "trackvideo/run/batch_checks.h"
 #include "trackvideo/run/batch_folder.h"
+#include "trackvideo/run/batch_index.h"
 #include "trackvideo/run/batch_metrics.h"
 #include "trackvideo/run/batch_runner.h"
 
@@ -38,12 +39,9 @@ std::string csv_field(const std::string& text) {
 std::string summary_text(const std::vector<batch_line>& lines, const options& o) {
   std::string text = kSummaryHeader;
   for (const batch_line& l : lines) {
-    std::string identity, had, with, why;
     run_figures f;
     double seconds = 0;
-    if (!l.why.empty() || !marker_identity(l, o, identity).empty() ||
-        !read_marker(in_folder(o.out, l.name), had, with, f, seconds) || had != identity)
-      continue;
+    if (!marker_matches(l, o, f, seconds)) continue;
     char row[160];
     std::snprintf(row, sizeof row, ",%d,%d,%lld,%lld,%lld,%.3f\n", f.frames, f.tracks, f.boxes,
                   f.ignored_rows, f.pairs, seconds);
@@ -138,7 +136,9 @@ int batch(const options& o, std::FILE* err) {
     const std::string dir = in_folder(o.out, l.name);
     if (!o.force && done_before(o, l, dir, identity)) {
       // What killed runs left there goes all the same.
-      sweep_locked({dir, in_folder(dir, "overlay"), in_folder(dir, "detections")}, false);
+      sweep_locked({dir, in_folder(dir, "overlay"), in_folder(dir, "detections"),
+                    in_folder(dir, kPageFolder)},
+                   false);
       runner.note(l, "done before, skipped");
     } else {
       todo.emplace_back(&l, identity);
@@ -155,9 +155,16 @@ int batch(const options& o, std::FILE* err) {
   if (out_fd >= 0 && lock_open_folder(out_fd, true) == 1) common::remove_dead_temporaries(o.out);
   std::string why =
       common::write_file_replacing(in_folder(o.out, kSummaryName), summary_text(lines, o));
+  const std::vector<sequence_scores> scored =
+      o.with_metrics ? batch_scores(lines, o) : std::vector<sequence_scores>{};
   if (why.empty() && o.with_metrics)
-    why =
-        common::write_file_replacing(in_folder(o.out, kMetricsName), batch_metrics_text(lines, o));
+    why = common::write_file_replacing(in_folder(o.out, kMetricsName), batch_metrics_text(scored, o));
+  if (why.empty() && o.with_html) {
+    std::vector<bool> failed(lines.size());
+    for (std::size_t k = 0; k < lines.size(); ++k) failed[k] = runner.failed(lines[k]);
+    why = common::write_file_replacing(in_folder(o.out, kIndexName),
+                                       batch_index_text(lines, o, failed, scored));
+  }
   if (out_fd >= 0) ::close(out_fd);
   if (!why.empty()) std::fprintf(err, "trackvideo: %s\n", why.c_str());
   out_made.made = false;

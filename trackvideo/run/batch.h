@@ -13,16 +13,17 @@
 // folder's name.
 //
 // Before anything runs or is written, every output of the whole batch
-// (summary.csv, and of each sequence its folder, report.txt, pairs.csv,
-// encounters.csv, done and what --with asks for) is checked by device and
-// inode against every input (LIST, each seqinfo.ini and tracks file), and
+// (summary.csv, metrics.csv, index.html, and of each sequence its folder,
+// report.txt, pairs.csv, encounters.csv, done and what --with asks for) is
+// checked by device and inode against every input (LIST, each seqinfo.ini and tracks file), and
 // against the folders nothing is written into (each sequence folder, its gt/
 // and its frame folder); an output still to be made, by its folder. A clash
 // fails the run with one line naming both.
 //
 // Per sequence, into DIR/<name>/: report.txt (the report), pairs.csv (the
 // table), encounters.csv (the encounters), with --with overlay.avi, overlay/,
-// detections/, metrics.csv and events.csv (the evaluation, for a sequence
+// detections/, page/ (its page, as --html writes it), metrics.csv and
+// events.csv (the evaluation, for a sequence
 // whose line names a tracker's results, against its gt/gt.txt; the marker
 // then also names the ground truth and the benchmark), and the marker
 // "done", all committed together (the marker last) when the sequence
@@ -63,10 +64,14 @@
 // sequence of LIST, in LIST order, whose marker matches its inputs and
 // settings (sequences not done yet are left out). With --with metrics,
 // DIR/metrics.csv likewise (batch_metrics.h): a row per evaluated sequence,
-// then COMBINED.
+// then COMBINED. With --with html, DIR/index.html likewise (batch_index.h):
+// the dataset's page, a row per sequence of LIST linking to its page when
+// done, COMBINED on top. Each shard's run writes these tables of what is done
+// by then, so the last run's are whole.
 //
 // The parts: batch_list.h (LIST, names), batch_folder.h (ROOT, a seqmap),
 // batch_marker.h (the marker), batch_metrics.h (DIR/metrics.csv),
+// batch_index.h (DIR/index.html),
 // batch_checks.h (outputs against inputs, the folder locks), batch_runner.h
 // (the children and the stop signals); this unit puts them together and
 // writes the summary.

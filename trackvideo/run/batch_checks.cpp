@@ -100,6 +100,7 @@ std::string check_outputs(const options& o, const std::string& list,
   std::string why = clash(o.out, true, in);
   if (why.empty()) why = clash(in_folder(o.out, kSummaryName), false, in);
   if (why.empty() && o.with_metrics) why = clash(in_folder(o.out, kMetricsName), false, in);
+  if (why.empty() && o.with_html) why = clash(in_folder(o.out, kIndexName), false, in);
   for (const batch_line& l : lines) {
     if (!why.empty()) break;
     if (!l.why.empty()) continue;
@@ -112,6 +113,7 @@ std::string check_outputs(const options& o, const std::string& list,
     if (o.with_overlay_video) outputs.emplace_back(in_folder(dir, "overlay.avi"), false);
     if (o.with_overlay) outputs.emplace_back(in_folder(dir, "overlay"), true);
     if (o.with_detections) outputs.emplace_back(in_folder(dir, "detections"), true);
+    if (o.with_html) outputs.emplace_back(in_folder(dir, kPageFolder), true);
     if (evaluated(l, o) && o.with_metrics)
       outputs.emplace_back(in_folder(dir, "metrics.csv"), false);
     if (evaluated(l, o) && o.with_events) outputs.emplace_back(in_folder(dir, "events.csv"), false);

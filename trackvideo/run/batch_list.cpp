@@ -59,7 +59,7 @@ std::vector<batch_line> parse_batch_list(const std::string& text) {
 
 bool usable_name(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name != kSummaryName &&
-         name != kMetricsName && name.find('/') == std::string::npos;
+         name != kMetricsName && name != kIndexName && name.find('/') == std::string::npos;
 }
 
 std::string line_place(const std::string& list, const batch_line& l) {

@@ -22,6 +22,10 @@ namespace trackvideo {
 inline constexpr char kSummaryName[] = "summary.csv";
 // DIR's scores of the evaluated sequences (--with metrics).
 inline constexpr char kMetricsName[] = "metrics.csv";
+// DIR's page of the whole dataset (--with html), and where in a sequence's
+// folder its own page goes.
+inline constexpr char kIndexName[] = "index.html";
+inline constexpr char kPageFolder[] = "page";
 // A list of a million sequences is some 50 MiB of memory; a larger "list" is
 // a mistake (a device, the wrong file), refused before it is held.
 inline constexpr std::size_t kListLimit = std::size_t{16} << 20;
@@ -47,7 +51,7 @@ std::string read_list(const std::string& list, std::string& text);
 std::vector<batch_line> parse_batch_list(const std::string& text);
 
 // Whether `name` may be a folder of DIR: not empty, ".", "..", "summary.csv",
-// "metrics.csv", and no '/'.
+// "metrics.csv", "index.html", and no '/'.
 bool usable_name(const std::string& name);
 
 // How messages name the line: "LIST:N", or "ROOT:FOLDER" for a sequence of a

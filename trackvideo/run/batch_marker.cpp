@@ -160,6 +160,12 @@ bool read_marker(const std::string& folder, std::string& identity, std::string& 
          parse_marker(text, identity, with, f, seconds);
 }
 
+bool marker_matches(const batch_line& l, const options& o, run_figures& f, double& seconds) {
+  std::string identity, had, with;
+  return l.why.empty() && marker_identity(l, o, identity).empty() &&
+         read_marker(in_folder(o.out, l.name), had, with, f, seconds) && had == identity;
+}
+
 bool done_before(const options& o, const batch_line& l, const std::string& folder,
                  const std::string& identity) {
   std::string had, with;
@@ -174,6 +180,7 @@ bool done_before(const options& o, const batch_line& l, const std::string& folde
          (!o.with_overlay_video || is_file(in_folder(folder, "overlay.avi"), false)) &&
          (!o.with_overlay || is_file(in_folder(folder, "overlay"), true)) &&
          (!o.with_detections || is_file(in_folder(folder, "detections"), true)) &&
+         (!o.with_html || is_file(in_folder(in_folder(folder, kPageFolder), kIndexName), false)) &&
          (!evaluated(l, o) || !o.with_metrics ||
           is_file(in_folder(folder, "metrics.csv"), false)) &&
          (!evaluated(l, o) || !o.with_events || is_file(in_folder(folder, "events.csv"), false));

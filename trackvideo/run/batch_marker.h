@@ -46,6 +46,10 @@ bool parse_marker(const std::string& text, std::string& identity, std::string& w
 // The marker of DIR/<name>, parsed; false when there is none or it is not one.
 bool read_marker(const std::string& folder, std::string& identity, std::string& with,
                  run_figures& f, double& seconds);
+// Whether the sequence of `l` is done: its marker in DIR/<name> names its
+// inputs as they are now and these settings (what DIR's tables list), with
+// the marker's figures and seconds.
+bool marker_matches(const batch_line& l, const options& o, run_figures& f, double& seconds);
 // Whether the sequence was done before with these inputs and settings, and
 // holds what this run would write.
 bool done_before(const options& o, const batch_line& l, const std::string& folder,

@@ -17,13 +17,25 @@
 #include <string>
 #include <vector>
 
+#include "trackvideo/evaluation/mot_metrics.h"
 #include "trackvideo/run/batch_list.h"
 #include "trackvideo/run/options.h"
 
 namespace trackvideo {
 
+// An evaluated sequence that is done, with its scores (with --format kitti,
+// one for each class, in kKittiClasses' order).
+struct sequence_scores {
+  const batch_line* line = nullptr;
+  std::size_t cls = 0;  // the class's index (0 but with --format kitti)
+  evaluation::mot_scores scores;
+};
+
+// The scores of every sequence the table has a row for, in LIST order.
+std::vector<sequence_scores> batch_scores(const std::vector<batch_line>& lines, const options& o);
+
 // The table's text (the header alone when no sequence is evaluated yet).
-std::string batch_metrics_text(const std::vector<batch_line>& lines, const options& o);
+std::string batch_metrics_text(const std::vector<sequence_scores>& scored, const options& o);
 
 }  // namespace trackvideo
 

@@ -91,6 +91,7 @@ std::string cut_line(std::string line, std::size_t limit) {
       if (o.with_overlay_video) one.overlay_video = in_folder(dir, "overlay.avi");
       if (o.with_overlay) one.overlay = in_folder(dir, "overlay");
       if (o.with_detections) one.detections = in_folder(dir, "detections");
+      if (o.with_html) one.html = in_folder(dir, kPageFolder);
       if (evaluated(l, o) && o.with_metrics) one.metrics = in_folder(dir, "metrics.csv");
       if (evaluated(l, o) && o.with_events) one.events = in_folder(dir, "events.csv");
       one.mot20 = o.mot20;
@@ -198,6 +199,7 @@ void batch_runner::fail(const batch_line& l, const std::string& why) {
   std::fprintf(err_, "trackvideo: %s: %s: %s\n", line_place(list_, l).c_str(),
                common::shown_name(l.name).c_str(), why.c_str());
   failed_ = true;
+  failed_lines_.insert(&l);
 }
 
 void batch_runner::note(const batch_line& l, const std::string& what) {
@@ -216,7 +218,9 @@ void batch_runner::start(const batch_line& l, const std::string& identity) {
   r.folders[0] = in_folder(o_.out, l.name);
   r.folders[1] = in_folder(r.folders[0], "overlay");
   r.folders[2] = in_folder(r.folders[0], "detections");
-  for (int k = 0; k < 3; ++k) r.existed[k] = ::access(r.folders[k].c_str(), F_OK) == 0;
+  r.folders[3] = in_folder(r.folders[0], kPageFolder);
+  for (int k = 0; k < running::kFolders; ++k)
+    r.existed[k] = ::access(r.folders[k].c_str(), F_OK) == 0;
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) {
     fail(l, std::string("cannot start a process: ") + std::strerror(errno));
@@ -296,7 +300,7 @@ void batch_runner::finish(running& r) {
   }
   // Killed or crashed (and reaped, so gone): what it left goes, then the
   // folders it made.
-  for (int k = 2; k >= 0; --k) {
+  for (int k = running::kFolders - 1; k >= 0; --k) {
     common::remove_dead_temporaries(r.folders[k]);
     if (!r.existed[k]) ::rmdir(r.folders[k].c_str());
   }

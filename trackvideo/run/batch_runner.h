@@ -27,6 +27,7 @@
 
 #include <cstdio>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -77,6 +78,8 @@ class batch_runner {
   // "trackvideo: <name>: <what>" on `err`, unless --progress never.
   void note(const batch_line& l, const std::string& what);
   bool failed() const { return failed_; }
+  // Whether this run failed the sequence of `l`.
+  bool failed(const batch_line& l) const { return failed_lines_.count(&l) != 0; }
   // The stop signal the run got, or 0.
   int stopped() const { return stopped_; }
 
@@ -87,10 +90,11 @@ class batch_runner {
     pid_t pid = -1;
     int fd = -1;          // the read end of the child's pipe
     std::string message;  // what it said so far
-    // The sequence's folder, overlay/ and detections/, and whether each existed
-    // before the child started.
-    std::string folders[3];
-    bool existed[3] = {};
+    // The sequence's folder, overlay/, detections/ and page/, and whether
+    // each existed before the child started.
+    static constexpr int kFolders = 4;
+    std::string folders[kFolders];
+    bool existed[kFolders] = {};
   };
 
   void stop(int sig);
@@ -110,6 +114,7 @@ class batch_runner {
   int threads_ = 1;  // each sequence's --threads
   std::vector<running> live_;
   bool failed_ = false;
+  std::unordered_set<const batch_line*> failed_lines_;
   int stopped_ = 0;
 };
 

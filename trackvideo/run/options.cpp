@@ -97,20 +97,18 @@ std::string check_batch(options& out, const std::string& jobs, const std::string
   while (!with.empty() && start <= with.size()) {
     const std::size_t comma = std::min(with.find(',', start), with.size());
     const std::string item = with.substr(start, comma - start);
-    if (item == "overlay-video")
-      out.with_overlay_video = true;
-    else if (item == "overlay")
-      out.with_overlay = true;
-    else if (item == "detections")
-      out.with_detections = true;
-    else if (item == "metrics")
-      out.with_metrics = true;
-    else if (item == "events")
-      out.with_events = true;
-    else
+    bool* const chosen = item == "overlay-video" ? &out.with_overlay_video
+                         : item == "overlay"     ? &out.with_overlay
+                         : item == "detections"  ? &out.with_detections
+                         : item == "metrics"     ? &out.with_metrics
+                         : item == "events"      ? &out.with_events
+                         : item == "html"        ? &out.with_html
+                                                 : nullptr;
+    if (!chosen)
       return "--with " + quoted(with) +
              ": expected a comma-separated choice of overlay-video, overlay, detections, "
-             "metrics, events";
+             "metrics, events, html";
+    *chosen = true;
     start = comma + 1;
   }
   return "";
@@ -128,6 +126,7 @@ std::string options::with_text() const {
   add(with_detections, "detections");
   add(with_metrics, "metrics");
   add(with_events, "events");
+  add(with_html, "html");
   return text;
 }
 
@@ -248,10 +247,11 @@ std::string usage() {
          "                       one per core)\n"
          "  --shard K/N          only the sequences whose index i has i mod N = K\n"
          "  --force              redo sequences done before\n"
-         "  --with WHAT          also overlay-video, overlay, detections, metrics, events\n"
-         "                       (comma-separated; metrics and events score the\n"
-         "                       sequences whose line names TRACKS against gt/gt.txt,\n"
-         "                       and DIR/metrics.csv adds a COMBINED row)\n"
+         "  --with WHAT          also overlay-video, overlay, detections, metrics,\n"
+         "                       events, html (comma-separated; metrics and events score\n"
+         "                       the sequences whose line names TRACKS against gt/gt.txt,\n"
+         "                       and DIR/metrics.csv adds a COMBINED row; html writes\n"
+         "                       <name>/page/ and DIR/index.html, the dataset's page)\n"
          "  --batch ROOT         every subfolder of ROOT holding a seqinfo.ini, in name\n"
          "                       order, as --batch LIST would run it\n"
          "  --results DIR        with --batch ROOT: DIR/<folder>.txt as each one's tracks\n"

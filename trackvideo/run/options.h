@@ -87,7 +87,7 @@ struct options {
   int shard = 0, shards = 1;  // 0 <= shard < shards
   bool force = false;
   bool with_overlay_video = false, with_overlay = false, with_detections = false;
-  bool with_metrics = false, with_events = false;
+  bool with_metrics = false, with_events = false, with_html = false;
 
   // Whether the tracks are ground truth, filtered by `rules`: --gt, or a
   // sequence's own gt/gt.txt.
@@ -102,8 +102,8 @@ struct options {
   // needs pixels (the report comes from the boxes alone).
   bool reads_frames() const { return !evaluating() || needs_pixels(); }
   // The --with choice as given back by with_text(): "" or a comma-separated
-  // subset of "overlay-video,overlay,detections,metrics,events", in that
-  // order.
+  // subset of "overlay-video,overlay,detections,metrics,events,html", in
+  // that order.
   std::string with_text() const;
 };
 
@@ -123,7 +123,7 @@ struct options {
 // needs pixels, or for a run that does not evaluate; with --batch: --out missing,
 // an option of one run's inputs or outputs, --jobs not 1 .. kMaxJobs, --shard
 // not K/N with 0 <= K < N, --with not a list of overlay-video, overlay,
-// detections, metrics and events, --benchmark without metrics or events;
+// detections, metrics, events and html, --benchmark without metrics or events;
 // --results or --seqmap with --batch - or a --batch naming something
 // other than a folder; --out, --jobs, --shard, --force, --with, --results or
 // --seqmap without --batch);

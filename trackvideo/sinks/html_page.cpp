@@ -226,9 +226,11 @@ tr.risk td:first-child { border-left: 6px solid #e8590c; }
 // second click of the same column; empty cells (NaN) and other non-numbers last either
 // way; ties keep the order they had (the position before the sort breaks
 // them, so the sort is stable whatever the engine's).
-const char kScript[] = R"(<script>
+// The table's id goes between the two halves.
+const char kScriptHead[] = R"(<script>
 (function () {
-  var table = document.getElementById('encounters');
+  var table = document.getElementById(')";
+const char kScriptBody[] = R"(');
   if (!table) return;
   var body = table.tBodies[0], heads = table.tHead.rows[0].cells;
   var current = -1, ascending = true;
@@ -268,6 +270,14 @@ const char kScript[] = R"(<script>
 )";
 
 }  // namespace
+
+const char* page_style() {
+  return kStyle;
+}
+
+std::string sort_script(const std::string& table_id) {
+  return kScriptHead + table_id + kScriptBody;
+}
 
 std::string html_page(const page_summary& s, const std::vector<encounter>& encounters) {
   const std::string title = html_escape(s.title);
@@ -363,7 +373,7 @@ std::string html_page(const page_summary& s, const std::vector<encounter>& encou
     out += "</tr>\n";
   }
   out += "</tbody>\n</table>\n";
-  out += kScript;
+  out += sort_script("encounters");
   out += viewer_script;
   out += "</body>\n</html>\n";
   return out;

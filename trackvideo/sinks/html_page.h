@@ -117,6 +117,15 @@ struct page_summary {
 // last), flags as 0 or 1.
 std::string html_page(const page_summary& s, const std::vector<encounter>& encounters);
 
+// What the dataset's page (run/batch_index.h) shares with this one: the
+// style sheet (<style> element), and the script (<script> element) that
+// sorts the rows of the first tbody of the table of id `table_id` (letters,
+// digits, '-' and '_' only) by a clicked header marked data-sort, as the
+// encounters table sorts: numbers ascending, descending on a second click,
+// cells without a number last, ties in the order they had.
+const char* page_style();
+std::string sort_script(const std::string& table_id);
+
 // `text` with &, <, >, " and ' replaced by character references, for text and
 // quoted attribute values alike, and control bytes other than tab and newline
 // by U+FFFD; other bytes as they are (a title that is not valid UTF-8 shows
