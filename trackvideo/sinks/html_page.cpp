@@ -128,6 +128,21 @@ std::vector<bool> thumbnail_choice(const std::vector<encounter>& encounters, lon
   return chosen;
 }
 
+void thumbnail_cell(std::string& out, const std::string& name, const std::string& alt,
+                    cv::Size size) {
+  if (size.width == 0) {
+    out += "<td class=\"thumb none\">no picture</td>";
+    return;
+  }
+  out += "<td class=\"thumb\"><img src=\"" + html_escape(name) + "\" loading=\"lazy\" alt=\"" +
+         html_escape(alt) + "\"";
+  // Its size known before it loads: the rows keep their height.
+  if (size.width > 0)
+    out += " width=\"" + std::to_string(size.width) + "\" height=\"" + std::to_string(size.height) +
+           "\"";
+  out += "></td>";
+}
+
 std::string html_escape(const std::string& text) {
   std::string out;
   out.reserve(text.size());
@@ -299,6 +314,7 @@ std::string html_page(const page_summary& s, const std::vector<encounter>& encou
   out += "<title>" + title + " \xE2\x80\x93 encounters</title>\n";
   out += kStyle;
   if (!s.spans.empty()) out += kViewerStyle;
+  if (s.evaluated) out += kSwitchesStyle;
   out += "</head>\n<body>\n<h1>" + title + "</h1>\n<ul class=\"summary\">\n";
   const auto figure = [&out](long long v, const char* what) {
     out += "<li><b>" + std::to_string(v) + "</b> " + what + "</li>\n";
@@ -322,7 +338,9 @@ std::string html_page(const page_summary& s, const std::vector<encounter>& encou
                   : "";
   if (encounters.empty()) {
     out += "<p id=\"none\">There are no encounters: no two tracks have a candidate pair.</p>\n";
-    return out + switches + scripts;
+    out += switches;
+    out += scripts;
+    return out;
   }
   out +=
       "<p class=\"legend\">Click a column header to sort by it (again to reverse). "
@@ -353,17 +371,7 @@ std::string html_page(const page_summary& s, const std::vector<encounter>& encou
     const std::string alt = "tracks " + std::to_string(e.id_a) + " and " + std::to_string(e.id_b) +
                             " in frame " + std::to_string(e.min_l1_frame);
     const cv::Size size = s.thumbnails.empty() ? cv::Size(-1, -1) : s.thumbnails[k];
-    if (size.width == 0) {
-      out += "<td class=\"thumb none\">no picture</td>";
-    } else {
-      out += "<td class=\"thumb\"><img src=\"" + html_escape(thumbnail_name(e)) +
-             "\" loading=\"lazy\" alt=\"" + html_escape(alt) + "\"";
-      // Its size known before it loads: the rows keep their height.
-      if (size.width > 0)
-        out += " width=\"" + std::to_string(size.width) + "\" height=\"" +
-               std::to_string(size.height) + "\"";
-      out += "></td>";
-    }
+    thumbnail_cell(out, thumbnail_name(e), alt, size);
     cell(out, static_cast<long long>(e.id_a));
     cell(out, static_cast<long long>(e.id_b));
     cell(out, static_cast<long long>(e.first_frame));
@@ -382,7 +390,9 @@ std::string html_page(const page_summary& s, const std::vector<encounter>& encou
     out += "</tr>\n";
   }
   out += "</tbody>\n</table>\n";
-  return out + switches + scripts;
+  out += switches;
+  out += scripts;
+  return out;
 }
 
 }  // namespace trackvideo

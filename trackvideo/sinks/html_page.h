@@ -132,6 +132,12 @@ struct page_summary {
 // last), flags as 0 or 1. When evaluated, switches_html after the table.
 std::string html_page(const page_summary& s, const std::vector<encounter>& encounters);
 
+// Appends a table cell with the picture `name` beside the page (lazy, `alt`
+// its text), of `size` when given (width > 0), "no picture" for an empty
+// size (one the cap left out).
+void thumbnail_cell(std::string& out, const std::string& name, const std::string& alt,
+                    cv::Size size);
+
 // `text` with &, <, >, " and ' replaced by character references, for text and
 // quoted attribute values alike, and control bytes other than tab and newline
 // by U+FFFD; other bytes as they are (a title that is not valid UTF-8 shows

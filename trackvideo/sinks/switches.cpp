@@ -83,6 +83,8 @@ const char* const kColumnHints[] = {"the frame of the switch",
                                     "the encounter of meeting and crowd (id_a_id_b_first_frame)"};
 static_assert(std::size(kColumns) == std::size(kColumnHints), "a hint per column");
 
+}  // namespace
+
 const char kSwitchesStyle[] = R"(<style>
 #identity-switches h2 { font-size: 1.2em; margin: 1.6em 0 .4em; }
 #switches td.text { text-align: left; }
@@ -90,25 +92,10 @@ const char kSwitchesStyle[] = R"(<style>
 </style>
 )";
 
-void picture(std::string& out, const std::string& name, const std::string& alt, cv::Size size) {
-  if (size.width == 0) {
-    out += "<td class=\"thumb none\">no picture</td>";
-    return;
-  }
-  out += "<td class=\"thumb\"><img src=\"" + html_escape(name) + "\" loading=\"lazy\" alt=\"" +
-         html_escape(alt) + "\"";
-  if (size.width > 0)
-    out += " width=\"" + std::to_string(size.width) + "\" height=\"" + std::to_string(size.height) +
-           "\"";
-  out += "></td>";
-}
-
-}  // namespace
-
 std::string switches_html(const std::vector<page_switch>& switches, bool table,
                           const std::vector<std::pair<cv::Size, cv::Size>>& pictures,
                           long long cap) {
-  std::string out = kSwitchesStyle;
+  std::string out;
   out.reserve(1024 + switches.size() * 700);
   out += "<section id=\"identity-switches\">\n<h2>Identity switches</h2>\n";
   if (!table || switches.empty()) {
@@ -119,7 +106,8 @@ std::string switches_html(const std::vector<page_switch>& switches, bool table,
                      (switches.size() == 1 ? " identity switch" : " identity switches") +
                      "; with --events FILE they are listed here too, each with the frame before "
                      "it and its own.</p>\n";
-    return out + "</section>\n";
+    out += "</section>\n";
+    return out;
   }
   out +=
       "<p class=\"legend\">A ground-truth id matched to another tracker id than before. "
@@ -163,9 +151,10 @@ std::string switches_html(const std::vector<page_switch>& switches, bool table,
     const auto sizes =
         k < pictures.size() ? pictures[k] : std::pair{cv::Size(-1, -1), cv::Size(-1, -1)};
     const std::string tracks = "tracks " + from + " and " + to + " in frame ";
-    picture(out, switch_picture_name(s, true), tracks + std::to_string(s.previous_frame),
-            sizes.first);
-    picture(out, switch_picture_name(s, false), tracks + std::to_string(s.frame), sizes.second);
+    thumbnail_cell(out, switch_picture_name(s, true), tracks + std::to_string(s.previous_frame),
+                   sizes.first);
+    thumbnail_cell(out, switch_picture_name(s, false), tracks + std::to_string(s.frame),
+                   sizes.second);
     char iou[32];
     const auto end = std::to_chars(iou, iou + sizeof iou, s.iou).ptr;
     for (const long long v :
@@ -176,7 +165,8 @@ std::string switches_html(const std::vector<page_switch>& switches, bool table,
     out += "<td>" + std::string(iou, end) + "</td><td class=\"text\">" + cause +
            "</td><td class=\"text\">" + html_escape(s.encounter) + "</td></tr>\n";
   }
-  return out + "</tbody>\n</table>\n</section>\n";
+  out += "</tbody>\n</table>\n</section>\n";
+  return out;
 }
 
 }  // namespace trackvideo

@@ -69,6 +69,8 @@ std::string switch_picture_name(const page_switch& s, bool before);
 std::vector<switch_picture> plan_switch_pictures(const tracks& t,
                                                  const std::vector<page_switch>& switches,
                                                  long long cap);
+// The section's style, for the page's head.
+extern const char kSwitchesStyle[];
 
 // The area of a frame_width x frame_height frame that p shows (html_page.h's
 // thumbnail_area of its boxes).
@@ -85,6 +87,8 @@ cv::Rect switch_picture_area(int frame_width, int frame_height, const switch_pic
 std::string switches_html(const std::vector<page_switch>& switches, bool table,
                           const std::vector<std::pair<cv::Size, cv::Size>>& pictures,
                           long long cap);
+// The section's style, for the page's head.
+extern const char kSwitchesStyle[];
 
 }  // namespace trackvideo
 
