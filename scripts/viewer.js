@@ -13,7 +13,9 @@
 //     rows (frame, ids, previous frame, iou, cause, encounter), one timeline
 //     mark per switch row at its frame, every picture of the table loads at
 //     the size its <img> states, clicking a switch row presents its frame,
-//     and the cause filter leaves exactly the rows and marks of that cause.
+//     a header click sorts it (cause as text, frame as numbers; a second
+//     click reverses), and the cause filter leaves exactly the rows and
+//     marks of that cause.
 //   timing(chromium, executable, url): a page of at least 10,000 encounters
 //     loads, and sorts by two columns, each under a second (the best of
 //     three attempts).
@@ -208,6 +210,17 @@ async function checkSwitches(page, events, first, fps) {
   const k = Math.max(0, table.findIndex((row) => row.frame !== shown));
   const got = await clickAndSettle(page, () => page.click(`#switches tbody tr:nth-child(${k + 1}) td:nth-child(3)`));
   showsFrame(got, table[k].frame, first, fps, `switch row ${k + 1}`);
+  // Sorting by a text column (cause) and a number column (frame), each twice.
+  for (const [name, number] of [['cause', false], ['frame', true]]) {
+    const col = heads.indexOf(name) + 3;
+    for (const ascending of [true, false]) {
+      await page.click(`#switches thead th:nth-child(${col})`);
+      const values = await page.$$eval(`#switches tbody td:nth-child(${col})`, (tds) => tds.map((td) => td.textContent));
+      const keys = values.map((v) => (number ? +v : v));
+      if (keys.some((v, i) => i > 0 && (ascending ? keys[i - 1] > v : keys[i - 1] < v)))
+        fail(`switches by ${name}: ${values.join()} not ${ascending ? 'ascending' : 'descending'}`);
+    }
+  }
   // The cause filter: exactly that cause's rows and marks left, then all back.
   const cause = table[table.length - 1].cause;
   await page.selectOption('#cause', cause);
@@ -220,7 +233,7 @@ async function checkSwitches(page, events, first, fps) {
   if ((await page.$$('[data-cause][hidden]')).length) fail('every cause again left switches hidden');
   console.log(`html-check: the switches table equals events.csv's ${rows.length} switch rows; one mark per switch ` +
               `at its frame; ${images.length} pictures loaded at their stated sizes; a click on switch row ${k + 1} ` +
-              `shows frame ${table[k].frame}; cause "${cause}" leaves ${seen.filter((e) => e.cause === cause).length} ` +
+              `shows frame ${table[k].frame}; sorted by cause and by frame both ways; cause "${cause}" leaves ${seen.filter((e) => e.cause === cause).length} ` +
               `of ${seen.length} rows and marks`);
 }
 
