@@ -9,7 +9,8 @@
 // PAGE_DIR/encounters.csv exists, the table as the page first shows it holds
 // its columns and rows, value for value. The viewer (viewer.js says what):
 // the video plays, a row click shows its frame, the timeline against FILE (the
-// run's tracks) and the CSV, the id filter. --timing instead opens a large page
+// run's tracks) and the CSV, the id filter; with PAGE_DIR/events.csv, the
+// switches table, marks and cause filter against it. --timing instead opens a large page
 // and sorts it, against a second each. Prints what it checked; exits 1 on the
 // first failure.
 'use strict';
@@ -197,7 +198,11 @@ async function main() {
 
     if (rows.length > 0) {
       const csv = fs.readFileSync(csvPath, 'utf8').trim().split('\n').slice(1).map((l) => l.split(','));
-      await viewer.check(page, csv, tracksFile ? fs.readFileSync(tracksFile, 'utf8') : null);
+      const eventsPath = path.join(dir, 'events.csv');
+      const events = fs.existsSync(eventsPath)
+        ? fs.readFileSync(eventsPath, 'utf8').trim().split('\n').map((l) => l.split(','))
+        : null;
+      await viewer.check(page, csv, tracksFile ? fs.readFileSync(tracksFile, 'utf8') : null, events);
     }
 
     if (screenshot) {

@@ -2,12 +2,17 @@
 # scripts/html-check.sh [--faults] [BUILD_DIR]: the encounters page (--html)
 # in a real browser. Installs Debian's chromium when missing, builds trackvideo into
 # BUILD_DIR (default: build) when needed, writes the page of the bundled
-# footage into a temporary folder with
-#   trackvideo --tracks examples/footage/tracks.txt --frames examples/footage
-#              --radius 100 --html DIR --encounters DIR/encounters.csv
-# (three encounters, closest in three frames, for the viewer's row clicks)
-# and opens DIR/index.html (file://) in headless Chromium, driven through the
-# npm package playwright-core installed into the same temporary folder
+# footage, evaluated, into a temporary folder with
+#   trackvideo --sequence SEQ --tracks results.txt --radius 100 --html DIR
+#              --encounters DIR/encounters.csv --events DIR/events.csv
+# where SEQ is the bundled sequence examples/dataset/footage-01 with its
+# ground truth one row per id and frame (the evaluation refuses its repeated
+# rows: the first is kept) and results.txt its pedestrians as a tracker that
+# swaps ids 2 and 3 from frame 15 and calls 4 anew 9 from frame 22 (three
+# encounters, closest in three frames, for the viewer's row clicks; three
+# switches, of two causes), and opens DIR/index.html (file://) in
+# headless Chromium, driven through the npm package playwright-core
+# installed into the same temporary folder
 # (scripts/html-check.js says what is checked; the video and timeline
 # against the tracks file). Then a page of 10,011 encounters (142 tracks
 # side by side in two frames) must load and sort in under a second each.
@@ -20,9 +25,9 @@
 # each link leads to a page whose figures are summary.csv's).
 # --faults instead breaks copies of the pages on purpose (a seek one
 # frame late, the frame readout one off, a bar a frame short, a missing
-# mark, a filter hiding nothing, a request outside the folder; a dataset
-# link to another sequence's page) and passes only when the check fails on
-# every one.
+# mark, a filter hiding nothing, a request outside the folder, a switch row
+# dropped; a dataset link to another sequence's page) and passes only when
+# the check fails on every one.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -43,12 +48,25 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/html-check.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 page=$work/page
 
-echo "html-check: trackvideo --tracks examples/footage/tracks.txt --frames examples/footage --radius 100 --html DIR --encounters DIR/encounters.csv"
+seq=$work/seq
+mkdir -p "$seq/gt"
+cp examples/dataset/footage-01/seqinfo.ini "$seq/"
+cp -rL examples/dataset/footage-01/img1 "$seq/img1"
+awk -F, '!seen[$1 "," $2]++' examples/dataset/footage-01/gt/gt.txt >"$seq/gt/gt.txt"
+awk -F, -v OFS=, '$7 != 0 && $8 == 1 {
+  id = $2
+  if ($1 >= 15 && (id == 2 || id == 3)) id = 5 - id
+  if ($1 >= 22 && id == 4) id = 9
+  print $1, id, $3, $4, $5, $6, 1, -1, -1, -1
+}' "$seq/gt/gt.txt" >"$work/results.txt"
+tracks=$work/results.txt
+echo "html-check: trackvideo --sequence SEQ --tracks results.txt --radius 100 --html DIR --encounters DIR/encounters.csv --events DIR/events.csv"
 mkdir "$page"
-"$trackvideo" --tracks examples/footage/tracks.txt --frames examples/footage --radius 100 --html "$page" \
-  --encounters "$page/encounters.csv" --quiet >"$work/report.txt"
+"$trackvideo" --sequence "$seq" --tracks "$tracks" --radius 100 --html "$page" \
+  --encounters "$page/encounters.csv" --events "$page/events.csv" --quiet >"$work/report.txt"
 rows=$(($(wc -l <"$page/encounters.csv") - 1))
-echo "html-check: the run wrote $rows encounters into encounters.csv"
+switches=$(grep -c '^[0-9]*,switch,' "$page/events.csv" || true)
+echo "html-check: the run wrote $rows encounters into encounters.csv, $switches switches into events.csv"
 [ -f "$page/index.html" ] || { echo "html-check: no index.html was written" >&2; exit 1; }
 
 echo "html-check: trackvideo --batch examples/dataset/LIST --out DIR --with html"
@@ -74,6 +92,7 @@ if [ $faults = 1 ]; then
     'a filter hiding nothing' "s/el.setAttribute\('hidden', ''\)/void 0/"
     # a picture that exists, beside the folder: only the folder check can tell
     'a request outside the folder' 's/<\/body>/<img src="..\/page\/enc_2_3_1.png"><\/body>/'
+    'a switch row dropped' 's/<tr data-switch-frame=[^\n]*\n//'
   )
   caught=0
   for ((k = 0; k < ${#broken[@]}; k += 2)); do
@@ -81,7 +100,7 @@ if [ $faults = 1 ]; then
     cp -r "$page" "$copy"
     perl -0pi -e "${broken[k + 1]}" "$copy/index.html"
     cmp -s "$page/index.html" "$copy/index.html" && { echo "html-check: fault \"${broken[k]}\" changed nothing" >&2; exit 1; }
-    if out=$(check "$copy" "$chromium" --tracks examples/footage/tracks.txt 2>&1); then
+    if out=$(check "$copy" "$chromium" --tracks "$tracks" 2>&1); then
       echo "html-check: fault \"${broken[k]}\" was not caught" >&2
       exit 1
     fi
@@ -103,7 +122,7 @@ if [ $faults = 1 ]; then
   exit 0
 fi
 
-check "$page" "$chromium" --tracks examples/footage/tracks.txt \
+check "$page" "$chromium" --tracks "$tracks" \
   ${HTML_CHECK_SCREENSHOT:+--screenshot "$HTML_CHECK_SCREENSHOT"} | grep -v '^html-check: OK$'
 
 NODE_PATH=$work/npm/node_modules node scripts/dataset-check.js "$dataset" "$chromium" | grep -v '^html-check: OK$'

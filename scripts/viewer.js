@@ -8,7 +8,14 @@
 //     one bar per track of the tracks file, from its first to its last frame,
 //     one mark per encounter of the CSV over its frames, risk marks exactly
 //     those with a flag; filtering by an id leaves exactly the rows, bars and
-//     marks with that id, and clearing it brings all back.
+//     marks with that id, and clearing it brings all back. With `events` (the
+//     rows of the run's events.csv): the switches table equals its switch
+//     rows (frame, ids, previous frame, iou, cause, encounter), one timeline
+//     mark per switch row at its frame, every picture of the table loads at
+//     the size its <img> states, clicking a switch row presents its frame,
+//     a header click sorts it (cause as text, frame as numbers; a second
+//     click reverses), and the cause filter leaves exactly the rows and
+//     marks of that cause.
 //   timing(chromium, executable, url): a page of at least 10,000 encounters
 //     loads, and sorts by two columns, each under a second (the best of
 //     three attempts).
@@ -151,21 +158,93 @@ async function checkFilter(page) {
   })));
   const wrong = seen.filter((e) => e.ids.includes(id) === e.hidden || e.hidden === e.visible);
   if (wrong.length) fail(`filter ${id}: ${wrong.length} rows or marks shown or hidden wrongly (${wrong[0].ids})`);
+  // Rows of either table (encounters, switches).
   const rows = seen.filter((e) => e.row && !e.hidden).length;
-  if (rows !== ids.filter((p) => p.includes(id)).length) fail(`filter ${id}: ${rows} rows left`);
+  if (rows !== seen.filter((e) => e.row && e.ids.includes(id)).length) fail(`filter ${id}: ${rows} rows left`);
   await page.fill('#filter', '');
   if ((await page.$$('[data-ids][hidden]')).length) fail('clearing the filter left things hidden');
-  console.log(`html-check: filter "${id}": ${rows} of ${ids.length} rows left, all with track ${id}, ` +
+  console.log(`html-check: filter "${id}": ${rows} of ${seen.filter((e) => e.row).length} rows left, all with track ${id}, ` +
               `and the timeline's other bars and marks hidden; cleared, everything back`);
 }
 
-async function check(page, csv, tracksText) {
+// The events table's switch rows against the page's switches table, cell for
+// cell (the type column left out: every row is a switch).
+async function checkSwitches(page, events, first, fps) {
+  const header = events[0], rows = events.slice(1).filter((r) => r[1] === 'switch');
+  const columns = header.filter((name) => name !== 'type');
+  const heads = await page.$$eval('#switches thead th', (ths) => ths.slice(2).map((th) => th.textContent));
+  if (rows.length && heads.join() !== columns.join()) fail(`switches columns ${heads.join()} against events.csv ${columns.join()}`);
+  const table = await page.$$eval('#switches tbody tr', (trs) => trs.map((tr) => ({
+    cells: Array.prototype.slice.call(tr.cells, 2).map((td) => td.textContent),
+    frame: +tr.getAttribute('data-switch-frame'), ids: tr.getAttribute('data-ids'), cause: tr.getAttribute('data-cause'),
+  })));
+  if (table.length !== rows.length) fail(`${table.length} switch rows on the page, ${rows.length} switches in events.csv`);
+  table.forEach((row, i) => {
+    const want = rows[i].filter((v, c) => header[c] !== 'type');
+    if (row.cells.join() !== want.join()) fail(`switch row ${i + 1}: page ${row.cells.join()}, events.csv ${want.join()}`);
+    if (row.frame !== +want[0]) fail(`switch row ${i + 1}: data-switch-frame ${row.frame}, frame ${want[0]}`);
+  });
+  const marks = await page.$$eval('svg#timeline [data-switch]', (els) => els.map((el) => ({
+    key: el.getAttribute('data-switch'), ids: el.getAttribute('data-ids'), x: el.getBBox().x, width: el.getBBox().width,
+  })));
+  if (marks.length !== table.length) fail(`${marks.length} switch marks for ${table.length} switch rows`);
+  const byKey = new Map(marks.map((m) => [m.key, m]));
+  for (const row of table) {
+    const m = byKey.get(`${row.cells[0]},${row.cells[1]}`);
+    if (!m) fail(`no mark for the switch of ${row.cells[1]} in frame ${row.cells[0]}`);
+    if (m.x !== row.frame - first || m.width !== 1) fail(`switch ${m.key}: mark over [${m.x}, ${m.x + m.width}), not its frame`);
+    if (m.ids.split(',').sort().join() !== row.ids.split(',').sort().join()) fail(`switch ${m.key}: mark joins ${m.ids}, the row ${row.ids}`);
+  }
+  if (!table.length) return;
+  // Every picture loads at its stated size (lazy: each brought into view).
+  const images = await page.$$('#switches img');
+  for (const image of images) {
+    await image.scrollIntoViewIfNeeded();
+    await page.waitForFunction((img) => img.complete, image, { timeout: 120000 });
+    const [natural, stated] = await image.evaluate((img) => [[img.naturalWidth, img.naturalHeight], [+img.getAttribute('width'), +img.getAttribute('height')]]);
+    if (!(natural[0] > 0) || natural.join() !== stated.join())
+      fail(`${await image.getAttribute('src')} is ${natural.join('x')}, the page says ${stated.join('x')}`);
+  }
+  // A row whose frame is not on screen, else the last.
+  const shown = +(await page.textContent('#frame'));
+  const k = Math.max(0, table.findIndex((row) => row.frame !== shown));
+  const got = await clickAndSettle(page, () => page.click(`#switches tbody tr:nth-child(${k + 1}) td:nth-child(3)`));
+  showsFrame(got, table[k].frame, first, fps, `switch row ${k + 1}`);
+  // Sorting by a text column (cause) and a number column (frame), each twice.
+  for (const [name, number] of [['cause', false], ['frame', true]]) {
+    const col = heads.indexOf(name) + 3;
+    for (const ascending of [true, false]) {
+      await page.click(`#switches thead th:nth-child(${col})`);
+      const values = await page.$$eval(`#switches tbody td:nth-child(${col})`, (tds) => tds.map((td) => td.textContent));
+      const keys = values.map((v) => (number ? +v : v));
+      if (keys.some((v, i) => i > 0 && (ascending ? keys[i - 1] > v : keys[i - 1] < v)))
+        fail(`switches by ${name}: ${values.join()} not ${ascending ? 'ascending' : 'descending'}`);
+    }
+  }
+  // The cause filter: exactly that cause's rows and marks left, then all back.
+  const cause = table[table.length - 1].cause;
+  await page.selectOption('#cause', cause);
+  const seen = await page.$$eval('[data-cause]', (els) => els.map((el) => ({
+    cause: el.getAttribute('data-cause'), hidden: el.hasAttribute('hidden'), visible: el.getClientRects().length > 0,
+  })));
+  const wrong = seen.filter((e) => (e.cause === cause) === e.hidden || e.hidden === e.visible);
+  if (wrong.length) fail(`cause ${cause}: ${wrong.length} switch rows or marks shown or hidden wrongly`);
+  await page.selectOption('#cause', '');
+  if ((await page.$$('[data-cause][hidden]')).length) fail('every cause again left switches hidden');
+  console.log(`html-check: the switches table equals events.csv's ${rows.length} switch rows; one mark per switch ` +
+              `at its frame; ${images.length} pictures loaded at their stated sizes; a click on switch row ${k + 1} ` +
+              `shows frame ${table[k].frame}; sorted by cause and by frame both ways; cause "${cause}" leaves ${seen.filter((e) => e.cause === cause).length} ` +
+              `of ${seen.length} rows and marks`);
+}
+
+async function check(page, csv, tracksText, events) {
   const [first, last, fps] = await page.$eval('#viewer', (v) =>
     [+v.getAttribute('data-first'), +v.getAttribute('data-last'), +v.getAttribute('data-fps')]);
   await checkVideo(page, first, last, fps);
   await checkRows(page, first, fps);
   await checkTimeline(page, csv, tracksText === null ? null : spansOf(tracksText), first, last, fps);
   await checkFilter(page);
+  if (events) await checkSwitches(page, events, first, fps);
   // Leave a row's frame on screen for whoever takes a picture.
   await clickAndSettle(page, () => page.click('#encounters tbody tr:nth-child(1) td:nth-child(3)'));
 }

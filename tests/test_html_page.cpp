@@ -184,6 +184,42 @@ TEST(HtmlPage, TitleIsEscaped) {
   EXPECT_EQ(count(page, escaped), 2u);  // <title> and <h1>
 }
 
+// A switch's pictures: before from previous_frame, at from its frame, each
+// around the boxes of both tracker ids there, or the one there (a new id not
+// there yet before); only the first `cap` switches, by frame; frames of a
+// file numbered from 0 found all the same.
+TEST(SwitchPictures, TheFrameBeforeAndTheSwitchsFrameAroundTheBoxesThere) {
+  tracks t;
+  ASSERT_EQ(parse_tracks("1,1,10,10,5,5\n2,1,12,10,5,5\n3,1,14,10,5,5\n3,2,40,30,5,5\n"
+                         "4,2,42,30,5,5\n4,1,80,60,5,5\n",
+                         "t.txt", t),
+            "");
+  const std::vector<page_switch> sw = {
+      {4, 1, 7, 1, 2, 1, "", ""}, {3, 2, 8, 2, 1, 1, "", ""}, {4, 3, 9, 2, 1, 1, "", ""}};
+  const std::vector<switch_picture> p = plan_switch_pictures(t, sw, 2);
+  ASSERT_EQ(p.size(), 4u);
+  const int frames[] = {1, 2, 3, 4}, index[] = {0, 1, 1, 0};
+  for (std::size_t k = 0; k < 4; ++k) {
+    EXPECT_EQ(p[k].frame, frames[k]);
+    EXPECT_EQ(p[k].index, static_cast<std::size_t>(index[k]));
+    EXPECT_EQ(p[k].before, k < 2);
+  }
+  // Frame 2: the previous tracker id 1 there, the new 2 not yet: around 1's
+  // box alone.
+  EXPECT_TRUE(p[1].has_a && !p[1].has_b);
+  EXPECT_EQ(p[1].a.x1, 12);
+  EXPECT_EQ(switch_picture_area(320, 240, p[1]), thumbnail_area(320, 240, &p[1].a, nullptr));
+  EXPECT_EQ(p[1].name, "switch_3_8_before.png");
+  // Frame 3: both, the same area as an encounter of those boxes.
+  ASSERT_TRUE(p[2].has_a && p[2].has_b);
+  encounter e = make(1, 2, 3, p[2].a, p[2].b);
+  EXPECT_EQ(switch_picture_area(320, 240, p[2]), thumbnail_area(320, 240, e));
+  EXPECT_EQ(p[2].b.x1, 40);
+  EXPECT_TRUE(plan_switch_pictures(t, sw, 0).empty());
+  t.first_frame_number = 0;  // the same switches, numbered from 0
+  EXPECT_EQ(plan_switch_pictures(t, {{3, 0, 7, 1, 2, 1, "", ""}}, 1).at(0).frame, 1);
+}
+
 TEST(HtmlPage, ThumbnailNameKeepsTheSignOfIds) {
   EXPECT_EQ(thumbnail_name(make(-3, 7, 12, box(0, 0, 1, 1), box(0, 0, 1, 1))), "enc_-3_7_12.png");
   EXPECT_EQ(thumbnail_name(make(-20, -4, 1, box(0, 0, 1, 1), box(0, 0, 1, 1))), "enc_-20_-4_1.png");
@@ -316,6 +352,21 @@ TEST(HtmlViewer, TimelineBarsCoverTheirFramesAndMarksJoinTheirTracks) {
   EXPECT_EQ(m.width, 5);
   EXPECT_EQ(m.y, t.bars[0].y);
   EXPECT_EQ(m.y + m.height, t.bars[2].y + t.bars[2].height);
+  // A switch covers its frame, from one tracker id's bar to the other's; an
+  // id without a row (the evaluation may keep rows the tracks leave out)
+  // adds none, and with neither it spans every row.
+  const std::vector<page_switch> ws = {
+      {22, 21, 1, 3, 9, 1, "", ""}, {22, 21, 1, 42, 7, 1, "", ""}, {5, 4, 1, 41, 42, 1, "", ""}};
+  const std::vector<timeline_rect> sw = lay_out_timeline(spans, {}, 1, 30, ws).switches;
+  ASSERT_EQ(sw.size(), 3u);
+  EXPECT_EQ(sw[0].x, 21);
+  EXPECT_EQ(sw[0].width, 1);
+  EXPECT_EQ(sw[0].y, t.bars[0].y);
+  EXPECT_EQ(sw[0].y + sw[0].height, t.bars[2].y + t.bars[2].height);
+  EXPECT_EQ(sw[1].y, t.bars[1].y);
+  EXPECT_EQ(sw[1].height, kTimelineBar);
+  EXPECT_EQ(sw[2].y, t.bars[0].y);
+  EXPECT_EQ(sw[2].y + sw[2].height, t.bars[2].y + t.bars[2].height);
   const cv::Scalar c = track_colour(7);
   char hex[8];
   std::snprintf(hex, sizeof hex, "#%02x%02x%02x", int(c[2]), int(c[1]), int(c[0]));
@@ -338,6 +389,33 @@ TEST(HtmlViewer, PageCarriesTheViewersContract) {
         "data-encounter=\"2,5,4\"", "<tr data-frame=\"6\" data-ids=\"2,5\"", "input id=\"filter\"",
         "media-src 'self' file:", "data-fps=\"10\" data-first=\"1\" data-last=\"30\""})
     EXPECT_NE(page.find(part), std::string::npos) << part;
+  // With an evaluation, each switch a mark; with --events also a row (its
+  // pictures, a cause filter), and the second switch left without pictures
+  // by the cap is said; without --events a line instead of the table.
+  s.evaluated = true;
+  s.switches = {{7, 6, 1, 5, 2, 0.75, "meeting", "2_5_4"}, {9, 8, 3, 2, 5, 1, "<b>", ""}};
+  s.switch_table = true;
+  s.switch_pictures = {{cv::Size(96, 120), cv::Size(100, 120)}, {}};
+  s.thumbnail_cap = 1;
+  const std::string both = html_page(s, {e});
+  for (const char* part :
+       {"<g class=\"switches\">\n<rect x=\"6\" y=\"2\" width=\"1\" height=\"16\" "
+        "data-switch=\"7,1\" data-ids=\"2,5\" data-cause=\"meeting\"",
+        "<tr data-switch-frame=\"7\" data-ids=\"2,5\" data-cause=\"meeting\"><td "
+        "class=\"thumb\"><img src=\"switch_7_1_before.png\"",
+        "src=\"switch_7_1_at.png\" loading=\"lazy\" alt=\"tracks 2 and 5 in frame 7\" "
+        "width=\"100\" height=\"120\"",
+        "<td>7</td><td>1</td><td>5</td><td>2</td><td>6</td><td>0.75</td><td "
+        "class=\"text\">meeting</td><td class=\"text\">2_5_4</td></tr>",
+        "data-cause=\"&lt;b&gt;\"><td class=\"thumb none\">no picture</td>",
+        "1 switch has no pictures: only the first 1", "<select id=\"cause\"",
+        ">2</b> identity switches"})
+    EXPECT_NE(both.find(part), std::string::npos) << part;
+  s.switch_table = false;
+  const std::string marks = html_page(s, {e});
+  EXPECT_NE(marks.find("data-switch=\"9,3\""), std::string::npos);
+  EXPECT_EQ(marks.find("<tr data-switch-frame"), std::string::npos);
+  EXPECT_NE(marks.find("The timeline marks 2 identity switches; with --events"), std::string::npos);
   s.video.clear();
   EXPECT_EQ(html_page(s, {e}).find("<video"), std::string::npos);
   EXPECT_NE(html_page(s, {e}).find("<svg id=\"timeline\""), std::string::npos);

@@ -551,16 +551,20 @@ struct small_run : scratch {
 // so the write fails instead of the process ending with temporaries left):
 // the other outputs and the new overlay folder are left out too.
 // Frames of different sizes: each <img> of the page states the size of its
-// own thumbnail, not one made up from the last frame's size.
+// own thumbnail, not one made up from the last frame's size; so do the two
+// pictures of an identity switch (ground truth 1 on track 1, then on 2), one
+// from each frame, and the page has a row per switch of the events table.
 TEST(HostileInputs, ThePagesImageSizesAreThoseOfItsThumbnailsWhateverTheFrameSizes) {
   scratch s;
   fs::create_directory(s.root / "img");
   cv::imwrite((s.root / "img" / "1.png").string(), cv::Mat(300, 300, CV_8UC3, cv::Scalar(40, 90, 160)));
   cv::imwrite((s.root / "img" / "2.png").string(), cv::Mat(17, 33, CV_8UC3, cv::Scalar(10, 20, 30)));
   const fs::path t = s.write("t.txt", "1,1,100,100,60,60\n1,2,110,105,60,60\n2,1,1,1,8,8\n2,2,20,5,8,8\n");
-  const fs::path page = s.root / "page";
+  const fs::path gt = s.write("gt.txt", "1,1,100,100,60,60,1,1\n2,1,20,5,8,8,1,1\n");
+  const fs::path page = s.root / "page", events = s.root / "events.csv";
   const auto r = run_trackvideo({"--tracks", t.string(), "--frames", (s.root / "img").string(),
-                                 "--html", page.string(), "--html-no-video", "--radius", "200"});
+                                 "--html", page.string(), "--html-no-video", "--radius", "200",
+                                 "--ground-truth", gt.string(), "--events", events.string()});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string html = file_text(page / "index.html");
   int images = 0;
@@ -577,7 +581,18 @@ TEST(HostileInputs, ThePagesImageSizesAreThoseOfItsThumbnailsWhateverTheFrameSiz
               std::string::npos)
         << tag << " for " << thumbnail.cols << " x " << thumbnail.rows;
   }
-  EXPECT_EQ(images, 1);
+  EXPECT_EQ(images, 3);
+  const std::string table = file_text(events);
+  std::size_t switches = 0;
+  for (std::size_t at = table.find(",switch,"); at != std::string::npos;
+       at = table.find(",switch,", at + 1))
+    ++switches;
+  std::size_t rows = 0;
+  for (std::size_t at = html.find("<tr data-switch-frame="); at != std::string::npos;
+       at = html.find("<tr data-switch-frame=", at + 1))
+    ++rows;
+  EXPECT_EQ(switches, 1u);
+  EXPECT_EQ(rows, switches);
 }
 
 TEST(HostileOutputs, AFullDiskWhileWritingTheVideoFailsTheRunAndKeepsTheOldVideo) {

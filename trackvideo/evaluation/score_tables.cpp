@@ -28,6 +28,8 @@ void append_name(std::string& out, const std::string& name) {
   out += '"';
 }
 
+}  // namespace
+
 const char* cause_name(switch_cause c) {
   switch (c) {
     case switch_cause::reappearance:
@@ -45,8 +47,6 @@ const char* cause_name(switch_cause c) {
   }
   return "";
 }
-
-}  // namespace
 
 const char kScoresHeader[] =
     "sequence,HOTA,DetA,AssA,DetRe,DetPr,AssRe,AssPr,LocA,MOTA,MOTP,MODA,CLR_Re,CLR_Pr,MTR,PTR,"

@@ -25,6 +25,8 @@ void append_scores_row(std::string& out, const std::string& sequence, const mot_
 // cause and encounter empty until switch_causes.h gives them).
 extern const char kEventsHeader[];
 void append_event_row(std::string& out, const identity_event& e);
+// A cause as the events table writes it ("" for none).
+const char* cause_name(switch_cause c);
 
 }  // namespace evaluation
 }  // namespace trackvideo

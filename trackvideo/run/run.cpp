@@ -16,6 +16,7 @@
 #include "common/tokens.h"
 #include "tavo/error.h"
 #include "trackvideo/base/failure.h"
+#include "trackvideo/evaluation/score_tables.h"
 #include "trackvideo/sinks/html_page.h"
 #include "trackvideo/pipeline/frame_pipeline.h"
 #include "trackvideo/run/run_evaluation.h"
@@ -87,6 +88,17 @@ std::string commit(const run_figures& figures, run_outputs& f, const sequence_fi
   return why.empty() ? f.set->commit_all() : why;
 }
 
+// The evaluation's switches as the page shows them, in the events' order.
+std::vector<page_switch> page_switches(const run_evaluation& e) {
+  std::vector<page_switch> out;
+  for (const evaluation::identity_event& event : e.result.events)
+    if (event.type == evaluation::event_type::identity_switch)
+      out.push_back({event.frame, event.previous_frame, event.gt_id, event.tracker_id,
+                     event.previous_tracker_id, event.iou, evaluation::cause_name(event.cause),
+                     event.encounter});
+  return out;
+}
+
 std::string write_failed(const char* what) {
   return std::string(what) + ": " + std::strerror(errno != 0 ? errno : EIO);
 }
@@ -147,6 +159,12 @@ std::string run(const options& o, std::FILE* out, std::FILE* err, const sequence
                              write_closed,
                              f.page_video ? kPageVideo : "",
                              in.source.fps()};
+  if (o.evaluating() && !o.html.empty()) {
+    page.evaluated = true;
+    page.switch_table = !o.events.empty();
+    page.switches = page_switches(scored);
+    if (page.switch_table) plan.switches = plan_switch_pictures(t, page.switches, o.thumbnails);
+  }
   const bool encounters = !o.encounters.empty() || !o.html.empty();
   if (encounters)
     sinks.push_back(std::make_unique<encounters_sink>(

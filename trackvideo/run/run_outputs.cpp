@@ -62,11 +62,14 @@ name_filter detection_names(const tracks& t) {
            trackpair::detection_file_name(static_cast<int>(q) - 1, static_cast<int>(f) - 1) == name;
   };
 }
-// The page's: its index and the thumbnails (its video is opened by name, as
-// a file of its own).
+// The page's: its index and the thumbnails of encounters and switches (its
+// video is opened by name, as a file of its own).
 bool page_name(const std::string& name) {
-  return name == "index.html" || (name.rfind("enc_", 0) == 0 && name.size() > 8 &&
-                                  name.compare(name.size() - 4, 4, ".png") == 0);
+  const auto picture = [&name](const char* prefix, std::size_t size) {
+    return name.rfind(prefix, 0) == 0 && name.size() > size &&
+           name.compare(name.size() - 4, 4, ".png") == 0;
+  };
+  return name == "index.html" || picture("enc_", 8) || picture("switch_", 11);
 }
 
 }  // namespace

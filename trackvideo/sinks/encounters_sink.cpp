@@ -66,6 +66,21 @@ std::string encounters_sink::finish() {
         chosen[k] ? thumbnail_size(thumbnail_area(frame.width, frame.height, found[k]).size())
                   : cv::Size());
   }
+  summary.evaluated = page_->evaluated;
+  summary.switches = page_->switches;
+  summary.switch_table = page_->switch_table;
+  if (summary.switch_table) {
+    // Left out by the cap unless planned; the same plan as the pictures'.
+    summary.switch_pictures.assign(summary.switches.size(), {cv::Size(), cv::Size()});
+    for (const switch_picture& p :
+         plan_switch_pictures(tracks_, summary.switches, page_->thumbnail_cap)) {
+      const cv::Size frame = size_of(p.frame);
+      const cv::Size size =
+          thumbnail_size(switch_picture_area(frame.width, frame.height, p).size());
+      auto& sizes = summary.switch_pictures[p.index];
+      (p.before ? sizes.first : sizes.second) = size;
+    }
+  }
   return page_->write(page_->path, html_page(summary, shown));
 }
 

@@ -8,10 +8,11 @@
 // page's writer, with the run's figures and the size of each encounter's
 // thumbnail: the thumbnail of the frame of its closest pair, whose size the
 // sink notes as frames go by (only where it changes, so a video costs one
-// entry), and the viewer's tracks (each one's first and last frame, found in
-// finish() by a walk of the boxes). The thumbnails themselves are the
-// pictures' (pictures_sink), which choose the same encounters
-// (thumbnail_choice).
+// entry), the same for the pictures of identity switches, and the viewer's
+// tracks (each one's first and last frame, found in finish() by a walk of
+// the boxes). The thumbnails themselves are the pictures' (pictures_sink),
+// which choose the same encounters (thumbnail_choice) and switches
+// (plan_switch_pictures).
 //
 // Ownership: the table's file and the page's writer are the run's; the sink
 // owns the finder. Cost: the finder's, O(1) expected per pair; finish O(e log
@@ -43,6 +44,11 @@ class encounters_sink : public frame_sink {
     std::function<std::string(const std::string& path, const std::string& text)> write;
     std::string video;  // the page's video beside it (kPageVideo), or ""
     double fps = 0;     // its frame rate
+    // With an evaluation, its identity switches (page_summary says where
+    // they go); with switch_table (--events) their table too, with the sizes
+    // of the pictures plan_switch_pictures chooses.
+    bool evaluated = false, switch_table = false;
+    std::vector<page_switch> switches = {};
   };
 
   // How many identity switches the evaluation lays at an encounter.

@@ -33,11 +33,16 @@ bool clip(const track_box& b, long long w, long long h, span& out) {
 }  // namespace
 
 cv::Rect thumbnail_area(int frame_width, int frame_height, const encounter& e) {
+  return thumbnail_area(frame_width, frame_height, &e.box_a, &e.box_b);
+}
+
+cv::Rect thumbnail_area(int frame_width, int frame_height, const track_box* box_a,
+                        const track_box* box_b) {
   if (frame_width <= 0 || frame_height <= 0) return cv::Rect();
   const cv::Rect whole(0, 0, frame_width, frame_height);
   span a, b, u;
-  const bool has_a = clip(e.box_a, frame_width, frame_height, a);
-  const bool has_b = clip(e.box_b, frame_width, frame_height, b);
+  const bool has_a = box_a && clip(*box_a, frame_width, frame_height, a);
+  const bool has_b = box_b && clip(*box_b, frame_width, frame_height, b);
   if (has_a && has_b)
     u = {std::min(a.x1, b.x1), std::min(a.y1, b.y1), std::max(a.x2, b.x2), std::max(a.y2, b.y2)};
   else if (has_a)
@@ -75,8 +80,12 @@ cv::Size thumbnail_size(cv::Size area) {
 }
 
 cv::Mat encounter_thumbnail(const cv::Mat& drawn_frame, const encounter& e) {
+  return cut_thumbnail(drawn_frame, thumbnail_area(drawn_frame.cols, drawn_frame.rows, e));
+}
+
+cv::Mat cut_thumbnail(const cv::Mat& drawn_frame, cv::Rect area) {
   if (drawn_frame.empty()) return cv::Mat();
-  const cv::Mat crop = drawn_frame(thumbnail_area(drawn_frame.cols, drawn_frame.rows, e));
+  const cv::Mat crop = drawn_frame(area);
   const cv::Size size = thumbnail_size(crop.size());
   cv::Mat out;
   if (size.width < crop.cols) {
@@ -117,6 +126,21 @@ std::vector<bool> thumbnail_choice(const std::vector<encounter>& encounters, lon
   std::partial_sort(order.begin(), last, order.end(), riskier);
   for (auto it = order.begin(); it != last; ++it) chosen[*it] = true;
   return chosen;
+}
+
+void thumbnail_cell(std::string& out, const std::string& name, const std::string& alt,
+                    cv::Size size) {
+  if (size.width == 0) {
+    out += "<td class=\"thumb none\">no picture</td>";
+    return;
+  }
+  out += "<td class=\"thumb\"><img src=\"" + html_escape(name) + "\" loading=\"lazy\" alt=\"" +
+         html_escape(alt) + "\"";
+  // Its size known before it loads: the rows keep their height.
+  if (size.width > 0)
+    out += " width=\"" + std::to_string(size.width) + "\" height=\"" + std::to_string(size.height) +
+           "\"";
+  out += "></td>";
 }
 
 std::string html_escape(const std::string& text) {
@@ -222,11 +246,12 @@ tr.risk td:first-child { border-left: 6px solid #e8590c; }
 </style>
 )";
 
-// Sorts the rows by a clicked column: numbers ascending, descending on a
-// second click of the same column; empty cells (NaN) and other non-numbers last either
-// way; ties keep the order they had (the position before the sort breaks
-// them, so the sort is stable whatever the engine's).
-// The table's id goes between the two halves.
+// Sorts the rows of a table (the encounters', the switches', the dataset's)
+// by a clicked column: numbers ascending, descending on a second click of the
+// same column (text in a column whose header says data-sort="text"); empty
+// cells (NaN) and other non-numbers last either way; ties keep the order they
+// had (the position before the sort breaks them, so the sort is stable
+// whatever the engine's). The table's id goes between the two halves.
 const char kScriptHead[] = R"(<script>
 (function () {
   var table = document.getElementById(')";
@@ -235,7 +260,9 @@ const char kScriptBody[] = R"(');
   var body = table.tBodies[0], heads = table.tHead.rows[0].cells;
   var current = -1, ascending = true;
   function key(row, col) {
-    var v = parseFloat(row.cells[col].textContent);
+    var text = row.cells[col].textContent;
+    if (heads[col].getAttribute('data-sort') === 'text') return text === '' ? null : text;
+    var v = parseFloat(text);
     return isNaN(v) ? null : v;
   }
   function sortBy(col) {
@@ -248,7 +275,7 @@ const char kScriptBody[] = R"(');
       if (a.key !== b.key) {
         if (a.key === null) return 1;
         if (b.key === null) return -1;
-        return ascending ? a.key - b.key : b.key - a.key;
+        return (a.key < b.key) === ascending ? -1 : 1;
       }
       return a.i - b.i;
     });
@@ -296,6 +323,7 @@ std::string html_page(const page_summary& s, const std::vector<encounter>& encou
   out += "<title>" + title + " \xE2\x80\x93 encounters</title>\n";
   out += kStyle;
   if (!s.spans.empty()) out += kViewerStyle;
+  if (s.evaluated) out += kSwitchesStyle;
   out += "</head>\n<body>\n<h1>" + title + "</h1>\n<ul class=\"summary\">\n";
   const auto figure = [&out](long long v, const char* what) {
     out += "<li><b>" + std::to_string(v) + "</b> " + what + "</li>\n";
@@ -306,13 +334,22 @@ std::string html_page(const page_summary& s, const std::vector<encounter>& encou
   figure(s.pairs, "candidate pairs");
   figure(static_cast<long long>(encounters.size()), "encounters");
   figure(at_risk, "where a track starts or ends");
+  if (s.evaluated) figure(static_cast<long long>(s.switches.size()), "identity switches");
   out += "</ul>\n";
-  if (!s.spans.empty()) out += viewer_html(s.video, s.fps, 1, s.frames, s.spans, encounters);
-  const char* const viewer_script = s.spans.empty() ? "" : kViewerScript;
+  if (!s.spans.empty())
+    out += viewer_html(s.video, s.fps, 1, s.frames, s.spans, encounters, s.switches);
+  // After the tables: the sorting, then the viewer's clicks and filters.
+  const std::string scripts = (encounters.empty() ? "" : sort_script("encounters")) +
+                              (s.switch_table ? sort_script("switches") : "") +
+                              std::string(s.spans.empty() ? "" : kViewerScript) +
+                              "</body>\n</html>\n";
+  const std::string switches =
+      s.evaluated ? switches_html(s.switches, s.switch_table, s.switch_pictures, s.thumbnail_cap)
+                  : "";
   if (encounters.empty()) {
     out += "<p id=\"none\">There are no encounters: no two tracks have a candidate pair.</p>\n";
-    out += viewer_script;
-    out += "</body>\n</html>\n";
+    out += switches;
+    out += scripts;
     return out;
   }
   out +=
@@ -344,17 +381,7 @@ std::string html_page(const page_summary& s, const std::vector<encounter>& encou
     const std::string alt = "tracks " + std::to_string(e.id_a) + " and " + std::to_string(e.id_b) +
                             " in frame " + std::to_string(e.min_l1_frame);
     const cv::Size size = s.thumbnails.empty() ? cv::Size(-1, -1) : s.thumbnails[k];
-    if (size.width == 0) {
-      out += "<td class=\"thumb none\">no picture</td>";
-    } else {
-      out += "<td class=\"thumb\"><img src=\"" + html_escape(thumbnail_name(e)) +
-             "\" loading=\"lazy\" alt=\"" + html_escape(alt) + "\"";
-      // Its size known before it loads: the rows keep their height.
-      if (size.width > 0)
-        out += " width=\"" + std::to_string(size.width) + "\" height=\"" +
-               std::to_string(size.height) + "\"";
-      out += "></td>";
-    }
+    thumbnail_cell(out, thumbnail_name(e), alt, size);
     cell(out, static_cast<long long>(e.id_a));
     cell(out, static_cast<long long>(e.id_b));
     cell(out, static_cast<long long>(e.first_frame));
@@ -373,9 +400,8 @@ std::string html_page(const page_summary& s, const std::vector<encounter>& encou
     out += "</tr>\n";
   }
   out += "</tbody>\n</table>\n";
-  out += sort_script("encounters");
-  out += viewer_script;
-  out += "</body>\n</html>\n";
+  out += switches;
+  out += scripts;
   return out;
 }
 

@@ -37,10 +37,12 @@
 #include <opencv2/core.hpp>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "trackvideo/sinks/encounters.h"
 #include "trackvideo/sinks/html_viewer.h"
+#include "trackvideo/sinks/switches.h"
 
 namespace trackvideo {
 
@@ -63,6 +65,9 @@ std::string thumbnail_name(const encounter& e);
 // frame, the whole frame. Any int corners (computed in 64 bits). Empty only
 // when the frame is (a width or height <= 0).
 cv::Rect thumbnail_area(int frame_width, int frame_height, const encounter& e);
+// The same around boxes a and b, either nullptr for none (switches.h's
+// pictures, where a tracker id may have no box in the frame).
+cv::Rect thumbnail_area(int frame_width, int frame_height, const track_box* a, const track_box* b);
 
 // The size of the thumbnail of an area of that size (see above); empty for
 // an empty area.
@@ -72,6 +77,8 @@ cv::Size thumbnail_size(cv::Size area);
 // with the overlay drawn), copied and scaled as described above; same type as
 // the frame. An empty frame gives an empty picture.
 cv::Mat encounter_thumbnail(const cv::Mat& drawn_frame, const encounter& e);
+// `area` (inside the frame) of a drawn frame, copied and scaled the same way.
+cv::Mat cut_thumbnail(const cv::Mat& drawn_frame, cv::Rect area);
 
 // The most thumbnails a page gets unless --thumbnails says otherwise: a page
 // of many thousand encounters stays quick to make and to open.
@@ -104,6 +111,14 @@ struct page_summary {
   std::string video = {};
   double fps = 0;
   std::vector<track_span> spans = {};
+  // The evaluation's identity switches (switches.h), when the run evaluates:
+  // a mark each on the timeline, a figure above, and their section after the
+  // encounters; with `switch_table` (--events) their table, each row with the
+  // sizes of its two pictures in `switch_pictures` (as `thumbnails` above).
+  bool evaluated = false;
+  std::vector<page_switch> switches = {};
+  bool switch_table = false;
+  std::vector<std::pair<cv::Size, cv::Size>> switch_pictures = {};
 };
 
 // The whole page, given the encounters in the order to show them first (the
@@ -114,7 +129,7 @@ struct page_summary {
 // none, a line saying so in place of the table; with encounters left without
 // a thumbnail, a line saying how many and why. Cells as in the encounters
 // table's file: floats as "%.6f" (NaN, no histograms, as an empty cell, sorted
-// last), flags as 0 or 1.
+// last), flags as 0 or 1. When evaluated, switches_html after the table.
 std::string html_page(const page_summary& s, const std::vector<encounter>& encounters);
 
 // What the dataset's page (run/batch_index.h) shares with this one: the
@@ -122,9 +137,16 @@ std::string html_page(const page_summary& s, const std::vector<encounter>& encou
 // sorts the rows of the first tbody of the table of id `table_id` (letters,
 // digits, '-' and '_' only) by a clicked header marked data-sort, as the
 // encounters table sorts: numbers ascending, descending on a second click,
-// cells without a number last, ties in the order they had.
+// cells without a number last (text for a header marked data-sort="text"),
+// ties in the order they had.
 const char* page_style();
 std::string sort_script(const std::string& table_id);
+
+// Appends a table cell with the picture `name` beside the page (lazy, `alt`
+// its text), of `size` when given (width > 0), "no picture" for an empty
+// size (one the cap left out).
+void thumbnail_cell(std::string& out, const std::string& name, const std::string& alt,
+                    cv::Size size);
 
 // `text` with &, <, >, " and ' replaced by character references, for text and
 // quoted attribute values alike, and control bytes other than tab and newline

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <tuple>
 #include <unordered_map>
 
+#include "trackvideo/sinks/html_page.h"
 #include "trackvideo/sinks/overlay.h"
 
 namespace trackvideo {
@@ -23,7 +25,8 @@ std::string css_colour(int id) {
 }
 
 timeline_layout lay_out_timeline(const std::vector<track_span>& spans,
-                                 const std::vector<encounter>& encounters, int first, int last) {
+                                 const std::vector<encounter>& encounters, int first, int last,
+                                 const std::vector<page_switch>& switches) {
   timeline_layout out;
   out.width = static_cast<long long>(last) - first + 1;
   out.height = static_cast<int>(spans.size()) * kTimelineRow;
@@ -46,6 +49,21 @@ timeline_layout lay_out_timeline(const std::vector<track_span>& spans,
                          top * kTimelineRow + (kTimelineRow - kTimelineBar) / 2,
                          (bottom - top) * kTimelineRow + kTimelineBar});
   }
+  // A switch's tracker ids come from the evaluation's reading of the results,
+  // which may keep rows the tracks leave out: an id without a row adds none.
+  out.switches.reserve(switches.size());
+  for (const page_switch& s : switches) {
+    const auto a = row.find(s.previous_tracker_id), b = row.find(s.tracker_id);
+    int top = 0, bottom = std::max(static_cast<int>(spans.size()) - 1, 0);  // neither: every row
+    if (a != row.end() || b != row.end()) {
+      const int one = a != row.end() ? a->second : b->second;
+      const int other = b != row.end() ? b->second : a->second;
+      std::tie(top, bottom) = std::minmax(one, other);
+    }
+    out.switches.push_back({static_cast<long long>(s.frame) - first, 1,
+                            top * kTimelineRow + (kTimelineRow - kTimelineBar) / 2,
+                            (bottom - top) * kTimelineRow + kTimelineBar});
+  }
   return out;
 }
 
@@ -60,7 +78,8 @@ void rect(std::string& out, const timeline_rect& r) {
 
 std::string viewer_html(const std::string& video, double fps, int first, int last,
                         const std::vector<track_span>& spans,
-                        const std::vector<encounter>& encounters) {
+                        const std::vector<encounter>& encounters,
+                        const std::vector<page_switch>& switches) {
   char rate[32];
   std::snprintf(rate, sizeof rate, "%.10g", video.empty() ? 0.0 : fps);
   std::string out;
@@ -79,7 +98,7 @@ std::string viewer_html(const std::string& video, double fps, int first, int las
          std::to_string(last) +
          " <label>ids <input id=\"filter\" type=\"text\" placeholder=\"e.g. 2,3\" "
          "title=\"only these tracks (comma-separated); empty: all\"></label></div>\n";
-  const timeline_layout layout = lay_out_timeline(spans, encounters, first, last);
+  const timeline_layout layout = lay_out_timeline(spans, encounters, first, last, switches);
   // Stretched to the page's width; 16 pixels a row, 48 to 600 in all.
   const int pixels = std::clamp(layout.height / kTimelineRow * 16, 48, 600);
   out += "<svg id=\"timeline\" viewBox=\"0 0 " + std::to_string(layout.width) + " " +
@@ -98,7 +117,6 @@ std::string viewer_html(const std::string& video, double fps, int first, int las
     out += " data-encounter=\"" + ids + "," + std::to_string(e.first_frame) + "\" data-ids=\"" +
            ids + "\"></rect>\n";
   }
-  // Identity switches, when the page gets them, go in a group of their own here.
   out += "</g>\n<g class=\"bars\">\n";
   for (std::size_t k = 0; k < spans.size(); ++k) {
     rect(out, layout.bars[k]);
@@ -109,7 +127,22 @@ std::string viewer_html(const std::string& video, double fps, int first, int las
            std::to_string(spans[k].first) + " to " + std::to_string(spans[k].last) +
            "</title></rect>\n";
   }
-  out += "</g>\n<rect id=\"cursor\" x=\"0\" y=\"0\" width=\"1\" height=\"" +
+  out += "</g>\n";
+  // Over the bars: a switch is one frame, and it is what the page is read for.
+  if (!switches.empty()) out += "<g class=\"switches\">\n";
+  for (std::size_t k = 0; k < switches.size(); ++k) {
+    const page_switch& s = switches[k];
+    const std::string from = std::to_string(s.previous_tracker_id);
+    const std::string to = std::to_string(s.tracker_id);
+    const std::string cause = html_escape(s.cause);
+    rect(out, layout.switches[k]);
+    out += " data-switch=\"" + std::to_string(s.frame) + "," + std::to_string(s.gt_id) +
+           "\" data-ids=\"" + from + "," + to + "\" data-cause=\"" + cause + "\"><title>frame " +
+           std::to_string(s.frame) + ": ground truth " + std::to_string(s.gt_id) + " from track " +
+           from + " to " + to + (cause.empty() ? "" : " (" + cause + ")") + "</title></rect>\n";
+  }
+  if (!switches.empty()) out += "</g>\n";
+  out += "<rect id=\"cursor\" x=\"0\" y=\"0\" width=\"1\" height=\"" +
          std::to_string(layout.height) + "\"></rect>\n</svg>\n</section>\n";
   return out;
 }
@@ -123,9 +156,10 @@ const char kViewerStyle[] = R"(<style>
 #timeline { display: block; width: 100%; background: #f6f6f6; border: 1px solid #ccc; cursor: crosshair; }
 #timeline .encounters rect { fill: #555; fill-opacity: .5; }
 #timeline .encounters rect.risk { fill: #e8590c; fill-opacity: .7; }
+#timeline .switches rect { fill: #c92a2a; stroke: #c92a2a; stroke-width: 3px; vector-effect: non-scaling-stroke; }
 #timeline #cursor { fill: #000; fill-opacity: .35; pointer-events: none; }
-#encounters tbody tr { cursor: pointer; }
-#encounters tbody tr.current td { outline: 2px solid #1c7ed6; outline-offset: -2px; }
+#encounters tbody tr, #switches tbody tr { cursor: pointer; }
+#encounters tbody tr.current td, #switches tbody tr.current td { outline: 2px solid #1c7ed6; outline-offset: -2px; }
 </style>
 )";
 
@@ -183,16 +217,22 @@ const char kViewerScript[] = R"(<script>
     seek(first + Math.floor((event.clientX - box.left) / box.width * (last - first + 1)));
   });
   var marked = null;
-  if (table) table.tBodies[0].addEventListener('click', function (event) {
-    var row = event.target.closest('tr[data-frame]');
-    if (!row) return;
-    if (marked) marked.classList.remove('current');
-    marked = row;
-    row.classList.add('current');
-    seek(+row.getAttribute('data-frame'));
+  // A row of either table shows its frame: an encounter's closest, a switch's own.
+  [[table, 'data-frame'], [document.getElementById('switches'), 'data-switch-frame']].forEach(function (t) {
+    if (t[0]) t[0].tBodies[0].addEventListener('click', function (event) {
+      var row = event.target.closest('tr[' + t[1] + ']');
+      if (!row) return;
+      if (marked) marked.classList.remove('current');
+      marked = row;
+      row.classList.add('current');
+      seek(+row.getAttribute(t[1]));
+    });
   });
-  filter.addEventListener('input', function () {
-    var wanted = {}, any = false;
+  // Kept: an element with one of the ids typed (all without any), and of the
+  // cause chosen when it has one.
+  var cause = document.getElementById('cause');
+  function refilter() {
+    var wanted = {}, any = false, only = cause ? cause.value : '';
     filter.value.split(',').forEach(function (id) {
       id = id.trim();
       if (id !== '') { wanted[id] = true; any = true; }
@@ -201,9 +241,12 @@ const char kViewerScript[] = R"(<script>
       var keep = !any || el.getAttribute('data-ids').split(',').some(function (id) {
         return wanted[id] === true;
       });
+      if (only !== '' && el.hasAttribute('data-cause') && el.getAttribute('data-cause') !== only) keep = false;
       if (keep) el.removeAttribute('hidden'); else el.setAttribute('hidden', '');
     });
-  });
+  }
+  filter.addEventListener('input', refilter);
+  if (cause) cause.addEventListener('change', refilter);
 })();
 </script>
 )";

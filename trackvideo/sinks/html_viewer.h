@@ -14,8 +14,12 @@
 //   per frame (stretched to the page's width), and whose rows are the tracks
 //   in ascending id: a track's bar covers [its first frame, its last frame + 1)
 //   in its overlay colour; an encounter's mark covers its frames and joins the
-//   middle of its two tracks' rows. A click on it seeks the video to the frame
-//   under the pointer. The filter hides the rows, bars and marks of other ids.
+//   middle of its two tracks' rows; an identity switch's mark (switches.h)
+//   covers its frame and joins the bars of the two tracker ids it joins (the
+//   one with a row when the other has none; every row when neither has).
+//   A click on it seeks the video to the frame under the pointer. The filter
+//   hides the rows, bars and marks of other ids; the cause filter of the
+//   switches' table hides the switches (rows and marks) of other causes.
 //
 //   The page's contract, for its script and for whoever scripts it: the video
 //   is video#overlay, the frame shown the text of #frame; a table row is a tr
@@ -23,12 +27,17 @@
 //   svg#timeline, a bar g.bars > rect[data-track=ID][data-first=F][data-last=L],
 //   a mark g.encounters > rect[data-encounter="A,B,FIRST"]; the filter is
 //   input#filter; whatever is filtered out has the `hidden` attribute. Marks of
-//   other kinds (identity switches of an evaluation) get a group of their own
-//   after g.encounters, and the script filters any element with data-ids.
+//   other kinds get a group of their own after g.encounters, and the script
+//   filters any element with data-ids: an identity switch's mark is
+//   g.switches > rect[data-switch="FRAME,GT_ID"][data-ids="A,B"][data-cause=C]
+//   (A its previous tracker id, B its new one), drawn over the bars; its row
+//   in table#switches a tr[data-switch-frame=FRAME][data-ids="A,B"]
+//   [data-cause=C], which a click seeks to like an encounter's row; the cause
+//   filter select#cause (value "" for every cause).
 //
 // Ownership and cost
 //   Nothing here keeps anything. seek_time, css_colour O(1); timeline_layout
-//   O(tracks + encounters); viewer_html, timeline_svg O(their output).
+//   O(tracks + encounters + switches); viewer_html O(its output).
 //
 // Errors
 //   None: what they take is already checked by the run.
@@ -39,6 +48,7 @@
 #include <vector>
 
 #include "trackvideo/sinks/encounters.h"
+#include "trackvideo/sinks/switches.h"
 
 namespace trackvideo {
 
@@ -72,23 +82,27 @@ struct timeline_rect {
 
 // The timeline's geometry: a bar per span (in the order given, which is the
 // rows' order), a mark per encounter (its tracks found by id among the spans;
-// both must be there).
+// both must be there), a mark per switch (its tracker ids found the same way;
+// either may be missing: see above).
 struct timeline_layout {
   long long width = 0;  // last - first + 1 frames
   int height = 0;       // rows * kTimelineRow
-  std::vector<timeline_rect> bars, marks;
+  std::vector<timeline_rect> bars, marks, switches;
 };
 timeline_layout lay_out_timeline(const std::vector<track_span>& spans,
-                                 const std::vector<encounter>& encounters, int first, int last);
+                                 const std::vector<encounter>& encounters, int first, int last,
+                                 const std::vector<page_switch>& switches = {});
 
 // The video with its controls (`video` its file name beside the page, or ""
 // for none: then only the timeline's frame readout), the timeline and the
 // filter: the block the page puts above the table. fps > 0 when there is a
 // video. Encounters where a track starts or ends are marked in the page's
-// risk colour (class "risk").
+// risk colour (class "risk"); switches in a colour of their own, each with
+// a title saying what it is.
 std::string viewer_html(const std::string& video, double fps, int first, int last,
                         const std::vector<track_span>& spans,
-                        const std::vector<encounter>& encounters);
+                        const std::vector<encounter>& encounters,
+                        const std::vector<page_switch>& switches = {});
 
 // The viewer's style and script, inline (the script runs after the table).
 extern const char kViewerStyle[];

@@ -80,8 +80,10 @@ overlay_extras pictures_sink::extras_of(const frame_records& r) const {
 }
 
 void pictures_sink::draw(frame_records& r) {
-  const bool thumbnail = next_thumb_ < plan_.thumbnails.size() &&
-                         plan_.thumbnails[next_thumb_].min_l1_frame == r.frame;
+  const bool thumbnail =
+      (next_thumb_ < plan_.thumbnails.size() &&
+       plan_.thumbnails[next_thumb_].min_l1_frame == r.frame) ||
+      (next_switch_ < plan_.switches.size() && plan_.switches[next_switch_].frame == r.frame);
   const bool pictures = s_.video != nullptr || s_.page_video != nullptr || !s_.overlay.empty();
   if (!r.decoded || !(pictures || thumbnail)) return;
   const frame_boxes boxes{tracks_.boxes.data() + r.first, tracks_.boxes.data() + r.last,
@@ -89,9 +91,21 @@ void pictures_sink::draw(frame_records& r) {
   draw_overlay(r.image, boxes, pairs_, extras_of(r));
 }
 
-// The thumbnails of the encounters whose closest pair is in this frame, from
-// the drawn frame (frames with pairs are decoded).
+// The thumbnails of the encounters whose closest pair is in this frame, and
+// the switches' pictures of this frame, from the drawn frame (frames with
+// pairs, and frames with boxes, are decoded).
 std::string pictures_sink::thumbnails(const frame_records& r) {
+  for (; next_switch_ < plan_.switches.size() && plan_.switches[next_switch_].frame <= r.frame;
+       ++next_switch_) {
+    const switch_picture& p = plan_.switches[next_switch_];
+    if (p.frame < r.frame || !r.decoded) continue;
+    std::string why = encode_png(
+        cut_thumbnail(r.image, switch_picture_area(r.image.cols, r.image.rows, p)), png_);
+    if (why.empty())
+      why =
+          s_.write(common::in_folder(s_.thumbnails, p.name), std::string(png_.begin(), png_.end()));
+    if (!why.empty()) return why;
+  }
   for (; next_thumb_ < plan_.thumbnails.size() &&
          plan_.thumbnails[next_thumb_].min_l1_frame <= r.frame;
        ++next_thumb_) {

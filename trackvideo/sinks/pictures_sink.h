@@ -1,9 +1,9 @@
 // trackvideo/sinks/pictures_sink.h - the run's pictures as a sink: each frame
 // drawn once (boxes, ids, pair lines, the frame number, trails, thick lines
 // where a track starts or ends at an encounter), then cut into the page's
-// thumbnails, written as an --overlay PNG and appended to the
-// --overlay-video and to the page's video (both every frame, so the run
-// decodes every frame for either).
+// thumbnails (of encounters and of identity switches), written as an
+// --overlay PNG and appended to the --overlay-video and to the page's video
+// (both every frame, so the run decodes every frame for either).
 //
 // The drawing must know, before a frame is drawn, the encounters' risky runs
 // and which encounters get a thumbnail in that frame: both come from the
@@ -28,6 +28,7 @@
 #include "trackvideo/sinks/encounters.h"
 #include "trackvideo/sinks/overlay.h"
 #include "trackvideo/sinks/sink.h"
+#include "trackvideo/sinks/switches.h"
 #include "trackvideo/input/tracks.h"
 
 namespace trackvideo {
@@ -35,11 +36,14 @@ namespace trackvideo {
 // The file name of frame f's --overlay picture, "frame_NNNNNN.png".
 std::string overlay_file_name(int f);
 
-// What the drawing knows before the frames: the risky runs, and the
-// encounters that get a thumbnail, by min_l1_frame.
+// What the drawing knows before the frames: the risky runs, the
+// encounters that get a thumbnail, by min_l1_frame, and the identity
+// switches' pictures, by frame (switches.h; the run plans them from the
+// evaluation).
 struct picture_plan {
   std::unique_ptr<risky_runs> risky;
   std::vector<encounter> thumbnails;
+  std::vector<switch_picture> switches;
 };
 
 // Gathers a picture_plan from the pieces of a boxes-only pass (with
@@ -89,7 +93,8 @@ class pictures_sink : public frame_sink {
   const tracks& tracks_;
   settings s_;
   picture_plan plan_;
-  std::size_t next_thumb_ = 0;  // the first thumbnail not made yet
+  std::size_t next_thumb_ = 0;   // the first thumbnail not made yet
+  std::size_t next_switch_ = 0;  // the first switch picture not made yet
   // Per object: the centre of its first box in each of its frames.
   std::vector<std::vector<std::pair<int, cv::Point>>> centres_;
   std::vector<std::pair<int, int>> pairs_;  // the frame's, so far
