@@ -121,7 +121,7 @@ TEST(HtmlPage, OneRowAndOneThumbnailPerEncounterWithEveryColumn) {
 // Each <img> states the size of its own thumbnail (a wrong one would stretch
 // it), whatever the size of the frame it was cut from; without sizes, none.
 // An encounter left without a thumbnail by the cap has no <img>, and the page
-// says how many are left out.
+// says how many are left out. A large table's columns are fixed to them.
 TEST(HtmlPage, ImageSizesAreThoseOfTheThumbnailsAndLeftOutOnesAreSaid) {
   const cv::Mat big(300, 300, CV_8UC3, cv::Scalar::all(0)), small(17, 33, CV_8UC3);
   const std::vector<encounter> es = {make(1, 2, 1, box(0, 0, 3, 3), box(2, 2, 5, 5)),
@@ -147,6 +147,18 @@ TEST(HtmlPage, ImageSizesAreThoseOfTheThumbnailsAndLeftOutOnesAreSaid) {
   }
   EXPECT_EQ(rows[2].cells[0].find("<img"), std::string::npos);
   EXPECT_NE(page.find("1 encounter has no picture: only the first 2 by risk"), std::string::npos);
+  // Over a thousand rows, a grid of fixed columns, the first as wide as the
+  // widest thumbnail (and its padding).
+  EXPECT_EQ(page.find("class=\"large\""), std::string::npos);
+  std::vector<encounter> many;
+  for (int k = 0; k < 1001; ++k)
+    many.push_back(make(1, 2 + k, 1, box(0, 0, 3, 3), box(2, 2, 5, 5)));
+  page_summary m{"run", 1, 1002, 2002, 1001};
+  m.thumbnails.assign(many.size(), cv::Size(50, 60));
+  m.thumbnails[7] = cv::Size(131, 90);
+  const std::string large = html_page(m, many);
+  EXPECT_NE(large.find("<table id=\"encounters\" class=\"large\">"), std::string::npos);
+  EXPECT_NE(large.find("grid-template-columns: max(137px, 7em) "), std::string::npos);
 }
 
 // The cap keeps the encounters where a track starts or ends first, then the
