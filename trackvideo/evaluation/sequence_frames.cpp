@@ -51,7 +51,24 @@ void by_frame(const mot_rows& rows, int seq_length, std::vector<int>& start,
 }
 
 // Dense indices of ids: `ids` sorted and distinct, `dense` rewritten in place.
+// Ids within a span of a few times their count (trackers number them from
+// 0 or 1 up) are ranked through a table, O(n + span); others are sorted.
 void densify(std::vector<int>& dense, std::vector<int>& ids) {
+  ids.clear();
+  if (dense.empty()) return;
+  const auto [low, high] = std::minmax_element(dense.begin(), dense.end());
+  const long long lo = *low, span = static_cast<long long>(*high) - lo + 1;
+  if (span <= 4 * static_cast<long long>(dense.size()) + 4096) {
+    std::vector<int> rank(static_cast<std::size_t>(span), -1);
+    for (const int id : dense) rank[static_cast<std::size_t>(id - lo)] = 0;
+    for (long long v = 0; v < span; ++v)
+      if (rank[static_cast<std::size_t>(v)] == 0) {
+        rank[static_cast<std::size_t>(v)] = static_cast<int>(ids.size());
+        ids.push_back(static_cast<int>(lo + v));
+      }
+    for (int& id : dense) id = rank[static_cast<std::size_t>(id - lo)];
+    return;
+  }
   ids = dense;
   std::sort(ids.begin(), ids.end());
   ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
