@@ -118,30 +118,33 @@ std::string run(const options& o, std::FILE* out, std::FILE* err, const sequence
   const tracks& t = in.boxes;
   std::string why;
   const bool frames = o.reads_frames();
-  // The evaluation reads files of its own: it is done beside the tracks'
-  // reading (KITTI's after the frames' folder is listed: its frames are the
-  // images), and before anything is written (what it refuses ends the run).
+  // The evaluation reads files of its own: it runs beside the tracks'
+  // reading and the first pass over the boxes (KITTI's once the frames'
+  // folder is listed: its frames are the images), and is waited for when
+  // that pass finishes (evaluation_sink), before anything is written: what
+  // it refuses ends the run.
   run_evaluation scored;
   const int threads = threads_of(o);
-  std::function<std::string()> evaluate;
-  if (o.evaluating())
-    evaluate = [&o, &in, &scored, threads] { return evaluate_run(o, in, threads, scored); };
-  if (!(why = read_inputs(o, err, threads, in, o.kitti ? nullptr : evaluate)).empty() ||
+  side_work scoring([&o, &in, &scored, threads] { return evaluate_run(o, in, threads, scored); });
+  const bool beside = o.evaluating() && !o.kitti;
+  if (!(why = read_inputs(o, err, threads, in, beside ? &scoring : nullptr)).empty() ||
       ((frames || o.kitti) && !(why = open_frames(o, in)).empty()) ||
-      (!files && !(why = check_standard_output(o, in, out)).empty()) ||
-      !(why = o.kitti && evaluate ? evaluate() : in.beside_line).empty())
+      (!files && !(why = check_standard_output(o, in, out)).empty()))
     return why;
+  if (o.evaluating() && o.kitti) scoring.start(false);
   run_outputs f;
   if (!(why = prepare_outputs(o, in, files, f)).empty()) return why;
   const bool pictures = f.video || !o.overlay.empty() || !o.html.empty();
   picture_plan plan;
   // The evaluation's encounters come from the first pass over the boxes: a
   // pass of their own (shared with the pictures' plan) before the frames, or
-  // without pixels the run's one pass, which it joins first. The switches
-  // are explained and the tables written when that pass finishes.
+  // without pixels the run's one pass, which it joins first. When that pass
+  // finishes, the scores are waited for, the switches explained and the
+  // tables written.
   std::unique_ptr<evaluation_sink> evaluation;
   if (o.evaluating())
-    evaluation = std::make_unique<evaluation_sink>(t, o.gap, o.near, scored, f.metrics, f.events);
+    evaluation = std::make_unique<evaluation_sink>(t, o.gap, o.near, scored, f.metrics, f.events,
+                                                   [&scoring] { return scoring.wait(); });
   if ((pictures || (evaluation && frames)) &&
       !(why = boxes_pass(o, t, pictures ? &plan : nullptr, frames ? evaluation.get() : nullptr))
            .empty())

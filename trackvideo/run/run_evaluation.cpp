@@ -176,6 +176,7 @@ std::string evaluation_sink::take(const frame_piece& piece) {
 }
 
 std::string evaluation_sink::finish() {
+  if (std::string why = ready_(); !why.empty()) return why;
   std::vector<encounter_span> spans;
   for (const encounter& e : finder_.finish())
     spans.push_back(encounter_span{e.id_a, e.id_b, e.first_frame, e.last_frame, e.min_l1});

@@ -32,6 +32,7 @@
 #ifndef TRACKVIDEO_RUN_RUN_EVALUATION_H
 #define TRACKVIDEO_RUN_RUN_EVALUATION_H
 
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -63,19 +64,23 @@ struct run_evaluation {
 std::string evaluate_run(const options& o, const run_inputs& in, int threads, run_evaluation& out);
 
 // Takes a pass over the boxes (with or without measures) for the encounters
-// the causes need; when the pass finishes, gives every switch its cause
-// (explain_switches) and writes the tables (write_evaluation). `scored`,
-// `metrics` and `events` must outlive it; either file may be nullptr.
+// the causes need; when the pass finishes, waits for `scored` (`ready`: ""
+// once evaluate_run has filled it, or its line, which ends the run), gives
+// every switch its cause (explain_switches) and writes the tables
+// (write_evaluation). `scored`, `metrics` and `events` must outlive it;
+// either file may be nullptr.
 class evaluation_sink : public frame_sink {
  public:
   evaluation_sink(const tracks& t, int gap, int near, run_evaluation& scored,
-                  common::atomic_file* metrics, common::atomic_file* events)
+                  common::atomic_file* metrics, common::atomic_file* events,
+                  std::function<std::string()> ready)
       : tracks_(t),
         near_(near),
         finder_(t, gap, near),
         scored_(scored),
         metrics_(metrics),
-        events_(events) {}
+        events_(events),
+        ready_(std::move(ready)) {}
   std::string take(const frame_piece& piece) override;
   std::string finish() override;
 
@@ -86,6 +91,7 @@ class evaluation_sink : public frame_sink {
   run_evaluation& scored_;
   common::atomic_file* metrics_;
   common::atomic_file* events_;
+  std::function<std::string()> ready_;
 };
 
 // Gives every switch of `e` its cause and counts them per encounter.

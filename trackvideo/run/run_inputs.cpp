@@ -81,7 +81,7 @@ run_inputs::~run_inputs() {
 }
 
 std::string read_inputs(const options& o, std::FILE* err, int threads, run_inputs& in,
-                        const std::function<std::string()>& beside) {
+                        side_work* beside) {
   if (!o.video.empty() && o.reads_frames()) {
     in.opening = std::thread([&o, threads, &in] {
       try {
@@ -97,27 +97,34 @@ std::string read_inputs(const options& o, std::FILE* err, int threads, run_input
     in.ground_truth_path = o.sequence.empty() ? o.ground_truth_file : ground_truth_path(o.sequence);
   std::string why;
   if (!o.sequence.empty() && !(why = read_sequence(o, in)).empty()) return why;
-  const auto run_beside = [&beside, &in] {
-    try {
-      in.beside_line = beside();
-    } catch (const std::exception& e) {
-      in.beside_line = failure_text(e);
-    }
-  };
-  std::thread side;
-  struct joined {
-    std::thread& t;
-    ~joined() {
-      if (t.joinable()) t.join();
-    }
-  } side_joined{side};
-  if (beside && threads > 1) side = std::thread(run_beside);
-  why = read_tracks_input(o, err, in);
-  if (side.joinable())
-    side.join();
-  else if (beside && why.empty())
-    run_beside();
-  return why;
+  if (beside) beside->start(threads > 1);
+  return read_tracks_input(o, err, in);
+}
+
+side_work::~side_work() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void side_work::run() noexcept {
+  try {
+    line_ = work_();
+  } catch (const std::exception& e) {
+    line_ = failure_text(e);
+  } catch (...) {
+    line_ = "internal error";
+  }
+}
+
+void side_work::start(bool thread) {
+  if (thread)
+    thread_ = std::thread([this] { run(); });
+  else
+    run();
+}
+
+std::string side_work::wait() {
+  if (thread_.joinable()) thread_.join();
+  return line_;
 }
 
 std::string open_frames(const options& o, run_inputs& in) {

@@ -48,16 +48,37 @@ struct run_inputs {
   seqinfo seq;                    // with --sequence
   tracks boxes;
   frame_source source;
-  std::thread opening;      // opens a video while the tracks are read
-  std::string opened;       // its line, once joined
-  std::string beside_line;  // read_inputs' `beside` work's line, once done
+  std::thread opening;  // opens a video while the tracks are read
+  std::string opened;   // its line, once joined
 };
 
-// threads: the video decoder's, and whether `beside` (optional) may run on
-// a thread of its own. `beside` is done, or was not started, when this
-// returns.
+// Work done beside the caller's: on a thread of its own, or on the caller at
+// once. Whatever the work refers to must outlive the side_work, whose
+// destructor waits for it.
+class side_work {
+ public:
+  explicit side_work(std::function<std::string()> work) : work_(std::move(work)) {}
+  ~side_work();
+  side_work(const side_work&) = delete;
+  side_work& operator=(const side_work&) = delete;
+  // Starts the work, on a thread of its own when `thread`, else done here.
+  // Once at most; std::system_error when a thread cannot be started.
+  void start(bool thread);
+  // Waits for the work and gives its line ("" when it was never started);
+  // an exception it threw is its failure_text.
+  std::string wait();
+
+ private:
+  void run() noexcept;
+  std::function<std::string()> work_;
+  std::thread thread_;
+  std::string line_;
+};
+
+// threads: the video decoder's, and whether `beside` (optional) starts on a
+// thread of its own.
 std::string read_inputs(const options& o, std::FILE* err, int threads, run_inputs& in,
-                        const std::function<std::string()>& beside = nullptr);
+                        side_work* beside = nullptr);
 std::string open_frames(const options& o, run_inputs& in);
 
 }  // namespace trackvideo
