@@ -51,24 +51,33 @@ integer_read parse_integer(const char* begin, const char* end, long long min, lo
   return integer_read::ok;
 }
 
-bool parse_short_decimal(const char* begin, const char* end, double& value) {
+bool read_short_decimal(const char*& p, const char* end, double& value) {
   static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-  const char* p = begin;
-  const bool negative = p < end && *p == '-';
-  if (p < end && (*p == '-' || *p == '+')) ++p;
+  const char* q = p;
+  const bool negative = q < end && *q == '-';
+  if (q < end && (*q == '-' || *q == '+')) ++q;
   unsigned long long mantissa = 0;
   int digits = 0, fraction = 0;
-  for (; p < end && static_cast<unsigned char>(*p - '0') <= 9 && digits <= 15; ++p, ++digits)
-    mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
-  if (p < end && *p == '.') {
-    for (++p; p < end && static_cast<unsigned char>(*p - '0') <= 9 && digits <= 15;
-         ++p, ++digits, ++fraction)
-      mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+  for (; q < end && static_cast<unsigned char>(*q - '0') <= 9 && digits <= 15; ++q, ++digits)
+    mantissa = mantissa * 10 + static_cast<unsigned>(*q - '0');
+  if (q < end && *q == '.') {
+    for (++q; q < end && static_cast<unsigned char>(*q - '0') <= 9 && digits <= 15;
+         ++q, ++digits, ++fraction)
+      mantissa = mantissa * 10 + static_cast<unsigned>(*q - '0');
   }
-  if (p != end || digits == 0 || digits > 15) return false;
+  if (digits == 0 || digits > 15) return false;
   const double v = static_cast<double>(mantissa) / kPow10[fraction];
   value = negative ? -v : v;
+  p = q;
+  return true;
+}
+
+bool parse_short_decimal(const char* begin, const char* end, double& value) {
+  const char* p = begin;
+  double v = 0;
+  if (!read_short_decimal(p, end, v) || p != end) return false;
+  value = v;
   return true;
 }
 

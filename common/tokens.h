@@ -37,6 +37,12 @@ inline integer_read parse_integer(const std::string& token, long long min, long 
 // O(length).
 bool parse_short_decimal(const char* begin, const char* end, double& value);
 
+// The same number read where it starts: the longest run of that grammar at
+// `p` (before `end`) sets `value` and moves `p` past it. False, with both
+// left alone, when no digit starts there or it has more than 15 digits. The
+// caller checks what follows (a field's end). O(length).
+bool read_short_decimal(const char*& p, const char* end, double& value);
+
 // True when [begin, end) is an integer of the grammar above whose value fits
 // an int ("2147483648" is not). Its value goes to `value` (left alone
 // otherwise).

@@ -162,16 +162,16 @@ bool fast_row(const char* p, const char* end, mot_kind kind, int seq_length, mot
   double real[5];                  // left, top, width, height, flag or confidence
   int n = 0;
   for (; n < kMaxColumns && p < end; ++n) {
-    const char* const f = p;
-    while (p < end && *p != ',') ++p;
     if (n < 2 || n == 7) {
+      const char* const f = p;
+      while (p < end && *p != ',') ++p;
       // frame 1 .. seq_length, id 0 .. INT_MAX, class any int
       static constexpr long long kLow[3] = {1, 0, INT_MIN};
       const int k = n < 2 ? n : 2;
       if (common::parse_integer(f, p, kLow[k], k == 0 ? seq_length : INT_MAX, whole[k]) !=
           common::integer_read::ok)
         return false;
-    } else if (!common::parse_short_decimal(f, p, real[n - 2])) {
+    } else if (!common::read_short_decimal(p, end, real[n - 2]) || (p < end && *p != ',')) {
       return false;
     }
     if (p < end) ++p;  // the comma

@@ -158,23 +158,18 @@ bool fast_row(const char* p, const char* end, int want, row& r, double& flag, lo
   long long whole[2];
   double real[5];
   for (int i = 0; i < want; ++i) {
-    // The field's extent: up to a comma or a blank; a blank, or a comma
-    // missing between two fields, sends the line to the general path.
-    const char* const f = p;
-    while (p < end && *p != ',' && !is_blank(*p)) ++p;
+    // A field ends at a comma or a blank; a blank, or a comma missing
+    // between two fields, sends the line to the general path.
     if (i < 2 || i == 7) {
+      const char* const f = p;
+      while (p < end && *p != ',' && !is_blank(*p)) ++p;
       long long v = 0;
       if (common::parse_integer(f, p, INT_MIN, INT_MAX, v) != common::integer_read::ok)
         return false;
       (i < 2 ? whole[i] : cls) = v;
-    } else {
-      double& v = real[i - 2];
-      long long n = 0;
-      if (common::parse_integer(f, p, -kExactInDouble, kExactInDouble, n) ==
-          common::integer_read::ok)
-        v = static_cast<double>(n);
-      else if (!common::parse_short_decimal(f, p, v))
-        return false;
+    } else if (!common::read_short_decimal(p, end, real[i - 2]) ||
+               (p < end && *p != ',' && !is_blank(*p))) {
+      return false;
     }
     if (i + 1 < want) {
       if (p == end || *p != ',') return false;
