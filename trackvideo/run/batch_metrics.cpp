@@ -28,14 +28,13 @@ std::vector<sequence_scores> batch_scores(const std::vector<batch_line>& lines, 
     if (o.kitti) {
       one.frames = l.seqdir;
       in.ground_truth_path = l.labels;
-      if (!in.source.open_folder(l.seqdir).empty() || !evaluate_run(one, in, 1, e).empty())
-        continue;
+      if (!in.source.open_folder(l.seqdir).empty() || !evaluate_files(one, in, e).empty()) continue;
       for (std::size_t c = 0; c < e.classes.size(); ++c)
         scored.push_back({&l, c, e.classes[c].scores});
     } else {
       one.sequence = l.seqdir;
       in.ground_truth_path = ground_truth_path(l.seqdir);
-      if (!read_seqinfo(l.seqdir, in.seq).empty() || !evaluate_run(one, in, 1, e).empty()) continue;
+      if (!read_seqinfo(l.seqdir, in.seq).empty() || !evaluate_files(one, in, e).empty()) continue;
       scored.push_back({&l, 0, e.result.scores});
     }
   }

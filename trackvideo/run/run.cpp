@@ -125,7 +125,8 @@ std::string run(const options& o, std::FILE* out, std::FILE* err, const sequence
   // it refuses ends the run.
   run_evaluation scored;
   const int threads = threads_of(o);
-  side_work scoring([&o, &in, &scored, threads] { return evaluate_run(o, in, threads, scored); });
+  side_work scoring([&o, &in, &scored] { return evaluate_run(o, in, scored); },
+                    [&o, &in, &scored] { read_ground_truth(o, in, scored); });
   const bool beside = o.evaluating() && !o.kitti;
   if (!(why = read_inputs(o, err, threads, in, beside ? &scoring : nullptr)).empty() ||
       ((frames || o.kitti) && !(why = open_frames(o, in)).empty()) ||

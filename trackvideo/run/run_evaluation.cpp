@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
-#include <thread>
 #include <utility>
 
 #include "common/input_file.h"
@@ -118,49 +117,51 @@ int run_evaluation::switches_of(const encounter& e) const {
   return found == switches_at.end() ? 0 : found->second;
 }
 
-std::string evaluate_run(const options& o, const run_inputs& in, int threads, run_evaluation& out) {
+void read_ground_truth(const options& o, const run_inputs& in, run_evaluation& out) noexcept {
+  bool length_set = false;
+  try {
+    std::string why, text;
+    if (!o.kitti) {
+      if (!(why = common::read_file(in.ground_truth_path, text)).empty())
+        why = "cannot open " + shown_name(in.ground_truth_path) + ": " + why;
+      out.length = o.sequence.empty()
+                       ? std::max({last_frame_of(in.tracks_text), last_frame_of(text), 1})
+                       : in.seq.seq_length;
+    }
+    out.length_read.set_value(why);
+    length_set = true;
+    if (why.empty() && !o.kitti)
+      why = parse_mot_rows(text, in.ground_truth_path, mot_kind::ground_truth, out.length, out.gt);
+    out.gt_read.set_value(why);
+  } catch (const std::exception& e) {
+    if (!length_set) out.length_read.set_value(failure_text(e));
+    out.gt_read.set_value(failure_text(e));
+  }
+}
+
+std::string evaluate_run(const options& o, const run_inputs& in, run_evaluation& out) {
   if (o.kitti) return evaluate_kitti_run(o, in, out);
   out.name = o.sequence.empty() ? results_name(in.tracks_path) : in.seq.name;
-  std::string gt_text, tracker_text;
-  std::string why = common::read_file(in.ground_truth_path, gt_text);
-  if (!why.empty()) return "cannot open " + shown_name(in.ground_truth_path) + ": " + why;
-  if (!(why = common::read_file(in.tracks_path, tracker_text)).empty())
-    return "cannot open " + shown_name(in.tracks_path) + ": " + why;
-  const int length = o.sequence.empty()
-                         ? std::max({last_frame_of(tracker_text), last_frame_of(gt_text), 1})
-                         : in.seq.seq_length;
-  // The two files are read side by side when there are two threads; the
-  // ground truth's fault is reported first, as when they are read in turn.
-  mot_rows gt, tracker;
-  std::string gt_why;
-  const auto read_gt = [&] {
-    gt_why = parse_mot_rows(gt_text, in.ground_truth_path, mot_kind::ground_truth, length, gt);
-  };
-  if (threads > 1) {
-    std::thread side([&] {
-      try {
-        read_gt();
-      } catch (const std::exception& e) {
-        gt_why = failure_text(e);
-      }
-    });
-    try {
-      why = parse_mot_rows(tracker_text, in.tracks_path, mot_kind::tracker, length, tracker);
-    } catch (...) {
-      side.join();
-      throw;
-    }
-    side.join();
-  } else {
-    read_gt();
-    if (gt_why.empty())
-      why = parse_mot_rows(tracker_text, in.tracks_path, mot_kind::tracker, length, tracker);
-  }
-  if (!gt_why.empty()) return gt_why;
+  std::string why = out.length_read.get_future().get();
+  if (!why.empty()) return why;
+  mot_rows tracker;
+  why = parse_mot_rows(in.tracks_text, in.tracks_path, mot_kind::tracker, out.length, tracker);
+  // The ground truth's fault first, as when the two are read in turn.
+  if (std::string gt_why = out.gt_read.get_future().get(); !gt_why.empty()) return gt_why;
   if (!why.empty()) return why;
   evaluation_options settings;
   settings.mot20 = o.mot20;
-  return evaluate_sequence(gt, tracker, length, settings, out.result);
+  return evaluate_sequence(out.gt, tracker, out.length, settings, out.result);
+}
+
+std::string evaluate_files(const options& o, run_inputs& in, run_evaluation& out) {
+  if (!o.kitti) {
+    if (std::string why = common::read_file(in.tracks_path, in.tracks_text); !why.empty())
+      return "cannot open " + shown_name(in.tracks_path) + ": " + why;
+    in.tracks_read = true;
+  }
+  read_ground_truth(o, in, out);
+  return evaluate_run(o, in, out);
 }
 
 std::string evaluation_sink::take(const frame_piece& piece) {

@@ -8,7 +8,8 @@
 //                      them (evaluation/mot_rows.h) over the sequence's
 //                      frames (seqinfo.ini's seqLength; without a sequence,
 //                      the last frame of either file) and scores them
-//                      (beside the reading of the tracks file: run_inputs.h)
+//                      (the ground truth on the caller, the results on a
+//                      thread of their own: run_inputs.h's side_work)
 //                      (evaluation/mot_metrics.h, MOT20's distractors with
 //                      --benchmark MOT20); with --format kitti, both
 //                      files as KITTI's rows over the images of --frames
@@ -33,6 +34,7 @@
 #define TRACKVIDEO_RUN_RUN_EVALUATION_H
 
 #include <functional>
+#include <future>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -49,6 +51,12 @@ namespace trackvideo {
 
 struct run_evaluation {
   std::string name;  // the sequence's: seqinfo.ini's name, else the results file's
+  // The ground truth's rows and the sequence's length, read by
+  // read_ground_truth; each promise's line ("" or the fault) is set once
+  // what it guards is there, for evaluate_run to wait for.
+  evaluation::mot_rows gt;
+  int length = 0;
+  std::promise<std::string> length_read, gt_read;
   evaluation::sequence_result result;
   // With --format kitti, a result per class of kKittiClasses instead.
   std::vector<evaluation::sequence_result> classes;
@@ -58,10 +66,21 @@ struct run_evaluation {
   int switches_of(const encounter& e) const;
 };
 
-// Reads the ground truth and the results of `in` (its paths and, with a
-// sequence, seqinfo.ini read; the tracks are not used) and scores them into
-// `out`; the two files are parsed on two threads when `threads` > 1.
-std::string evaluate_run(const options& o, const run_inputs& in, int threads, run_evaluation& out);
+// The evaluation in two parts that may run side by side, the first on the
+// caller, the second on a thread of its own; either may start first.
+// read_ground_truth reads the ground truth (`in`'s path; with a sequence,
+// seqinfo.ini read), works out the sequence's length (without a sequence,
+// the last frame of either file: in.tracks_text read) and reads the ground
+// truth's rows; with --format kitti it does nothing. Never throws: its
+// faults are the promises' lines.
+void read_ground_truth(const options& o, const run_inputs& in, run_evaluation& out) noexcept;
+// evaluate_run reads the results' rows from in.tracks_text, waits for the
+// ground truth's and scores them into `out` (KITTI's: both files, over the
+// images of in.source, on its own). "" or the fault, the ground truth's
+// first.
+std::string evaluate_run(const options& o, const run_inputs& in, run_evaluation& out);
+// Both in turn, the results read from in.tracks_path (a batch's sequences).
+std::string evaluate_files(const options& o, run_inputs& in, run_evaluation& out);
 
 // Takes a pass over the boxes (with or without measures) for the encounters
 // the causes need; when the pass finishes, waits for `scored` (`ready`: ""

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/input_file.h"
 #include "common/tokens.h"
 #include "trackvideo/base/failure.h"
 #include "trackvideo/input/kitti_tracks.h"
@@ -55,8 +56,10 @@ std::string open_sequence_frames(const options& o, run_inputs& in) {
 std::string read_tracks_input(const options& o, std::FILE* err, run_inputs& in) {
   std::string why;
   tracks& t = in.boxes;
-  why = o.kitti ? read_kitti_tracks(in.tracks_path, o.rules, t)
-                : read_tracks(in.tracks_path, t, o.ground_truth() ? &o.rules : nullptr);
+  const gt_rules* rules = o.ground_truth() ? &o.rules : nullptr;
+  why = o.kitti          ? read_kitti_tracks(in.tracks_path, o.rules, t)
+        : in.tracks_read ? parse_tracks(in.tracks_text, in.tracks_path, t, rules)
+                         : read_tracks(in.tracks_path, t, rules);
   const std::string skipped = why.empty() ? header_message(t) : "";
   if (!skipped.empty() && o.progress != progress_mode::never)
     std::fprintf(err, "trackvideo: %s\n", skipped.c_str());
@@ -97,7 +100,12 @@ std::string read_inputs(const options& o, std::FILE* err, int threads, run_input
     in.ground_truth_path = o.sequence.empty() ? o.ground_truth_file : ground_truth_path(o.sequence);
   std::string why;
   if (!o.sequence.empty() && !(why = read_sequence(o, in)).empty()) return why;
-  if (beside) beside->start(threads > 1);
+  if (beside) {
+    if (!(why = common::read_file(in.tracks_path, in.tracks_text)).empty())
+      return "cannot open " + shown_name(in.tracks_path) + ": " + why;
+    in.tracks_read = true;
+    beside->start(threads > 1);
+  }
   return read_tracks_input(o, err, in);
 }
 
@@ -116,10 +124,13 @@ void side_work::run() noexcept {
 }
 
 void side_work::start(bool thread) {
-  if (thread)
+  if (thread) {
     thread_ = std::thread([this] { run(); });
-  else
+    if (on_caller_) on_caller_();
+  } else {
+    if (on_caller_) on_caller_();
     run();
+  }
 }
 
 std::string side_work::wait() {

@@ -50,6 +50,10 @@ struct run_inputs {
   frame_source source;
   std::thread opening;  // opens a video while the tracks are read
   std::string opened;   // its line, once joined
+  // With `beside` work, the tracks file's bytes, read once for the tracks
+  // and that work (the evaluation reads the same file as a tracker's results).
+  bool tracks_read = false;
+  std::string tracks_text;
 };
 
 // Work done beside the caller's: on a thread of its own, or on the caller at
@@ -57,12 +61,17 @@ struct run_inputs {
 // destructor waits for it.
 class side_work {
  public:
-  explicit side_work(std::function<std::string()> work) : work_(std::move(work)) {}
+  // `work` is the part done beside; `on_caller`, optional, a part the caller
+  // does once `work` is started (which `work` may wait for: it must not
+  // throw, and it runs first when there is no thread).
+  explicit side_work(std::function<std::string()> work, std::function<void()> on_caller = {})
+      : work_(std::move(work)), on_caller_(std::move(on_caller)) {}
   ~side_work();
   side_work(const side_work&) = delete;
   side_work& operator=(const side_work&) = delete;
-  // Starts the work, on a thread of its own when `thread`, else done here.
-  // Once at most; std::system_error when a thread cannot be started.
+  // Starts the work, on a thread of its own when `thread`, else done here,
+  // then does the caller's part. Once at most; std::system_error when a
+  // thread cannot be started.
   void start(bool thread);
   // Waits for the work and gives its line ("" when it was never started);
   // an exception it threw is its failure_text.
@@ -71,12 +80,14 @@ class side_work {
  private:
   void run() noexcept;
   std::function<std::string()> work_;
+  std::function<void()> on_caller_;
   std::thread thread_;
   std::string line_;
 };
 
 // threads: the video decoder's, and whether `beside` (optional) starts on a
-// thread of its own.
+// thread of its own; with it, the tracks file is read into in.tracks_text
+// before it starts.
 std::string read_inputs(const options& o, std::FILE* err, int threads, run_inputs& in,
                         side_work* beside = nullptr);
 std::string open_frames(const options& o, run_inputs& in);
