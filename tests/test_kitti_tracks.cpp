@@ -53,8 +53,9 @@ TEST(EndToEndKitti, TheBundledKittiSequenceGivesTheFootagesOutputsNumberedFromZe
     fs::create_directories(d);
     std::vector<std::string> args = in[d == k];
     for (const std::string o :
-         {"--csv=t.csv", "--encounters=e.csv", "--detections=det", "--overlay=o"})
+         {"--csv=t.csv", "--encounters=e.csv", "--detections=det", "--overlay=o", "--html=p"})
       args.push_back(o.substr(0, o.find('=') + 1) + (d / o.substr(o.find('=') + 1)).string());
+    args.push_back("--html-no-video");
     r[d == k] = trackvideo_run(args);
     ASSERT_EQ(r[d == k].status, 0) << r[d == k].err;
   }
@@ -67,6 +68,11 @@ TEST(EndToEndKitti, TheBundledKittiSequenceGivesTheFootagesOutputsNumberedFromZe
   EXPECT_TRUE(fs::exists(k / "det/objects_info_h4_29.txt") &&
               !fs::exists(k / "det/objects_info_h4_30.txt"));
   EXPECT_TRUE(fs::exists(k / "o/frame_000000.png") && !fs::exists(k / "o/frame_000030.png"));
+  // The page's viewer and timeline number frames as its table does.
+  EXPECT_NE(file_text(k / "p/index.html").find("data-first=\"0\" data-last=\"29\">"),
+            std::string::npos);
+  EXPECT_NE(file_text(m / "p/index.html").find("data-first=\"1\" data-last=\"30\">"),
+            std::string::npos);
 }
 
 TEST(EndToEndKitti, BadRowsAndOptionsFailInOneLineAndWriteNothing) {

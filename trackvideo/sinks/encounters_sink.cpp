@@ -58,6 +58,12 @@ std::string encounters_sink::finish() {
     if (s.first == 0) s.first = b.frame;
     s.last = b.frame;
   }
+  // The viewer numbers frames as the table does (KITTI's from 0).
+  summary.first = tracks_.shown_frame(1);
+  for (track_span& s : summary.spans) {
+    s.first = tracks_.shown_frame(s.first);
+    s.last = tracks_.shown_frame(s.last);
+  }
   const std::vector<bool> chosen = thumbnail_choice(found, page_->thumbnail_cap);
   summary.thumbnails.reserve(found.size());
   for (std::size_t k = 0; k < found.size(); ++k) {

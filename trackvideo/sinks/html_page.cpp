@@ -370,7 +370,8 @@ std::string html_page(const page_summary& s, const std::vector<encounter>& encou
   if (s.evaluated) figure(static_cast<long long>(s.switches.size()), "identity switches");
   out += "</ul>\n";
   if (!s.spans.empty())
-    out += viewer_html(s.video, s.fps, 1, s.frames, s.spans, encounters, s.switches);
+    out += viewer_html(s.video, s.fps, s.first, s.first + s.frames - 1, s.spans, encounters,
+                       s.switches);
   // After the tables: the sorting, then the viewer's clicks and filters.
   const std::string scripts = (encounters.empty() ? "" : sort_script("encounters")) +
                               (s.switch_table ? sort_script("switches") : "") +

@@ -119,6 +119,9 @@ struct page_summary {
   std::vector<page_switch> switches = {};
   bool switch_table = false;
   std::vector<std::pair<cv::Size, cv::Size>> switch_pictures = {};
+  // The number outputs give frame 1 (tracks::shown_frame(1): 0 for KITTI);
+  // the viewer numbers frames and spans so, as the table does.
+  int first = 1;
 };
 
 // The whole page, given the encounters in the order to show them first (the
