@@ -553,7 +553,8 @@ struct small_run : scratch {
 // Frames of different sizes: each <img> of the page states the size of its
 // own thumbnail, not one made up from the last frame's size; so do the two
 // pictures of an identity switch (ground truth 1 on track 1, then on 2), one
-// from each frame, and the page has a row per switch of the events table.
+// from each frame, and the page has a row per switch of the events table. Its
+// video takes both frames.
 TEST(HostileInputs, ThePagesImageSizesAreThoseOfItsThumbnailsWhateverTheFrameSizes) {
   scratch s;
   fs::create_directory(s.root / "img");
@@ -563,7 +564,7 @@ TEST(HostileInputs, ThePagesImageSizesAreThoseOfItsThumbnailsWhateverTheFrameSiz
   const fs::path gt = s.write("gt.txt", "1,1,100,100,60,60,1,1\n2,1,20,5,8,8,1,1\n");
   const fs::path page = s.root / "page", events = s.root / "events.csv";
   const auto r = run_trackvideo({"--tracks", t.string(), "--frames", (s.root / "img").string(),
-                                 "--html", page.string(), "--html-no-video", "--radius", "200",
+                                 "--html", page.string(), "--radius", "200",
                                  "--ground-truth", gt.string(), "--events", events.string()});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string html = file_text(page / "index.html");
@@ -593,6 +594,7 @@ TEST(HostileInputs, ThePagesImageSizesAreThoseOfItsThumbnailsWhateverTheFrameSiz
     ++rows;
   EXPECT_EQ(switches, 1u);
   EXPECT_EQ(rows, switches);
+  EXPECT_GT(fs::file_size(page / "overlay.mp4"), 0u);  // the second frame fitted into the first's
 }
 
 TEST(HostileOutputs, AFullDiskWhileWritingTheVideoFailsTheRunAndKeepsTheOldVideo) {

@@ -2,6 +2,8 @@
 // pictures_sink.h).
 #include "trackvideo/sinks/pictures_sink.h"
 
+#include <opencv2/imgproc.hpp>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -130,14 +132,31 @@ std::string pictures_sink::png(const frame_records& r) {
 }
 
 std::string pictures_sink::video_frame(const frame_records& r, common::atomic_file* file,
-                                       const std::string& name, overlay_video& video) {
+                                       const std::string& name, overlay_video& video, bool fit) {
   if (!file) return "";
   std::string why;
   if (!video.is_open()) {
     why = video.open(*file, s_.fps, r.image.cols, r.image.rows);
     if (!why.empty()) return why;
+    if (fit) page_size_ = r.image.size();
   }
-  why = video.write(r.image);
+  const cv::Mat* image = &r.image;
+  if (fit && r.image.size() != page_size_) {
+    // Scaled to fit, its shape kept, centred on black.
+    const double scale = std::min(static_cast<double>(page_size_.width) / r.image.cols,
+                                  static_cast<double>(page_size_.height) / r.image.rows);
+    const cv::Size size(
+        std::clamp(static_cast<int>(std::lround(r.image.cols * scale)), 1, page_size_.width),
+        std::clamp(static_cast<int>(std::lround(r.image.rows * scale)), 1, page_size_.height));
+    fitted_.create(page_size_, CV_8UC3);
+    fitted_.setTo(cv::Scalar::all(0));
+    cv::resize(r.image,
+               fitted_(cv::Rect((page_size_.width - size.width) / 2,
+                                (page_size_.height - size.height) / 2, size.width, size.height)),
+               size, 0, 0, scale < 1 ? cv::INTER_AREA : cv::INTER_LINEAR);
+    image = &fitted_;
+  }
+  why = video.write(*image);
   if (why.empty()) return "";
   // The writer's line names the file when it failed to write it.
   const std::string frame = "frame " + std::to_string(tracks_.shown_frame(r.frame)) + ": ";
@@ -152,8 +171,8 @@ std::string pictures_sink::take(const frame_piece& piece) {
   draw(r);
   std::string why;
   if (!(why = thumbnails(r)).empty() || !(why = png(r)).empty() ||
-      !(why = video_frame(r, s_.video, s_.video_name, video_)).empty() ||
-      !(why = video_frame(r, s_.page_video, s_.page_video_name, page_video_)).empty())
+      !(why = video_frame(r, s_.video, s_.video_name, video_, false)).empty() ||
+      !(why = video_frame(r, s_.page_video, s_.page_video_name, page_video_, true)).empty())
     return why;
   return "";
 }

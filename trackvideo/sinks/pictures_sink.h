@@ -67,15 +67,18 @@ class pictures_sink : public frame_sink {
  public:
   using file_writer = std::function<std::string(const std::string& path, const std::string& text)>;
   struct settings {
-    std::string overlay;                        // the PNGs' folder, or ""
-    common::atomic_file* video = nullptr;       // the video's file, or nullptr
-    std::string video_name;                     // as the user gave it
-    double fps = 0;                             // the video's frame rate
-    std::string thumbnails;                     // the page's folder, or ""
-    common::atomic_file* page_video = nullptr;  // the page's video (H.264), or nullptr
-    std::string page_video_name;                // DIR/kPageVideo
-    int trail = 0;                              // --trail
-    file_writer write;                          // a closed file of the run's outputs
+    std::string overlay;                   // the PNGs' folder, or ""
+    common::atomic_file* video = nullptr;  // the video's file, or nullptr
+    std::string video_name;                // as the user gave it
+    double fps = 0;                        // the video's frame rate
+    std::string thumbnails;                // the page's folder, or ""
+    // The page's video (H.264), or nullptr. Unlike --overlay-video, which
+    // takes frames of one size, it fits a frame of another size into the
+    // first frame's (scaled, its shape kept, the rest black).
+    common::atomic_file* page_video = nullptr;
+    std::string page_video_name;  // DIR/kPageVideo
+    int trail = 0;                // --trail
+    file_writer write;            // a closed file of the run's outputs
   };
   pictures_sink(const tracks& t, settings s, picture_plan plan);
   std::string take(const frame_piece& piece) override;
@@ -88,7 +91,7 @@ class pictures_sink : public frame_sink {
   std::string thumbnails(const frame_records& r);
   std::string png(const frame_records& r);
   std::string video_frame(const frame_records& r, common::atomic_file* file,
-                          const std::string& name, overlay_video& video);
+                          const std::string& name, overlay_video& video, bool fit);
 
   const tracks& tracks_;
   settings s_;
@@ -100,6 +103,8 @@ class pictures_sink : public frame_sink {
   std::vector<std::pair<int, int>> pairs_;  // the frame's, so far
   std::vector<unsigned char> png_;
   overlay_video video_, page_video_;
+  cv::Size page_size_;  // the page video's, once open
+  cv::Mat fitted_;      // a frame fitted into page_size_
 };
 
 }  // namespace trackvideo
