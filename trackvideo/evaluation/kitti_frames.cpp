@@ -74,7 +74,8 @@ std::string prepare_kitti_frames(const kitti_file& gt, const kitti_file& tracker
   std::vector<const kitti_row*> g_rows, t_rows, kept;
   std::vector<box> gt_boxes, tr_boxes, regions;
   std::vector<scored_pair> raw, pre;
-  std::vector<int> matched, by_left, gt_local, tr_local;  // row -> index among those kept, or -1
+  std::vector<int> matched, gt_local, tr_local;  // row -> index among those kept, or -1
+  std::vector<indexed_box> by_left;
   max_matching solver;
   out.frames.resize(static_cast<std::size_t>(seq_length));
   for (int f = 1; f <= seq_length; ++f) {

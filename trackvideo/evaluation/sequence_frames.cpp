@@ -83,26 +83,30 @@ void densify(std::vector<int>& dense, std::vector<int>& ids) {
 // less the widest box (less a margin far above the rounding of the edges, so
 // that none is missed); the overlap of each is then computed as always.
 void overlapping_pairs(const std::vector<box>& gts, const std::vector<box>& trs,
-                       std::vector<int>& by_left, std::vector<scored_pair>& out) {
+                       std::vector<indexed_box>& by_left, std::vector<scored_pair>& out) {
   out.clear();
   by_left.clear();
   double widest = 0;
   for (int j = 0; j < static_cast<int>(trs.size()); ++j) {
     const box& b = trs[j];
     if ((b.x2 - b.x1) * (b.y2 - b.y1) <= kEpsilon) continue;
-    by_left.push_back(j);
+    by_left.push_back(indexed_box{b, j});
     widest = std::max(widest, b.x2 - b.x1);
   }
-  std::sort(by_left.begin(), by_left.end(), [&trs](int a, int b) { return trs[a].x1 < trs[b].x1; });
+  // Contiguous, for the scan below; ties by index, so that the order is the
+  // same on every run.
+  std::sort(by_left.begin(), by_left.end(), [](const indexed_box& a, const indexed_box& b) {
+    return a.b.x1 != b.b.x1 ? a.b.x1 < b.b.x1 : a.index < b.index;
+  });
   for (int i = 0; i < static_cast<int>(gts.size()); ++i) {
     const box& g = gts[i];
     const double from = g.x1 - widest - (1 + (std::fabs(g.x1) + widest) * 1e-12);
     auto k = std::partition_point(by_left.begin(), by_left.end(),
-                                  [&](int j) { return trs[j].x1 <= from; });
+                                  [from](const indexed_box& t) { return t.b.x1 <= from; });
     const auto begin = out.size();
-    for (; k != by_left.end() && trs[*k].x1 < g.x2; ++k) {
-      const double v = overlap(g, trs[*k]);
-      if (v > 0) out.push_back(scored_pair{i, *k, v});
+    for (; k != by_left.end() && k->b.x1 < g.x2; ++k) {
+      const double v = overlap(g, k->b);
+      if (v > 0) out.push_back(scored_pair{i, k->index, v});
     }
     std::sort(out.begin() + static_cast<std::ptrdiff_t>(begin), out.end(),
               [](const scored_pair& a, const scored_pair& b) { return a.col < b.col; });
@@ -117,7 +121,8 @@ std::string prepare_frames(const mot_rows& gt, const mot_rows& tracker, int seq_
   std::vector<box> gt_boxes, tr_boxes;
   std::vector<scored_pair> raw,
       pre;  // the frame's overlapping pairs; those of the distractor matching
-  std::vector<int> matched, by_left, gt_local, tr_local;  // row -> index among those kept, or -1
+  std::vector<int> matched, gt_local, tr_local;  // row -> index among those kept, or -1
+  std::vector<indexed_box> by_left;
   max_matching solver;
   out.frames.resize(static_cast<std::size_t>(seq_length));
   for (int f = 1; f <= seq_length; ++f) {

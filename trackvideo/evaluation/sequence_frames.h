@@ -58,9 +58,14 @@ struct box {
 
 // The pairs of gt and tracker boxes that overlap (> 0), ordered by gt then
 // tracker index, with their overlap (intersection over union) as score;
-// boxes of area <= ε overlap nothing. `by_left` is scratch.
+// boxes of area <= ε overlap nothing. `by_left` is scratch: the tracker
+// boxes by left edge, each with its index.
+struct indexed_box {
+  box b;
+  int index;
+};
 void overlapping_pairs(const std::vector<box>& gts, const std::vector<box>& trs,
-                       std::vector<int>& by_left, std::vector<scored_pair>& out);
+                       std::vector<indexed_box>& by_left, std::vector<scored_pair>& out);
 
 // Once every frame's rows and pairs are in `out`: its ids made dense
 // (gt_ids, tr_ids) and its pairs given their keys.
