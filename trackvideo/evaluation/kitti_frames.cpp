@@ -143,12 +143,7 @@ std::string prepare_kitti_frames(const kitti_file& gt, const kitti_file& tracker
       }
     if (why.empty()) why = unique_ids(kept, tracker);
     if (!why.empty()) return why;
-    for (const scored_pair& p : raw)
-      if (gt_local[p.row] >= 0 && tr_local[p.col] >= 0)
-        out.pairs.push_back(frame_pair{gt_local[p.row], tr_local[p.col], p.score, 0});
-    span.gt_end = static_cast<int>(out.gt.size());
-    span.tr_end = static_cast<int>(out.tr.size());
-    span.pair_end = static_cast<int>(out.pairs.size());
+    close_frame(raw, gt_local, tr_local, out, span);
   }
   number_pairs(out);
   return "";

@@ -166,15 +166,20 @@ std::string prepare_frames(const mot_rows& gt, const mot_rows& tracker, int seq_
         tr_local[j] = static_cast<int>(out.tr.size()) - span.tr_begin;
         out.tr.push_back(tracker.rows[t_rows[j]].id);
       }
-    for (const scored_pair& p : raw)
-      if (gt_local[p.row] >= 0 && tr_local[p.col] >= 0)
-        out.pairs.push_back(frame_pair{gt_local[p.row], tr_local[p.col], p.score, 0});
-    span.gt_end = static_cast<int>(out.gt.size());
-    span.tr_end = static_cast<int>(out.tr.size());
-    span.pair_end = static_cast<int>(out.pairs.size());
+    close_frame(raw, gt_local, tr_local, out, span);
   }
   number_pairs(out);
   return "";
+}
+
+void close_frame(const std::vector<scored_pair>& raw, const std::vector<int>& gt_local,
+                 const std::vector<int>& tr_local, prepared& out, frame_span& span) {
+  for (const scored_pair& p : raw)
+    if (gt_local[p.row] >= 0 && tr_local[p.col] >= 0)
+      out.pairs.push_back(frame_pair{gt_local[p.row], tr_local[p.col], p.score, 0});
+  span.gt_end = static_cast<int>(out.gt.size());
+  span.tr_end = static_cast<int>(out.tr.size());
+  span.pair_end = static_cast<int>(out.pairs.size());
 }
 
 void number_pairs(prepared& out) {

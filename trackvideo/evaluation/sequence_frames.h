@@ -67,6 +67,12 @@ struct indexed_box {
 void overlapping_pairs(const std::vector<box>& gts, const std::vector<box>& trs,
                        std::vector<indexed_box>& by_left, std::vector<scored_pair>& out);
 
+// Ends a frame whose kept rows are in `out` from `span`'s begins: the
+// overlapping pairs `raw` of two kept rows (gt_local, tr_local: a row's index
+// among the frame's kept, or -1) appended, the span's ends set.
+void close_frame(const std::vector<scored_pair>& raw, const std::vector<int>& gt_local,
+                 const std::vector<int>& tr_local, prepared& out, frame_span& span);
+
 // Once every frame's rows and pairs are in `out`: its ids made dense
 // (gt_ids, tr_ids) and its pairs given their keys.
 void number_pairs(prepared& out);

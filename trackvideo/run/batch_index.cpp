@@ -128,15 +128,11 @@ std::string page_address(const std::string& name) {
 std::string dataset_page(const std::string& title, const std::vector<index_row>& rows, bool scored,
                          const evaluation::mot_scores* combined) {
   const std::string heading = html_escape(title);
-  std::string out;
-  out += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
-  out += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
   // Nothing loads: the page is its own style and script; its links are
   // followed, not fetched.
-  out +=
-      "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; style-src "
-      "'unsafe-inline'; script-src 'unsafe-inline'\">\n";
-  out += "<title>" + heading + " \xE2\x80\x93 sequences</title>\n";
+  std::string out = page_head(heading + " \xE2\x80\x93 sequences",
+                              "default-src 'none'; style-src 'unsafe-inline'; script-src "
+                              "'unsafe-inline'");
   out += page_style();
   out += kIndexStyle;
   out += "</head>\n<body>\n<h1>" + heading + "</h1>\n";

@@ -325,6 +325,13 @@ std::string large_table_style(int widest_thumbnail) {
 
 }  // namespace
 
+std::string page_head(const std::string& title, const char* policy) {
+  return std::string("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n") +
+         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n" +
+         "<meta http-equiv=\"Content-Security-Policy\" content=\"" + policy + "\">\n" + "<title>" +
+         title + "</title>\n";
+}
+
 const char* page_style() {
   return kStyle;
 }
@@ -339,15 +346,12 @@ std::string html_page(const page_summary& s, const std::vector<encounter>& encou
                                      [](const encounter& e) { return e.at_risk(); });
   std::string out;
   out.reserve(8192 + encounters.size() * 600);
-  out += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
-  out += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
   // Nothing but the thumbnails and the video beside the page may load, and only inline style
   // and script run. Images from file: too, since not every browser counts a
   // file beside a page opened from disk as 'self'.
-  out +=
-      "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; img-src 'self' "
-      "file:; media-src 'self' file:; style-src 'unsafe-inline'; script-src 'unsafe-inline'\">\n";
-  out += "<title>" + title + " \xE2\x80\x93 encounters</title>\n";
+  out += page_head(title + " \xE2\x80\x93 encounters",
+                   "default-src 'none'; img-src 'self' file:; media-src 'self' file:; style-src "
+                   "'unsafe-inline'; script-src 'unsafe-inline'");
   out += kStyle;
   const bool large = encounters.size() > kLargeTable;
   if (large) {

@@ -136,12 +136,13 @@ struct page_summary {
 std::string html_page(const page_summary& s, const std::vector<encounter>& encounters);
 
 // What the dataset's page (run/batch_index.h) shares with this one: the
-// style sheet (<style> element), and the script (<script> element) that
-// sorts the rows of the first tbody of the table of id `table_id` (letters,
-// digits, '-' and '_' only) by a clicked header marked data-sort, as the
-// encounters table sorts: numbers ascending, descending on a second click,
-// cells without a number last (text for a header marked data-sort="text"),
-// ties in the order they had.
+// document's start up to its <title> (`title` already escaped, `policy` the
+// content security policy), the style sheet (<style> element), and the script (<script> element)
+// that sorts the rows of the first tbody of the table of id `table_id` (letters, digits, '-' and
+// '_' only) by a clicked header marked data-sort, as the encounters table sorts: numbers ascending,
+// descending on a second click, cells without a number last (text for a header marked
+// data-sort="text"), ties in the order they had.
+std::string page_head(const std::string& title, const char* policy);
 const char* page_style();
 std::string sort_script(const std::string& table_id);
 
