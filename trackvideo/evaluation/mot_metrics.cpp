@@ -243,6 +243,8 @@ void score_hota(const prepared& d, mot_scores& s) {
   // matches[q * kAlphas + a].
   std::vector<int> slot(n_keys, -1), slot_key, matches;
   std::vector<double> loc_sum(kAlphas, 0.0);
+  double at_least[kAlphas];  // the overlap a match needs to count for α
+  for (int a = 0; a < kAlphas; ++a) at_least[a] = alpha(a) - kEpsilon;
   std::vector<scored_pair> candidates;
   std::vector<int> cand_pair, matched;
   max_matching solver;
@@ -266,26 +268,33 @@ void score_hota(const prepared& d, mot_scores& s) {
       }
     }
     solver.solve(candidates, ng, nt, matched);
-    for (int a = 0; a < kAlphas; ++a) {
-      const double at_least = alpha(a) - kEpsilon;
-      int n = 0;
-      double frame_sum = 0;
-      for (int m : matched) {
-        const frame_pair& p = d.pairs[cand_pair[m]];
-        if (p.iou < at_least) continue;
-        ++n;
-        frame_sum += p.iou;
-        if (slot[p.key] < 0) {
-          slot[p.key] = static_cast<int>(slot_key.size());
-          slot_key.push_back(p.key);
-          matches.resize(matches.size() + kAlphas, 0);
-        }
-        ++matches[static_cast<std::size_t>(slot[p.key]) * kAlphas + a];
+    // A matched pair counts for the α up to the last its overlap reaches
+    // (the thresholds rise with α): each pair is looked at once, and each
+    // α's sum still adds the pairs in matching order.
+    int n[kAlphas] = {};
+    double frame_sum[kAlphas] = {};
+    for (int m : matched) {
+      const frame_pair& p = d.pairs[cand_pair[m]];
+      int reached = 0;
+      while (reached < kAlphas && p.iou >= at_least[reached]) ++reached;
+      if (reached == 0) continue;
+      if (slot[p.key] < 0) {
+        slot[p.key] = static_cast<int>(slot_key.size());
+        slot_key.push_back(p.key);
+        matches.resize(matches.size() + kAlphas, 0);
       }
-      s.hota_tp[a] += n;
-      s.hota_fn[a] += ng - n;
-      s.hota_fp[a] += nt - n;
-      if (n > 0) loc_sum[a] += frame_sum;
+      int* const counts = &matches[static_cast<std::size_t>(slot[p.key]) * kAlphas];
+      for (int a = 0; a < reached; ++a) {
+        ++n[a];
+        frame_sum[a] += p.iou;
+        ++counts[a];
+      }
+    }
+    for (int a = 0; a < kAlphas; ++a) {
+      s.hota_tp[a] += n[a];
+      s.hota_fn[a] += ng - n[a];
+      s.hota_fp[a] += nt - n[a];
+      if (n[a] > 0) loc_sum[a] += frame_sum[a];
     }
   }
   // The matched pairs in the order of the dense gt id x tracker id matrix
