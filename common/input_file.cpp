@@ -2,6 +2,8 @@
 // (see input_file.h).
 #include "common/input_file.h"
 
+#include "common/tokens.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -66,6 +68,11 @@ std::string read_file(const std::string& path, std::string& text, struct stat* s
   }
   text.resize(refused.empty() ? size : 0);
   return refused;
+}
+
+std::string read_text(const std::string& path, std::string& text) {
+  const std::string why = read_file(path, text);
+  return why.empty() ? "" : "cannot open " + shown_name(path) + ": " + why;
 }
 
 fd_reader::~fd_reader() {

@@ -39,6 +39,10 @@ extern const char kLargerThanLimit[];
 std::string read_file(const std::string& path, std::string& text, struct stat* st = nullptr,
                       std::size_t limit = SIZE_MAX);
 
+// read_file (no state, no limit) with its failure as messages give it:
+// "" or "cannot open NAME: <reason>", NAME as shown_name shows it.
+std::string read_text(const std::string& path, std::string& text);
+
 // A read buffer over a descriptor it owns (closed by the destructor), for an
 // std::istream. Read errors end the input like its end.
 class fd_reader : public std::streambuf {

@@ -278,9 +278,8 @@ std::string parse_mot_rows(const std::string& text, const std::string& name, mot
 
 std::string read_mot_rows(const std::string& path, mot_kind kind, int seq_length, mot_rows& out) {
   std::string text;
-  const std::string why = common::read_file(path, text);
-  if (!why.empty()) return "cannot open " + common::shown_name(path) + ": " + why;
-  return parse_mot_rows(text, path, kind, seq_length, out);
+  const std::string why = common::read_text(path, text);
+  return why.empty() ? parse_mot_rows(text, path, kind, seq_length, out) : why;
 }
 
 }  // namespace evaluation

@@ -158,9 +158,8 @@ std::string parse_kitti_tracks(const std::string& text, const std::string& name,
 
 std::string read_kitti_tracks(const std::string& path, const gt_rules& rules, tracks& out) {
   std::string text;
-  const std::string why = common::read_file(path, text);
-  if (!why.empty()) return "cannot open " + common::shown_name(path) + ": " + why;
-  return parse_kitti_tracks(text, path, rules, out);
+  const std::string why = common::read_text(path, text);
+  return why.empty() ? parse_kitti_tracks(text, path, rules, out) : why;
 }
 
 std::string kitti_ignored_message(const tracks& t) {

@@ -360,9 +360,8 @@ std::string read_tracks(const std::string& path, tracks& out, const gt_rules* ru
   // Regular files only, checked on the open file: a FIFO or a device might
   // never end (trackpair's reader, which its detection files go through).
   std::string text;
-  const std::string why = common::read_file(path, text);
-  if (!why.empty()) return "cannot open " + common::shown_name(path) + ": " + why;
-  return parse_tracks(text, path, out, rules);
+  const std::string why = common::read_text(path, text);
+  return why.empty() ? parse_tracks(text, path, out, rules) : why;
 }
 
 std::string ignored_message(const tracks& t) {

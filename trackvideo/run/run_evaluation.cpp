@@ -58,8 +58,8 @@ std::string evaluate_kitti_run(const options& o, const run_inputs& in, run_evalu
   kitti_file gt, tracker;
   for (auto [file, path] : {std::pair{&gt, &in.ground_truth_path}, {&tracker, &in.tracks_path}}) {
     std::string text;
-    std::string why = common::read_file(*path, text);
-    if (!why.empty()) return "cannot open " + shown_name(*path) + ": " + why;
+    std::string why = common::read_text(*path, text);
+    if (!why.empty()) return why;
     file->name = *path;
     if (!(why = parse_kitti_rows(text, *path, file->rows)).empty()) return why;
     for (const kitti_row& r : file->rows)
@@ -122,8 +122,7 @@ void read_ground_truth(const options& o, const run_inputs& in, run_evaluation& o
   try {
     std::string why, text;
     if (!o.kitti) {
-      if (!(why = common::read_file(in.ground_truth_path, text)).empty())
-        why = "cannot open " + shown_name(in.ground_truth_path) + ": " + why;
+      why = common::read_text(in.ground_truth_path, text);
       out.length = o.sequence.empty()
                        ? std::max({last_frame_of(in.tracks_text), last_frame_of(text), 1})
                        : in.seq.seq_length;
@@ -156,8 +155,8 @@ std::string evaluate_run(const options& o, const run_inputs& in, run_evaluation&
 
 std::string evaluate_files(const options& o, run_inputs& in, run_evaluation& out) {
   if (!o.kitti) {
-    if (std::string why = common::read_file(in.tracks_path, in.tracks_text); !why.empty())
-      return "cannot open " + shown_name(in.tracks_path) + ": " + why;
+    if (std::string why = common::read_text(in.tracks_path, in.tracks_text); !why.empty())
+      return why;
     in.tracks_read = true;
   }
   read_ground_truth(o, in, out);

@@ -101,8 +101,7 @@ std::string read_inputs(const options& o, std::FILE* err, int threads, run_input
   std::string why;
   if (!o.sequence.empty() && !(why = read_sequence(o, in)).empty()) return why;
   if (beside) {
-    if (!(why = common::read_file(in.tracks_path, in.tracks_text)).empty())
-      return "cannot open " + shown_name(in.tracks_path) + ": " + why;
+    if (!(why = common::read_text(in.tracks_path, in.tracks_text)).empty()) return why;
     in.tracks_read = true;
     beside->start(threads > 1);
   }
