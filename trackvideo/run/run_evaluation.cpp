@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
+#include <tuple>
 #include <utility>
 
 #include "common/input_file.h"
@@ -56,12 +57,13 @@ std::string evaluate_kitti_run(const options& o, const run_inputs& in, run_evalu
   out.name = results_name(in.tracks_path);
   const int images = static_cast<int>(in.source.images().size());
   kitti_file gt, tracker;
-  for (auto [file, path] : {std::pair{&gt, &in.ground_truth_path}, {&tracker, &in.tracks_path}}) {
-    std::string text;
-    std::string why = common::read_text(*path, text);
-    if (!why.empty()) return why;
+  std::string gt_text;
+  if (std::string why = common::read_text(in.ground_truth_path, gt_text); !why.empty()) return why;
+  using source = std::tuple<kitti_file*, const std::string*, const std::string*>;
+  for (auto [file, path, text] : {source{&gt, &in.ground_truth_path, &gt_text},
+                                  source{&tracker, &in.tracks_path, &in.tracks_text}}) {
     file->name = *path;
-    if (!(why = parse_kitti_rows(text, *path, file->rows)).empty()) return why;
+    if (std::string why = parse_kitti_rows(*text, *path, file->rows); !why.empty()) return why;
     for (const kitti_row& r : file->rows)
       if (r.frame > images)  // a row's frame k is the folder's image k + 1
         return shown_name(*path) + ":" + std::to_string(r.line) + ": frame " +
@@ -154,11 +156,7 @@ std::string evaluate_run(const options& o, const run_inputs& in, run_evaluation&
 }
 
 std::string evaluate_files(const options& o, run_inputs& in, run_evaluation& out) {
-  if (!o.kitti) {
-    if (std::string why = common::read_text(in.tracks_path, in.tracks_text); !why.empty())
-      return why;
-    in.tracks_read = true;
-  }
+  if (std::string why = common::read_text(in.tracks_path, in.tracks_text); !why.empty()) return why;
   read_ground_truth(o, in, out);
   return evaluate_run(o, in, out);
 }

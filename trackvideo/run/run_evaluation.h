@@ -75,11 +75,11 @@ struct run_evaluation {
 // faults are the promises' lines.
 void read_ground_truth(const options& o, const run_inputs& in, run_evaluation& out) noexcept;
 // evaluate_run reads the results' rows from in.tracks_text, waits for the
-// ground truth's and scores them into `out` (KITTI's: both files, over the
-// images of in.source, on its own). "" or the fault, the ground truth's
+// ground truth's and scores them into `out` (KITTI's: both files' rows, the
+// ground truth read here, over the images of in.source). "" or the fault, the ground truth's
 // first.
 std::string evaluate_run(const options& o, const run_inputs& in, run_evaluation& out);
-// Both in turn, the results read from in.tracks_path (a batch's sequences).
+// Both in turn, in.tracks_text read from in.tracks_path (a batch's sequences).
 std::string evaluate_files(const options& o, run_inputs& in, run_evaluation& out);
 
 // Takes a pass over the boxes (with or without measures) for the encounters

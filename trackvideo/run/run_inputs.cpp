@@ -57,9 +57,12 @@ std::string read_tracks_input(const options& o, std::FILE* err, run_inputs& in) 
   std::string why;
   tracks& t = in.boxes;
   const gt_rules* rules = o.ground_truth() ? &o.rules : nullptr;
-  why = o.kitti          ? read_kitti_tracks(in.tracks_path, o.rules, t)
-        : in.tracks_read ? parse_tracks(in.tracks_text, in.tracks_path, t, rules)
-                         : read_tracks(in.tracks_path, t, rules);
+  if (o.evaluating())
+    why = o.kitti ? parse_kitti_tracks(in.tracks_text, in.tracks_path, o.rules, t)
+                  : parse_tracks(in.tracks_text, in.tracks_path, t, rules);
+  else
+    why = o.kitti ? read_kitti_tracks(in.tracks_path, o.rules, t)
+                  : read_tracks(in.tracks_path, t, rules);
   const std::string skipped = why.empty() ? header_message(t) : "";
   if (!skipped.empty() && o.progress != progress_mode::never)
     std::fprintf(err, "trackvideo: %s\n", skipped.c_str());
@@ -100,11 +103,9 @@ std::string read_inputs(const options& o, std::FILE* err, int threads, run_input
     in.ground_truth_path = o.sequence.empty() ? o.ground_truth_file : ground_truth_path(o.sequence);
   std::string why;
   if (!o.sequence.empty() && !(why = read_sequence(o, in)).empty()) return why;
-  if (beside) {
-    if (!(why = common::read_text(in.tracks_path, in.tracks_text)).empty()) return why;
-    in.tracks_read = true;
-    beside->start(threads > 1);
-  }
+  if (o.evaluating() && !(why = common::read_text(in.tracks_path, in.tracks_text)).empty())
+    return why;
+  if (beside) beside->start(threads > 1);
   return read_tracks_input(o, err, in);
 }
 

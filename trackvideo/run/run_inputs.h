@@ -50,9 +50,8 @@ struct run_inputs {
   frame_source source;
   std::thread opening;  // opens a video while the tracks are read
   std::string opened;   // its line, once joined
-  // With `beside` work, the tracks file's bytes, read once for the tracks
-  // and that work (the evaluation reads the same file as a tracker's results).
-  bool tracks_read = false;
+  // When the run evaluates, the tracks file's bytes, read once for the
+  // tracks and the evaluation (which reads them as a tracker's results).
   std::string tracks_text;
 };
 
@@ -86,8 +85,8 @@ class side_work {
 };
 
 // threads: the video decoder's, and whether `beside` (optional) starts on a
-// thread of its own; with it, the tracks file is read into in.tracks_text
-// before it starts.
+// thread of its own; when the run evaluates, the tracks file is read into
+// in.tracks_text before `beside` starts.
 std::string read_inputs(const options& o, std::FILE* err, int threads, run_inputs& in,
                         side_work* beside = nullptr);
 std::string open_frames(const options& o, run_inputs& in);
