@@ -7,6 +7,8 @@
 #ifndef COMMON_TOKENS_H
 #define COMMON_TOKENS_H
 
+#include <climits>
+#include <cstring>
 #include <string>
 
 namespace common {
@@ -51,6 +53,23 @@ inline bool parse_int_token(const std::string& token, int& value) {
   return parse_int_token(token.data(), token.data() + token.size(), value);
 }
 
+// A blank of data files: space, tab or carriage return.
+inline bool is_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\r';
+}
+
+// The rows of a data file's text: row(line, begin, end) for each line
+// holding more than blanks (after one UTF-8 byte-order mark), lines numbered
+// from 1 and given without their '\n'. The first such line that starts
+// neither like a number (a digit, a sign, '.') nor with a comma is a header,
+// given to header(line) instead: a row mistyped after its first byte stays
+// an error. Stops at the first line `row` refuses ("" goes on) and returns
+// what it said; "NAME: too many lines" at line INT_MAX (`name` names the
+// file). O(text).
+template <class Row, class Header>
+std::string for_each_row(const std::string& text, const std::string& name, Row&& row,
+                         Header&& header);
+
 // One field of a line: the bytes [begin, end) of the line's text.
 struct field {
   const char* begin = nullptr;
@@ -81,6 +100,35 @@ std::string shown_name(const std::string& name);
 
 // `name` in the folder `dir` ("dir/name"; "name" for an empty dir).
 std::string in_folder(const std::string& dir, const std::string& name);
+
+template <class Row, class Header>
+std::string for_each_row(const std::string& text, const std::string& name, Row&& row,
+                         Header&& header) {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) p += 3;
+  bool first = true;  // no line but blank ones so far
+  for (int line = 1; p < end; ++line) {
+    const char* eol =
+        static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+    if (eol == nullptr) eol = end;
+    const char* q = p;
+    while (q < eol && is_blank(*q)) ++q;
+    if (q < eol) {
+      if (line == INT_MAX) return shown_name(name) + ": too many lines";
+      const bool numeric =
+          (*q >= '0' && *q <= '9') || *q == '+' || *q == '-' || *q == '.' || *q == ',';
+      if (first && !numeric) {
+        header(line);
+      } else if (std::string why = row(line, p, eol); !why.empty()) {
+        return why;
+      }
+      first = false;
+    }
+    p = eol + (eol < end ? 1 : 0);
+  }
+  return "";
+}
 
 }  // namespace common
 

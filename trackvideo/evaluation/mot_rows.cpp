@@ -24,9 +24,7 @@ const char* const kNames[kMaxColumns] = {"frame", "id",     "left", "top",
 
 using common::field;
 
-bool is_blank(char c) {
-  return c == ' ' || c == '\t' || c == '\r';
-}
+using common::is_blank;
 
 // A plain decimal (see mot_rows.h) as a double, correctly rounded. False for
 // anything else, a value beyond the double range included.
@@ -94,10 +92,6 @@ std::string quoted(field f) {
 
 std::string not_number(int column, field f) {
   return std::string(kNames[column]) + " " + quoted(f) + " is not a number";
-}
-
-bool starts_like_number(char c) {
-  return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
 }
 
 // Parses one row's fields into `r`, or says what is wrong.
@@ -229,50 +223,34 @@ std::string parse_mot_rows(const std::string& text, const std::string& name, mot
   out.file = name;
   out.kind = kind;
   const int need = kind == mot_kind::ground_truth ? kGtColumns : kTrackerColumns;
-  const char* p = text.data();
-  const char* const end = p + text.size();
-  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) p += 3;
   // One row per line at most: reserved at once, not grown by copies.
-  out.rows.reserve(static_cast<std::size_t>(std::count(p, end, '\n')) + 1);
-  bool first = true;
+  out.rows.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
   field f[kMaxColumns];
-  mot_row fast{};
-  for (int line = 1; p < end; ++line) {
-    const char* eol =
-        static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-    if (eol == nullptr) eol = end;
-    const char* q = p;
-    while (q < eol && is_blank(*q)) ++q;
-    if (q < eol) {
-      if (line == INT_MAX) return common::shown_name(name) + ": too many lines";
-      if (!(first && *q != ',' && !starts_like_number(*q))) {
-        if (fast_row(p, eol, kind, seq_length, fast)) {
-          fast.line = line;
-          out.rows.push_back(fast);
-          first = false;
-          p = eol + (eol < end ? 1 : 0);
-          continue;
-        }
-        const int n = common::split_fields(p, eol, f, kMaxColumns);
-        if (n < 0)
-          return row_place(out, line) + "column " + std::to_string(-n) + " (" + kNames[-1 - n] +
-                 ") is empty";
-        if (n < need)
-          return row_place(out, line) +
-                 (kind == mot_kind::ground_truth
-                      ? "ground truth needs 8 columns (frame,id,left,top,width,height,flag,class), "
-                      : "expected at least 6 columns (frame,id,left,top,width,height), ") +
-                 "found " + std::to_string(n);
+  const std::string why = common::for_each_row(
+      text, name,
+      [&](int line, const char* p, const char* eol) -> std::string {
         mot_row r{};
-        const std::string why = parse_row(f, n, kind, seq_length, r);
-        if (!why.empty()) return row_place(out, line) + why;
+        if (!fast_row(p, eol, kind, seq_length, r)) {
+          const int n = common::split_fields(p, eol, f, kMaxColumns);
+          if (n < 0)
+            return row_place(out, line) + "column " + std::to_string(-n) + " (" + kNames[-1 - n] +
+                   ") is empty";
+          if (n < need)
+            return row_place(out, line) +
+                   (kind == mot_kind::ground_truth
+                        ? "ground truth needs 8 columns (frame,id,left,top,width,height,flag,"
+                          "class), "
+                        : "expected at least 6 columns (frame,id,left,top,width,height), ") +
+                   "found " + std::to_string(n);
+          if (std::string wrong = parse_row(f, n, kind, seq_length, r); !wrong.empty())
+            return row_place(out, line) + wrong;
+        }
         r.line = line;
         out.rows.push_back(r);
-      }
-      first = false;
-    }
-    p = eol + (eol < end ? 1 : 0);
-  }
+        return "";
+      },
+      [](int) {});
+  if (!why.empty()) return why;
   return check_unique(out, seq_length);
 }
 

@@ -19,9 +19,7 @@ constexpr int kGtColumns = 8;  // and flag, class in ground truth
 const char* const kColumnNames[kGtColumns] = {"frame", "id",     "left", "top",
                                               "width", "height", "flag", "class"};
 
-bool is_blank(char c) {
-  return c == ' ' || c == '\t' || c == '\r';
-}
+using common::is_blank;
 
 using common::field;
 
@@ -103,12 +101,6 @@ bool round_to_int(double v, long long& out) {
 // A field as messages quote it, as tokens are quoted.
 std::string quoted(field f) {
   return common::quote_token(f.begin, f.end);
-}
-
-// Whether a field starts as a number may: a first field that does not is a
-// header's. A row mistyped after its first byte stays an error.
-bool starts_like_number(char c) {
-  return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
 }
 
 struct row {
@@ -236,37 +228,24 @@ std::string parse_tracks(const std::string& text, const std::string& name, track
   std::vector<row> rows;
   field fields[kGtColumns];
   const int want = rules ? kGtColumns : kColumns;
-  const char* p = text.data();
-  const char* const end = p + text.size();
-  // One UTF-8 byte-order mark, as some editors put first.
-  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) p += 3;
-  bool first = true;  // no line but blank ones so far
-  for (int line = 1; p < end; ++line) {
-    const char* eol =
-        static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-    if (eol == nullptr) eol = end;
-    const char* q = p;
-    while (q < eol && is_blank(*q)) ++q;
-    if (q < eol) {
-      if (line == INT_MAX) return common::shown_name(name) + ": too many lines";
-      if (first && *q != ',' && !starts_like_number(*q)) {
-        out.header_line = line;
-      } else {
+  const auto add = [&rows](const row& r, int line) {
+    rows.push_back(r);
+    rows.back().line = line;
+  };
+  const std::string why = common::for_each_row(
+      text, name,
+      [&](int line, const char* p, const char* eol) -> std::string {
         row r{};
         double flag = 0;
         long long cls = 0;
         if (fast_row(p, eol, want, r, flag, cls)) {
           if (rules && (flag == 0 || (!rules->all_classes &&
                                       std::find(rules->classes.begin(), rules->classes.end(),
-                                                cls) == rules->classes.end()))) {
+                                                cls) == rules->classes.end())))
             ++(flag == 0 ? out.ignored_flag : out.ignored_class);
-          } else {
-            r.line = line;
-            rows.push_back(r);
-          }
-          first = false;
-          p = eol + (eol < end ? 1 : 0);
-          continue;
+          else
+            add(r, line);
+          return "";
         }
         const int n = common::split_fields(p, eol, fields, want);
         auto at = [&] { return common::shown_name(name) + ":" + std::to_string(line) + ": "; };
@@ -282,22 +261,18 @@ std::string parse_tracks(const std::string& text, const std::string& name, track
                  std::to_string(n);
         // A row the rules ignore is checked as a kept one is: junk is an
         // error wherever it is.
-        std::string why;
+        std::string wrong;
         verdict kept = verdict::kept;
-        if (rules && !(why = filter_row(fields, *rules, kept)).empty()) return at() + why;
-        why = parse_row(fields, r);
-        if (!why.empty()) return at() + why;
-        if (kept != verdict::kept) {
+        if (rules && !(wrong = filter_row(fields, *rules, kept)).empty()) return at() + wrong;
+        if (!(wrong = parse_row(fields, r)).empty()) return at() + wrong;
+        if (kept != verdict::kept)
           ++(kept == verdict::ignored_flag ? out.ignored_flag : out.ignored_class);
-        } else {
-          r.line = line;
-          rows.push_back(r);
-        }
-      }
-      first = false;
-    }
-    p = eol + (eol < end ? 1 : 0);
-  }
+        else
+          add(r, line);
+        return "";
+      },
+      [&out](int line) { out.header_line = line; });
+  if (!why.empty()) return why;
   if (rows.empty())
     return common::shown_name(name) +
            (rules && (out.ignored_flag || out.ignored_class)
