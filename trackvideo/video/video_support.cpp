@@ -159,8 +159,8 @@ std::string failure(int code, const char* message) {
   return *message ? message : "the video module failed (code " + std::to_string(code) + ")";
 }
 
-// A writer's result: "" or the line; running out of memory throws.
-std::string written(int code, const char* message) {
+// An entry's result: "" or the line; running out of memory throws.
+std::string checked(int code, const char* message) {
   if (code == TRACKVIDEO_VIDEO_OK) return "";
   if (code == TRACKVIDEO_VIDEO_NO_MEMORY) throw std::bad_alloc();
   return failure(code, message);
@@ -214,14 +214,14 @@ video_writer::~video_writer() {
 std::string video_writer::open(const std::string& path, const std::string& shown,
                                video_format format, double fps, int width, int height) {
   char message[kMessageBytes];
-  return written(table_->writer_open(handle_, path.c_str(), shown.c_str(), static_cast<int>(format),
+  return checked(table_->writer_open(handle_, path.c_str(), shown.c_str(), static_cast<int>(format),
                                      fps, width, height, message, sizeof message),
                  message);
 }
 
 std::string video_writer::write(const cv::Mat& frame) {
   char message[kMessageBytes];
-  return written(table_->writer_write(handle_, frame.data, frame.step[0], frame.cols, frame.rows,
+  return checked(table_->writer_write(handle_, frame.data, frame.step[0], frame.cols, frame.rows,
                                       frame.channels(), static_cast<int>(frame.elemSize1()),
                                       message, sizeof message),
                  message);
@@ -229,7 +229,7 @@ std::string video_writer::write(const cv::Mat& frame) {
 
 std::string video_writer::close() {
   char message[kMessageBytes];
-  return written(table_->writer_close(handle_, message, sizeof message), message);
+  return checked(table_->writer_close(handle_, message, sizeof message), message);
 }
 
 bool video_writer::is_open() const {
@@ -245,9 +245,9 @@ std::string new_video_reader(std::unique_ptr<video_reader>& reader) {
   if (std::string why = support(table); !why.empty()) return why;
   char message[kMessageBytes];
   trackvideo_video_reader* handle = nullptr;
-  const int code = table->reader_new(&handle, message, sizeof message);
-  if (code == TRACKVIDEO_VIDEO_NO_MEMORY) throw std::bad_alloc();
-  if (code != TRACKVIDEO_VIDEO_OK) return failure(code, message);
+  if (std::string why = checked(table->reader_new(&handle, message, sizeof message), message);
+      !why.empty())
+    return why;
   try {
     reader.reset(new video_reader(table, handle));
   } catch (...) {
@@ -262,7 +262,7 @@ std::string new_video_writer(std::unique_ptr<video_writer>& writer) {
   if (std::string why = support(table); !why.empty()) return why;
   char message[kMessageBytes];
   trackvideo_video_writer* handle = nullptr;
-  if (std::string why = written(table->writer_new(&handle, message, sizeof message), message);
+  if (std::string why = checked(table->writer_new(&handle, message, sizeof message), message);
       !why.empty())
     return why;
   try {
