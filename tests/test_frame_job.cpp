@@ -64,6 +64,17 @@ frame_records records_of(const tracks& t, int f, std::size_t first, std::mt19937
   return r;
 }
 
+// The records of frames 1 .. t.last_frame in order, as records_of makes each.
+std::vector<frame_records> frames_of(const tracks& t, std::mt19937& random) {
+  std::vector<frame_records> all;
+  std::size_t first = 0;
+  for (int f = 1; f <= t.last_frame; ++f) {
+    all.push_back(records_of(t, f, first, random));
+    first = all.back().last;
+  }
+  return all;
+}
+
 // What a job hands out for a frame: its chunks' pairs and rows joined, its
 // measures, and the chunks' sizes; every chunk checked as it comes.
 struct handed {
@@ -163,16 +174,14 @@ TEST(TrackvideoFrameJob, EveryPairBelowTheRadiusOnceWithItsRowInFullChunksThenTh
     work.radius = c.radius;
     work.rows = true;
     frame_job job(t, work);
-    std::size_t first = 0, most = 0;
-    for (int f = 1; f <= t.last_frame; ++f) {
-      const frame_records r = records_of(t, f, first, random);
-      first = r.last;
+    std::size_t most = 0;
+    for (const frame_records& r : frames_of(t, random)) {
       std::vector<std::pair<int, int>> pairs;
       const std::string expected = rows_by_hand(t, r, c.radius, pairs);
       handed got;
       ASSERT_EQ(run_job(job, r, work, got), "");
-      EXPECT_EQ(got.rows, expected) << "seed " << c.seed << " frame " << f;
-      EXPECT_EQ(got.pairs, pairs) << "seed " << c.seed << " frame " << f;
+      EXPECT_EQ(got.rows, expected) << "seed " << c.seed << " frame " << r.frame;
+      EXPECT_EQ(got.pairs, pairs) << "seed " << c.seed << " frame " << r.frame;
       // Every chunk but the last is full; the last may be empty.
       ASSERT_EQ(got.lasts, 1);
       for (std::size_t k = 0; k + 1 < got.sizes.size(); ++k)
@@ -218,10 +227,8 @@ TEST(TrackvideoFrameJob, HellingerIsTheBhattacharyyaComparisonOfThePlanesAndIouO
   work.radius = 1000;
   work.measures = true;
   frame_job job(t, work);
-  std::size_t first = 0, measured = 0;
-  for (int f = 1; f <= t.last_frame; ++f) {
-    const frame_records r = records_of(t, f, first, random);
-    first = r.last;
+  std::size_t measured = 0;
+  for (const frame_records& r : frames_of(t, random)) {
     handed got;
     ASSERT_EQ(run_job(job, r, work, got), "");
     EXPECT_TRUE(got.rows.empty());  // no rows unless asked for
@@ -238,7 +245,7 @@ TEST(TrackvideoFrameJob, HellingerIsTheBhattacharyyaComparisonOfThePlanesAndIouO
         cv::Mat y(n, 1, CV_32F, values(got.pairs[k].second));
         expected += cv::compareHist(x, y, cv::HISTCMP_BHATTACHARYYA) / 3;
       }
-      EXPECT_NEAR(got.hellinger[k], expected, 1e-6) << "frame " << f << " pair " << k;
+      EXPECT_NEAR(got.hellinger[k], expected, 1e-6) << "frame " << r.frame << " pair " << k;
     }
   }
   EXPECT_GT(measured, 20u);
@@ -283,10 +290,7 @@ TEST(TrackvideoReportRuns, EqualsTheDictionarysReportWithAndWithoutSpilling) {
       job_work work;
       work.radius = 80;
       frame_job job(t, work);
-      std::size_t first = 0;
-      for (int f = 1; f <= t.last_frame; ++f) {
-        const frame_records r = records_of(t, f, first, random);
-        first = r.last;
+      for (const frame_records& r : frames_of(t, random)) {
         if (r.boxes() == 0) continue;
         report.begin_frame(r);
         ASSERT_EQ(job.pairs(r,
